@@ -1,0 +1,1 @@
+// The device class zelostrel.

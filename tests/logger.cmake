@@ -1,0 +1,1 @@
+zelostrel_test(test_logger SOURCES logger_test.cpp DEPS zelostrel_framework)

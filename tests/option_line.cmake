@@ -1,0 +1,1 @@
+zelostrel_test(test_option_line SOURCES option_line_test.cpp DEPS zelostrel_calib)

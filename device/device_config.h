@@ -1,0 +1,94 @@
+#pragma once
+// The device's own configuration keywords, read from the host's
+// configuration lines into plain values. No I/O here: the caller logs the
+// faults (each names its line) and marks the accepted lines used.
+#include <cstdint>
+#include <string>
+
+#include "framework/host_records.h"
+
+namespace device_config {
+
+// The values the keywords set; defaults are those of a device with no
+// keyword lines. A failed line leaves its values as they were.
+struct DeviceSettings {
+    int32_t numStandardBodies = 1;
+    uint32_t numGripwands = 0;
+    int32_t numMeasurementTools = 0;
+    uint16_t dataPort = 5000;
+    bool remoteControl = false;
+    std::string remoteHost;
+    uint16_t remotePort = 0;  // 0: not given
+    int32_t bufferSize = 0;   // 0: the client's default
+    uint32_t debugFlags = 0;
+};
+
+constexpr uint32_t kMaxStandardBodies = 32;
+constexpr uint32_t kMaxGripwands = 16;
+constexpr uint32_t kMaxMeasurementTools = 16;
+constexpr uint32_t kMaxTrackers = 32;
+constexpr uint32_t kMinPort = 1025;
+constexpr uint32_t kMaxPort = 65535;
+
+enum class KeywordFault {
+    ArgumentCount,
+    PortNumber,
+    StandardBodies,
+    Gripwands,
+    MeasurementTools,
+    CaveCoordinates,
+    BufferSize,
+};
+
+// The printf format of a fault's message; its one %d takes the line number.
+const char* faultFormat(KeywordFault fault) noexcept;
+
+struct LineFault {
+    int32_t lineNumber;
+    KeywordFault fault;
+};
+
+struct KeywordReport {
+    LineFault faults[DeviceConfig::kMaxLines];
+    uint32_t faultCount = 0;
+    // Lines that passed (whatever their keyword), by index into lines[].
+    bool accepted[DeviceConfig::kMaxLines] = {};
+
+    bool failed() const noexcept { return faultCount != 0; }
+};
+
+// Reads every line in order into settings. Each faulty line is reported
+// once and the reading goes on, so all faults are known after one pass.
+KeywordReport readDeviceKeywords(const DeviceConfig& config, DeviceSettings& settings);
+
+// Like atoi: leading blanks and a sign, decimal digits up to the first other
+// character, 0 without digits. Out-of-range values saturate instead of
+// overflowing.
+int32_t readDecimal(const char* text) noexcept;
+
+// Trackers: standard bodies, Gripwands and measurement tools; controllers:
+// Gripwands and measurement tools. Local numbering: Gripwands first, then
+// tools, then standard bodies.
+uint32_t trackerCount(const DeviceSettings& settings) noexcept;
+uint32_t controllerCount(const DeviceSettings& settings) noexcept;
+
+// How the tracking client is built from the settings.
+struct ClientParameters {
+    bool dataOnly;          // true: only the data port matters
+    std::string host;
+    uint16_t serverPort;
+    uint16_t dataPort;
+    int32_t remoteKind;     // 0 none, 1 UDP commands, 2 TCP commands
+    int32_t bufferSize;
+    int32_t dataTimeoutMicros;
+    int32_t commandTimeoutMicros;
+};
+
+constexpr uint16_t kDefaultCommandPort = 50105;
+constexpr int32_t kDefaultBufferSize = 32768;
+constexpr int32_t kDataTimeoutMicros = 1000000;
+constexpr int32_t kCommandTimeoutMicros = 10000000;
+
+ClientParameters clientParameters(const DeviceSettings& settings);
+
+}  // namespace device_config

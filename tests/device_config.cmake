@@ -1,0 +1,1 @@
+zelostrel_test(test_device_config SOURCES device_config_test.cpp DEPS zelostrel_device)

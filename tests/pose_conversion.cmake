@@ -1,0 +1,1 @@
+zelostrel_test(test_pose_conversion SOURCES pose_conversion_test.cpp DEPS zelostrel_device)

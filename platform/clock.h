@@ -1,6 +1,7 @@
 #pragma once
 // Wall clock and monotonic clock.
 #include <cstdint>
+#include <ctime>
 
 namespace platform {
 
@@ -22,5 +23,9 @@ uint64_t monotonicMillis() noexcept;
 
 // Monotonic nanoseconds, for pacing at high rates.
 uint64_t monotonicNanos() noexcept;
+
+// Calendar time in the process's time zone (thread-safe); false when the
+// time cannot be represented.
+bool toLocalTime(std::time_t seconds, std::tm& local) noexcept;
 
 }  // namespace platform

@@ -31,4 +31,6 @@ uint64_t monotonicNanos() noexcept {
 
 uint64_t monotonicMillis() noexcept { return monotonicNanos() / 1000000ull; }
 
+bool toLocalTime(std::time_t seconds, std::tm& local) noexcept { return localtime_r(&seconds, &local) != nullptr; }
+
 }  // namespace platform

@@ -8,3 +8,6 @@ using NativeSharedMutex = pthread_mutex_t;
 
 // Lets the compiler check printf-style formats against their arguments.
 #define ZELOSTREL_PRINTF_FORMAT(formatIndex, firstArg) __attribute__((format(printf, formatIndex, firstArg)))
+
+// Gives a function default visibility so that the loader finds it.
+#define ZELOSTREL_EXPORT __attribute__((visibility("default")))

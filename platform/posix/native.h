@@ -11,3 +11,9 @@ using NativeSharedMutex = pthread_mutex_t;
 
 // Gives a function default visibility so that the loader finds it.
 #define ZELOSTREL_EXPORT __attribute__((visibility("default")))
+
+namespace platform {
+// Handle of an open dynamic library (dlopen).
+using NativeLibraryHandle = void*;
+inline constexpr NativeLibraryHandle kNoNativeLibrary = nullptr;
+}

@@ -1,0 +1,93 @@
+// The emulated tracker: its pose lives in the shared tracker record between
+// cycles and is read back from there at every step; the output valuators
+// assigned to it are rates per second.
+#include <cmath>
+
+#include "calib/con_common.h"
+
+namespace {
+
+// The tracker record stores value * 100000 in 32 bits; beyond this a
+// position would wrap round to the far side of the range.
+constexpr float kLargestPosition = 21474.0f;
+
+using Getter = float (TraData::*)() const noexcept;
+using Setter = bool (TraData::*)(float) noexcept;
+constexpr Getter kGet[TrackerEmulation::kComponents] = {&TraData::getX,    &TraData::getY,    &TraData::getZ,
+                                                        &TraData::getAzim, &TraData::getElev, &TraData::getRoll};
+constexpr Setter kSet[TrackerEmulation::kComponents] = {&TraData::setX,    &TraData::setY,    &TraData::setZ,
+                                                        &TraData::setAzim, &TraData::setElev, &TraData::setRoll};
+
+// Keeps an integrated value inside what the record can hold: angles drop
+// whole turns (same orientation), positions stop at the range's edge.
+float keepStorable(int component, float value) noexcept {
+    if (component >= 3) {
+        return std::fmod(value, 360.0f);
+    }
+    return std::fmax(-kLargestPosition, std::fmin(kLargestPosition, value));
+}
+
+void copyTimeWords(TraData& traData, const ConData& conData) noexcept {
+    traData.setTime(records::fromBE32(conData.seconds), records::fromBE32(conData.microseconds));
+}
+
+}  // namespace
+
+void CConCommonH::setClockSource(ClockSource source) noexcept {
+    clock = source != nullptr ? source : &platform::readClock;
+}
+
+double CConCommonH::nowSeconds() const noexcept {
+    platform::ClockReading reading = clock();
+    return static_cast<double>(reading.seconds) + reading.milliseconds * 0.001;
+}
+
+bool CConCommonH::resetEmulation(uint32_t c, TraData* traData, const ConData* conData) noexcept {
+    const ControllerMap* map = controllerMap(c);
+    if (traData == nullptr || map == nullptr || !map->emulation) {
+        return false;
+    }
+    const TrackerEmulation& e = *map->emulation;
+    if (conData != nullptr) {
+        copyTimeWords(*traData, *conData);
+    }
+    traData->setId(e.trackerId);
+    for (int i = 0; i < TrackerEmulation::kComponents; ++i) {
+        (traData->*kSet[i])(e.initPose[i]);
+    }
+    return true;
+}
+
+bool CConCommonH::applyEmulation(uint32_t c, TraData* traData, const ConData* conData) noexcept {
+    ControllerMap* map = mapOf(c);
+    if (map == nullptr || traData == nullptr || conData == nullptr || !map->emulation) {
+        return false;
+    }
+    TrackerEmulation& e = *map->emulation;
+    if (e.resetButton != 0 && conData->getButton(e.resetButton) == 1) {
+        resetEmulation(c, traData, conData);
+        // Integration resumes from the release, not from before the press:
+        // otherwise the held time would be integrated in one jump.
+        if (e.lastTime != 0.0) {
+            e.lastTime = nowSeconds();
+        }
+        return true;
+    }
+    copyTimeWords(*traData, *conData);
+    traData->setId(e.trackerId);
+    if (e.lastTime == 0.0) {
+        e.lastTime = nowSeconds();
+        return resetEmulation(c, traData, conData);
+    }
+    const double previous = e.lastTime;
+    e.lastTime = nowSeconds();
+    // A wall clock set back must not drive the tracker backwards.
+    timeStep = e.lastTime > previous ? e.lastTime - previous : 0.0;
+    const float step = static_cast<float>(timeStep);
+    for (int i = 0; i < TrackerEmulation::kComponents; ++i) {
+        const float rate = conData->getValuator(e.valuatorAssign[i]);
+        const float moved = (traData->*kGet[i])() + rate * step;
+        (traData->*kSet[i])(keepStorable(i, moved));
+    }
+    return true;
+}

@@ -1,0 +1,1 @@
+zelostrel_test(test_con_common SOURCES con_common_test.cpp DEPS zelostrel_calib)

@@ -17,3 +17,9 @@ namespace platform {
 using NativeLibraryHandle = void*;
 inline constexpr NativeLibraryHandle kNoNativeLibrary = nullptr;
 }
+
+namespace platform {
+// A socket is a file descriptor here.
+using NativeSocket = int;
+inline constexpr NativeSocket kInvalidNativeSocket = -1;
+}

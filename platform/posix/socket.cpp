@@ -1,0 +1,190 @@
+#include "platform/socket.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace platform {
+namespace {
+
+sockaddr_in ipv4Address(uint32_t address, uint16_t port) noexcept {
+    sockaddr_in socketAddress{};
+    socketAddress.sin_family = AF_INET;
+    socketAddress.sin_addr.s_addr = htonl(address);
+    socketAddress.sin_port = htons(port);
+    return socketAddress;
+}
+
+ip_mreq groupRequest(uint32_t group) noexcept {
+    ip_mreq request{};
+    request.imr_multiaddr.s_addr = htonl(group);
+    request.imr_interface.s_addr = htonl(INADDR_ANY);
+    return request;
+}
+
+int64_t nowMicros() noexcept {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+}
+
+bool setBlocking(NativeSocket socket, bool blocking) noexcept {
+    int flags = fcntl(socket, F_GETFL, 0);
+    if (flags < 0) return false;
+    flags = blocking ? (flags & ~O_NONBLOCK) : (flags | O_NONBLOCK);
+    return fcntl(socket, F_SETFL, flags) == 0;
+}
+
+IoResult ioResult(ssize_t moved, int32_t& count) noexcept {
+    if (moved >= 0) {
+        count = static_cast<int32_t>(moved);
+        return IoResult::Done;
+    }
+    count = 0;
+    return (errno == EAGAIN || errno == EWOULDBLOCK) ? IoResult::WouldBlock : IoResult::Failed;
+}
+
+}  // namespace
+
+bool startSocketLibrary() noexcept { return true; }
+
+void stopSocketLibrary() noexcept {}
+
+uint32_t lookupIPv4(const char* host) noexcept {
+    if (host == nullptr || *host == '\0') return 0;
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    addrinfo* results = nullptr;
+    if (getaddrinfo(host, nullptr, &hints, &results) != 0 || results == nullptr) return 0;
+    uint32_t address = 0;
+    if (results->ai_addr != nullptr && results->ai_addr->sa_family == AF_INET) {
+        sockaddr_in found{};
+        std::memcpy(&found, results->ai_addr, sizeof found);
+        address = ntohl(found.sin_addr.s_addr);
+    }
+    freeaddrinfo(results);
+    return address;
+}
+
+bool openSocket(SocketKind kind, NativeSocket& socket) noexcept {
+    int type = kind == SocketKind::Datagram ? SOCK_DGRAM : SOCK_STREAM;
+    socket = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
+    return socket >= 0;
+}
+
+bool closeSocket(NativeSocket socket) noexcept {
+    // After EINTR the descriptor is already released on Linux; retrying
+    // could close a descriptor that another thread just opened.
+    return ::close(socket) == 0 || errno == EINTR;
+}
+
+bool enableAddressReuse(NativeSocket socket) noexcept {
+    int on = 1;
+    return setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0;
+}
+
+bool bindIPv4(NativeSocket socket, uint32_t address, uint16_t port) noexcept {
+    sockaddr_in local = ipv4Address(address, port);
+    return bind(socket, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0;
+}
+
+bool boundPort(NativeSocket socket, uint16_t& port) noexcept {
+    sockaddr_in local{};
+    socklen_t length = sizeof local;
+    if (getsockname(socket, reinterpret_cast<sockaddr*>(&local), &length) != 0) return false;
+    port = ntohs(local.sin_port);
+    return true;
+}
+
+bool joinMulticastGroup(NativeSocket socket, uint32_t group) noexcept {
+    ip_mreq request = groupRequest(group);
+    return setsockopt(socket, IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof request) == 0;
+}
+
+bool leaveMulticastGroup(NativeSocket socket, uint32_t group) noexcept {
+    ip_mreq request = groupRequest(group);
+    return setsockopt(socket, IPPROTO_IP, IP_DROP_MEMBERSHIP, &request, sizeof request) == 0;
+}
+
+WaitResult waitUntilReady(NativeSocket socket, WaitFor what, int32_t timeoutMicros) noexcept {
+    if (timeoutMicros < 0) return WaitResult::Failed;
+    // poll, not select: a descriptor number above FD_SETSIZE (a busy host
+    // process) must not write outside an fd_set.
+    pollfd entry{};
+    entry.fd = socket;
+    entry.events = what == WaitFor::Readable ? POLLIN : POLLOUT;
+    const int64_t deadline = nowMicros() + timeoutMicros;
+    int64_t remaining = timeoutMicros;
+    for (;;) {
+        timespec wait{};
+        wait.tv_sec = static_cast<time_t>(remaining / 1000000);
+        wait.tv_nsec = static_cast<long>(remaining % 1000000) * 1000;
+        entry.revents = 0;
+        int ready = ppoll(&entry, 1, &wait, nullptr);
+        if (ready > 0) {
+            // An error or hang-up condition counts as ready: the receive or
+            // send that follows reports what it is.
+            return (entry.revents & POLLNVAL) ? WaitResult::Failed : WaitResult::Ready;
+        }
+        if (ready == 0) return WaitResult::TimedOut;
+        if (errno != EINTR) return WaitResult::Failed;
+        remaining = deadline - nowMicros();
+        if (remaining < 0) return WaitResult::TimedOut;
+    }
+}
+
+bool connectIPv4(NativeSocket socket, uint32_t address, uint16_t port, int32_t timeoutMicros) noexcept {
+    if (timeoutMicros < 0 || !setBlocking(socket, false)) return false;
+    sockaddr_in peer = ipv4Address(address, port);
+    bool connected = ::connect(socket, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0;
+    if (!connected && (errno == EINPROGRESS || errno == EINTR)) {
+        if (waitUntilReady(socket, WaitFor::Writable, timeoutMicros) == WaitResult::Ready) {
+            int error = 0;
+            socklen_t length = sizeof error;
+            connected = getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
+        }
+    }
+    return setBlocking(socket, true) && connected;
+}
+
+IoResult receiveNow(NativeSocket socket, char* buffer, int32_t capacity, int32_t& count) noexcept {
+    if (capacity < 0) capacity = 0;
+    ssize_t received;
+    do {
+        received = recv(socket, buffer, static_cast<size_t>(capacity), MSG_DONTWAIT);
+    } while (received < 0 && errno == EINTR);
+    return ioResult(received, count);
+}
+
+IoResult sendNow(NativeSocket socket, const char* data, int32_t length, int32_t& count) noexcept {
+    if (length < 0) length = 0;
+    ssize_t sent;
+    do {
+        sent = send(socket, data, static_cast<size_t>(length), MSG_DONTWAIT | MSG_NOSIGNAL);
+    } while (sent < 0 && errno == EINTR);
+    return ioResult(sent, count);
+}
+
+IoResult sendNowTo(NativeSocket socket, const char* data, int32_t length, uint32_t address, uint16_t port,
+                   int32_t& count) noexcept {
+    if (length < 0) length = 0;
+    sockaddr_in peer = ipv4Address(address, port);
+    ssize_t sent;
+    do {
+        sent = sendto(socket, data, static_cast<size_t>(length), MSG_DONTWAIT | MSG_NOSIGNAL,
+                      reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
+    } while (sent < 0 && errno == EINTR);
+    return ioResult(sent, count);
+}
+
+void reportSocketError(const char* text) noexcept { std::perror(text); }
+
+}  // namespace platform

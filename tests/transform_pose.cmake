@@ -1,0 +1,1 @@
+zelostrel_test(test_transform_pose SOURCES transform_pose_test.cpp DEPS zelostrel_calib)

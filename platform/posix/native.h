@@ -4,6 +4,9 @@
 
 namespace platform {
 using NativeSharedMutex = pthread_mutex_t;
+// A mapped view needs no open descriptor on POSIX; other systems keep one.
+using NativeSharedMemoryHandle = int;
+constexpr NativeSharedMemoryHandle kNoSharedMemoryHandle = -1;
 }
 
 // Lets the compiler check printf-style formats against their arguments.

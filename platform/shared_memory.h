@@ -1,0 +1,50 @@
+#pragma once
+// Named shared memory: one object per name, created by its owner, opened and
+// mapped by any number of other processes, removed by its owner.
+//
+// Names are plain words (letters, digits, '.', '_', '-'); each OS turns a
+// name into its own form (POSIX: "/name", visible as /dev/shm/name on Linux).
+#include <cstddef>
+
+#include "native.h"
+
+namespace platform {
+
+struct SharedMemory {
+    void* address = nullptr;
+    size_t size = 0;
+    NativeSharedMemoryHandle handle = kNoSharedMemoryHandle;
+};
+
+enum class SharedMemoryResult {
+    Ok,
+    AlreadyExists,  // exclusive creation found an object of that name
+    NotFound,       // no object of that name
+    AccessDenied,   // the object exists but this process may not use it
+    Failed,         // any other failure; systemCode tells which
+};
+
+struct SharedMemoryStatus {
+    SharedMemoryResult result;
+    int systemCode;  // the OS error behind a failure, 0 otherwise
+};
+
+// Creates a new object of `size` bytes, filled with zeros, and maps it for
+// reading and writing. Never opens an existing object.
+SharedMemoryStatus createSharedMemory(const char* name, size_t size, SharedMemory& memory) noexcept;
+
+// Opens an existing object and maps all of it, for reading only or for
+// reading and writing. An object that its creator has not sized yet maps as
+// Ok with a null address and size 0.
+SharedMemoryStatus openSharedMemory(const char* name, bool writable, SharedMemory& memory) noexcept;
+
+// Unmaps the view and releases the handle; the object itself stays.
+void unmapSharedMemory(SharedMemory& memory) noexcept;
+
+// Removes the name; processes that still map the object keep their view.
+SharedMemoryStatus removeSharedMemory(const char* name) noexcept;
+
+// The longest name the functions above accept.
+constexpr size_t kMaxSharedMemoryName = 200;
+
+}  // namespace platform

@@ -11,12 +11,27 @@ namespace {
 // position would wrap round to the far side of the range.
 constexpr float kLargestPosition = 21474.0f;
 
-using Getter = float (TraData::*)() const noexcept;
-using Setter = bool (TraData::*)(float) noexcept;
-constexpr Getter kGet[TrackerEmulation::kComponents] = {&TraData::getX,    &TraData::getY,    &TraData::getZ,
-                                                        &TraData::getAzim, &TraData::getElev, &TraData::getRoll};
-constexpr Setter kSet[TrackerEmulation::kComponents] = {&TraData::setX,    &TraData::setY,    &TraData::setZ,
-                                                        &TraData::setAzim, &TraData::setElev, &TraData::setRoll};
+float component(const TraData& traData, int i) noexcept {
+    switch (i) {
+        case 0: return traData.getX();
+        case 1: return traData.getY();
+        case 2: return traData.getZ();
+        case 3: return traData.getAzim();
+        case 4: return traData.getElev();
+        default: return traData.getRoll();
+    }
+}
+
+void setComponent(TraData& traData, int i, float value) noexcept {
+    switch (i) {
+        case 0: traData.setX(value); break;
+        case 1: traData.setY(value); break;
+        case 2: traData.setZ(value); break;
+        case 3: traData.setAzim(value); break;
+        case 4: traData.setElev(value); break;
+        default: traData.setRoll(value); break;
+    }
+}
 
 // Keeps an integrated value inside what the record can hold: angles drop
 // whole turns (same orientation), positions stop at the range's edge.
@@ -53,7 +68,7 @@ bool CConCommonH::resetEmulation(uint32_t c, TraData* traData, const ConData* co
     }
     traData->setId(e.trackerId);
     for (int i = 0; i < TrackerEmulation::kComponents; ++i) {
-        (traData->*kSet[i])(e.initPose[i]);
+        setComponent(*traData, i, e.initPose[i]);
     }
     return true;
 }
@@ -86,8 +101,8 @@ bool CConCommonH::applyEmulation(uint32_t c, TraData* traData, const ConData* co
     const float step = static_cast<float>(timeStep);
     for (int i = 0; i < TrackerEmulation::kComponents; ++i) {
         const float rate = conData->getValuator(e.valuatorAssign[i]);
-        const float moved = (traData->*kGet[i])() + rate * step;
-        (traData->*kSet[i])(keepStorable(i, moved));
+        const float moved = component(*traData, i) + rate * step;
+        setComponent(*traData, i, keepStorable(i, moved));
     }
     return true;
 }

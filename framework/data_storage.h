@@ -25,7 +25,10 @@ private:
     CLogH* logger_;
     // Host business: when set, bumped right after locking and right before
     // unlocking, so lock-free readers can tell a torn copy (odd or changed).
+    // It is odd exactly while somebody holds the lock (after an owner's death
+    // the next holder steps it twice if needed).
     uint32_t* sequence_;
+    bool held_ = false;  // this object took the lock (the sequence is odd)
 };
 
 class CDataStorage {
@@ -47,6 +50,8 @@ public:
     bool unlock() noexcept;
 
 private:
+    void report(const char* message) const noexcept;
+
     TraData* trackerList_;
     ConData* controllerList_;
     CLogH* logger_;

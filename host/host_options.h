@@ -1,0 +1,27 @@
+#pragma once
+// trackhost's command line, read into a plain struct.
+#include <cstdint>
+#include <string>
+
+namespace host {
+
+struct HostOptions {
+    std::string configPath;
+    int32_t debugLevel = 0;   // handed to the modules in the host's logger
+    uint64_t cycles = 0;      // per device; 0 = until stopped
+    double seconds = 0.0;     // 0 = until stopped
+    bool help = false;
+};
+
+constexpr char kHostUsage[] =
+    "usage: trackhost [--debug LEVEL] [--cycles N] [--seconds S] CONFIG\n"
+    "  --debug LEVEL  debug level handed to the modules (0: none)\n"
+    "  --cycles N     stop after N measurement cycles of every device\n"
+    "  --seconds S    stop after S seconds (decimals allowed)\n"
+    "  Ctrl-C or SIGTERM stops the host cleanly.\n";
+
+// False with a message when the command line is not usable. Numbers are
+// read the same in every locale.
+bool parseHostOptions(int argc, const char* const* argv, HostOptions& options, std::string& error);
+
+}  // namespace host

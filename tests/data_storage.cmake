@@ -1,0 +1,1 @@
+zelostrel_test(test_data_storage SOURCES data_storage_test.cpp DEPS zelostrel_framework)

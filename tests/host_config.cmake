@@ -1,0 +1,1 @@
+zelostrel_test(test_host_config SOURCES host_config_test.cpp DEPS trackhost_core)

@@ -1,0 +1,1 @@
+zelostrel_test(test_records SOURCES records_test.cpp DEPS zelostrel_framework)

@@ -5,12 +5,21 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform/clock.h"
 #include "platform/thread.h"
 
 namespace {
 
 void copyText(char (&field)[CLogH::kTextSize], const char* text) noexcept {
     std::snprintf(field, sizeof field, "%s", text == nullptr ? "" : text);
+}
+
+// A logger copied from the host may carry a name or label that fills its
+// whole field without a terminator: never read past the field.
+void writeField(const char (&field)[CLogH::kTextSize]) noexcept {
+    const void* end = std::memchr(field, '\0', sizeof field);
+    size_t length = end != nullptr ? static_cast<size_t>(static_cast<const char*>(end) - field) : sizeof field;
+    std::fwrite(field, 1, length, stdout);
 }
 
 }  // namespace
@@ -43,11 +52,11 @@ void CLogH::writeHead() const noexcept {
         std::time_t now = std::time(nullptr);
         std::tm local{};
         char text[kTextSize] = "";
-        if (localtime_r(&now, &local) != nullptr && std::strftime(text, sizeof text, format, &local) > 0) {
+        if (platform::toLocalTime(now, local) && std::strftime(text, sizeof text, format, &local) > 0) {
             std::fputs(text, stdout);
         }
     }
-    std::fputs(name, stdout);
+    writeField(name);
     if (showThreadId) {
         std::printf("[%u]: ", static_cast<unsigned>(platform::currentThreadId()));
     } else {
@@ -57,7 +66,7 @@ void CLogH::writeHead() const noexcept {
 
 void CLogH::writeLine(Label label, const char* message, bool newline) const noexcept {
     writeHead();
-    std::fputs(labels[label], stdout);
+    writeField(labels[label]);
     std::fputs(": ", stdout);
     std::fputs(message == nullptr ? "" : message, stdout);
     if (newline) {
@@ -88,8 +97,8 @@ void CLogH::debug(const char* message, const bool& newline) const noexcept {
 void CLogH::writeFormatted(Label label, const char* format, std::va_list args) const noexcept {
     writeHead();
     char text[kFormatBufferSize] = {};
-    std::vsnprintf(text, sizeof text, format, args);
-    std::fputs(labels[label], stdout);
+    std::vsnprintf(text, sizeof text, format == nullptr ? "" : format, args);
+    writeField(labels[label]);
     std::fputs(": ", stdout);
     std::fputs(text, stdout);
 }

@@ -16,6 +16,8 @@
 
 class CTraCommonH;
 class CConCommonH;
+struct TrackerEmulation;
+struct ConData;
 
 // The module's copy of the host's init info, followed by what the module
 // adds: the two handlers (made by the storage hook-up, released with this
@@ -75,6 +77,28 @@ public:
     // First line of the device information printout.
     bool printName();
 
+    // --- Storage hook-up and record writes (calib/storage_hookup.cpp) -------
+    // Set-up, in this order, after setInitInfo and with numTrackers and
+    // numControllers counted: createHandlers, registerTracker for every
+    // tracker, registerController for every controller, buildStorageLists.
+    bool createHandlers();
+    bool registerTracker(uint32_t local, uint32_t output);
+    bool registerController(uint32_t local, uint32_t output, uint32_t valuators, uint32_t buttons);
+    // Raises both storage counts by this module's records and puts every
+    // emulated tracker at its initial pose.
+    bool buildStorageLists();
+
+    // Per cycle, allocation-free: one record built locally, calibrated or
+    // mapped, and copied into its storage slot under that storage's lock.
+    // A local number without a slot in the handler is written as not found.
+    bool writeTrackerData(uint32_t local, const float position[3], const float orientation[3]);
+    bool writeControllerData(uint32_t local, uint32_t valuatorCount, uint32_t buttonCount, const float* valuators,
+                             const int32_t* buttons);
+
+    // Closing block of the device information printout: the handlers'
+    // reports and the closing rule.
+    bool printTail();
+
     std::unique_ptr<ModInfo> modInfo;
     std::unique_ptr<char[]> deviceName;
     uint32_t lastInitWord = 0;  // word 11 of the init info; host business
@@ -87,4 +111,10 @@ public:
 
 protected:
     ~CBaseMod();
+
+private:
+    bool makeTrackerHandler(uint32_t outputCount);
+    bool registerControllerRecords();
+    bool resetEmulatedTrackers();
+    bool writeEmulatedTracker(uint32_t local, const TrackerEmulation& emulation, const ConData& record);
 };

@@ -1,0 +1,300 @@
+// CBaseMod's storage hook-up and record writes. They live beside the
+// handlers they drive (the framework library is built below this folder),
+// so that CBaseMod itself never needs the handlers' classes.
+#include <cstdio>
+#include <new>
+
+#include "calib/con_common.h"
+#include "calib/tra_common.h"
+#include "framework/base.h"
+#include "framework/data_storage.h"
+#include "framework/records.h"
+#include "platform/clock.h"
+
+namespace {
+
+// The masks belong to the cycle that recvData runs; a write outside one
+// (set-up, tests) has none to mark.
+void markIn(UpdateMasks* masks, uint32_t UpdateMasks::*which, uint32_t id) noexcept {
+    if (masks != nullptr) {
+        markUpdated(masks->*which, id);
+    }
+}
+
+}  // namespace
+
+bool CBaseMod::createHandlers() {
+    if (!modInfo) {
+        logger->error("Init info is empty.", true);
+        return false;
+    }
+    if (numControllers > 0) {
+        if (modInfo->controllerStorage == nullptr) {
+            logger->error("Controller data storage pointer is empty.", true);
+            return false;
+        }
+        CConCommonH* handler = new (std::nothrow) CConCommonH(logger);
+        if (handler == nullptr) {
+            logger->error("Out of memory for the controller handler.", true);
+            return false;
+        }
+        handler->inputConnector = inputConnector;
+        handler->outputControllers = numControllers;
+        handler->init(maxControllers, true);
+        modInfo->conHandler.adopt(handler);
+    }
+    if (numTrackers == 0) {
+        return true;
+    }
+    if (modInfo->trackerStorage == nullptr) {
+        logger->error("Tracker data storage pointer is empty.", true);
+        return false;
+    }
+    return makeTrackerHandler(numTrackers);
+}
+
+bool CBaseMod::makeTrackerHandler(uint32_t outputCount) {
+    CTraCommonH* handler = new (std::nothrow) CTraCommonH(logger);
+    if (handler == nullptr) {
+        logger->error("Out of memory for the tracker handler.", true);
+        return false;
+    }
+    handler->inputConnector = inputConnector;
+    handler->outputCount = outputCount;
+    handler->caveCoordinates = true;
+    handler->initTrackers(maxTrackers);
+    modInfo->traHandler.adopt(handler);
+    return true;
+}
+
+bool CBaseMod::registerTracker(uint32_t local, uint32_t output) {
+    if (!modInfo || !modInfo->traHandler) {
+        return false;
+    }
+    return modInfo->traHandler->setTracker(local, output, nullptr, nullptr, nullptr);
+}
+
+bool CBaseMod::registerController(uint32_t local, uint32_t output, uint32_t valuators, uint32_t buttons) {
+    if (!modInfo || !modInfo->conHandler) {
+        return false;
+    }
+    return modInfo->conHandler->setControllerDefaults(local, output, valuators, buttons);
+}
+
+bool CBaseMod::buildStorageLists() {
+    if (!modInfo) {
+        logger->error("Init info is empty.", true);
+        return false;
+    }
+    if (numControllers > 0 && modInfo->conHandler) {
+        if (!registerControllerRecords()) {
+            return false;
+        }
+    }
+    if (numTrackers + numTrackerEmulations == 0) {
+        return true;
+    }
+    if (!modInfo->traHandler || modInfo->trackerStorage == nullptr) {
+        logger->error("Tracker data storage pointer is empty.", true);
+        return false;
+    }
+    CTraCommonH& trackers = *modInfo->traHandler;
+    trackers.parseOptions(config);
+    CDataStorage& storage = *modInfo->trackerStorage;
+    storage.lock();
+    trackers.storageBase = storage.getNumTrackers();
+    bool result = storage.setNumTrackers(trackers.storageBase + trackers.outputCount);
+    if (!resetEmulatedTrackers()) {
+        result = false;
+    }
+    storage.unlock();
+    return result;
+}
+
+// The controller half of buildStorageLists, with the numbering of the
+// emulated trackers that follow the module's own.
+bool CBaseMod::registerControllerRecords() {
+    CConCommonH& controllers = *modInfo->conHandler;
+    controllers.parseOptions(config);
+    CDataStorage& storage = *modInfo->controllerStorage;
+    storage.lock();
+    controllers.controllerBase = storage.getNumControllers();
+    const bool ok = storage.setNumControllers(controllers.controllerBase + numControllers);
+    storage.unlock();
+    if (!ok) {
+        return false;
+    }
+    numTrackerEmulations = controllers.assignEmulatedIds(numTrackers + 1);
+    if (numTrackerEmulations == 0) {
+        return true;
+    }
+    if (modInfo->trackerStorage == nullptr) {
+        logger->error("Tracker data storage pointer is empty.", true);
+        return false;
+    }
+    if (!modInfo->traHandler) {
+        if (!makeTrackerHandler(numTrackerEmulations)) {
+            return false;
+        }
+    } else {
+        modInfo->traHandler->outputCount = numTrackers + numTrackerEmulations;
+    }
+    for (uint32_t k = 1; k <= numTrackerEmulations; ++k) {
+        modInfo->traHandler->setTracker(numTrackers + k, numTrackers + k, nullptr, nullptr, nullptr);
+    }
+    return true;
+}
+
+// Every emulated tracker's record at its initial pose; the caller holds the
+// tracker storage's lock.
+bool CBaseMod::resetEmulatedTrackers() {
+    if (numTrackerEmulations == 0 || !modInfo->conHandler) {
+        return true;
+    }
+    CConCommonH& controllers = *modInfo->conHandler;
+    CDataStorage& storage = *modInfo->trackerStorage;
+    const uint32_t firstId = modInfo->traHandler->storageBase + numTrackers;
+    bool result = true;
+    uint32_t k = 0;
+    for (uint32_t c = 1; c <= controllers.mapCount() && k < numTrackerEmulations; ++c) {
+        const ControllerMap* map = controllers.controllerMap(c);
+        if (map == nullptr || !map->emulation) {
+            continue;
+        }
+        ++k;
+        TraData* record = storage.getTraData(firstId + k);
+        if (record == nullptr) {
+            logger->error("Could not find tracker data entry.", true);
+            result = false;
+            continue;
+        }
+        controllers.resetEmulation(c, record, nullptr);
+        record->setId(firstId + k);
+    }
+    return result;
+}
+
+bool CBaseMod::writeTrackerData(uint32_t local, const float position[3], const float orientation[3]) {
+    if (local == 0) {
+        logger->error("ID of TraData is zero.", true);
+        return false;
+    }
+    if (!modInfo || !modInfo->traHandler) {
+        return true;
+    }
+    CTraCommonH& trackers = *modInfo->traHandler;
+    TrackerPose pose{position[0], position[1], position[2], orientation[0], orientation[1], orientation[2]};
+    TraData record{};
+    record.setClock(platform::readClock());
+    // A local number without a slot, or a slot without an output position,
+    // has no record of this module: it must not land on another module's.
+    const TrackerCalib* slot = trackers.tracker(local);
+    const uint32_t storageId = (slot != nullptr && slot->order != 0) ? trackers.storageIndex(local) : 0;
+    record.setId(storageId);
+    if (storageId != 0 && !trackers.calibratePose(local, pose)) {
+        return false;  // the calibration library failed: nothing this cycle
+    }
+    record.setX(pose.x);
+    record.setY(pose.y);
+    record.setZ(pose.z);
+    record.setAzim(pose.azim);
+    record.setElev(pose.elev);
+    record.setRoll(pose.roll);
+
+    CDataStorage& storage = *modInfo->trackerStorage;
+    bool result = true;
+    storage.lock();
+    TraData* target = storage.getTraData(storageId);
+    if (target != nullptr) {
+        logger->debug("TraData storage found", true);
+        *target = record;
+        markIn(modInfo->updateMasks, &UpdateMasks::trackerMask, storageId);
+    } else {
+        logger->error("TraData storage not found", true);
+        result = false;
+    }
+    storage.unlock();
+    return result;
+}
+
+bool CBaseMod::writeControllerData(uint32_t local, uint32_t valuatorCount, uint32_t buttonCount,
+                                   const float* valuators, const int32_t* buttons) {
+    if (local == 0) {
+        logger->error("ID of ConData is zero.", true);
+        return false;
+    }
+    if (!modInfo || !modInfo->conHandler) {
+        return true;
+    }
+    CConCommonH& controllers = *modInfo->conHandler;
+    ConData record{};  // also zeroes the stamp's padding: no stale bytes reach readers
+    record.clear();
+    record.setClock(platform::readClock());
+    record.setCounts(valuatorCount <= ConData::kMaxValuators ? valuatorCount : 0,
+                     buttonCount <= ConData::kMaxButtons ? buttonCount : 0);
+    const ControllerMap* map = controllers.controllerMap(local);
+    uint32_t storageId = 0;
+    if (map != nullptr && map->outputId != 0) {
+        controllers.mapToRecord(local, valuators, valuatorCount, buttons, buttonCount, record);
+        storageId = map->outputId + controllers.controllerBase;
+    }
+    if (storageId > ConData::kMaxId) {
+        storageId = 0;
+    }
+
+    CDataStorage& storage = *modInfo->controllerStorage;
+    storage.lock();
+    ConData* target = storage.getConData(storageId);
+    if (target != nullptr) {
+        logger->debug("ConData storage found", true);
+        *target = record;
+    } else {
+        logger->error("ConData storage not found", true);
+    }
+    storage.unlock();
+    if (target == nullptr) {
+        return false;
+    }
+    markIn(modInfo->updateMasks, &UpdateMasks::controllerMask, storageId);
+    if (map->emulation) {
+        return writeEmulatedTracker(local, *map->emulation, record);
+    }
+    return true;
+}
+
+// One integration step of a controller's emulated tracker, under the tracker
+// storage's lock (the controller storage's lock is already released).
+bool CBaseMod::writeEmulatedTracker(uint32_t local, const TrackerEmulation& emulation, const ConData& record) {
+    if (!modInfo->traHandler || modInfo->trackerStorage == nullptr) {
+        logger->error("TraData storage not found", true);
+        return false;
+    }
+    const uint32_t trackerId = emulation.trackerId + modInfo->traHandler->storageBase;
+    CDataStorage& storage = *modInfo->trackerStorage;
+    bool result = true;
+    storage.lock();
+    TraData* target = storage.getTraData(trackerId);
+    if (target != nullptr) {
+        logger->debug("TraData storage found", true);
+        modInfo->conHandler->applyEmulation(local, target, &record);
+        target->setId(trackerId);
+        markIn(modInfo->updateMasks, &UpdateMasks::trackerMask, trackerId);
+    } else {
+        logger->error("TraData storage not found", true);
+        result = false;
+    }
+    storage.unlock();
+    return result;
+}
+
+bool CBaseMod::printTail() {
+    if (modInfo && modInfo->conHandler) {
+        modInfo->conHandler->printReport();
+    }
+    if (modInfo && modInfo->traHandler) {
+        modInfo->traHandler->printSettings(true);
+    }
+    logger->info("-----------------------", true);
+    std::fflush(stdout);
+    return true;
+}

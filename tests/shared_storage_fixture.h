@@ -1,0 +1,97 @@
+#pragma once
+// The host's shared storage as the module meets it, for tests and
+// benchmarks: both record lists, their count words and their inter-process
+// mutexes in one shared mapping, seen through the framework's CDataStorage.
+#include <sys/mman.h>
+
+#include <cstdint>
+#include <cstring>
+#include <new>
+#include <stdexcept>
+
+#include "framework/data_storage.h"
+#include "framework/host_records.h"
+#include "framework/logger.h"
+#include "framework/records.h"
+#include "platform/shared_mutex.h"
+
+namespace test_support {
+
+struct SharedArea {
+    TraData trackers[CDataStorage::kMaxRecords];
+    ConData controllers[CDataStorage::kMaxRecords];
+    uint32_t trackerCount;
+    uint32_t controllerCount;
+    platform::SharedMutex trackerMutex;
+    platform::SharedMutex controllerMutex;
+};
+
+inline SharedArea* mapSharedArea() {
+    void* memory = mmap(nullptr, sizeof(SharedArea), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    if (memory == MAP_FAILED) throw std::runtime_error("mmap of the shared area failed");
+    std::memset(memory, 0, sizeof(SharedArea));
+    auto* area = static_cast<SharedArea*>(memory);
+    if (!platform::createSharedMutex(area->trackerMutex) || !platform::createSharedMutex(area->controllerMutex)) {
+        throw std::runtime_error("shared mutex set-up failed");
+    }
+    // Like the host: record i always carries id i.
+    for (uint32_t i = 0; i < CDataStorage::kMaxRecords; ++i) {
+        area->trackers[i].setId(i + 1);
+        area->controllers[i].setId(i + 1);
+    }
+    return area;
+}
+
+inline CLogH quietHostLogger() {
+    CLogH log;
+    log.showDate = log.showTime = log.showThreadId = 0;
+    log.setName("HOST");
+    return log;
+}
+
+class SharedStorage {
+public:
+    SharedStorage()
+        : area(mapSharedArea()), hostLog(quietHostLogger()),
+          trackerMutex(&area->trackerMutex, &hostLog), controllerMutex(&area->controllerMutex, &hostLog),
+          trackerStorage(area->trackers, nullptr, &hostLog, &trackerMutex, &area->trackerCount),
+          controllerStorage(nullptr, area->controllers, &hostLog, &controllerMutex, &area->controllerCount) {}
+    ~SharedStorage() {
+        platform::destroySharedMutex(area->trackerMutex);
+        platform::destroySharedMutex(area->controllerMutex);
+        munmap(area, sizeof(SharedArea));
+    }
+    SharedStorage(const SharedStorage&) = delete;
+    SharedStorage& operator=(const SharedStorage&) = delete;
+
+    InitInfo initInfo() {
+        InitInfo info{};
+        info.trackerStorage = &trackerStorage;
+        info.controllerStorage = &controllerStorage;
+        return info;
+    }
+    const TraData& tracker(uint32_t id) const { return area->trackers[id - 1]; }
+    const ConData& controller(uint32_t id) const { return area->controllers[id - 1]; }
+    TraData& tracker(uint32_t id) { return area->trackers[id - 1]; }
+
+    SharedArea* area;
+    CLogH hostLog;
+    CMutexH trackerMutex;
+    CMutexH controllerMutex;
+    CDataStorage trackerStorage;
+    CDataStorage controllerStorage;
+};
+
+// Big-endian word at a byte offset of a record, as a reader decodes it.
+inline uint32_t wordAt(const void* record, size_t offset) {
+    const auto* p = static_cast<const unsigned char*>(record) + offset;
+    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
+}
+inline int32_t fixedAt(const void* record, size_t offset) { return static_cast<int32_t>(wordAt(record, offset)); }
+
+// Network-order mask word as a plain bit set (bit id - 1).
+inline uint32_t maskBits(uint32_t storedMask) {
+    return wordAt(&storedMask, 0);
+}
+
+}  // namespace test_support

@@ -1,0 +1,1 @@
+zelostrel_test(test_storage_hookup SOURCES storage_hookup_test.cpp DEPS zelostrel_calib zelostrel_framework)

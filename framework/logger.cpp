@@ -97,7 +97,9 @@ void CLogH::debug(const char* message, const bool& newline) const noexcept {
 void CLogH::writeFormatted(Label label, const char* format, std::va_list args) const noexcept {
     writeHead();
     char text[kFormatBufferSize] = {};
-    std::vsnprintf(text, sizeof text, format == nullptr ? "" : format, args);
+    if (format != nullptr) {
+        std::vsnprintf(text, sizeof text, format, args);
+    }
     writeField(labels[label]);
     std::fputs(": ", stdout);
     std::fputs(text, stdout);

@@ -7,6 +7,7 @@
 // 3 decimals, and offsets printed later use whatever is in force.
 #include <cstdio>
 #include <iomanip>
+#include <locale>
 #include <sstream>
 
 #include "calib/tra_common.h"
@@ -17,7 +18,8 @@ constexpr char kContinuation[] = "                      :";
 
 class ReportWriter {
 public:
-    explicit ReportWriter(const CLogH& log) : log_(log) {}
+    // The classic locale: a host's global locale must not turn 1.000 into 1,000.
+    explicit ReportWriter(const CLogH& log) : log_(log) { out_.imbue(std::locale::classic()); }
     ~ReportWriter() { flush(); }
 
     // A labelled line; `lineEnd` closes it at once.

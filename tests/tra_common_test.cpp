@@ -8,7 +8,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <locale>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -778,6 +780,25 @@ TEST(TraCommonReport, CalibrationLibraryWithArguments) {
                   info(std::string("CALIBRATION LIBRARY   : name:") + kAddOne) +
                   info("                      : arg[0]:room.cal") + info("                      : arg[1]:fast"),
               report(*handler, false));
+}
+
+TEST(TraCommonReport, HostLocaleDoesNotChangeTheNumbers) {
+    std::locale german;
+    try {
+        german = std::locale("de_DE.UTF-8");
+    } catch (const std::runtime_error&) {
+        GTEST_SKIP() << "de_DE.UTF-8 not installed";
+    }
+    auto handler = makeHandler(1, false, 1);
+    Config config;
+    config.add(1, "transmitteroffset", {"1.5", "1000", "0"});
+    config.add(2, "sensoroffset", {"1", "0.25", "0", "0"});
+    parse(*handler, config);
+    std::locale previous = std::locale::global(german);
+    const std::string out = report(*handler, false);
+    std::locale::global(previous);
+    EXPECT_EQ(0u, out.find(info("TRANSMITTER OFFSET    : X:1.5 Y:1000 Z:0"))) << out;
+    EXPECT_NE(std::string::npos, out.find(info("SENSOR OFFSET         : 1 X:0.250 Y:0.000 Z:0.000"))) << out;
 }
 
 TEST(TraCommonReport, DisabledLoggerPrintsNothing) {

@@ -2,7 +2,8 @@
 // A mutex that lives in shared memory and is shared between processes.
 // The host creates it inside its shared area; modules and readers only lock
 // and unlock it. If an owner dies while holding it, the next locker still
-// gets it (reported as OwnerDied) and the mutex is made usable again.
+// gets it (reported as OwnerDied) and the mutex is made usable again. A
+// holder that locks it again gets Failed instead of waiting for itself.
 #include <cstddef>
 #include "native.h"
 

@@ -210,6 +210,15 @@ TEST_F(StorageTest, UnlockingAMutexNotHeldIsReportedWithTheSystemText) {
     EXPECT_EQ(0u, area().sequence);
 }
 
+TEST_F(StorageTest, LockingTwiceReportsInsteadOfHanging) {
+    ASSERT_TRUE(mutex.lock());
+    EXPECT_EQ("HOST: ERROR: CMutexH: Locking mutex: " + systemText(EDEADLK) + "\n",
+              output([&] { EXPECT_FALSE(mutex.lock()); }));
+    EXPECT_EQ(1u, area().sequence);
+    EXPECT_TRUE(mutex.unlock());
+    EXPECT_EQ(2u, area().sequence);
+}
+
 namespace {
 
 // Every field of record k carries k, so a copy mixing two writes shows.

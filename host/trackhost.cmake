@@ -1,9 +1,20 @@
-# The host daemon's pieces. The daemon does not link the module: it loads it
-# at run time.
+# The host daemon and the storage layout it shares with the monitor and the
+# tests. The daemon does not link the module: it loads it at run time.
+add_library(trackhost_storage STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/shared_storage.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/storage_name.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/storage_reader.cpp)
+target_include_directories(trackhost_storage PUBLIC ${PROJECT_SOURCE_DIR})
+target_link_libraries(trackhost_storage PUBLIC zelostrel_framework zelostrel_platform)
+
 add_library(trackhost_core STATIC
   ${CMAKE_CURRENT_LIST_DIR}/host_config.cpp
   ${CMAKE_CURRENT_LIST_DIR}/device_config_record.cpp
   ${CMAKE_CURRENT_LIST_DIR}/host_options.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/storage_name.cpp)
-target_include_directories(trackhost_core PUBLIC ${PROJECT_SOURCE_DIR})
-target_link_libraries(trackhost_core PUBLIC zelostrel_framework zelostrel_platform)
+  ${CMAKE_CURRENT_LIST_DIR}/module_library.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/device_runner.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/track_host.cpp)
+target_link_libraries(trackhost_core PUBLIC trackhost_storage)
+
+add_executable(trackhost ${CMAKE_CURRENT_LIST_DIR}/trackhost_main.cpp)
+target_link_libraries(trackhost PRIVATE trackhost_core)

@@ -1,0 +1,66 @@
+#include "host/device_runner.h"
+
+#include "framework/records.h"
+#include "platform/atomic.h"
+#include "platform/clock.h"
+#include "platform/thread.h"
+
+namespace host {
+
+namespace {
+// A module whose cycle keeps failing is reported at most this often.
+constexpr uint64_t kFailureReportMillis = 5000;
+}  // namespace
+
+void DeviceRunner::start() { thread_ = std::thread([this] { run(); }); }
+
+void DeviceRunner::join() {
+    if (thread_.joinable()) {
+        thread_.join();
+    }
+}
+
+void DeviceRunner::run() noexcept {
+    uint64_t done = 0;
+    while (!stopRequested_.load() && (maxCycles_ == 0 || done < maxCycles_)) {
+        // The host owns the masks; a module clears only the kinds it has.
+        UpdateMasks masks{0, 0};
+        int result = device_->recvData(&masks, 0);
+        countUpdates(masks);
+        ++done;
+        cycles_.store(done);
+        if (result != 1) {
+            reportFailedCycle();
+            // A module that fails at once must not spin a core.
+            platform::sleepMillis(1);
+        }
+    }
+    finished_.store(true);
+}
+
+void DeviceRunner::countUpdates(const UpdateMasks& masks) noexcept {
+    uint32_t trackers = records::fromBE32(masks.trackerMask);
+    uint32_t controllers = records::fromBE32(masks.controllerMask);
+    for (uint32_t bit = 0; bit < storage::kCapacity; ++bit) {
+        if ((trackers >> bit) & 1u) {
+            platform::atomicIncrement(counters_->trackers[bit]);
+        }
+        if ((controllers >> bit) & 1u) {
+            platform::atomicIncrement(counters_->controllers[bit]);
+        }
+    }
+}
+
+void DeviceRunner::reportFailedCycle() noexcept {
+    ++failedSinceReport_;
+    uint64_t now = platform::monotonicMillis();
+    if (lastFailureReport_ != 0 && now - lastFailureReport_ < kFailureReportMillis) {
+        return;
+    }
+    logger_.errorf("device \"%s\": %llu measurement cycle(s) failed\n", name_.c_str(),
+                   static_cast<unsigned long long>(failedSinceReport_));
+    lastFailureReport_ = now;
+    failedSinceReport_ = 0;
+}
+
+}  // namespace host

@@ -1,0 +1,51 @@
+#pragma once
+// One device's measurement loop on its own thread: recvData over and over
+// until the host asks it to stop or the cycle budget is spent. After every
+// cycle it counts the records the module wrote (the update masks) into the
+// storage's update counters.
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <thread>
+
+#include "framework/base.h"
+#include "framework/logger.h"
+#include "host/storage_layout.h"
+
+namespace host {
+
+class DeviceRunner {
+public:
+    // maxCycles 0: no limit. Everything passed in must outlive the runner.
+    DeviceRunner(CBaseMod* device, std::string name, storage::UpdateCounters* counters, uint64_t maxCycles,
+                 const std::atomic<bool>& stopRequested, const CLogH& logger)
+        : device_(device), name_(std::move(name)), counters_(counters), maxCycles_(maxCycles),
+          stopRequested_(stopRequested), logger_(logger) {}
+    DeviceRunner(const DeviceRunner&) = delete;
+    DeviceRunner& operator=(const DeviceRunner&) = delete;
+    ~DeviceRunner() { join(); }
+
+    void start();
+    void join();
+    bool finished() const noexcept { return finished_.load(); }
+    uint64_t cycles() const noexcept { return cycles_.load(); }
+
+private:
+    void run() noexcept;
+    void countUpdates(const UpdateMasks& masks) noexcept;
+    void reportFailedCycle() noexcept;
+
+    CBaseMod* device_;
+    std::string name_;
+    storage::UpdateCounters* counters_;
+    uint64_t maxCycles_;
+    const std::atomic<bool>& stopRequested_;
+    CLogH logger_;
+    std::thread thread_;
+    std::atomic<bool> finished_{false};
+    std::atomic<uint64_t> cycles_{0};
+    uint64_t lastFailureReport_ = 0;
+    uint64_t failedSinceReport_ = 0;
+};
+
+}  // namespace host

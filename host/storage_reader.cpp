@@ -1,0 +1,190 @@
+#include "host/storage_reader.h"
+
+#include <cstring>
+
+#include "platform/atomic.h"
+#include "platform/process.h"
+#include "platform/shared_mutex.h"
+#include "platform/thread.h"
+
+namespace storage {
+
+namespace {
+
+bool layoutMatches(const platform::SharedMemory& memory) noexcept {
+    if (memory.size < kTotalSize) {
+        return false;
+    }
+    const StorageHeader* header = headerOf(memory.address);
+    if (std::memcmp(header->magic, kMagic, sizeof kMagic) != 0) {
+        return false;
+    }
+    platform::atomicFence();  // the magic is written last
+    return header->layoutVersion == kLayoutVersion && header->headerSize == kHeaderSize &&
+           header->trackerCapacity == kCapacity && header->controllerCapacity == kCapacity &&
+           header->trackerOffset == kTrackerOffset && header->controllerOffset == kControllerOffset &&
+           header->countersOffset == kCountersOffset && header->mutexOffset == kMutexOffset;
+}
+
+uint32_t clampCount(uint32_t count) noexcept { return count > kCapacity ? kCapacity : count; }
+
+// Takes the lock; after an owner died holding it, the lock is ours all the same.
+bool lockList(platform::SharedMutex* mutex) noexcept {
+    return platform::lockSharedMutex(*mutex).result != platform::MutexResult::Failed;
+}
+
+template <typename Record>
+void copyWords(Record& target, const Record& source) noexcept {
+    static_assert(sizeof(Record) % 4 == 0, "records are whole words");
+    // Word by word with atomic loads: the writer may be changing the words
+    // meanwhile, and the sequence check decides whether the copy counts.
+    const uint32_t* from = reinterpret_cast<const uint32_t*>(&source);
+    uint32_t* to = reinterpret_cast<uint32_t*>(&target);
+    for (size_t i = 0; i < sizeof(Record) / 4; ++i) {
+        to[i] = platform::atomicLoad(from[i]);
+    }
+}
+
+template <typename Record>
+bool copyBySequence(const uint32_t& sequence, const uint32_t& count, const Record* list,
+                    std::vector<Record>& records, uint32_t maxAttempts, uint32_t& attempts) {
+    for (attempts = 1; attempts <= maxAttempts; ++attempts) {
+        uint32_t before = platform::atomicLoad(sequence);
+        if ((before & 1u) != 0) {
+            platform::yieldProcessor();  // a writer holds the lock right now
+            continue;
+        }
+        uint32_t n = clampCount(platform::atomicLoad(count));
+        records.resize(n);
+        for (uint32_t i = 0; i < n; ++i) {
+            copyWords(records[i], list[i]);
+        }
+        platform::atomicFence();
+        if (platform::atomicLoad(sequence) == before) {
+            return true;
+        }
+    }
+    attempts = maxAttempts;
+    return false;
+}
+
+}  // namespace
+
+AttachOutcome StorageReader::attach(const std::string& name, bool writable) {
+    detach();
+    name_ = name;
+    writable_ = writable;
+    platform::SharedMemoryStatus status = platform::openSharedMemory(name.c_str(), writable, memory_);
+    switch (status.result) {
+    case platform::SharedMemoryResult::Ok:
+        break;
+    case platform::SharedMemoryResult::AccessDenied:
+        return AttachOutcome::AccessDenied;
+    case platform::SharedMemoryResult::NotFound:
+        return AttachOutcome::NoHost;
+    default:
+        return AttachOutcome::NotAStorage;
+    }
+    if (memory_.address == nullptr) {
+        return AttachOutcome::NoHost;  // a host is still setting it up
+    }
+    if (!layoutMatches(memory_)) {
+        detach();
+        return AttachOutcome::NotAStorage;
+    }
+    if (!hostAlive()) {
+        detach();
+        return AttachOutcome::NoHost;
+    }
+    return AttachOutcome::Attached;
+}
+
+void StorageReader::detach() noexcept { platform::unmapSharedMemory(memory_); }
+
+uint32_t StorageReader::hostProcessId() const noexcept {
+    return isAttached() ? platform::atomicLoad(headerOf(memory_.address)->hostProcessId) : 0;
+}
+
+bool StorageReader::hostAlive() const noexcept { return platform::processExists(hostProcessId()); }
+
+bool StorageReader::readTrackers(std::vector<TraData>& records) {
+    records.clear();
+    if (!isAttached() || !writable_) {
+        return false;
+    }
+    platform::SharedMutex* mutex = trackerMutexOf(memory_.address);
+    if (!lockList(mutex)) {
+        return false;
+    }
+    uint32_t count = clampCount(headerOf(memory_.address)->trackerCount);
+    platform::unlockSharedMutex(*mutex);
+    records.resize(count);
+    const TraData* list = trackersOf(memory_.address);
+    for (uint32_t i = 0; i < count; ++i) {
+        if (!lockList(mutex)) {
+            return false;
+        }
+        std::memcpy(&records[i], &list[i], sizeof(TraData));
+        platform::unlockSharedMutex(*mutex);
+    }
+    return true;
+}
+
+bool StorageReader::readControllers(std::vector<ConData>& records) {
+    records.clear();
+    if (!isAttached() || !writable_) {
+        return false;
+    }
+    platform::SharedMutex* mutex = controllerMutexOf(memory_.address);
+    if (!lockList(mutex)) {
+        return false;
+    }
+    uint32_t count = clampCount(headerOf(memory_.address)->controllerCount);
+    platform::unlockSharedMutex(*mutex);
+    records.resize(count);
+    const ConData* list = controllersOf(memory_.address);
+    for (uint32_t i = 0; i < count; ++i) {
+        if (!lockList(mutex)) {
+            return false;
+        }
+        std::memcpy(&records[i], &list[i], sizeof(ConData));
+        platform::unlockSharedMutex(*mutex);
+    }
+    return true;
+}
+
+bool StorageReader::copyTrackersBySequence(std::vector<TraData>& records, uint32_t maxAttempts,
+                                           uint32_t& attempts) const {
+    attempts = 0;
+    if (!isAttached()) {
+        return false;
+    }
+    const StorageHeader* header = headerOf(memory_.address);
+    return copyBySequence(header->trackerSequence, header->trackerCount, trackersOf(memory_.address), records,
+                          maxAttempts, attempts);
+}
+
+bool StorageReader::copyControllersBySequence(std::vector<ConData>& records, uint32_t maxAttempts,
+                                              uint32_t& attempts) const {
+    attempts = 0;
+    if (!isAttached()) {
+        return false;
+    }
+    const StorageHeader* header = headerOf(memory_.address);
+    return copyBySequence(header->controllerSequence, header->controllerCount, controllersOf(memory_.address),
+                          records, maxAttempts, attempts);
+}
+
+UpdateCounters StorageReader::readCounters() const noexcept {
+    UpdateCounters counters{};
+    if (isAttached()) {
+        const UpdateCounters* shared = countersOf(memory_.address);
+        for (uint32_t i = 0; i < kCapacity; ++i) {
+            counters.trackers[i] = platform::atomicLoad(shared->trackers[i]);
+            counters.controllers[i] = platform::atomicLoad(shared->controllers[i]);
+        }
+    }
+    return counters;
+}
+
+}  // namespace storage

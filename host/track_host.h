@@ -1,0 +1,63 @@
+#pragma once
+// The host daemon's life: read the configuration, create the storage, load
+// and configure every device in file order, run one measurement thread per
+// device until stopped, then stop, delete and unload everything and remove
+// the storage.
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/logger.h"
+#include "host/device_config_record.h"
+#include "host/device_runner.h"
+#include "host/host_config.h"
+#include "host/host_options.h"
+#include "host/module_library.h"
+#include "host/module_storages.h"
+#include "host/shared_storage.h"
+
+namespace host {
+
+// Exit statuses.
+constexpr int kExitOk = 0;
+constexpr int kExitRefused = 2;  // configuration, storage or module refused
+
+class TrackHost {
+public:
+    explicit TrackHost(const HostOptions& options);
+    TrackHost(const TrackHost&) = delete;
+    TrackHost& operator=(const TrackHost&) = delete;
+    ~TrackHost();
+
+    // The whole life; returns the exit status.
+    int run();
+
+private:
+    struct HostedDevice {
+        std::unique_ptr<hostconfig::DeviceConfigRecord> config;
+        std::unique_ptr<ModuleLibrary> library;
+        CBaseMod* device = nullptr;
+        std::unique_ptr<DeviceRunner> runner;
+    };
+
+    bool readConfiguration(hostconfig::HostConfig& config);
+    bool createStorage(const hostconfig::HostConfig& config);
+    bool setUpDevice(const hostconfig::DeviceSection& section, uint32_t deviceNumber);
+    void startDevices();
+    void waitForEnd();
+    void shutDown() noexcept;
+
+    // "trackhost: FILE:LINE: message" on the error stream; line 0 leaves it out.
+    void refuse(int lineNumber, const std::string& message) const;
+
+    HostOptions options_;
+    CLogH logger_;
+    storage::SharedStorage storage_;
+    std::unique_ptr<storage::ModuleStorages> moduleStorages_;
+    std::vector<HostedDevice> devices_;
+    std::atomic<bool> stopRequested_{false};
+    bool started_ = false;
+};
+
+}  // namespace host

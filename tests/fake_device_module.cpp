@@ -1,0 +1,185 @@
+// A stand-in device module for the host's tests: a real shared library with
+// the two exports that writes records through the host's storage, so the
+// host can be tested without the real module.
+//
+// Configuration lines it knows:
+//   trackers N      records it owns in the tracker list (default 2)
+//   controllers N   records it owns in the controller list (default 1)
+//   rate HZ         cycles per second; 0 = as fast as possible (default 1000)
+//   writes N        write in the first N cycles only, then keep still
+//   fail            init reports failure
+//   timeout MS      every cycle blocks this long and writes nothing (a
+//                   module waiting for data that does not come)
+//
+// Cycle k writes every tracker with id t as: time words (k, t), and all six
+// values equal to valueOf(k, t); every controller with id c as: time words
+// (k, c), 8 valuators equal to valueOf(k, c) / 10 and the 16 buttons the low
+// bits of k. A copy that mixes two writes therefore shows unequal values.
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "framework/base.h"
+#include "framework/data_storage.h"
+#include "framework/records.h"
+#include "platform/clock.h"
+#include "platform/export.h"
+#include "platform/thread.h"
+
+namespace {
+
+float valueOf(uint32_t cycle, uint32_t id) { return static_cast<float>(cycle % 10000) + static_cast<float>(id) / 100.0f; }
+
+class FakeDevice : public CBaseMod {
+public:
+    using CBaseMod::CBaseMod;
+    virtual ~FakeDevice() = default;
+
+    int init(InitInfo* info) override {
+        if (info == nullptr || info->trackerStorage == nullptr || info->controllerStorage == nullptr) {
+            return -1;
+        }
+        trackerStorage_ = info->trackerStorage;
+        controllerStorage_ = info->controllerStorage;
+        bool fail = false;
+        for (uint32_t i = 0; i < config->numLines; ++i) {
+            ConfigLine& line = config->lines[i];
+            int value = line.argCount > 0 ? std::atoi(line.args[0]) : 0;
+            if (std::strcmp(line.keyword, "trackers") == 0) {
+                trackers_ = static_cast<uint32_t>(value);
+            } else if (std::strcmp(line.keyword, "controllers") == 0) {
+                controllers_ = static_cast<uint32_t>(value);
+            } else if (std::strcmp(line.keyword, "rate") == 0) {
+                rate_ = static_cast<uint32_t>(value);
+            } else if (std::strcmp(line.keyword, "writes") == 0) {
+                writes_ = static_cast<uint32_t>(value);
+            } else if (std::strcmp(line.keyword, "timeout") == 0) {
+                timeoutMillis_ = static_cast<uint32_t>(value);
+            } else if (std::strcmp(line.keyword, "fail") == 0) {
+                logger->errorf("fake: refusing the configuration on line %d\n", line.lineNumber);
+                fail = true;
+            } else {
+                continue;
+            }
+            line.used = 1;
+        }
+        if (fail) {
+            return -1;
+        }
+        return registerRecords(trackerStorage_, trackers_, trackerBase_, true) &&
+                       registerRecords(controllerStorage_, controllers_, controllerBase_, false)
+                   ? 1
+                   : -1;
+    }
+    bool start() override { return true; }
+    int check() override { return 1; }
+    bool stop() override { return true; }
+    bool printInfo() override { return true; }
+
+    int recvData(UpdateMasks* masks, uint32_t) override {
+        if (timeoutMillis_ != 0) {
+            platform::sleepMillis(timeoutMillis_);
+            return 1;
+        }
+        if (rate_ != 0) {
+            platform::sleepMillis(1000 / rate_);
+        }
+        if (writes_ != 0 && cycle_ >= writes_) {
+            platform::sleepMillis(10);
+            return 1;
+        }
+        ++cycle_;
+        for (uint32_t t = 1; t <= trackers_; ++t) {
+            writeTracker(trackerBase_ + t, masks);
+        }
+        for (uint32_t c = 1; c <= controllers_; ++c) {
+            writeController(controllerBase_ + c, masks);
+        }
+        return 1;
+    }
+    int updateTrackers() override { return 1; }
+    int updateControllers() override { return 1; }
+
+private:
+    static bool registerRecords(CDataStorage* storage, uint32_t own, uint32_t& base, bool trackers) {
+        if (own == 0) {
+            return true;
+        }
+        storage->lock();
+        base = trackers ? storage->getNumTrackers() : storage->getNumControllers();
+        bool ok = trackers ? storage->setNumTrackers(base + own) : storage->setNumControllers(base + own);
+        storage->unlock();
+        return ok;
+    }
+
+    void writeTracker(uint32_t id, UpdateMasks* masks) {
+        TraData record{};
+        record.setId(id);
+        record.setTime(cycle_, id);
+        float v = valueOf(cycle_, id);
+        record.setX(v);
+        record.setY(v);
+        record.setZ(v);
+        record.setAzim(v);
+        record.setElev(v);
+        record.setRoll(v);
+        record.stamp.seconds = static_cast<int32_t>(cycle_);
+        trackerStorage_->lock();
+        if (TraData* slot = trackerStorage_->getTraData(id)) {
+            *slot = record;
+            markUpdated(masks->trackerMask, id);
+        }
+        trackerStorage_->unlock();
+    }
+
+    void writeController(uint32_t id, UpdateMasks* masks) {
+        ConData record{};
+        record.clear();
+        record.setId(id);
+        record.setTime(cycle_, id);
+        record.setCounts(8, 16);
+        for (uint32_t k = 1; k <= 8; ++k) {
+            record.setValuator(k, valueOf(cycle_, id) / 10.0f);
+        }
+        for (uint32_t b = 1; b <= 16; ++b) {
+            record.setButton(b, ((cycle_ >> (b - 1)) & 1u) != 0);
+        }
+        record.stamp.seconds = static_cast<int32_t>(cycle_);
+        controllerStorage_->lock();
+        if (ConData* slot = controllerStorage_->getConData(id)) {
+            *slot = record;
+            markUpdated(masks->controllerMask, id);
+        }
+        controllerStorage_->unlock();
+    }
+
+    CDataStorage* trackerStorage_ = nullptr;
+    CDataStorage* controllerStorage_ = nullptr;
+    uint32_t trackers_ = 2;
+    uint32_t controllers_ = 1;
+    uint32_t rate_ = 1000;
+    uint32_t timeoutMillis_ = 0;
+    uint32_t writes_ = 0;
+    uint32_t trackerBase_ = 0;
+    uint32_t controllerBase_ = 0;
+    uint32_t cycle_ = 0;
+};
+
+}  // namespace
+
+#ifndef FAKE_MODULE_WITHOUT_EXPORTS
+extern "C" ZELOSTREL_EXPORT CBaseMod* createDev(DeviceConfig* config, const CLogH* hostLogger) {
+    return new (std::nothrow) FakeDevice(config, hostLogger);
+}
+
+extern "C" ZELOSTREL_EXPORT bool deleteDev(CBaseMod* device) {
+    if (device == nullptr) {
+        return false;
+    }
+    delete static_cast<FakeDevice*>(device);
+    return true;
+}
+#else
+// A library that is not a device module: it exports something else.
+extern "C" ZELOSTREL_EXPORT int notADeviceModule() { return 42; }
+#endif

@@ -1,0 +1,214 @@
+#pragma once
+// Test-only scaffolding for the host's tests: runs the real programs as
+// child processes (output into files, so a chatty child never blocks on a
+// full pipe), picks free loopback ports and storage names, and writes
+// configuration files into a temporary folder. Every wait is bounded.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace hosttest {
+
+using Clock = std::chrono::steady_clock;
+
+inline long long millisSince(Clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+// Polls `condition` every 5 ms until it holds or the time is up.
+inline bool waitFor(const std::function<bool()>& condition, int timeoutMillis) {
+    Clock::time_point start = Clock::now();
+    while (!condition()) {
+        if (millisSince(start) > timeoutMillis) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+inline std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// A folder under /tmp, removed with everything in it.
+class TempDir {
+public:
+    TempDir() {
+        char pattern[] = "/tmp/trackhost-test-XXXXXX";
+        const char* made = mkdtemp(pattern);
+        path_ = made != nullptr ? made : "/tmp";
+    }
+    ~TempDir() {
+        std::string command = "rm -rf '" + path_ + "'";
+        if (path_ != "/tmp" && std::system(command.c_str()) != 0) {
+            std::fprintf(stderr, "could not remove %s\n", path_.c_str());
+        }
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& path() const { return path_; }
+    std::string write(const std::string& name, const std::string& text) const {
+        std::string file = path_ + "/" + name;
+        std::ofstream(file, std::ios::binary) << text;
+        return file;
+    }
+
+private:
+    std::string path_;
+};
+
+// A storage name no other test run uses at the same time.
+inline std::string uniqueStorageName(const std::string& tag) {
+    static std::atomic<int> counter{0};
+    return "zt-" + tag + "-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
+}
+
+inline bool storageExists(const std::string& name) {
+    struct stat facts {};
+    return stat(("/dev/shm/" + name).c_str(), &facts) == 0;
+}
+
+// A UDP port on 127.0.0.1 that was free a moment ago (the system picks it).
+inline int freeUdpPort() {
+    int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = 0;
+    socklen_t size = sizeof address;
+    int port = -1;
+    if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0) {
+        port = ntohs(address.sin_port);
+    }
+    if (fd >= 0) {
+        close(fd);
+    }
+    return port;
+}
+
+// One program run as a child process; killed and collected on destruction.
+class Child {
+public:
+    // `environment` entries ("NAME=value") are added to (or replace in) the
+    // test's own environment.
+    Child(const std::vector<std::string>& argv, const std::string& outputFolder,
+          const std::vector<std::string>& environment = {}) {
+        static std::atomic<int> counter{0};
+        std::string stem = outputFolder + "/child" + std::to_string(counter++);
+        outPath_ = stem + ".out";
+        errPath_ = stem + ".err";
+        std::vector<std::string> env = mergedEnvironment(environment);
+        std::vector<char*> args;
+        for (const std::string& a : argv) {
+            args.push_back(const_cast<char*>(a.c_str()));
+        }
+        args.push_back(nullptr);
+        std::vector<char*> envp;
+        for (const std::string& e : env) {
+            envp.push_back(const_cast<char*>(e.c_str()));
+        }
+        envp.push_back(nullptr);
+        std::fflush(nullptr);
+        pid_ = fork();
+        if (pid_ == 0) {
+            int out = open(outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            int err = open(errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(out, 1);
+            dup2(err, 2);
+            // A clean signal mask: the test runner's must not leak into the child.
+            sigset_t none;
+            sigemptyset(&none);
+            sigprocmask(SIG_SETMASK, &none, nullptr);
+            execve(args[0], args.data(), envp.data());
+            _exit(127);
+        }
+    }
+    ~Child() {
+        if (running()) {
+            kill(pid_, SIGKILL);
+            int status = 0;
+            waitpid(pid_, &status, 0);
+        }
+    }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    pid_t pid() const { return pid_; }
+    bool running() const { return pid_ > 0 && !exited_; }
+    void signal(int number) const {
+        if (running()) {
+            kill(pid_, number);
+        }
+    }
+
+    // True when the child ended within the time; exitCode() then tells how
+    // (the exit status, or 128 + the signal).
+    bool waitExit(int timeoutMillis) {
+        if (pid_ <= 0) {
+            return false;
+        }
+        return waitFor(
+            [this] {
+                if (exited_) {
+                    return true;
+                }
+                int status = 0;
+                if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                    exited_ = true;
+                    exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+                }
+                return exited_;
+            },
+            timeoutMillis);
+    }
+    int exitCode() const { return exitCode_; }
+    std::string output() const { return readFile(outPath_); }
+    std::string errors() const { return readFile(errPath_); }
+
+private:
+    static std::vector<std::string> mergedEnvironment(const std::vector<std::string>& extra) {
+        std::vector<std::string> env;
+        for (char** e = environ; *e != nullptr; ++e) {
+            std::string entry = *e;
+            bool replaced = false;
+            for (const std::string& x : extra) {
+                replaced = replaced || entry.compare(0, x.find('=') + 1, x, 0, x.find('=') + 1) == 0;
+            }
+            if (!replaced) {
+                env.push_back(entry);
+            }
+        }
+        env.insert(env.end(), extra.begin(), extra.end());
+        return env;
+    }
+
+    pid_t pid_ = -1;
+    bool exited_ = false;
+    int exitCode_ = -1;
+    std::string outPath_;
+    std::string errPath_;
+};
+
+}  // namespace hosttest

@@ -1,0 +1,18 @@
+# A stand-in device module (a real shared library with the two exports) and
+# a library that is not a device module, so the host's tests do not depend
+# on the real module; the end-to-end cases use the real one as well.
+add_library(fake_device_module SHARED fake_device_module.cpp)
+target_link_libraries(fake_device_module PRIVATE zelostrel_framework)
+set_target_properties(fake_device_module PROPERTIES CXX_VISIBILITY_PRESET hidden)
+add_library(not_a_device_module SHARED fake_device_module.cpp)
+target_compile_definitions(not_a_device_module PRIVATE FAKE_MODULE_WITHOUT_EXPORTS)
+target_link_libraries(not_a_device_module PRIVATE zelostrel_framework)
+set_target_properties(not_a_device_module PROPERTIES CXX_VISIBILITY_PRESET hidden)
+
+zelostrel_test(test_trackhost SOURCES trackhost_test.cpp DEPS trackhost_storage)
+add_dependencies(test_trackhost trackhost fake_device_module not_a_device_module zelostrel)
+target_compile_definitions(test_trackhost PRIVATE
+  TRACKHOST_PROGRAM="$<TARGET_FILE:trackhost>"
+  FAKE_MODULE_LIBRARY="$<TARGET_FILE:fake_device_module>"
+  NOT_A_MODULE_LIBRARY="$<TARGET_FILE:not_a_device_module>"
+  REAL_MODULE_LIBRARY="$<TARGET_FILE:zelostrel>")

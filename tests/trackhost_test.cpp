@@ -1,0 +1,490 @@
+// trackhost run for real: the daemon as a child process with real shared
+// memory and real module libraries (a stand-in module with known output, and
+// the shipped module fed real frames on loopback).
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/records.h"
+#include "host/storage_layout.h"
+#include "host/storage_reader.h"
+#include "platform/shared_memory.h"
+#include "tests/host_process_support.h"
+
+using hosttest::Child;
+using hosttest::TempDir;
+using storage::AttachOutcome;
+using storage::StorageReader;
+
+namespace {
+
+// The stand-in module's values (tests/fake_device_module.cpp).
+float fakeValue(uint32_t cycle, uint32_t id) {
+    return static_cast<float>(cycle % 10000) + static_cast<float>(id) / 100.0f;
+}
+
+uint32_t wordAt(const void* base, size_t offset) {
+    uint32_t word = 0;
+    std::memcpy(&word, static_cast<const char*>(base) + offset, sizeof word);
+    return word;
+}
+
+// A record written by the stand-in module in one piece (or never written).
+bool fakeTrackerIsWhole(const TraData& r, uint32_t id, uint32_t* cycleOut = nullptr) {
+    uint32_t cycle = records::fromBE32(r.seconds);
+    if (cycleOut != nullptr) {
+        *cycleOut = cycle;
+    }
+    if (records::fromBE32(r.id) != id) {
+        return false;
+    }
+    if (cycle == 0) {
+        return r.x == 0 && r.y == 0 && r.z == 0 && r.azim == 0 && r.elev == 0 && r.roll == 0;
+    }
+    uint32_t v = records::encodeFix5(fakeValue(cycle, id));
+    return records::fromBE32(r.microseconds) == id && r.x == v && r.y == v && r.z == v && r.azim == v &&
+           r.elev == v && r.roll == v && r.stamp.seconds == static_cast<int32_t>(cycle);
+}
+
+bool fakeControllerIsWhole(const ConData& r, uint32_t id, uint32_t* cycleOut = nullptr) {
+    uint32_t cycle = records::fromBE32(r.seconds);
+    if (cycleOut != nullptr) {
+        *cycleOut = cycle;
+    }
+    if (records::fromBE32(r.id) != id) {
+        return false;
+    }
+    if (cycle == 0) {
+        return r.numValuators == 0 && r.buttonBits[0] == 0;
+    }
+    uint32_t v = records::encodeFix3(fakeValue(cycle, id) / 10.0f);
+    bool ok = records::fromBE32(r.microseconds) == id && records::fromBE32(r.numValuators) == 8 &&
+              records::fromBE32(r.numButtons) == 16 && r.stamp.seconds == static_cast<int32_t>(cycle) &&
+              r.buttonBits[0] == (cycle & 0xFFu) && r.buttonBits[1] == ((cycle >> 8) & 0xFFu) &&
+              r.buttonBits[2] == 0 && r.buttonBits[3] == 0;
+    for (uint32_t k = 0; k < 8; ++k) {
+        ok = ok && r.valuators[k] == v;
+    }
+    return ok;
+}
+
+class Trackhost : public ::testing::Test {
+protected:
+    std::string writeConfig(const std::string& body, const std::string& file = "host.conf") {
+        return dir.write(file, "storage " + storage + "\n" + body);
+    }
+
+    std::unique_ptr<Child> startHost(const std::string& config, const std::vector<std::string>& options = {},
+                                     const std::vector<std::string>& environment = {}) {
+        std::vector<std::string> argv{TRACKHOST_PROGRAM};
+        argv.insert(argv.end(), options.begin(), options.end());
+        argv.push_back(config);
+        return std::make_unique<Child>(argv, dir.path(), environment);
+    }
+
+    // Attaches once the host has set up its storage and its devices.
+    bool attachWhenReady(StorageReader& reader, const Child& host, uint32_t trackers) {
+        return hosttest::waitFor(
+            [&] {
+                if (!reader.isAttached() && reader.attach(storage) != AttachOutcome::Attached) {
+                    return false;
+                }
+                std::vector<TraData> records;
+                return reader.readTrackers(records) && records.size() >= trackers &&
+                       host.output().find("running") != std::string::npos;
+            },
+            10000);
+    }
+
+    // Runs a host that must refuse; returns its error output.
+    std::string refusal(const std::string& config, const std::vector<std::string>& options = {}) {
+        std::unique_ptr<Child> host = startHost(config, options);
+        EXPECT_TRUE(host->waitExit(10000));
+        EXPECT_EQ(2, host->exitCode()) << host->output() << host->errors();
+        EXPECT_FALSE(hosttest::storageExists(storage)) << "a refused host leaves no storage behind";
+        return host->errors();
+    }
+
+    TempDir dir;
+    std::string storage = hosttest::uniqueStorageName("host");
+    std::string fake = FAKE_MODULE_LIBRARY;
+};
+
+}  // namespace
+
+TEST_F(Trackhost, StorageHeaderIsTheDocumentedLayout) {
+    std::unique_ptr<Child> host =
+        startHost(writeConfig("device wand " + fake + "\n  trackers 3\n  controllers 2\n  rate 100\n"));
+    StorageReader reader;
+    ASSERT_TRUE(attachWhenReady(reader, *host, 3)) << host->output() << host->errors();
+
+    platform::SharedMemory view;
+    ASSERT_EQ(platform::SharedMemoryResult::Ok, platform::openSharedMemory(storage.c_str(), false, view).result);
+    const void* base = view.address;
+    EXPECT_EQ(8128u, view.size);
+    EXPECT_EQ(0, std::memcmp(base, "TRACKHST", 8));
+    EXPECT_EQ(1u, wordAt(base, 8));                  // layout version
+    EXPECT_EQ(64u, wordAt(base, 12));                // header size
+    EXPECT_EQ(32u, wordAt(base, 16));                // tracker capacity
+    EXPECT_EQ(32u, wordAt(base, 20));                // controller capacity
+    EXPECT_EQ(3u, wordAt(base, 24));                 // tracker count
+    EXPECT_EQ(2u, wordAt(base, 28));                 // controller count
+    EXPECT_EQ(448u, wordAt(base, 32));               // tracker record 1
+    EXPECT_EQ(2240u, wordAt(base, 36));              // controller record 1
+    EXPECT_EQ(static_cast<uint32_t>(host->pid()), wordAt(base, 48));
+    EXPECT_EQ(64u, wordAt(base, 52));                // update counters
+    EXPECT_EQ(320u, wordAt(base, 56));               // mutexes
+    EXPECT_EQ(8128u, wordAt(base, 60));              // total size
+    // Every record carries its id, written or not.
+    for (uint32_t i = 0; i < 32; ++i) {
+        EXPECT_EQ(records::toBE32(i + 1), wordAt(base, 448 + 56 * i));
+        EXPECT_EQ(records::toBE32(i + 1), wordAt(base, 2240 + 184 * i));
+    }
+    platform::unmapSharedMemory(view);
+
+    // The update counters follow the writes.
+    storage::UpdateCounters first = reader.readCounters();
+    ASSERT_TRUE(hosttest::waitFor(
+        [&] {
+            storage::UpdateCounters now = reader.readCounters();
+            return now.trackers[2] > first.trackers[2] + 5 && now.controllers[1] > first.controllers[1] + 5;
+        },
+        5000));
+    EXPECT_EQ(0u, reader.readCounters().trackers[3]) << "no module writes tracker 4";
+}
+
+TEST_F(Trackhost, DevicesTakeStorageIdsInFileOrder) {
+    std::unique_ptr<Child> host = startHost(writeConfig("device first " + fake +
+                                                        "\n  trackers 2\n  controllers 1\n"
+                                                        "device second " + fake +
+                                                        "\n  trackers 3\n  controllers 2\n"));
+    StorageReader reader;
+    ASSERT_TRUE(attachWhenReady(reader, *host, 5)) << host->output() << host->errors();
+    std::vector<TraData> trackers;
+    std::vector<ConData> controllers;
+    ASSERT_TRUE(hosttest::waitFor(
+        [&] {
+            reader.readTrackers(trackers);
+            reader.readControllers(controllers);
+            bool allWritten = trackers.size() == 5 && controllers.size() == 3;
+            for (const TraData& r : trackers) {
+                allWritten = allWritten && r.seconds != 0;
+            }
+            for (const ConData& r : controllers) {
+                allWritten = allWritten && r.seconds != 0;
+            }
+            return allWritten;
+        },
+        5000));
+    for (uint32_t id = 1; id <= 5; ++id) {
+        EXPECT_TRUE(fakeTrackerIsWhole(trackers[id - 1], id)) << "tracker " << id;
+    }
+    for (uint32_t id = 1; id <= 3; ++id) {
+        EXPECT_TRUE(fakeControllerIsWhole(controllers[id - 1], id)) << "controller " << id;
+    }
+    std::string log = host->output();
+    EXPECT_NE(std::string::npos, log.find("device \"first\" (" + fake + "): trackers 1-2, controllers 1\n")) << log;
+    EXPECT_NE(std::string::npos, log.find("device \"second\" (" + fake + "): trackers 3-5, controllers 2-3\n"))
+        << log;
+    host->signal(SIGINT);
+    ASSERT_TRUE(host->waitExit(5000));
+    EXPECT_EQ(0, host->exitCode());
+}
+
+TEST_F(Trackhost, SigtermStopsWithinASecondOfTheDataTimeOut) {
+    // Every cycle of this module waits one second for data that never comes.
+    std::unique_ptr<Child> host = startHost(writeConfig("device idle " + fake + "\n  timeout 1000\n"));
+    StorageReader reader;
+    ASSERT_TRUE(attachWhenReady(reader, *host, 2)) << host->output() << host->errors();
+    reader.detach();
+    hosttest::Clock::time_point asked = hosttest::Clock::now();
+    host->signal(SIGTERM);
+    ASSERT_TRUE(host->waitExit(5000));
+    EXPECT_LT(hosttest::millisSince(asked), 1000 + 1000);
+    EXPECT_EQ(0, host->exitCode()) << host->errors();
+    EXPECT_FALSE(hosttest::storageExists(storage));
+    EXPECT_NE(std::string::npos, host->output().find("stop requested")) << host->output();
+    EXPECT_NE(std::string::npos, host->output().find("storage \"" + storage + "\" removed")) << host->output();
+    EXPECT_EQ("", host->errors());
+}
+
+TEST_F(Trackhost, CyclesAndSecondsEndTheRunByThemselves) {
+    std::string config = writeConfig("device a " + fake + "\n  rate 0\ndevice b " + fake + "\n  rate 0\n");
+    std::unique_ptr<Child> counted = startHost(config, {"--cycles", "25"});
+    ASSERT_TRUE(counted->waitExit(10000));
+    EXPECT_EQ(0, counted->exitCode()) << counted->errors();
+    EXPECT_NE(std::string::npos, counted->output().find("stopped after 50 cycle(s)")) << counted->output();
+    EXPECT_FALSE(hosttest::storageExists(storage));
+
+    hosttest::Clock::time_point started = hosttest::Clock::now();
+    std::unique_ptr<Child> timed = startHost(config, {"--seconds", "0.5"});
+    ASSERT_TRUE(timed->waitExit(10000));
+    EXPECT_GE(hosttest::millisSince(started), 500);
+    EXPECT_EQ(0, timed->exitCode()) << timed->errors();
+    EXPECT_FALSE(hosttest::storageExists(storage));
+}
+
+TEST_F(Trackhost, SecondHostOnTheSameStorageIsRefused) {
+    std::string config = writeConfig("device a " + fake + "\n");
+    std::unique_ptr<Child> first = startHost(config);
+    StorageReader reader;
+    ASSERT_TRUE(attachWhenReady(reader, *first, 2)) << first->output() << first->errors();
+
+    std::unique_ptr<Child> second = startHost(config);
+    ASSERT_TRUE(second->waitExit(10000));
+    EXPECT_EQ(2, second->exitCode());
+    EXPECT_EQ("trackhost: " + config + ":1: storage \"" + storage + "\" is held by a running host (process " +
+                  std::to_string(first->pid()) + ")\n",
+              second->errors());
+    // The first host is untouched and still writing.
+    EXPECT_TRUE(first->running());
+    EXPECT_TRUE(reader.hostAlive());
+    EXPECT_TRUE(hosttest::storageExists(storage));
+    first->signal(SIGTERM);
+    ASSERT_TRUE(first->waitExit(5000));
+    EXPECT_EQ(0, first->exitCode());
+}
+
+TEST_F(Trackhost, TakesOverTheStorageOfAKilledHost) {
+    std::string config = writeConfig("device a " + fake + "\n");
+    std::unique_ptr<Child> killed = startHost(config);
+    StorageReader reader;
+    ASSERT_TRUE(attachWhenReady(reader, *killed, 2)) << killed->output();
+    reader.detach();
+    pid_t killedPid = killed->pid();
+    killed->signal(SIGKILL);
+    ASSERT_TRUE(killed->waitExit(5000));
+    ASSERT_TRUE(hosttest::storageExists(storage)) << "a killed host cannot clean up";
+    EXPECT_EQ(AttachOutcome::NoHost, reader.attach(storage)) << "readers see that its host is gone";
+
+    std::unique_ptr<Child> next = startHost(config);
+    ASSERT_TRUE(attachWhenReady(reader, *next, 2)) << next->output() << next->errors();
+    EXPECT_EQ(static_cast<uint32_t>(next->pid()), reader.hostProcessId());
+    EXPECT_NE(std::string::npos, next->output().find("took over storage \"" + storage +
+                                                     "\" left behind by ended process " +
+                                                     std::to_string(killedPid)))
+        << next->output();
+}
+
+TEST_F(Trackhost, ANameHeldBySomethingElseIsLeftAlone) {
+    platform::SharedMemory foreign;
+    ASSERT_EQ(platform::SharedMemoryResult::Ok,
+              platform::createSharedMemory(storage.c_str(), 100, foreign).result);
+    std::memcpy(foreign.address, "not ours", 8);
+    std::string config = writeConfig("device a " + fake + "\n");
+    std::unique_ptr<Child> host = startHost(config);
+    ASSERT_TRUE(host->waitExit(10000));
+    EXPECT_EQ(2, host->exitCode());
+    EXPECT_EQ("trackhost: " + config + ":1: storage name \"" + storage +
+                  "\" is taken (it is not a trackhost storage); remove it if nothing uses it (on Linux: /dev/shm/" +
+                  storage + ")\n",
+              host->errors());
+    EXPECT_EQ(0, std::memcmp(foreign.address, "not ours", 8));
+    platform::unmapSharedMemory(foreign);
+    platform::removeSharedMemory(storage.c_str());
+}
+
+TEST_F(Trackhost, RefusesWhatItCannotRunNamingFileAndLine) {
+    std::string path = writeConfig("bogus 1\ndevice a " + fake + "\n");
+    EXPECT_EQ("trackhost: " + path +
+                  ":2: unknown directive \"bogus\" (only \"storage\" and \"device\" may come before the first "
+                  "device)\n",
+              refusal(path));
+
+    std::string lines = "device a " + fake + "\n";
+    for (int i = 0; i < 33; ++i) {
+        lines += "  option" + std::to_string(i) + "\n";
+    }
+    path = writeConfig(lines);
+    EXPECT_EQ("trackhost: " + path + ":35: device \"a\" has more than 32 configuration lines\n", refusal(path));
+
+    std::string wide = "device a " + fake + "\n  wide";
+    for (int i = 0; i < 65; ++i) {
+        wide += " x";
+    }
+    path = writeConfig(wide + "\n");
+    EXPECT_EQ("trackhost: " + path + ":3: more than 64 arguments on one line\n", refusal(path));
+
+    path = writeConfig("device a missing-module.so\n");
+    std::string missing = refusal(path);
+    EXPECT_EQ(0u, missing.find("trackhost: " + path + ":2: device \"a\": cannot load module library \"" +
+                               dir.path() + "/missing-module.so\": "))
+        << missing;
+    EXPECT_NE(std::string::npos, missing.find("No such file or directory")) << missing;
+
+    path = writeConfig("device a " NOT_A_MODULE_LIBRARY "\n");
+    EXPECT_EQ("trackhost: " + path + ":2: device \"a\": \"" NOT_A_MODULE_LIBRARY
+                                     "\" is not a device module: it does not export createDev and deleteDev\n",
+              refusal(path));
+
+    EXPECT_EQ("trackhost: " + dir.path() + "/none.conf: cannot read the configuration file: No such file or directory\n",
+              refusal(dir.path() + "/none.conf"));
+}
+
+TEST_F(Trackhost, AFailedInitRefusesAndCleansUp) {
+    // The first device is set up; the second refuses: the host deletes both,
+    // removes the storage and names the refusing device's line.
+    std::string path = writeConfig("device good " + fake + "\n  trackers 1\n" + "device bad " + fake +
+                                   "\n  trackers 1\n  fail\n");
+    std::unique_ptr<Child> host = startHost(path);
+    ASSERT_TRUE(host->waitExit(10000));
+    EXPECT_EQ(2, host->exitCode());
+    EXPECT_EQ("trackhost: " + path +
+                  ":4: device \"bad\": the module refused its configuration (see its messages above)\n",
+              host->errors());
+    EXPECT_NE(std::string::npos, host->output().find("fake: refusing the configuration on line 6\n"))
+        << host->output();
+    EXPECT_NE(std::string::npos, host->output().find("device \"good\"")) << host->output();
+    EXPECT_FALSE(hosttest::storageExists(storage));
+}
+
+TEST_F(Trackhost, RelativeLibraryPathsStartAtTheConfigurationsFolder) {
+    std::string copy = "cp '" + fake + "' '" + dir.path() + "/local-module.so'";
+    ASSERT_EQ(0, std::system(copy.c_str()));
+    std::unique_ptr<Child> host = startHost(writeConfig("device a local-module.so\n"), {"--cycles", "3"});
+    ASSERT_TRUE(host->waitExit(10000));
+    EXPECT_EQ(0, host->exitCode()) << host->errors();
+}
+
+namespace {
+
+struct HammerTally {
+    uint64_t copies = 0;         // records checked
+    uint64_t torn = 0;           // records that mixed two writes
+    uint64_t retries = 0;        // lock-free copies the sequence rule threw away
+    uint64_t unprotectedTorn = 0;  // torn records among copies taken with neither
+    uint32_t firstCycle = 0;
+    uint32_t lastCycle = 0;
+};
+
+enum class ReadMode { UnderTheLock, BySequence };
+
+// Runs in a forked reader process: copies every record over and over for the
+// given time and checks each copy.
+HammerTally hammer(const std::string& name, ReadMode mode, int millis) {
+    HammerTally tally;
+    StorageReader reader;
+    if (reader.attach(name) != AttachOutcome::Attached) {
+        tally.torn = ~0ull;
+        return tally;
+    }
+    std::vector<TraData> trackers;
+    std::vector<ConData> controllers;
+    hosttest::Clock::time_point start = hosttest::Clock::now();
+    while (hosttest::millisSince(start) < millis) {
+        if (mode == ReadMode::UnderTheLock) {
+            reader.readTrackers(trackers);
+            reader.readControllers(controllers);
+        } else {
+            uint32_t attempts = 0;
+            reader.copyTrackersBySequence(trackers, 1000000, attempts);
+            tally.retries += attempts - 1;
+            reader.copyControllersBySequence(controllers, 1000000, attempts);
+            tally.retries += attempts - 1;
+        }
+        for (uint32_t i = 0; i < trackers.size(); ++i) {
+            uint32_t cycle = 0;
+            tally.torn += fakeTrackerIsWhole(trackers[i], i + 1, &cycle) ? 0 : 1;
+            tally.firstCycle = tally.firstCycle == 0 ? cycle : tally.firstCycle;
+            tally.lastCycle = cycle > tally.lastCycle ? cycle : tally.lastCycle;
+            ++tally.copies;
+        }
+        for (uint32_t i = 0; i < controllers.size(); ++i) {
+            tally.torn += fakeControllerIsWhole(controllers[i], i + 1) ? 0 : 1;
+            ++tally.copies;
+        }
+        if (mode == ReadMode::BySequence) {
+            // The same copy with no protection at all, to show the check
+            // can see a torn record when there is one.
+            platform::SharedMemory raw;
+            if (platform::openSharedMemory(name.c_str(), false, raw).result == platform::SharedMemoryResult::Ok) {
+                const TraData* list = storage::trackersOf(raw.address);
+                for (uint32_t i = 0; i < trackers.size(); ++i) {
+                    TraData copy;
+                    std::memcpy(&copy, const_cast<const TraData*>(&list[i]), sizeof copy);
+                    tally.unprotectedTorn += fakeTrackerIsWhole(copy, i + 1) ? 0 : 1;
+                }
+                platform::unmapSharedMemory(raw);
+            }
+        }
+    }
+    return tally;
+}
+
+struct ReaderProcess {
+    pid_t pid;
+    int pipe;
+};
+
+ReaderProcess startReader(const std::string& name, ReadMode mode, int millis) {
+    int ends[2];
+    if (pipe(ends) != 0) {
+        return {-1, -1};
+    }
+    std::fflush(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(ends[0]);
+        HammerTally tally = hammer(name, mode, millis);
+        ssize_t written = write(ends[1], &tally, sizeof tally);
+        _exit(written == static_cast<ssize_t>(sizeof tally) ? 0 : 1);
+    }
+    close(ends[1]);
+    return {pid, ends[0]};
+}
+
+HammerTally collectReader(const ReaderProcess& reader) {
+    HammerTally tally;
+    tally.torn = ~0ull;
+    if (reader.pid <= 0) {
+        return tally;
+    }
+    HammerTally got;
+    if (read(reader.pipe, &got, sizeof got) == static_cast<ssize_t>(sizeof got)) {
+        tally = got;
+    }
+    close(reader.pipe);
+    int status = 0;
+    waitpid(reader.pid, &status, 0);
+    return tally;
+}
+
+}  // namespace
+
+TEST_F(Trackhost, ReadersNeverSeeATornRecordWhileTheHostWritesFlatOut) {
+    // Two devices writing as fast as they can, one thread each.
+    std::unique_ptr<Child> host = startHost(writeConfig("device a " + fake +
+                                                        "\n  trackers 8\n  controllers 4\n  rate 0\n"
+                                                        "device b " + fake +
+                                                        "\n  trackers 8\n  controllers 4\n  rate 0\n"));
+    StorageReader reader;
+    ASSERT_TRUE(attachWhenReady(reader, *host, 16)) << host->output() << host->errors();
+
+    constexpr int kMillis = 1500;
+    ReaderProcess locked = startReader(storage, ReadMode::UnderTheLock, kMillis);
+    ReaderProcess lockFree = startReader(storage, ReadMode::BySequence, kMillis);
+    HammerTally byLock = collectReader(locked);
+    HammerTally bySequence = collectReader(lockFree);
+
+    EXPECT_EQ(0u, byLock.torn);
+    EXPECT_EQ(0u, bySequence.torn);
+    EXPECT_GT(byLock.copies, 10000u);
+    EXPECT_GT(bySequence.copies, 10000u);
+    // The host kept writing all along: the readers saw thousands of cycles.
+    EXPECT_GT(byLock.lastCycle - byLock.firstCycle, 1000u);
+    EXPECT_GT(bySequence.lastCycle - bySequence.firstCycle, 1000u);
+    RecordProperty("lock_free_retries", std::to_string(bySequence.retries));
+    RecordProperty("unprotected_torn", std::to_string(bySequence.unprotectedTorn));
+    std::printf("copies under the lock %llu, by sequence %llu (%llu retried); unprotected torn copies %llu\n",
+                static_cast<unsigned long long>(byLock.copies), static_cast<unsigned long long>(bySequence.copies),
+                static_cast<unsigned long long>(bySequence.retries),
+                static_cast<unsigned long long>(bySequence.unprotectedTorn));
+
+    host->signal(SIGTERM);
+    ASSERT_TRUE(host->waitExit(5000));
+    EXPECT_EQ(0, host->exitCode());
+    EXPECT_EQ("", host->errors());
+}

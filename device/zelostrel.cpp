@@ -1,5 +1,31 @@
 #include "device/zelostrel.h"
 
+#include <cstdio>
+#include <new>
+
+#include "device/device_config.h"
+#include "device/device_info.h"
+#include "device/pose_conversion.h"
+#include "link/ostrel_sdk.h"
+#include "platform/thread.h"
+
+namespace {
+
+constexpr uint32_t kMaxModuleRecords = 32;
+constexpr uint32_t kGripwandValuators = 8;
+constexpr uint32_t kControllerButtons = 16;
+
+// Debug bits of the "debug" keyword.
+constexpr uint32_t kDebugTimeout = 1u << 0;
+constexpr uint32_t kDebugBodies = 1u << 2;
+constexpr uint32_t kDebugGripwands = 1u << 3;
+constexpr uint32_t kDebugTools = 1u << 4;
+constexpr uint32_t kDebugControllers = 1u << 5;
+
+int32_t smaller(int32_t count, int32_t limit) noexcept { return count < limit ? count : limit; }
+
+}  // namespace
+
 zelostrel::zelostrel(DeviceConfig* config, const CLogH* hostLogger) noexcept : CBaseMod(config, hostLogger) {}
 
 zelostrel::~zelostrel() {
@@ -10,34 +36,265 @@ zelostrel::~zelostrel() {
 
 int zelostrel::check() { return 1; }
 
-// Configure, measurement and printout come with the measurement cycle; until
-// then they report failure so that a host cannot mistake them for working.
-int zelostrel::init(InitInfo* /*info*/) {
-    logger->errorf("zelostrel: \"%s\" is not available yet.\n", "init");
-    return -1;
+device_config::DeviceSettings zelostrel::settings() const {
+    device_config::DeviceSettings s;
+    s.numStandardBodies = numStandardBodies;
+    s.numGripwands = numGripwands;
+    s.numMeasurementTools = numMeasurementTools;
+    s.dataPort = dataPort;
+    s.remoteControl = remoteControl;
+    s.remoteHost = remoteHost;
+    s.remotePort = remotePort;
+    s.bufferSize = bufferSize;
+    s.debugFlags = debugFlags;
+    return s;
+}
+
+void zelostrel::applySettings(const device_config::DeviceSettings& s) {
+    numStandardBodies = s.numStandardBodies;
+    numGripwands = s.numGripwands;
+    numMeasurementTools = s.numMeasurementTools;
+    dataPort = s.dataPort;
+    remoteControl = s.remoteControl;
+    remoteHost = s.remoteHost;
+    remotePort = s.remotePort;
+    bufferSize = s.bufferSize;
+    debugFlags = s.debugFlags;
+}
+
+// Reads the device keywords: every faulty line is reported (with its line
+// number) before the result is known; lines that pass are marked used.
+bool zelostrel::readKeywords() {
+    if (config == nullptr) {
+        return true;  // no lines: the defaults stand
+    }
+    device_config::DeviceSettings s = settings();
+    const device_config::KeywordReport report = device_config::readDeviceKeywords(*config, s);
+    for (uint32_t i = 0; i < report.faultCount; ++i) {
+        logger->errorf(device_config::faultFormat(report.faults[i].fault), report.faults[i].lineNumber);
+    }
+    for (uint32_t i = 0; i < DeviceConfig::kMaxLines; ++i) {
+        if (report.accepted[i]) {
+            config->lines[i].used = 1;
+        }
+    }
+    applySettings(s);
+    return !report.failed();
+}
+
+// Trackers 1..numGripwands are the Gripwands, then the measurement tools,
+// then the standard bodies; controllers are the Gripwands, then the tools.
+bool zelostrel::registerRecords() {
+    if (!createHandlers()) {
+        return false;
+    }
+    for (uint32_t t = 1; t <= numTrackers; ++t) {
+        registerTracker(t, t);
+    }
+    for (uint32_t c = 1; c <= numGripwands; ++c) {
+        registerController(c, c, kGripwandValuators, kControllerButtons);
+    }
+    for (uint32_t c = numGripwands + 1; c <= numControllers; ++c) {
+        registerController(c, c, 0, kControllerButtons);
+    }
+    return buildStorageLists();
+}
+
+bool zelostrel::openClient() {
+    client.reset();  // the old data socket frees the port first
+    const device_config::ClientParameters p = device_config::clientParameters(settings());
+    OstrelSDK* made = nullptr;
+    if (p.dataOnly) {
+        made = new (std::nothrow) OstrelSDK(p.dataPort);
+    } else {
+        made = new (std::nothrow) OstrelSDK(p.host.c_str(), p.serverPort, p.dataPort,
+                                            static_cast<RemoteKind>(p.remoteKind), p.bufferSize,
+                                            p.dataTimeoutMicros, p.commandTimeoutMicros);
+    }
+    client.adopt(made);
+    if (!client || !client->hasDataSocket()) {
+        logger->errorf("zelostrel: Cannot Initialize OstrelSDK.\n");
+        return false;
+    }
+    return true;
+}
+
+int zelostrel::init(InitInfo* info) {
+    if (setInitInfo(info) == 0) {
+        // Without the init info there are no storages to set up: stop here.
+        std::fputs("Error: calling setInitInfo.\n", stderr);
+        return -1;
+    }
+    maxTrackers = kMaxModuleRecords;
+    maxControllers = kMaxModuleRecords;
+    if (!readKeywords()) {
+        return -1;
+    }
+    const device_config::DeviceSettings s = settings();
+    numTrackers = device_config::trackerCount(s);
+    numControllers = device_config::controllerCount(s);
+    if (numTrackers > maxTrackers) {
+        logger->errorf("Invalid Number of Trackers (Standard Bodies + ...).\n");
+        return -1;
+    }
+    if (!registerRecords()) {
+        return -1;
+    }
+    printInfo();
+    return openClient() ? 1 : -1;
 }
 
 bool zelostrel::start() {
-    logger->errorf("zelostrel: \"%s\" is not available yet.\n", "start");
-    return false;
+    if (!remoteControl) {
+        return true;
+    }
+    if (!client || !client->startTracking()) {
+        logger->errorf("zelostrel: Start measurement failed.\n");
+        return false;
+    }
+    return true;
 }
 
 bool zelostrel::stop() {
-    logger->errorf("zelostrel: \"%s\" is not available yet.\n", "stop");
-    return false;
+    if (!remoteControl) {
+        return true;
+    }
+    if (!client || !client->stopTracking()) {
+        logger->errorf("zelostrel: Stop measurement failed.\n");
+        return false;
+    }
+    return true;
 }
 
 bool zelostrel::printInfo() {
-    logger->errorf("zelostrel: \"%s\" is not available yet.\n", "printInfo");
+    printName();
+    device_info::printDeviceLines(*logger, settings());
+    return printTail();
+}
+
+// Waits for the newest frame; false (reported) when there is none to use.
+bool zelostrel::receiveFrame() {
+    if (client && client->receiveFrame()) {
+        return true;
+    }
+    // A device without a client behaves like a client without a data socket.
+    const NetError error = client ? client->lastDataError() : NetError::Network;
+    switch (error) {
+        case NetError::Timeout:
+            if (debugFlags & kDebugTimeout) {
+                logger->infof("zelostrel: UDP Receive Timeout\n");
+            }
+            break;
+        case NetError::Parse:
+            logger->errorf("zelostrel: UDP Parser Error\n");
+            break;
+        default:
+            logger->errorf("zelostrel: UDP Receive Error.\n");
+            break;
+    }
     return false;
 }
 
+void zelostrel::writePose(uint32_t local, const double loc[3], const double rot[9], bool show, const char* label) {
+    float position[3];
+    float orientation[3];
+    pose_conversion::convertPose(loc, rot, position, orientation);
+    writeTrackerData(local, position, orientation);
+    if (show) {
+        logger->infof("zelostrel: %s %d Loc %.3f %.3f %.3f Ang %.3f %.3f %.3f\n", label, static_cast<int>(local),
+                      position[0], position[1], position[2], orientation[0], orientation[1], orientation[2]);
+    }
+}
+
 int zelostrel::updateTrackers() {
-    logger->errorf("zelostrel: \"%s\" is not available yet.\n", "updateTrackers");
-    return 0;
+    platform::yieldProcessor();
+    if (!receiveFrame()) {
+        return 1;  // nothing written: the storage keeps the last poses
+    }
+    // Ids are checked for both ends: a negative id must not index the
+    // state tables or land on another source's tracker number.
+    const uint32_t bodyBase = numGripwands + static_cast<uint32_t>(numMeasurementTools);
+    const int32_t bodies = client->bodyCount();
+    for (int32_t i = 0; i < bodies; ++i) {
+        const BodyRecord* r = client->body(i);
+        if (r != nullptr && r->id >= 0 && r->id < numStandardBodies && r->quality >= 0.0) {
+            writePose(bodyBase + static_cast<uint32_t>(r->id) + 1, r->loc, r->rot, debugFlags & kDebugBodies,
+                      "Standard Body");
+        }
+    }
+    if (bodies == 0) {
+        const int32_t inertials = client->inertialCount();
+        for (int32_t i = 0; i < inertials; ++i) {
+            const InertialRecord* r = client->inertial(i);
+            if (r != nullptr && r->id >= 0 && r->id < numStandardBodies && r->state != 0) {
+                writePose(bodyBase + static_cast<uint32_t>(r->id) + 1, r->loc, r->rot, debugFlags & kDebugBodies,
+                          "Inertial Body");
+            }
+        }
+    }
+    updateGripwands();
+    updateMeasurementTools();
+    return 1;
+}
+
+// Buttons and joystick are taken whether or not the wand is tracked.
+void zelostrel::updateGripwands() {
+    const int32_t wands = client->gripwandCount();
+    const int32_t configured = smaller(static_cast<int32_t>(numGripwands), kMaxGripwands);
+    for (int32_t i = 0; i < wands; ++i) {
+        const GripwandRecord* r = client->gripwand(i);
+        if (r == nullptr || r->id < 0 || r->id >= configured) {
+            continue;
+        }
+        GripwandState& state = gripwandState[r->id];
+        const int32_t valuators = smaller(r->joystickCount, smaller(kMaxRecordJoystick, 8));
+        for (int32_t j = 0; j < valuators; ++j) {
+            state.valuator[j] = static_cast<float>(r->joystick[j]);
+        }
+        const int32_t buttons = smaller(r->buttonCount, smaller(kMaxRecordButtons, 16));
+        for (int32_t j = 0; j < buttons; ++j) {
+            state.button[j] = r->buttons[j];
+        }
+        if (r->quality >= 0.0) {
+            writePose(static_cast<uint32_t>(r->id) + 1, r->loc, r->rot, debugFlags & kDebugGripwands, "Gripwand");
+        }
+    }
+}
+
+void zelostrel::updateMeasurementTools() {
+    const int32_t tools = client->measurementToolCount();
+    const int32_t configured = smaller(numMeasurementTools, kMaxMeasurementTools);
+    for (int32_t i = 0; i < tools; ++i) {
+        const MeasurementToolRecord* r = client->measurementTool(i);
+        if (r == nullptr || r->id < 0 || r->id >= configured) {
+            continue;
+        }
+        const int32_t buttons = smaller(r->buttonCount, smaller(kMaxRecordButtons, kToolButtons));
+        for (int32_t j = 0; j < buttons; ++j) {
+            measurementToolButtons[r->id][j] = r->buttons[j];
+        }
+        if (r->quality >= 0.0) {
+            writePose(numGripwands + static_cast<uint32_t>(r->id) + 1, r->loc, r->rot, debugFlags & kDebugTools,
+                      "Measurement Tool");
+        }
+    }
 }
 
 int zelostrel::updateControllers() {
-    logger->errorf("zelostrel: \"%s\" is not available yet.\n", "updateControllers");
-    return 0;
+    platform::yieldProcessor();
+    const uint32_t wands = static_cast<uint32_t>(smaller(static_cast<int32_t>(numGripwands), kMaxGripwands));
+    const uint32_t tools = static_cast<uint32_t>(smaller(numMeasurementTools, kMaxMeasurementTools));
+    for (uint32_t g = 0; g < wands; ++g) {
+        writeControllerData(g + 1, kGripwandValuators, kControllerButtons, gripwandState[g].valuator,
+                            gripwandState[g].button);
+    }
+    for (uint32_t m = 0; m < tools; ++m) {
+        writeControllerData(numGripwands + m + 1, 0, kControllerButtons, nullptr, measurementToolButtons[m]);
+    }
+    if (debugFlags & kDebugControllers) {
+        logger->infof("zelostrel: Controller grp %d %d mea %d %d\n", wands > 0 ? gripwandState[0].button[0] : 0,
+                      wands > 1 ? gripwandState[1].button[0] : 0, tools > 0 ? measurementToolButtons[0][0] : 0,
+                      tools > 1 ? measurementToolButtons[1][0] : 0);
+    }
+    return 1;
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "device/device_config.h"
 #include "framework/base.h"
 #include "framework/owned_ptr.h"
 
@@ -48,4 +49,15 @@ public:
     GripwandState gripwandState[kMaxGripwands] = {};
     int32_t measurementToolButtons[kMaxMeasurementTools][kToolButtons] = {};
     uint32_t debugFlags = 0;
+
+private:
+    device_config::DeviceSettings settings() const;
+    void applySettings(const device_config::DeviceSettings& s);
+    bool readKeywords();
+    bool registerRecords();
+    bool openClient();
+    bool receiveFrame();
+    void updateGripwands();
+    void updateMeasurementTools();
+    void writePose(uint32_t local, const double loc[3], const double rot[9], bool show, const char* label);
 };

@@ -1,0 +1,943 @@
+// ostrelsim: the pure parts (command line, frame text, motion, schedule,
+// command language, recording file) directly, and the program itself as a
+// child process over loopback sockets, read back with the project's parser
+// and driven by the project's tracking client.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <clocale>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "link/ostrel_parser.h"
+#include "link/ostrel_sdk.h"
+#include "link/socket_layer.h"
+#include "platform/child_process.h"
+#include "platform/clock.h"
+#include "platform/server_socket.h"
+#include "tools/ostrelsim/command_protocol.h"
+#include "tools/ostrelsim/frame_composer.h"
+#include "tools/ostrelsim/frame_writer.h"
+#include "tools/ostrelsim/motion.h"
+#include "tools/ostrelsim/options.h"
+#include "tools/ostrelsim/pacing.h"
+#include "tools/ostrelsim/recording_format.h"
+
+namespace {
+
+using namespace ostrelsim;
+
+constexpr uint32_t kLoopback = 0x7F000001;
+
+// ---------------------------------------------------------------- helpers
+
+ParseResult parse(std::vector<const char*> arguments) {
+    arguments.insert(arguments.begin(), "ostrelsim");
+    return parseArguments(static_cast<int>(arguments.size()), arguments.data());
+}
+
+double nowSeconds() { return static_cast<double>(platform::monotonicNanos()) / 1e9; }
+
+// A UDP socket on a loopback port that the system chooses; keeps every
+// datagram (not just the newest).
+class Receiver {
+public:
+    Receiver() { EXPECT_EQ(0, platform::udpBind(socket_, kLoopback, port_)); }
+    ~Receiver() { platform::closeServerSocket(socket_); }
+    uint16_t port() const { return port_; }
+
+    std::optional<std::string> receive(int32_t timeoutMicros) {
+        std::vector<char> buffer(70000);
+        int count = platform::udpReceiveFrom(socket_, buffer.data(), buffer.size(), timeoutMicros);
+        if (count < 0) return std::nullopt;
+        return std::string(buffer.data(), static_cast<size_t>(count));
+    }
+    // Everything that arrives until nothing came for quietSeconds (at most
+    // limitSeconds in all).
+    std::vector<std::string> collect(double quietSeconds, double limitSeconds) {
+        std::vector<std::string> got;
+        double end = nowSeconds() + limitSeconds;
+        while (nowSeconds() < end) {
+            auto datagram = receive(static_cast<int32_t>(quietSeconds * 1e6));
+            if (!datagram) break;
+            got.push_back(*datagram);
+        }
+        return got;
+    }
+
+private:
+    platform::ServerSocket* socket_ = nullptr;
+    uint16_t port_ = 0;
+};
+
+// A port that was free a moment ago, for the tracking client, which binds
+// its own data socket (the simulator must know the port before the client
+// exists, as the client connects to the controller when it is built).
+uint16_t freeUdpPort() {
+    platform::ServerSocket* socket = nullptr;
+    uint16_t port = 0;
+    EXPECT_EQ(0, platform::udpBind(socket, kLoopback, port));
+    platform::closeServerSocket(socket);
+    return port;
+}
+
+// The real ostrelsim program, run as a user runs it.
+class Simulator {
+public:
+    explicit Simulator(std::vector<std::string> arguments) : arguments_(std::move(arguments)) {
+        std::vector<const char*> argv{OSTRELSIM_PATH};
+        for (const std::string& argument : arguments_) argv.push_back(argument.c_str());
+        argv.push_back(nullptr);
+        EXPECT_TRUE(platform::startChild(child_, argv.data()));
+    }
+    ~Simulator() { platform::releaseChild(child_); }
+
+    // Reads output until it holds text (true) or the time is up.
+    bool waitForOutput(const std::string& text, double seconds = 5.0) {
+        double end = nowSeconds() + seconds;
+        char buffer[4096];
+        while (output_.find(text) == std::string::npos && nowSeconds() < end) {
+            int count = platform::readChildOutput(child_, buffer, sizeof buffer, 50000);
+            if (count == 0) break;
+            if (count > 0) output_.append(buffer, static_cast<size_t>(count));
+        }
+        return output_.find(text) != std::string::npos;
+    }
+    // The number behind text in the output (a port the program chose).
+    int numberAfter(const std::string& text) {
+        if (!waitForOutput(text)) return -1;
+        return std::atoi(output_.c_str() + output_.find(text) + text.size());
+    }
+    // Waits for the exit, reading the rest of the output; -1 on time-out.
+    int exitCode(double seconds = 10.0) {
+        waitForOutput("\x01never", seconds);  // drains until the child closes its output
+        platform::ChildExit exit{};
+        if (!platform::waitChild(child_, 2000, exit)) return -1;
+        return exit.bySignal ? 128 + exit.code : exit.code;
+    }
+    void interrupt() { platform::interruptChild(child_); }
+    void kill() { platform::killChild(child_); }
+    const std::string& output() const { return output_; }
+
+private:
+    std::vector<std::string> arguments_;
+    platform::ChildProcess* child_ = nullptr;
+    std::string output_;
+};
+
+std::string loopbackTo(uint16_t port) { return "127.0.0.1:" + std::to_string(port); }
+
+std::string temporaryPath(const char* name) {
+    static const std::string tag = std::to_string(std::random_device{}());
+    return (std::filesystem::temp_directory_path() / ("ostrelsim_test_" + tag + "_" + name)).string();
+}
+
+// Parses one frame with the project's parser; false when a line fails.
+bool parseWith(OstrelParser& parser, const std::string& frame) {
+    std::vector<char> buffer(frame.begin(), frame.end());
+    buffer.push_back('\0');
+    parser.beginFrame();
+    return parser.parseFrame(buffer.data(), buffer.size());
+}
+
+// Columns orthonormal, determinant +1.
+void expectRotation(const double* rot, double tolerance) {
+    for (int a = 0; a < 3; ++a) {
+        for (int b = 0; b < 3; ++b) {
+            double dot = rot[3 * a] * rot[3 * b] + rot[3 * a + 1] * rot[3 * b + 1] + rot[3 * a + 2] * rot[3 * b + 2];
+            EXPECT_NEAR(a == b ? 1.0 : 0.0, dot, tolerance);
+        }
+    }
+    double det = rot[0] * (rot[4] * rot[8] - rot[7] * rot[5]) - rot[3] * (rot[1] * rot[8] - rot[7] * rot[2]) +
+                 rot[6] * (rot[1] * rot[5] - rot[4] * rot[2]);
+    EXPECT_NEAR(1.0, det, tolerance);
+}
+
+// Every record of the kinds the scene has, with the asked counts.
+void expectScene(const OstrelParser& parser, const SceneCounts& scene) {
+    ASSERT_EQ(scene.bodies, parser.bodyCount());
+    ASSERT_EQ(scene.wands, parser.gripwandCount());
+    ASSERT_EQ(scene.tools, parser.measurementToolCount());
+    ASSERT_EQ(scene.inertial, parser.inertialCount());
+    ASSERT_EQ(scene.markers, parser.markerCount());
+    for (int i = 0; i < parser.bodyCount(); ++i) {
+        EXPECT_EQ(i, parser.body(i)->id);
+        if (parser.body(i)->quality >= 0) expectRotation(parser.body(i)->rot, 1e-5);
+    }
+    for (int i = 0; i < parser.gripwandCount(); ++i) {
+        const GripwandRecord* wand = parser.gripwand(i);
+        EXPECT_EQ(8, wand->buttonCount);
+        EXPECT_EQ(2, wand->joystickCount);
+        if (wand->quality >= 0) expectRotation(wand->rot, 1e-5);
+    }
+    for (int i = 0; i < parser.measurementToolCount(); ++i) {
+        if (parser.measurementTool(i)->quality >= 0) expectRotation(parser.measurementTool(i)->rot, 1e-5);
+    }
+    for (int i = 0; i < parser.inertialCount(); ++i) {
+        EXPECT_NE(0, parser.inertial(i)->state);
+        expectRotation(parser.inertial(i)->rot, 1e-5);
+    }
+}
+
+// ----------------------------------------------------------- command line
+
+TEST(OstrelsimOptions, DefaultsOfSendMode) {
+    ParseResult result = parse({"--to", "localhost:5000"});
+    ASSERT_TRUE(result.ok) << result.error;
+    const Options& options = result.options;
+    EXPECT_EQ(Mode::Send, options.mode);
+    EXPECT_EQ("localhost", options.to.host);
+    EXPECT_EQ(5000, options.to.port);
+    EXPECT_EQ(60.0, options.rateHz);
+    EXPECT_EQ(3, options.bodies);
+    EXPECT_EQ(1, options.wands);
+    EXPECT_EQ(0, options.tools + options.inertial + options.markers);
+    EXPECT_EQ(2, options.format);
+    EXPECT_EQ(0.0, options.seconds);
+    EXPECT_FALSE(options.controller);
+}
+
+TEST(OstrelsimOptions, EveryOptionOfEveryMode) {
+    ParseResult send = parse({"send", "--to=10.0.0.2:7000", "--rate", "100.5", "--bodies", "5", "--wands=2",
+                              "--tools", "3", "--inertial", "4", "--markers", "6", "--format", "1", "--seconds",
+                              "2.5", "--controller", "--tcp-port", "0"});
+    ASSERT_TRUE(send.ok) << send.error;
+    EXPECT_EQ(100.5, send.options.rateHz);
+    EXPECT_EQ(5, send.options.bodies);
+    EXPECT_EQ(2, send.options.wands);
+    EXPECT_EQ(3, send.options.tools);
+    EXPECT_EQ(4, send.options.inertial);
+    EXPECT_EQ(6, send.options.markers);
+    EXPECT_EQ(1, send.options.format);
+    EXPECT_EQ(2.5, send.options.seconds);
+    EXPECT_TRUE(send.options.controller);
+    EXPECT_EQ(0, send.options.tcpPort);
+    EXPECT_EQ(0, send.options.udpPort) << "the UDP port follows the TCP port";
+    ParseResult ports = parse({"--to", "h:1", "--controller", "--udp-port", "6000"});
+    ASSERT_TRUE(ports.ok);
+    EXPECT_EQ(50105, ports.options.tcpPort);
+    EXPECT_EQ(6000, ports.options.udpPort);
+
+    ParseResult record = parse({"record", "--port", "0", "--out", "/tmp/x.rec", "--seconds", "3"});
+    ASSERT_TRUE(record.ok) << record.error;
+    EXPECT_EQ(Mode::Record, record.options.mode);
+    EXPECT_EQ("/tmp/x.rec", record.options.outPath);
+    EXPECT_EQ(3.0, record.options.seconds);
+
+    ParseResult replay = parse({"replay", "in.rec", "--to", "h:9", "--speed", "2", "--loop"});
+    ASSERT_TRUE(replay.ok) << replay.error;
+    EXPECT_EQ("in.rec", replay.options.inPath);
+    EXPECT_EQ(2.0, replay.options.speed);
+    EXPECT_TRUE(replay.options.loop);
+}
+
+TEST(OstrelsimOptions, RefusalsNameTheProblem) {
+    struct Case {
+        std::vector<const char*> arguments;
+        const char* error;
+    };
+    const Case cases[] = {
+        {{}, "send needs --to HOST:PORT"},
+        {{"--to", "host"}, "--to needs HOST:PORT with a port from 1 to 65535, not \"host\""},
+        {{"--to", "h:65536"}, "--to needs HOST:PORT with a port from 1 to 65535, not \"h:65536\""},
+        {{"--to", "h:1", "--rate", "0"}, "--rate must be a number above 0 and at most 1000, not \"0\""},
+        {{"--to", "h:1", "--rate", "nan"}, "--rate must be a number above 0 and at most 1000, not \"nan\""},
+        {{"--to", "h:1", "--rate", "1,5"}, "--rate must be a number above 0 and at most 1000, not \"1,5\""},
+        {{"--to", "h:1", "--bodies", "-1"}, "--bodies must be a whole number from 0 to 64, not \"-1\""},
+        {{"--to", "h:1", "--wands", "17"}, "--wands must be a whole number from 0 to 16, not \"17\""},
+        {{"--to", "h:1", "--format", "3"}, "--format must be 1 or 2, not \"3\""},
+        {{"--to", "h:1", "--rate"}, "--rate needs a value"},
+        {{"--to", "h:1", "--bogus"}, "unknown option --bogus"},
+        {{"--to", "h:1", "--to", "h:2"}, "--to given twice"},
+        {{"--to", "h:1", "--tcp-port", "5"}, "--tcp-port and --udp-port need --controller"},
+        {{"--to", "h:1", "--controller", "--tcp-port", "70000"},
+         "--tcp-port must be a port from 0 to 65535, not \"70000\""},
+        {{"--to", "h:1", "--loop"}, "--loop does not belong to send mode"},
+        {{"--to", "h:1", "--controller=yes"}, "--controller takes no value"},
+        {{"play"}, "unknown mode \"play\" (send, record or replay)"},
+        {{"record", "--out", "f"}, "record needs --port P"},
+        {{"record", "--port", "1"}, "record needs --out FILE"},
+        {{"record", "--port", "1", "--out", "f", "--to", "h:1"}, "--to does not belong to record mode"},
+        {{"replay", "--to", "h:1"}, "replay needs the recording FILE"},
+        {{"replay", "f", "g", "--to", "h:1"}, "unexpected argument \"g\""},
+        {{"replay", "f"}, "replay needs --to HOST:PORT"},
+        {{"replay", "f", "--to", "h:1", "--speed", "0"}, "--speed must be a number above 0 and at most 100, not \"0\""},
+    };
+    for (const Case& refused : cases) {
+        ParseResult result = parse(refused.arguments);
+        EXPECT_FALSE(result.ok);
+        EXPECT_EQ(refused.error, result.error);
+    }
+    EXPECT_TRUE(parse({"--help"}).helpWanted);
+}
+
+// ------------------------------------------------------------ frame text
+
+Pose identityPose(double x, double y, double z) {
+    Pose pose{{x, y, z}, {1, 0, 0, 0, 1, 0, 0, 0, 1}};
+    return pose;
+}
+
+TEST(OstrelsimFrameWriter, EveryLineKindByteForByte) {
+    FrameWriter writer;
+    writer.frameCounter(4294967295u);
+    writer.timestamp(12.5);
+    writer.calibratedBodies(3);
+    writer.beginBodies(2);
+    writer.body(BodyEntry{0, 1.0, identityPose(1, -2.5, 3.0004)});
+    writer.body(BodyEntry{2, 0.5, identityPose(0, 0, 0)});
+    writer.endLine();
+    WandEntry wand{0, 1.0, identityPose(0, 0, 0), 0x83, 8, {-1.0, 0.25}};
+    writer.beginOlderWands(1);
+    writer.olderWand(wand);
+    writer.endLine();
+    writer.beginWands(1, 1);
+    writer.wand(wand);
+    writer.endLine();
+    ToolEntry tool{0, -1.0, Pose{}, 0x5, 4, 1.5};
+    writer.beginOlderTools(1);
+    writer.olderTool(tool);
+    writer.endLine();
+    writer.beginTools(1, 1);
+    writer.tool(tool);
+    writer.endLine();
+    writer.beginInertial(1);
+    writer.inertial(InertialEntry{0, 1, 2.5, identityPose(0, 0, 0)});
+    writer.endLine();
+    writer.beginMarkers(2);
+    writer.marker(MarkerEntry{1, 1.0, {1, 2, 3}});
+    writer.marker(MarkerEntry{2, 1.0, {-0.0001, 0, 0}});
+    writer.endLine();
+    const char* identity = "[1.000000 0.000000 0.000000 0.000000 1.000000 0.000000 0.000000 0.000000 1.000000]";
+    const char* zeros = "[0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 0.000000]";
+    std::string expected = std::string("fr 4294967295\nts 12.500000\n6dcal 3\n") +
+                           "6d 2 [0 1.000][1.000 -2.500 3.000]" + identity + " [2 0.500][0.000 0.000 0.000]" +
+                           identity + "\n" +
+                           // bits 0 and 1 stay, bit 7 (button 7) goes, joystick left sets bit 5
+                           "6df 1 [0 1.000 35][0.000 0.000 0.000]" + identity + "\n" +
+                           "6df2 1 1 [0 1.000 8 2][0.000 0.000 0.000]" + identity + "[131 -1.000 0.250]\n" +
+                           "6dmt 1 [0 -1.000 5][0.000 0.000 0.000]" + zeros + "\n" +
+                           "6dmt2 1 1 [0 -1.000 4 1.500][0.000 0.000 0.000]" + zeros +
+                           "[5][0.010000 0.010000 0.010000 0.000000 0.000000 0.000000]\n" +
+                           "6di 1 [0 1 2.500][0.000 0.000 0.000]" + identity + "\n" +
+                           "3d 2 [1 1.000][1.000 2.000 3.000] [2 1.000][0.000 0.000 0.000]\n";
+    EXPECT_EQ(expected, writer.text());
+}
+
+TEST(OstrelsimFrameWriter, SameTextUnderAGermanLocale) {
+    FrameWriter plain;
+    composeFrame(SceneCounts{3, 2, 2, 2, 4, 2}, 7, 1.25, plain);
+    std::string before = std::string(plain.text());
+    ASSERT_NE(nullptr, std::setlocale(LC_ALL, "de_DE.UTF-8")) << "de_DE.UTF-8 is installed here";
+    FrameWriter german;
+    composeFrame(SceneCounts{3, 2, 2, 2, 4, 2}, 7, 1.25, german);
+    std::setlocale(LC_ALL, "C");
+    EXPECT_EQ(before, german.text());
+    EXPECT_NE(std::string::npos, before.find("ts 1.250000\n"));
+}
+
+TEST(OstrelsimFrameWriter, OlderButtonWordFoldsTheJoystick) {
+    const double centre[2] = {0.0, 0.0}, left[2] = {-0.6, 0.0}, right[2] = {0.6, 0.0};
+    const double down[2] = {0.0, -0.6}, up[2] = {0.0, 0.6}, half[2] = {0.5, -0.5};
+    EXPECT_EQ(0x0Fu, olderWandButtonWord(0xFF, centre)) << "buttons above 3 are the joystick's bits";
+    EXPECT_EQ(0x20u, olderWandButtonWord(0, left));
+    EXPECT_EQ(0x80u, olderWandButtonWord(0, right));
+    EXPECT_EQ(0x10u, olderWandButtonWord(0, down));
+    EXPECT_EQ(0x40u, olderWandButtonWord(0, up));
+    EXPECT_EQ(0x00u, olderWandButtonWord(0, half)) << "half way is not yet pushed";
+}
+
+// ------------------------------------------------------------ the scene
+
+TEST(OstrelsimMotion, RotationsAreProperAndReadBackAsTheAnglesGiven) {
+    double rot[9];
+    rotationFromAngles(0.3, -0.4, 1.1, rot);
+    expectRotation(rot, 1e-12);
+    // How the host reads them: azimuth atan2(R02, R22), elevation -asin(R12),
+    // roll atan2(R10, R11), with R(r, c) at rot[3c + r].
+    EXPECT_NEAR(0.3, std::atan2(rot[6], rot[8]), 1e-12);
+    EXPECT_NEAR(-0.4, -std::asin(rot[7]), 1e-12);
+    EXPECT_NEAR(1.1, std::atan2(rot[1], rot[4]), 1e-12);
+    for (double t = 0.0; t < 30.0; t += 0.37) {
+        for (int i = 0; i < 6; ++i) {
+            expectRotation(bodyPose(i, t).rot, 1e-12);
+            expectRotation(wandPose(i, t).rot, 1e-12);
+            expectRotation(toolPose(i, t).rot, 1e-12);
+            expectRotation(inertialPose(i, t).rot, 1e-12);
+        }
+    }
+}
+
+TEST(OstrelsimMotion, PathsAreSmoothAndDistinct) {
+    const double step = 0.01;
+    for (int i = 0; i < 6; ++i) {
+        double meanApart = 0.0;
+        int samples = 0;
+        for (double t = 0.0; t < 20.0; t += step) {
+            Pose now = bodyPose(i, t), next = bodyPose(i, t + step);
+            double moved = std::hypot(next.loc[0] - now.loc[0], next.loc[1] - now.loc[1], next.loc[2] - now.loc[2]);
+            EXPECT_LT(moved, 15.0) << "body " << i << " jumps at " << t << " s (under 1.5 m/s is smooth)";
+            for (int e = 0; e < 9; ++e) EXPECT_LT(std::fabs(next.rot[e] - now.rot[e]), 0.02);
+            Pose other = bodyPose((i + 1) % 6, t);
+            meanApart += std::hypot(other.loc[0] - now.loc[0], other.loc[1] - now.loc[1], other.loc[2] - now.loc[2]);
+            ++samples;
+        }
+        EXPECT_GT(meanApart / samples, 300.0) << "bodies " << i << " and " << (i + 1) % 6 << " share a path";
+    }
+    Pose start = bodyPose(0, 0.0), later = bodyPose(0, 2.0);
+    EXPECT_GT(std::fabs(later.loc[2] - start.loc[2]), 100.0) << "body 0 moves";
+}
+
+TEST(OstrelsimMotion, ObjectsDropOutBrieflyEveryFewSecondsNotAllAtOnce) {
+    for (int kind = 0; kind < 4; ++kind) {
+        for (int i = 0; i < 4; ++i) {
+            int dropouts = 0;
+            double outFor = 0.0;
+            bool wasOut = false;
+            for (double t = 0.0; t < 30.0; t += 0.01) {
+                bool out = droppedOut(static_cast<ObjectKind>(kind), i, t);
+                dropouts += out && !wasOut ? 1 : 0;
+                outFor += out ? 0.01 : 0.0;
+                wasOut = out;
+            }
+            // 30 s are five periods: five dropouts, one maybe cut in two by the ends.
+            EXPECT_GE(dropouts, 5) << "kind " << kind << " index " << i;
+            EXPECT_LE(dropouts, 6);
+            EXPECT_NEAR(5 * kDropoutLength, outFor, 0.05);
+        }
+    }
+    for (double t = 0.0; t < 30.0; t += 0.01) {
+        int out = 0;
+        for (int i = 0; i < 4; ++i) out += droppedOut(ObjectKind::Body, i, t) ? 1 : 0;
+        EXPECT_LE(out, 1) << "at " << t << " s";
+    }
+}
+
+TEST(OstrelsimMotion, ButtonsPressAndReleaseAndTheJoystickSweeps) {
+    for (int buttons : {4, 8}) {
+        std::vector<int> presses(static_cast<size_t>(buttons), 0);
+        uint32_t before = 0;
+        double lowest[2] = {1, 1}, highest[2] = {-1, -1};
+        double previous[2];
+        joystickPosition(0, 0.0, previous);
+        for (double t = 0.0; t < buttons + 2.0; t += 0.01) {
+            uint32_t now = pressedButtons(0, buttons, t);
+            EXPECT_LE(__builtin_popcount(now), 1) << "one button at a time";
+            EXPECT_EQ(0u, now >> buttons);
+            for (int b = 0; b < buttons; ++b) {
+                presses[static_cast<size_t>(b)] += ((now >> b) & 1u) != 0 && ((before >> b) & 1u) == 0 ? 1 : 0;
+            }
+            before = now;
+            double stick[2];
+            joystickPosition(0, t, stick);
+            for (int axis = 0; axis < 2; ++axis) {
+                lowest[axis] = std::min(lowest[axis], stick[axis]);
+                highest[axis] = std::max(highest[axis], stick[axis]);
+                EXPECT_LT(std::fabs(stick[axis] - previous[axis]), 0.05) << "the joystick sweeps, it does not jump";
+                previous[axis] = stick[axis];
+            }
+        }
+        for (int b = 0; b < buttons; ++b) EXPECT_EQ(1, presses[static_cast<size_t>(b)]) << "button " << b;
+        EXPECT_EQ(0u, before) << "all released at the end of the round";
+        for (int axis = 0; axis < 2; ++axis) {
+            EXPECT_LT(lowest[axis], -0.95);
+            EXPECT_GT(highest[axis], 0.95);
+        }
+    }
+}
+
+TEST(OstrelsimFrames, BothFormatsParseWithTheAskedCountsThroughDropouts) {
+    for (int format : {1, 2}) {
+        SceneCounts scene{4, 2, 2, 3, 5, format};
+        OstrelParser parser;
+        FrameWriter writer;
+        int bodiesNotSeen = 0, wandsNotSeen = 0, inertialBlind = 0, buttonFrames = 0;
+        for (uint32_t frame = 0; frame < 600; ++frame) {
+            double t = frame / 50.0;
+            composeFrame(scene, frame, t, writer);
+            ASSERT_TRUE(parseWith(parser, std::string(writer.text()))) << writer.text();
+            EXPECT_EQ(frame, parser.frameCounter());
+            EXPECT_NEAR(t, parser.timestamp(), 1e-6);
+            ASSERT_NO_FATAL_FAILURE(expectScene(parser, scene)) << "format " << format << " frame " << frame;
+            for (int i = 0; i < scene.bodies; ++i) bodiesNotSeen += parser.body(i)->quality < 0 ? 1 : 0;
+            for (int i = 0; i < scene.wands; ++i) {
+                wandsNotSeen += parser.gripwand(i)->quality < 0 ? 1 : 0;
+                for (int b = 0; b < 4; ++b) buttonFrames += parser.gripwand(i)->buttons[b];
+            }
+            for (int i = 0; i < scene.inertial; ++i) inertialBlind += parser.inertial(i)->state == 1 ? 1 : 0;
+        }
+        EXPECT_GT(bodiesNotSeen, 0) << "format " << format;
+        EXPECT_GT(wandsNotSeen, 0);
+        EXPECT_GT(inertialBlind, 0);
+        EXPECT_GT(buttonFrames, 0);
+    }
+}
+
+TEST(OstrelsimFrames, LargestSceneFitsTheClientsDefaultBuffer) {
+    SceneCounts scene{kMaxBodies, kMaxWands, kMaxTools, kMaxInertial, kMaxMarkers, 2};
+    FrameWriter writer;
+    OstrelParser parser;
+    size_t largest = 0;
+    for (double t = 0.0; t < 12.0; t += 0.5) {
+        composeFrame(scene, 4000000000u, 1e6 + t, writer);
+        largest = std::max(largest, writer.text().size());
+        ASSERT_TRUE(parseWith(parser, std::string(writer.text())));
+    }
+    EXPECT_LE(largest, static_cast<size_t>(OstrelSDK::kDefaultBufferSize - 2));
+}
+
+// ------------------------------------------------------------- schedule
+
+TEST(OstrelsimPacing, DueTimesComeFromTheFrameNumberAndNeverDrift) {
+    FrameSchedule schedule(1000, 60.0);
+    EXPECT_EQ(1000u, schedule.dueNanos(0));
+    EXPECT_EQ(1000u + 16666667u, schedule.dueNanos(1));
+    EXPECT_EQ(1000u + 3600000000000ull, schedule.dueNanos(216000)) << "an hour of frames ends on the hour";
+    EXPECT_EQ(1000u + 86400000000000ull, schedule.dueNanos(60ull * 86400)) << "a day too";
+    EXPECT_EQ(6u, schedule.nextFrame(5, schedule.dueNanos(6) + kFallBehindLimitNanos))
+        << "a late frame is still sent";
+    uint64_t muchLater = schedule.dueNanos(600) + 1;
+    EXPECT_EQ(600u, schedule.nextFrame(5, muchLater)) << "far behind: on with the newest due frame";
+}
+
+// ------------------------------------------------------ command language
+
+TEST(OstrelsimCommands, KnownCommandsAndTheirAnswers) {
+    EXPECT_EQ(Command::TrackingStart, interpretCommand("ostrel2 tracking start"));
+    EXPECT_EQ(Command::TrackingStop, interpretCommand(" ostrel2 tracking stop\r\n"));
+    EXPECT_EQ(Command::MeasurementOn, interpretCommand("ostrel 10 3"));
+    EXPECT_EQ(Command::MeasurementOff, interpretCommand("ostrel 10 0"));
+    EXPECT_EQ(Command::MeasurementOff, interpretCommand("ostrel 10 1"));
+    EXPECT_EQ(Command::OutputOn, interpretCommand("ostrel 31"));
+    EXPECT_EQ(Command::OutputOff, interpretCommand("ostrel 32"));
+    EXPECT_EQ(Command::Unknown, interpretCommand("ostrel2 tracking startx"));
+    EXPECT_EQ(Command::Unknown, interpretCommand("OSTREL 31"));
+    EXPECT_EQ(Command::Unknown, interpretCommand(""));
+    EXPECT_EQ("ostrel2 ok", answerFor(Command::OutputOn));
+    EXPECT_EQ("ostrel2 err 1 \"unknown command\"", answerFor(Command::Unknown));
+    EXPECT_EQ("ostrel2 err 2 \"command too long\"", errorAnswer(kErrorCommandTooLong, "command too long"));
+
+    TrackingState state;
+    EXPECT_FALSE(state.sendingFrames());
+    state.apply(Command::MeasurementOn);
+    EXPECT_FALSE(state.sendingFrames()) << "measuring, but output still off";
+    state.apply(Command::OutputOn);
+    EXPECT_TRUE(state.sendingFrames());
+    state.apply(Command::OutputOff);
+    EXPECT_FALSE(state.sendingFrames());
+    state.apply(Command::TrackingStart);
+    EXPECT_TRUE(state.sendingFrames());
+    state.apply(Command::Unknown);
+    EXPECT_TRUE(state.sendingFrames());
+    state.apply(Command::MeasurementOff);
+    EXPECT_FALSE(state.sendingFrames());
+    state.apply(Command::OutputOn);
+    EXPECT_FALSE(state.sendingFrames()) << "measurement off switched the output off too";
+}
+
+TEST(OstrelsimCommands, StreamIsCutAtEachTerminator) {
+    CommandSplitter splitter;
+    std::vector<std::string> commands;
+    auto sink = [&](std::string_view command, bool tooLong) {
+        commands.push_back((tooLong ? "LONG:" : "") + std::string(command));
+    };
+    const char first[] = "ostrel2 tracking start\0ostrel2 trac";
+    splitter.feed(first, sizeof first - 1, sink);
+    ASSERT_EQ(1u, commands.size());
+    const char rest[] = "king stop\0\0typed\r\n";
+    splitter.feed(rest, sizeof rest - 1, sink);
+    std::string huge(250, 'x');
+    huge += '\0';
+    huge += "ostrel 31";
+    huge += '\0';
+    splitter.feed(huge.data(), huge.size(), sink);
+    ASSERT_EQ(5u, commands.size());
+    EXPECT_EQ("ostrel2 tracking start", commands[0]);
+    EXPECT_EQ("ostrel2 tracking stop", commands[1]);
+    EXPECT_EQ("typed", commands[2]);
+    EXPECT_EQ("LONG:" + std::string(200, 'x'), commands[3]);
+    EXPECT_EQ("ostrel 31", commands[4]) << "the stream recovers after a long command";
+    EXPECT_EQ("a?b", printableCommand(std::string_view("a\x01" "b")));
+}
+
+// ------------------------------------------------------- recording file
+
+std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void spit(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+TEST(OstrelsimRecording, LayoutIsHeaderThenTimedLengthPrefixedRecords) {
+    std::string path = temporaryPath("layout.rec");
+    RecordingWriter writer;
+    std::string error;
+    ASSERT_TRUE(writer.create(path, error)) << error;
+    ASSERT_TRUE(writer.append(0x0102030405060708ull, "ab", 2));
+    ASSERT_TRUE(writer.append(0x0102030405060709ull, "", 0));
+    ASSERT_TRUE(writer.close());
+    const unsigned char expected[] = {'Z', 'O', 'R', 'E', 'C', 'O', 'R', 'D', 1, 0, 0, 0, 0, 0, 0, 0,
+                                      8, 7, 6, 5, 4, 3, 2, 1, 2, 0, 0, 0, 'a', 'b',
+                                      9, 7, 6, 5, 4, 3, 2, 1, 0, 0, 0, 0};
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(expected), sizeof expected), slurp(path));
+    std::filesystem::remove(path);
+}
+
+TEST(OstrelsimRecording, ACutFileYieldsEveryCompleteRecord) {
+    std::string path = temporaryPath("cut.rec");
+    std::vector<std::string> datagrams = {"fr 1\n", std::string("\0bin\0ary", 8), "", std::string(300, 'z')};
+    {
+        RecordingWriter writer;
+        std::string error;
+        ASSERT_TRUE(writer.create(path, error));
+        for (size_t i = 0; i < datagrams.size(); ++i) {
+            ASSERT_TRUE(writer.append(1000 * (i + 1), datagrams[i].data(), datagrams[i].size()));
+        }
+    }
+    std::string whole = slurp(path);
+    std::vector<size_t> ends{kRecordingHeaderSize};
+    for (const std::string& datagram : datagrams) ends.push_back(ends.back() + kRecordHeadSize + datagram.size());
+    ASSERT_EQ(ends.back(), whole.size());
+    for (size_t cut = kRecordingHeaderSize; cut <= whole.size(); ++cut) {
+        spit(path, whole.substr(0, cut));
+        RecordingReader reader;
+        std::string error;
+        ASSERT_TRUE(reader.open(path, error)) << error;
+        RecordHead head{};
+        std::vector<char> bytes;
+        size_t complete = 0;
+        ReadOutcome outcome;
+        while ((outcome = reader.next(head, bytes)) == ReadOutcome::Record) {
+            ASSERT_LT(complete, datagrams.size());
+            EXPECT_EQ(datagrams[complete], std::string(bytes.begin(), bytes.end()));
+            EXPECT_EQ(1000 * (complete + 1), head.arrivalNanos);
+            ++complete;
+        }
+        size_t expected = 0;
+        while (expected + 1 < ends.size() && ends[expected + 1] <= cut) ++expected;
+        EXPECT_EQ(expected, complete) << "cut at " << cut;
+        bool atBoundary = ends[expected] == cut;
+        EXPECT_EQ(atBoundary ? ReadOutcome::End : ReadOutcome::TornTail, outcome) << "cut at " << cut;
+        if (!atBoundary) {
+            EXPECT_EQ(cut - ends[expected], reader.tailBytes());
+        }
+    }
+    std::filesystem::remove(path);
+}
+
+TEST(OstrelsimRecording, ForeignAndDamagedFilesAreNamed) {
+    std::string path = temporaryPath("foreign.rec");
+    RecordingReader reader;
+    std::string error;
+    spit(path, "fr 1\nts 2.0\n6dcal 0\n");
+    EXPECT_FALSE(reader.open(path, error));
+    EXPECT_EQ(path + " is not an ostrelsim recording", error);
+    spit(path, "ZOREC");
+    EXPECT_FALSE(reader.open(path, error));
+    EXPECT_EQ(path + " ends inside its header: it holds no datagrams", error);
+    std::string header(reinterpret_cast<const char*>(kRecordingMagic), 8);
+    header += std::string("\x02\0\0\0\0\0\0\0", 8);
+    spit(path, header);
+    EXPECT_FALSE(reader.open(path, error));
+    EXPECT_EQ(path + " is a recording of a newer, unknown version", error);
+    header[8] = 1;
+    spit(path, header + std::string("\0\0\0\0\0\0\0\0\xFF\xFF\xFF\x7F", 12));
+    RecordingReader damaged;
+    ASSERT_TRUE(damaged.open(path, error));
+    RecordHead head{};
+    std::vector<char> bytes;
+    EXPECT_EQ(ReadOutcome::Damaged, damaged.next(head, bytes)) << "a length no datagram can have";
+    std::filesystem::remove(path);
+    EXPECT_FALSE(reader.open(path, error));
+    EXPECT_EQ(0u, error.find("cannot open " + path + ": "));
+}
+
+// ------------------------------------------------- the program as a user meets it
+
+TEST(OstrelsimProgram, BadArgumentsGiveUsageAndStatusTwo) {
+    Simulator noTarget({"--bodies", "2"});
+    EXPECT_EQ(2, noTarget.exitCode());
+    EXPECT_EQ(0u, noTarget.output().find("ostrelsim: send needs --to HOST:PORT\nusage: ostrelsim"));
+    Simulator badRate({"--to", "127.0.0.1:9", "--rate", "fast"});
+    EXPECT_EQ(2, badRate.exitCode());
+    EXPECT_NE(std::string::npos, badRate.output().find("--rate must be a number"));
+    EXPECT_NE(std::string::npos, badRate.output().find("usage:"));
+    Simulator unknownHost({"--to", "no-such-host.invalid:9", "--seconds", "1"});
+    EXPECT_EQ(2, unknownHost.exitCode());
+    EXPECT_NE(std::string::npos, unknownHost.output().find("cannot resolve host \"no-such-host.invalid\""));
+    Simulator help({"--help"});
+    EXPECT_EQ(0, help.exitCode());
+    EXPECT_EQ(0u, help.output().find("usage: ostrelsim"));
+}
+
+TEST(OstrelsimProgram, APortInUseIsNamed) {
+    Receiver taken;
+    std::string port = std::to_string(taken.port());
+    Simulator recorder({"record", "--port", port, "--out", temporaryPath("never.rec")});
+    EXPECT_EQ(1, recorder.exitCode());
+    EXPECT_NE(std::string::npos, recorder.output().find("UDP port " + port + " is already in use"))
+        << recorder.output();
+
+    platform::ServerSocket* listener = nullptr;
+    uint16_t tcpPort = 0;
+    ASSERT_EQ(0, platform::tcpListen(listener, kLoopback, tcpPort));
+    Simulator controller({"--to", "127.0.0.1:9", "--controller", "--tcp-port", std::to_string(tcpPort)});
+    EXPECT_EQ(1, controller.exitCode());
+    EXPECT_NE(std::string::npos,
+              controller.output().find("TCP command port " + std::to_string(tcpPort) + " is already in use"))
+        << controller.output();
+    Simulator udpTaken({"--to", "127.0.0.1:9", "--controller", "--tcp-port", "0", "--udp-port", port});
+    EXPECT_EQ(1, udpTaken.exitCode());
+    EXPECT_NE(std::string::npos, udpTaken.output().find("UDP command port " + port + " is already in use"));
+    platform::closeServerSocket(listener);
+}
+
+TEST(OstrelsimProgram, SentFramesParseWithTheAskedCounts) {
+    for (int format : {1, 2}) {
+        Receiver receiver;
+        Simulator simulator({"--to", loopbackTo(receiver.port()), "--rate", "50", "--seconds", "1", "--bodies", "5",
+                             "--wands", "2", "--tools", "3", "--inertial", "2", "--markers", "7", "--format",
+                             std::to_string(format)});
+        std::vector<std::string> frames = receiver.collect(1.0, 5.0);
+        EXPECT_EQ(0, simulator.exitCode());
+        EXPECT_NE(std::string::npos, simulator.output().find("sent 50 frames")) << simulator.output();
+        ASSERT_GE(frames.size(), 40u);
+        OstrelParser parser;
+        uint32_t expectedFrame = 0;
+        for (const std::string& frame : frames) {
+            ASSERT_TRUE(parseWith(parser, frame)) << frame;
+            EXPECT_EQ(expectedFrame++, parser.frameCounter());
+            ASSERT_NO_FATAL_FAILURE(expectScene(parser, SceneCounts{5, 2, 3, 2, 7, format}));
+        }
+        EXPECT_EQ(format == 1, frames[0].find("\n6df ") != std::string::npos);
+        EXPECT_EQ(format == 2, frames[0].find("\n6dmt2 ") != std::string::npos);
+    }
+}
+
+TEST(OstrelsimProgram, PacingHoldsTheRate) {
+    Receiver receiver;
+    Simulator simulator({"--to", loopbackTo(receiver.port()), "--rate", "100", "--seconds", "4"});
+    ASSERT_TRUE(receiver.receive(3000000)) << "the first frame";
+    // Count what arrives in the 3 s after the first frame: 300 expected.
+    double end = nowSeconds() + 3.0;
+    int frames = 1;
+    while (nowSeconds() < end) {
+        int32_t left = static_cast<int32_t>((end - nowSeconds()) * 1e6);
+        if (left > 0 && receiver.receive(left)) ++frames;
+    }
+    EXPECT_NEAR(300, frames, 15);
+    EXPECT_EQ(0, simulator.exitCode());
+    const std::string summary = "sent 400 frames in ";
+    ASSERT_NE(std::string::npos, simulator.output().find(summary)) << simulator.output();
+    const char* number = simulator.output().c_str() + simulator.output().find(summary) + summary.size();
+    double seconds = 0.0;
+    std::from_chars(number, number + std::strlen(number), seconds);
+    EXPECT_GE(seconds, 4.0) << "the run lasts the time asked for";
+    EXPECT_LT(seconds, 4.5);
+}
+
+struct ControllerRun {
+    uint16_t dataPort = freeUdpPort();
+    Simulator simulator{{"--to", loopbackTo(dataPort), "--rate", "50", "--bodies", "2", "--controller", "--tcp-port",
+                         "0", "--udp-port", "0", "--seconds", "30"}};
+    int tcpPort = simulator.numberAfter("listening on TCP port ");
+    int udpPort = simulator.numberAfter("and UDP port ");
+};
+
+// Frames arrive while started and stop arriving once stopped.
+void expectGating(OstrelSDK& client, bool (OstrelSDK::*start)(), bool (OstrelSDK::*stop)()) {
+    EXPECT_FALSE(client.receiveFrame()) << "no frames before the start command";
+    EXPECT_EQ(NetError::Timeout, client.lastDataError());
+    ASSERT_TRUE((client.*start)());
+    ASSERT_TRUE(client.receiveFrame());
+    EXPECT_EQ(2, client.bodyCount());
+    ASSERT_TRUE((client.*stop)());
+    bool quiet = false;
+    for (int attempt = 0; attempt < 5 && !quiet; ++attempt) {
+        quiet = !client.receiveFrame() && client.lastDataError() == NetError::Timeout;
+    }
+    EXPECT_TRUE(quiet) << "frames stop after the stop command";
+    EXPECT_FALSE(client.receiveFrame());
+    ASSERT_TRUE((client.*start)()) << "and start again";
+    EXPECT_TRUE(client.receiveFrame());
+}
+
+TEST(OstrelsimProgram, ControllerOverTcpDrivenByTheTrackingClient) {
+    ControllerRun run;
+    ASSERT_GT(run.tcpPort, 0) << run.simulator.output();
+    OstrelSDK client("127.0.0.1", static_cast<uint16_t>(run.tcpPort), run.dataPort, RemoteKind::Tcp, 32768, 400000,
+                     2000000);
+    ASSERT_TRUE(client.hasDataSocket());
+    ASSERT_TRUE(client.hasCommandConnection());
+    expectGating(client, &OstrelSDK::startTracking, &OstrelSDK::stopTracking);
+    EXPECT_EQ(OstrelSDK::kAnswerError, client.sendTcpCommand("ostrel2 tracking pause"));
+    EXPECT_EQ(kErrorUnknownCommand, client.lastRemoteErrorCode());
+    EXPECT_STREQ("unknown command", client.lastRemoteErrorText());
+    EXPECT_TRUE(run.simulator.waitForOutput("TCP command \"ostrel2 tracking pause\" from 127.0.0.1: unknown"));
+    EXPECT_EQ(OstrelSDK::kAnswerOk, client.sendTcpCommand("ostrel 10 0")) << "older commands over TCP too";
+    run.simulator.interrupt();
+    EXPECT_EQ(0, run.simulator.exitCode());
+}
+
+TEST(OstrelsimProgram, ControllerOverUdpDrivenByTheTrackingClient) {
+    ControllerRun run;
+    ASSERT_GT(run.udpPort, 0) << run.simulator.output();
+    OstrelSDK client("127.0.0.1", static_cast<uint16_t>(run.udpPort), run.dataPort, RemoteKind::Udp, 32768, 400000,
+                     2000000);
+    ASSERT_TRUE(client.hasDataSocket());
+    expectGating(client, &OstrelSDK::startTracking, &OstrelSDK::stopTracking);
+    EXPECT_TRUE(run.simulator.waitForOutput("UDP command \"ostrel 31\" from 127.0.0.1: frames on"));
+    EXPECT_TRUE(run.simulator.waitForOutput("UDP command \"ostrel 10 0\" from 127.0.0.1: still frames off"));
+    run.simulator.interrupt();
+    EXPECT_EQ(0, run.simulator.exitCode());
+}
+
+// Reads NUL-terminated answers until count of them arrived.
+std::string readAnswers(SocketHandle* connection, int count) {
+    std::string answers;
+    char buffer[512];
+    for (int reads = 0; reads < 20 && std::count(answers.begin(), answers.end(), '\0') < count; ++reads) {
+        int32_t got = tcpReceive(connection, buffer, sizeof buffer, 2000000);
+        if (got <= 0) break;
+        answers.append(buffer, static_cast<size_t>(got));
+    }
+    return answers;
+}
+
+TEST(OstrelsimProgram, TcpCommandsAreNulTerminatedBothWays) {
+    ControllerRun run;
+    ASSERT_GT(run.tcpPort, 0) << run.simulator.output();
+    SocketHandle* connection = nullptr;
+    ASSERT_EQ(0, tcpConnect(connection, kLoopback, static_cast<uint16_t>(run.tcpPort), 2000000));
+    const char two[] = "ostrel2 tracking start\0ostrel 99\0ostrel2 tracking st";
+    ASSERT_EQ(0, tcpSend(connection, two, sizeof two - 1, 1000000));
+    const std::string nul(1, '\0');
+    EXPECT_EQ("ostrel2 ok" + nul + "ostrel2 err 1 \"unknown command\"" + nul, readAnswers(connection, 2));
+    const char rest[] = "op";
+    ASSERT_EQ(0, tcpSend(connection, rest, sizeof rest, 1000000));  // with its NUL
+    EXPECT_EQ("ostrel2 ok" + nul, readAnswers(connection, 1)) << "a command split over two sends";
+    std::string tooLong(300, 'x');
+    ASSERT_EQ(0, tcpSend(connection, tooLong.c_str(), static_cast<int32_t>(tooLong.size() + 1), 1000000));
+    EXPECT_EQ("ostrel2 err 2 \"command too long\"" + nul, readAnswers(connection, 1));
+    tcpClose(connection);
+    EXPECT_TRUE(run.simulator.waitForOutput("TCP client 127.0.0.1 disconnected"));
+}
+
+TEST(OstrelsimProgram, RecordThenReplayGivesTheSameDatagramsAndPacing) {
+    std::string path = temporaryPath("roundtrip.rec");
+    Simulator recorder({"record", "--port", "0", "--out", path});
+    int port = recorder.numberAfter("recording UDP port ");
+    ASSERT_GT(port, 0) << recorder.output();
+    platform::ServerSocket* sender = nullptr;
+    uint16_t senderPort = 0;
+    ASSERT_EQ(0, platform::udpBind(sender, kLoopback, senderPort));
+    std::vector<std::string> sent;
+    for (int i = 0; i < 30; ++i) {
+        std::string datagram = "fr " + std::to_string(i) + "\n" + std::string(static_cast<size_t>(i * 37), static_cast<char>('a' + i % 26));
+        if (i == 7) datagram = std::string("\0\x01\xFF", 3);
+        if (i == 8) datagram.clear();
+        ASSERT_EQ(0, platform::udpSendTo(sender, datagram.data(), datagram.size(), kLoopback,
+                                         static_cast<uint16_t>(port)));
+        sent.push_back(datagram);
+        std::this_thread::sleep_for(std::chrono::milliseconds(i < 15 ? 20 : 40));
+    }
+    platform::closeServerSocket(sender);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    recorder.interrupt();
+    EXPECT_EQ(0, recorder.exitCode());
+    EXPECT_NE(std::string::npos, recorder.output().find("recorded 30 datagrams")) << recorder.output();
+
+    for (double speed : {1.0, 2.0}) {
+        Receiver receiver;
+        double started = nowSeconds();
+        Simulator replay({"replay", path, "--to", loopbackTo(receiver.port()), "--speed", speed == 1.0 ? "1" : "2"});
+        std::vector<double> arrivals;
+        std::vector<std::string> got;
+        while (got.size() < sent.size() && nowSeconds() < started + 10.0) {
+            auto datagram = receiver.receive(2000000);
+            if (!datagram) break;
+            got.push_back(*datagram);
+            arrivals.push_back(nowSeconds());
+        }
+        EXPECT_EQ(0, replay.exitCode());
+        ASSERT_EQ(sent, got) << "speed " << speed;
+        // Sent over 15 x 20 ms + 14 x 40 ms = 0.86 s.
+        double span = arrivals.back() - arrivals.front();
+        EXPECT_NEAR(0.86 / speed, span, 0.25 / speed) << "speed " << speed;
+        double firstHalf = arrivals[14] - arrivals[0];
+        EXPECT_NEAR(0.28 / speed, firstHalf, 0.12 / speed) << "the pacing follows the recording, not an average";
+    }
+    std::filesystem::remove(path);
+}
+
+TEST(OstrelsimProgram, AKilledRecordersFileReplaysItsCompleteRecords) {
+    std::string path = temporaryPath("killed.rec");
+    Simulator recorder({"record", "--port", "0", "--out", path});
+    int port = recorder.numberAfter("recording UDP port ");
+    ASSERT_GT(port, 0) << recorder.output();
+    platform::ServerSocket* sender = nullptr;
+    uint16_t senderPort = 0;
+    ASSERT_EQ(0, platform::udpBind(sender, kLoopback, senderPort));
+    const size_t expectedSize = kRecordingHeaderSize + 20 * (kRecordHeadSize + 10);
+    for (int i = 0; i < 20; ++i) {
+        char datagram[11];
+        std::snprintf(datagram, sizeof datagram, "frame %04d", i);
+        ASSERT_EQ(0, platform::udpSendTo(sender, datagram, 10, kLoopback, static_cast<uint16_t>(port)));
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    platform::closeServerSocket(sender);
+    for (int wait = 0; wait < 200 && std::filesystem::file_size(path) < expectedSize; ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    recorder.kill();
+    EXPECT_EQ(128 + 9, recorder.exitCode());
+    ASSERT_EQ(expectedSize, std::filesystem::file_size(path)) << "every record flushed as it came";
+    // As if the kill had come in the middle of writing a 21st record.
+    std::ofstream(path, std::ios::binary | std::ios::app).write("\x05\0\0\0\0\0\0\0\x0A\0\0\0fra", 15);
+
+    Receiver receiver;
+    Simulator replay({"replay", path, "--to", loopbackTo(receiver.port()), "--speed", "10"});
+    std::vector<std::string> got = receiver.collect(1.0, 5.0);
+    EXPECT_EQ(0, replay.exitCode());
+    ASSERT_EQ(20u, got.size());
+    EXPECT_EQ("frame 0000", got.front());
+    EXPECT_EQ("frame 0019", got.back());
+    EXPECT_NE(std::string::npos, replay.output().find("ends inside a record (15 bytes")) << replay.output();
+    std::filesystem::remove(path);
+}
+
+TEST(OstrelsimProgram, ReplayLoopsUntilItsTimeIsUp) {
+    std::string path = temporaryPath("loop.rec");
+    {
+        RecordingWriter writer;
+        std::string error;
+        ASSERT_TRUE(writer.create(path, error));
+        for (int i = 0; i < 5; ++i) writer.append(50000000ull * i, &"abcde"[i], 1);
+    }
+    Receiver receiver;
+    Simulator replay({"replay", path, "--to", loopbackTo(receiver.port()), "--loop", "--seconds", "1"});
+    std::vector<std::string> got = receiver.collect(0.5, 5.0);
+    EXPECT_EQ(0, replay.exitCode());
+    // One pass lasts 5 x 50 ms; a second holds four passes.
+    ASSERT_GE(got.size(), 15u);
+    ASSERT_LE(got.size(), 25u);
+    for (size_t i = 0; i < got.size(); ++i) {
+        EXPECT_EQ(std::string(1, "abcde"[i % 5]), got[i]) << i;
+    }
+    std::filesystem::remove(path);
+}
+
+}  // namespace

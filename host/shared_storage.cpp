@@ -130,14 +130,16 @@ void SharedStorage::remove() noexcept {
         return;
     }
     void* base = memory_.address;
-    uint32_t self = headerOf(base)->hostProcessId;
+    // Readers that still map the storage see at once that no host holds it.
+    platform::atomicStore(headerOf(base)->hostProcessId, 0);
     platform::destroySharedMutex(*trackerMutexOf(base));
     platform::destroySharedMutex(*controllerMutexOf(base));
     platform::unmapSharedMemory(memory_);
     // Remove the name only while it still shows this host's storage.
     platform::SharedMemory view;
     if (platform::openSharedMemory(name_.c_str(), false, view).result == platform::SharedMemoryResult::Ok) {
-        bool ours = view.size >= sizeof(StorageHeader) && headerOf(view.address)->hostProcessId == self;
+        // Ours is marked ended (0); a successor's shows its own process.
+        bool ours = view.size >= sizeof(StorageHeader) && headerOf(view.address)->hostProcessId == 0;
         platform::unmapSharedMemory(view);
         if (ours) {
             platform::removeSharedMemory(name_.c_str());

@@ -1,0 +1,353 @@
+// trackview (and the Python reader) against a real running host: the
+// numbers they print are the numbers in the storage.
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <clocale>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <locale>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "framework/records.h"
+#include "host/storage_reader.h"
+#include "platform/shared_memory.h"
+#include "tests/host_process_support.h"
+#include "tools/trackview/rate_meter.h"
+#include "tools/trackview/snapshot_format.h"
+
+using hosttest::Child;
+using hosttest::TempDir;
+using storage::AttachOutcome;
+using storage::StorageReader;
+
+namespace {
+
+// Just enough JSON for the monitor's output: objects, arrays, numbers, null.
+struct Json {
+    enum Kind { Number, Object, Array, Null } kind = Null;
+    double number = 0.0;
+    std::map<std::string, Json> object;
+    std::vector<Json> array;
+    const Json& operator[](const std::string& key) const { return object.at(key); }
+    const Json& operator[](size_t i) const { return array.at(i); }
+};
+
+class JsonReader {
+public:
+    explicit JsonReader(const std::string& text) : text_(text) {}
+    bool read(Json& value) {
+        if (!readValue(value)) {
+            return false;
+        }
+        skipBlanks();
+        return pos_ == text_.size();
+    }
+
+private:
+    void skipBlanks() {
+        while (pos_ < text_.size() && std::isspace(static_cast<unsigned char>(text_[pos_]))) {
+            ++pos_;
+        }
+    }
+    bool take(char c) {
+        skipBlanks();
+        if (pos_ < text_.size() && text_[pos_] == c) {
+            ++pos_;
+            return true;
+        }
+        return false;
+    }
+    bool readString(std::string& out) {
+        if (!take('"')) {
+            return false;
+        }
+        size_t end = text_.find('"', pos_);
+        if (end == std::string::npos) {
+            return false;
+        }
+        out = text_.substr(pos_, end - pos_);
+        pos_ = end + 1;
+        return true;
+    }
+    bool readValue(Json& value) {
+        skipBlanks();
+        if (take('{')) {
+            value.kind = Json::Object;
+            if (take('}')) {
+                return true;
+            }
+            do {
+                std::string key;
+                if (!readString(key) || !take(':') || !readValue(value.object[key])) {
+                    return false;
+                }
+            } while (take(','));
+            return take('}');
+        }
+        if (take('[')) {
+            value.kind = Json::Array;
+            if (take(']')) {
+                return true;
+            }
+            do {
+                value.array.emplace_back();
+                if (!readValue(value.array.back())) {
+                    return false;
+                }
+            } while (take(','));
+            return take(']');
+        }
+        if (text_.compare(pos_, 4, "null") == 0) {
+            pos_ += 4;
+            return true;
+        }
+        // Numbers as JSON writes them: never a comma, whatever the locale.
+        size_t start = pos_;
+        while (pos_ < text_.size() && std::strchr("+-0123456789.eE", text_[pos_]) != nullptr) {
+            ++pos_;
+        }
+        std::istringstream in(text_.substr(start, pos_ - start));
+        in.imbue(std::locale::classic());
+        value.kind = Json::Number;
+        return pos_ > start && (in >> value.number) && in.eof();
+    }
+
+    const std::string& text_;
+    size_t pos_ = 0;
+};
+
+Json parseJson(const std::string& text) {
+    Json value;
+    EXPECT_TRUE(JsonReader(text).read(value)) << text;
+    return value;
+}
+
+class Trackview : public ::testing::Test {
+protected:
+    // A host whose stand-in module writes 5 cycles and then keeps still.
+    void startStillHost() {
+        std::string config = dir.write("host.conf", "storage " + storage + "\ndevice still " FAKE_MODULE_LIBRARY
+                                                                          "\n  trackers 3\n  controllers 2\n"
+                                                                          "  writes 5\n  rate 0\n");
+        host = std::make_unique<Child>(std::vector<std::string>{TRACKHOST_PROGRAM, config}, dir.path());
+        ASSERT_TRUE(hosttest::waitFor(
+            [&] {
+                return (reader.isAttached() || reader.attach(storage) == AttachOutcome::Attached) &&
+                       reader.readCounters().trackers[2] == 5 && reader.readCounters().controllers[1] == 5;
+            },
+            10000))
+            << host->output() << host->errors();
+        ASSERT_TRUE(reader.readTrackers(trackers));
+        ASSERT_TRUE(reader.readControllers(controllers));
+        ASSERT_EQ(3u, trackers.size());
+        ASSERT_EQ(2u, controllers.size());
+    }
+
+    std::unique_ptr<Child> run(const std::vector<std::string>& arguments,
+                               const std::vector<std::string>& environment = {}) {
+        std::vector<std::string> argv{TRACKVIEW_PROGRAM};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        auto child = std::make_unique<Child>(argv, dir.path(), environment);
+        EXPECT_TRUE(child->waitExit(10000));
+        return child;
+    }
+
+    TempDir dir;
+    std::string storage = hosttest::uniqueStorageName("view");
+    std::unique_ptr<Child> host;
+    StorageReader reader;
+    std::vector<TraData> trackers;
+    std::vector<ConData> controllers;
+};
+
+}  // namespace
+
+TEST_F(Trackview, OnceJsonGivesTheRecordsValues) {
+    startStillHost();
+    std::unique_ptr<Child> view = run({"--storage", storage, "--once", "--json"});
+    ASSERT_EQ(0, view->exitCode()) << view->errors();
+    Json snapshot = parseJson(view->output());
+
+    ASSERT_EQ(3u, snapshot["trackers"].array.size());
+    for (size_t i = 0; i < 3; ++i) {
+        const Json& t = snapshot["trackers"][i];
+        const TraData& r = trackers[i];
+        EXPECT_EQ(i + 1, t["id"].number);
+        EXPECT_EQ(r.getX(), static_cast<float>(t["x"].number));
+        EXPECT_EQ(r.getY(), static_cast<float>(t["y"].number));
+        EXPECT_EQ(r.getZ(), static_cast<float>(t["z"].number));
+        EXPECT_EQ(r.getAzim(), static_cast<float>(t["azim"].number));
+        EXPECT_EQ(r.getElev(), static_cast<float>(t["elev"].number));
+        EXPECT_EQ(r.getRoll(), static_cast<float>(t["roll"].number));
+        EXPECT_EQ(5, t["sec"].number);  // the stand-in's time words: cycle, id
+        EXPECT_EQ(i + 1, t["usec"].number);
+        // And they are the values the module wrote: cycle 5 of tracker i + 1.
+        EXPECT_NEAR(5.0 + (i + 1) / 100.0, t["x"].number, 1e-4);
+    }
+    ASSERT_EQ(2u, snapshot["controllers"].array.size());
+    for (size_t i = 0; i < 2; ++i) {
+        const Json& c = snapshot["controllers"][i];
+        const ConData& r = controllers[i];
+        EXPECT_EQ(i + 1, c["id"].number);
+        ASSERT_EQ(8u, c["valuators"].array.size());
+        for (uint32_t k = 1; k <= 8; ++k) {
+            EXPECT_EQ(r.getValuator(k), static_cast<float>(c["valuators"][k - 1].number));
+        }
+        // Cycle 5 = buttons 1 and 3 pressed, the other 14 not.
+        ASSERT_EQ(16u, c["buttons"].array.size());
+        for (uint32_t b = 1; b <= 16; ++b) {
+            EXPECT_EQ(b == 1 || b == 3 ? 1 : 0, c["buttons"][b - 1].number) << "button " << b;
+        }
+    }
+}
+
+TEST_F(Trackview, OutputDoesNotDependOnTheLocale) {
+    if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr) {
+        GTEST_SKIP() << "de_DE.UTF-8 is not installed";
+    }
+    std::setlocale(LC_ALL, "C");
+    startStillHost();
+    std::unique_ptr<Child> plain = run({"--storage", storage, "--once", "--json"}, {"LC_ALL=C"});
+    std::unique_ptr<Child> german = run({"--storage", storage, "--once", "--json"}, {"LC_ALL=de_DE.UTF-8"});
+    EXPECT_EQ(plain->output(), german->output());
+    EXPECT_NE(std::string::npos, german->output().find("\"x\":5.01")) << german->output();
+    std::unique_ptr<Child> table = run({"--storage", storage, "--once"}, {"LC_ALL=de_DE.UTF-8"});
+    EXPECT_NE(std::string::npos, table->output().find("5.010")) << table->output();
+}
+
+TEST_F(Trackview, OnceTableFitsAnEightyColumnTerminal) {
+    startStillHost();
+    std::unique_ptr<Child> view = run({"--storage", storage, "--once"});
+    ASSERT_EQ(0, view->exitCode()) << view->errors();
+    std::string table = view->output();
+    std::istringstream lines(table);
+    std::string line;
+    int count = 0;
+    while (std::getline(lines, line)) {
+        EXPECT_LT(line.size(), 80u) << line;
+        ++count;
+    }
+    EXPECT_EQ(12, count) << table;
+    EXPECT_NE(std::string::npos, table.find("TRACKERS (3)")) << table;
+    EXPECT_NE(std::string::npos,
+              table.find("  2     5.020     5.020     5.020     5.020     5.020     5.020     old       -\n"))
+        << table;
+    EXPECT_NE(std::string::npos, table.find("CONTROLLERS (2)")) << table;
+    EXPECT_NE(std::string::npos, table.find("  1     old       -  1 3\n")) << table;
+    EXPECT_NE(std::string::npos, table.find("     v1-8   0.501   0.501")) << table;
+}
+
+TEST_F(Trackview, LiveViewRefreshesAndEndsWithTheHost) {
+    std::string config = dir.write("live.conf", "storage " + storage + "\ndevice live " FAKE_MODULE_LIBRARY
+                                                                       "\n  trackers 1\n  controllers 1\n"
+                                                                       "  rate 100\n");
+    host = std::make_unique<Child>(std::vector<std::string>{TRACKHOST_PROGRAM, "--seconds", "1.5", config},
+                                   dir.path());
+    ASSERT_TRUE(hosttest::waitFor([&] { return reader.attach(storage) == AttachOutcome::Attached; }, 10000));
+    Child view({TRACKVIEW_PROGRAM, "--storage", storage, "--interval", "50"}, dir.path());
+    ASSERT_TRUE(view.waitExit(10000));
+    EXPECT_EQ(1, view.exitCode());
+    EXPECT_EQ("trackview: the host of storage \"" + storage + "\" has ended\n", view.errors());
+    // Several snapshots, and once the meter has two readings a rate.
+    std::string output = view.output();
+    size_t snapshots = 0;
+    for (size_t at = output.find("TRACKERS"); at != std::string::npos; at = output.find("TRACKERS", at + 1)) {
+        ++snapshots;
+    }
+    EXPECT_GT(snapshots, 5u);
+    size_t header = output.rfind(" id         x");
+    ASSERT_NE(std::string::npos, header);
+    size_t rowStart = output.find('\n', header) + 1;
+    std::string row = output.substr(rowStart, output.find('\n', rowStart) - rowStart);
+    double rate = std::atof(row.substr(row.size() - 7).c_str());
+    EXPECT_GT(rate, 10.0) << row;
+}
+
+TEST_F(Trackview, NoHostIsAClearMessageAndStatusOne) {
+    std::unique_ptr<Child> view = run({"--storage", storage, "--once"});
+    EXPECT_EQ(1, view->exitCode());
+    EXPECT_EQ("trackview: no host holds storage \"" + storage + "\"\n", view->errors());
+    EXPECT_EQ("", view->output());
+
+    platform::SharedMemory foreign;
+    ASSERT_EQ(platform::SharedMemoryResult::Ok, platform::createSharedMemory(storage.c_str(), 64, foreign).result);
+    view = run({"--storage", storage, "--once", "--json"});
+    EXPECT_EQ(1, view->exitCode());
+    EXPECT_EQ("trackview: \"" + storage + "\" is not a trackhost storage of layout version 1\n", view->errors());
+    platform::unmapSharedMemory(foreign);
+    platform::removeSharedMemory(storage.c_str());
+
+    view = run({"--interval", "5"});
+    EXPECT_EQ(2, view->exitCode());
+    EXPECT_EQ(0u, view->errors().find("trackview: invalid value \"5\" for --interval (10 to 60000)\nusage:"));
+}
+
+TEST_F(Trackview, ThePythonReaderGivesTheSameValues) {
+    if (std::system("python3 -c pass >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "python3 is not installed";
+    }
+    startStillHost();
+    Child script({"/usr/bin/env", "python3", READ_STORAGE_SCRIPT, "--storage", storage, "--json"}, dir.path());
+    ASSERT_TRUE(script.waitExit(10000));
+    ASSERT_EQ(0, script.exitCode()) << script.errors();
+    Json snapshot = parseJson(script.output());
+    ASSERT_EQ(3u, snapshot["trackers"].array.size());
+    for (size_t i = 0; i < 3; ++i) {
+        const Json& t = snapshot["trackers"][i];
+        EXPECT_EQ(i + 1, t["id"].number);
+        // Python divides in double precision; the record's float is that rounded.
+        EXPECT_EQ(trackers[i].getX(), static_cast<float>(t["x"].number));
+        EXPECT_EQ(trackers[i].getRoll(), static_cast<float>(t["roll"].number));
+        EXPECT_EQ(5, t["sec"].number);
+    }
+    ASSERT_EQ(2u, snapshot["controllers"].array.size());
+    EXPECT_EQ(controllers[1].getValuator(8), static_cast<float>(snapshot["controllers"][1]["valuators"][7].number));
+    EXPECT_EQ(1, snapshot["controllers"][0]["buttons"][2].number);
+
+    host->signal(SIGTERM);
+    ASSERT_TRUE(host->waitExit(5000));
+    Child gone({"/usr/bin/env", "python3", READ_STORAGE_SCRIPT, "--storage", storage}, dir.path());
+    ASSERT_TRUE(gone.waitExit(10000));
+    EXPECT_EQ(1, gone.exitCode());
+    EXPECT_EQ("read_storage: no host holds storage \"" + storage + "\"\n", gone.errors());
+}
+
+TEST(TrackviewJson, IsTheDocumentedShape) {
+    trackview::Snapshot snapshot;
+    snapshot.trackers.push_back({1, 1.5f, -0.25f, 0.0f, 90.0f, -45.5f, 180.0f, 1700000000u, 250000u});
+    snapshot.controllers.push_back({2, 1700000000u, 1000u, {0.5f, -1.0f}, {0, 1, 1}});
+    EXPECT_EQ(
+        "{\"trackers\":[{\"id\":1,\"x\":1.5,\"y\":-0.25,\"z\":0,\"azim\":90,\"elev\":-45.5,\"roll\":180,"
+        "\"sec\":1700000000,\"usec\":250000}],"
+        "\"controllers\":[{\"id\":2,\"valuators\":[0.5,-1],\"buttons\":[0,1,1],\"sec\":1700000000,\"usec\":1000}]}\n",
+        trackview::formatJson(snapshot));
+    EXPECT_EQ("{\"trackers\":[],\"controllers\":[]}\n", trackview::formatJson(trackview::Snapshot{}));
+}
+
+TEST(TrackviewRates, CountWritesOverTheLastSecondAcrossTheWrap) {
+    trackview::RateMeter meter;
+    storage::UpdateCounters counters{};
+    EXPECT_LT(meter.trackerRate(1), 0.0);
+    counters.trackers[0] = 0xFFFFFFF0u;  // about to wrap
+    meter.add(10000, counters);
+    EXPECT_LT(meter.trackerRate(1), 0.0) << "one reading tells no rate";
+    counters.trackers[0] += 60;
+    counters.controllers[31] = 30;
+    meter.add(10500, counters);
+    EXPECT_DOUBLE_EQ(120.0, meter.trackerRate(1));
+    EXPECT_DOUBLE_EQ(60.0, meter.controllerRate(32));
+    // Readings older than the window drop out: the rate follows a slow-down.
+    for (uint64_t t = 10600; t <= 13000; t += 100) {
+        counters.trackers[0] += 1;
+        meter.add(t, counters);
+    }
+    EXPECT_NEAR(10.0, meter.trackerRate(1), 1e-9);
+    EXPECT_LT(meter.trackerRate(0), 0.0);
+    EXPECT_LT(meter.trackerRate(33), 0.0);
+}

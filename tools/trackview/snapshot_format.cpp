@@ -1,0 +1,161 @@
+#include "tools/trackview/snapshot_format.h"
+
+#include <charconv>
+#include <cmath>
+
+namespace trackview {
+
+namespace {
+
+constexpr size_t kLineWidth = 79;  // one less than the terminal: no wrap at the edge
+
+// Fixed-point text, right-aligned in `width` (wider values just take more).
+std::string fixed(double value, int precision, size_t width) {
+    char buffer[64];
+    auto [end, code] = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, precision);
+    std::string text = code == std::errc() ? std::string(buffer, end) : std::string("?");
+    return text.size() < width ? std::string(width - text.size(), ' ') + text : text;
+}
+
+std::string rightAligned(const std::string& text, size_t width) {
+    return text.size() < width ? std::string(width - text.size(), ' ') + text : text;
+}
+
+std::string ageText(uint32_t seconds, uint32_t microseconds, double now) {
+    if (seconds == 0 && microseconds == 0) {
+        return "-";  // never written
+    }
+    double ageMillis = (now - (static_cast<double>(seconds) + microseconds / 1.0e6)) * 1000.0;
+    if (ageMillis < 0.0) {
+        ageMillis = 0.0;  // written within the clock's millisecond
+    }
+    if (ageMillis >= 1.0e7) {
+        return "old";
+    }
+    return fixed(ageMillis, 0, 0);
+}
+
+std::string rateText(const RateMeter* rates, uint32_t id, bool tracker) {
+    if (rates == nullptr) {
+        return "-";
+    }
+    double rate = tracker ? rates->trackerRate(id) : rates->controllerRate(id);
+    return rate < 0.0 ? "-" : fixed(rate, 1, 0);
+}
+
+// Appends words after `prefix`, starting a new indented line before the width.
+void appendWrapped(std::string& out, const std::string& prefix, const std::vector<std::string>& words) {
+    std::string line = prefix;
+    const std::string indent(prefix.size(), ' ');
+    bool lineHasWord = false;
+    for (const std::string& word : words) {
+        if (lineHasWord && line.size() + 1 + word.size() > kLineWidth) {
+            out += line + "\n";
+            line = indent;
+            lineHasWord = false;
+        }
+        line += (lineHasWord ? " " : "") + word;
+        lineHasWord = true;
+    }
+    out += line + "\n";
+}
+
+void appendTrackers(std::string& out, const Snapshot& snapshot, const TableContext& context) {
+    out += "TRACKERS (" + std::to_string(snapshot.trackers.size()) + ")  x y z in feet, angles in degrees\n";
+    if (snapshot.trackers.empty()) {
+        out += "  none\n";
+        return;
+    }
+    out += " id         x         y         z      azim      elev      roll  age ms      Hz\n";
+    for (const TrackerRow& row : snapshot.trackers) {
+        std::string line = rightAligned(std::to_string(row.id), 3);
+        for (float value : {row.x, row.y, row.z, row.azim, row.elev, row.roll}) {
+            line += " " + fixed(value, 3, 9);
+        }
+        line += " " + rightAligned(ageText(row.seconds, row.microseconds, context.nowSeconds), 7);
+        line += " " + rightAligned(rateText(context.rates, row.id, true), 7);
+        out += line + "\n";
+    }
+}
+
+void appendControllers(std::string& out, const Snapshot& snapshot, const TableContext& context) {
+    out += "CONTROLLERS (" + std::to_string(snapshot.controllers.size()) + ")\n";
+    if (snapshot.controllers.empty()) {
+        out += "  none\n";
+        return;
+    }
+    out += " id  age ms      Hz  pressed buttons\n";
+    for (const ControllerRow& row : snapshot.controllers) {
+        std::string head = rightAligned(std::to_string(row.id), 3) + " " +
+                           rightAligned(ageText(row.seconds, row.microseconds, context.nowSeconds), 7) + " " +
+                           rightAligned(rateText(context.rates, row.id, false), 7) + "  ";
+        std::vector<std::string> pressed;
+        for (size_t b = 0; b < row.buttons.size(); ++b) {
+            if (row.buttons[b] != 0) {
+                pressed.push_back(std::to_string(b + 1));
+            }
+        }
+        if (pressed.empty()) {
+            pressed.push_back("none");
+        }
+        appendWrapped(out, head, pressed);
+        for (size_t first = 0; first < row.valuators.size(); first += 8) {
+            size_t last = first + 8 < row.valuators.size() ? first + 8 : row.valuators.size();
+            std::string line = rightAligned("v" + std::to_string(first + 1) + "-" + std::to_string(last), 9);
+            for (size_t k = first; k < last; ++k) {
+                line += " " + fixed(row.valuators[k], 3, 7);
+            }
+            out += line + "\n";
+        }
+    }
+}
+
+}  // namespace
+
+std::string floatText(float value) {
+    if (!std::isfinite(value)) {
+        return "null";  // JSON has no NaN or infinity; decoded records never hold them
+    }
+    char buffer[32];
+    auto [end, code] = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return code == std::errc() ? std::string(buffer, end) : std::string("null");
+}
+
+std::string formatTable(const Snapshot& snapshot, const TableContext& context) {
+    std::string out = "storage \"" + context.storageName + "\"  host process " +
+                      std::to_string(context.hostProcessId) + "\n";
+    appendTrackers(out, snapshot, context);
+    appendControllers(out, snapshot, context);
+    return out;
+}
+
+std::string formatJson(const Snapshot& snapshot) {
+    std::string out = "{\"trackers\":[";
+    for (size_t i = 0; i < snapshot.trackers.size(); ++i) {
+        const TrackerRow& row = snapshot.trackers[i];
+        out += i == 0 ? "{" : ",{";
+        out += "\"id\":" + std::to_string(row.id);
+        out += ",\"x\":" + floatText(row.x) + ",\"y\":" + floatText(row.y) + ",\"z\":" + floatText(row.z);
+        out += ",\"azim\":" + floatText(row.azim) + ",\"elev\":" + floatText(row.elev) +
+               ",\"roll\":" + floatText(row.roll);
+        out += ",\"sec\":" + std::to_string(row.seconds) + ",\"usec\":" + std::to_string(row.microseconds) + "}";
+    }
+    out += "],\"controllers\":[";
+    for (size_t i = 0; i < snapshot.controllers.size(); ++i) {
+        const ControllerRow& row = snapshot.controllers[i];
+        out += i == 0 ? "{" : ",{";
+        out += "\"id\":" + std::to_string(row.id) + ",\"valuators\":[";
+        for (size_t k = 0; k < row.valuators.size(); ++k) {
+            out += (k == 0 ? "" : ",") + floatText(row.valuators[k]);
+        }
+        out += "],\"buttons\":[";
+        for (size_t b = 0; b < row.buttons.size(); ++b) {
+            out += (b == 0 ? "" : ",") + std::to_string(row.buttons[b]);
+        }
+        out += "],\"sec\":" + std::to_string(row.seconds) + ",\"usec\":" + std::to_string(row.microseconds) + "}";
+    }
+    out += "]}\n";
+    return out;
+}
+
+}  // namespace trackview

@@ -749,6 +749,14 @@ TEST(OstrelsimProgram, PacingHoldsTheRate) {
     EXPECT_LT(seconds, 4.5);
 }
 
+TEST(OstrelsimProgram, UdpCommandPortTakesTheTcpPortsNumber) {
+    Simulator simulator({"--to", "127.0.0.1:9", "--controller", "--tcp-port", "0", "--seconds", "0.2"});
+    int tcpPort = simulator.numberAfter("listening on TCP port ");
+    EXPECT_GT(tcpPort, 0);
+    EXPECT_EQ(tcpPort, simulator.numberAfter("and UDP port "));
+    EXPECT_EQ(0, simulator.exitCode());
+}
+
 struct ControllerRun {
     uint16_t dataPort = freeUdpPort();
     Simulator simulator{{"--to", loopbackTo(dataPort), "--rate", "50", "--bodies", "2", "--controller", "--tcp-port",

@@ -34,15 +34,22 @@ Controller::~Controller() {
     platform::closeServerSocket(commandPort_);
 }
 
-bool Controller::open(uint16_t& tcpPort, uint16_t& udpPort, std::string& error) {
+bool Controller::open(uint16_t& tcpPort, uint16_t& udpPort, bool udpFollowsTcp, std::string& error) {
     uint16_t askedTcp = tcpPort;
     int result = platform::tcpListen(listener_, 0, tcpPort);
     if (result != 0) {
         error = portErrorMessage("TCP command", askedTcp, result);
         return false;
     }
+    if (udpFollowsTcp) {
+        udpPort = tcpPort;
+    }
     uint16_t askedUdp = udpPort;
     result = platform::udpBind(commandPort_, 0, udpPort);
+    if (result == platform::kServerPortInUse && udpFollowsTcp && askedTcp == 0) {
+        udpPort = 0;
+        result = platform::udpBind(commandPort_, 0, udpPort);
+    }
     if (result != 0) {
         error = portErrorMessage("UDP command", askedUdp, result);
         platform::closeServerSocket(listener_);

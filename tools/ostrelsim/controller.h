@@ -21,9 +21,11 @@ public:
     Controller& operator=(const Controller&) = delete;
 
     // Opens both ports on all interfaces; port 0 lets the system choose and
-    // the chosen port is written back. On failure error says which port and
-    // why, and nothing stays open.
-    bool open(uint16_t& tcpPort, uint16_t& udpPort, std::string& error);
+    // the chosen port is written back. With udpFollowsTcp the UDP port takes
+    // the TCP port's number (when the system chose that number and it is
+    // taken for UDP, the system chooses the UDP port too). On failure error
+    // says which port and why, and nothing stays open.
+    bool open(uint16_t& tcpPort, uint16_t& udpPort, bool udpFollowsTcp, std::string& error);
 
     // Waits at most the time-out for commands and serves all that came.
     void serve(int32_t timeoutMicros);

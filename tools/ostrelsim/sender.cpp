@@ -32,7 +32,7 @@ std::unique_ptr<Controller> openController(const Options& options, int& status) 
     uint16_t tcpPort = options.tcpPort;
     uint16_t udpPort = options.udpPort;
     std::string error;
-    if (!controller->open(tcpPort, udpPort, error)) {
+    if (!controller->open(tcpPort, udpPort, !options.udpPortGiven, error)) {
         std::fprintf(stderr, "ostrelsim: %s\n", error.c_str());
         status = kExitFailure;
         return nullptr;

@@ -86,6 +86,8 @@ bool CBaseMod::buildStorageLists() {
         logger->error("Init info is empty.", true);
         return false;
     }
+    // Counted afresh: a repeated set-up without controllers has none.
+    numTrackerEmulations = 0;
     if (numControllers > 0 && modInfo->conHandler) {
         if (!registerControllerRecords()) {
             return false;

@@ -361,6 +361,22 @@ TEST(StorageHookup, EmulationOnlyModuleGetsATrackerHandler) {
     EXPECT_EQ(50000, fixedAt(&storage.tracker(1), 20));
 }
 
+TEST(StorageHookup, RepeatedSetUpCountsEmulationsAfresh) {
+    SharedStorage storage;
+    Lines lines;
+    lines.add({"emulatetracker", "1", "[0.5]", "1", "0", "0", "0", "0", "0"});
+    TestModule module(lines.config());
+    ASSERT_TRUE(module.setUp(storage.initInfo(), 0, 1));
+    EXPECT_EQ(1u, module.numTrackerEmulations);
+    // Configured again without controllers: no emulation is left over.
+    Captured c = capture([&] { return module.setUp(storage.initInfo(), 1, 0); });
+    EXPECT_TRUE(c.result);
+    EXPECT_EQ("", c.out);
+    EXPECT_EQ(0u, module.numTrackerEmulations);
+    EXPECT_EQ(2u, storage.area->trackerCount);  // behind the first set-up's record
+    EXPECT_EQ(1u, module.modInfo->traHandler->storageBase);
+}
+
 TEST(StorageHookup, FailingCalibrationLibraryWritesNothing) {
     SharedStorage storage;
     Lines lines;

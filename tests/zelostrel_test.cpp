@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <clocale>
 #include <cstring>
 #include <random>
 #include <string>
@@ -482,6 +483,24 @@ TEST(ZelostrelCycle, MissingClientIsNeverUsed) {
               testing::internal::GetCapturedStdout());
 }
 
+TEST(ZelostrelCycle, GermanLocaleHostReadsFramesTheSame) {
+    DeviceRig rig;
+    ASSERT_EQ(1, rig.configureQuietly({{"gripwands", "1"}}));
+    // Written before the switch: the frame text always has decimal points.
+    const std::string frame =
+        "6d 1 " + rigBody(0, 1.0, 1524.0, 152.4) + "\n6df2 1 1 " + wand(0, 1.0, 16, 0x0, 2, "0.5 -0.25") + "\n";
+    if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr) GTEST_SKIP() << "de_DE.UTF-8 not installed";
+    const int first = rig.cycle(frame);
+    const int second = rig.cycle("6d 0\n");
+    std::setlocale(LC_ALL, "C");
+    ASSERT_EQ(1, first);
+    ASSERT_EQ(1, second);
+    EXPECT_EQ(500000, fixedAt(&rig.storage.tracker(2), 20));
+    EXPECT_EQ(50000, fixedAt(&rig.storage.tracker(2), 24));
+    EXPECT_EQ(500, fixedAt(&rig.storage.controller(1), 36));
+    EXPECT_EQ(-250, fixedAt(&rig.storage.controller(1), 40));
+}
+
 TEST(ZelostrelCycle, HostileFrameValuesStayInsideTheRecords) {
     DeviceRig rig;
     ASSERT_EQ(1, rig.configureQuietly({{"gripwands", "2"}}));
@@ -534,8 +553,17 @@ public:
         return std::to_string(address_ >> 24) + "." + std::to_string((address_ >> 16) & 255) + "." +
                std::to_string((address_ >> 8) & 255) + "." + std::to_string(address_ & 255);
     }
-    void serve(std::vector<std::string> answers) {
-        thread_ = std::thread([this, answers] { run(answers); });
+    // untilClosed: after the last answer, go on reading until the device
+    // closes the connection (recording anything it still sends).
+    void serve(std::vector<std::string> answers, bool untilClosed = false) {
+        thread_ = std::thread([this, answers, untilClosed] {
+            run(answers);
+            if (untilClosed) readUntilClosed();
+        });
+    }
+    bool sawClose() {
+        if (thread_.joinable()) thread_.join();
+        return closed_;
     }
     std::vector<std::string> commands() {
         if (thread_.joinable()) thread_.join();
@@ -567,6 +595,22 @@ private:
         }
     }
 
+    void readUntilClosed() {
+        bool ready = false;
+        for (int rounds = 0; rounds < 100 && connection_ != nullptr; ++rounds) {
+            if (platform::waitReadable(&connection_, 1, &ready, 5000000) <= 0) return;
+            char buffer[512];
+            const int got = platform::streamReceive(connection_, buffer, sizeof buffer);
+            if (got == platform::kServerPeerClosed) {
+                closed_ = true;
+                return;
+            }
+            if (got < 0) return;
+            commands_.emplace_back(buffer, static_cast<size_t>(got));
+        }
+    }
+
+    bool closed_ = false;
     platform::ServerSocket* listener_ = nullptr;
     platform::ServerSocket* connection_ = nullptr;
     uint32_t address_ = 0;
@@ -584,6 +628,8 @@ TEST(ZelostrelRemote, WithoutRemoteStartAndStopSendNothing) {
     EXPECT_TRUE(rig.device->stop());
     EXPECT_EQ("", testing::internal::GetCapturedStdout());
     EXPECT_EQ(1, rig.device->check());
+    zelostrel fresh(rig.lines.config(), &rig.log);
+    EXPECT_EQ(1, fresh.check());  // before any configuration too
 }
 
 TEST(ZelostrelRemote, TcpStartAndStopAnsweredOk) {
@@ -599,6 +645,19 @@ TEST(ZelostrelRemote, TcpStartAndStopAnsweredOk) {
     EXPECT_TRUE(rig.device->stop());
     EXPECT_EQ("", testing::internal::GetCapturedStdout());
     EXPECT_EQ((std::vector<std::string>{"ostrel2 tracking start", "ostrel2 tracking stop"}), controller.commands());
+}
+
+TEST(ZelostrelRemote, DestroyingAMeasuringDeviceSendsNoStop) {
+    FakeTcpController controller;
+    if (!controller.listen()) GTEST_SKIP() << "no loopback address with port 50105 free";
+    DeviceRig rig;
+    const std::string host = controller.host();
+    ASSERT_EQ(1, rig.configureQuietly({{"remote", host.c_str()}}));
+    controller.serve({"ostrel2 ok"}, true);
+    EXPECT_TRUE(rig.device->start());
+    rig.device.reset();  // what deleteDev does
+    EXPECT_TRUE(controller.sawClose());
+    EXPECT_EQ(std::vector<std::string>{"ostrel2 tracking start"}, controller.commands());
 }
 
 TEST(ZelostrelRemote, TcpErrorAnswerFailsStartAndStop) {

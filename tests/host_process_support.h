@@ -78,6 +78,16 @@ private:
     std::string path_;
 };
 
+// A frame in the tracking system's text format with two standard bodies and
+// a Gripwand whose poses give round numbers in feet and degrees: 304.8 mm is
+// one foot; the second body is turned 90 degrees about y (column by column:
+// (0 0 -1) (0 1 0) (1 0 0)). The wand's buttons 1 and 3 are pressed, its
+// joystick is at (0.5, -0.25).
+constexpr char kKnownFrame[] =
+    "fr 7\n"
+    "6d 2 [0 1.000][304.8 609.6 -914.4][1 0 0 0 1 0 0 0 1] [1 1.000][152.4 0 3048][0 0 -1 0 1 0 1 0 0]\n"
+    "6df2 1 1 [0 1.000 8 2][0 1524 0][1 0 0 0 1 0 0 0 1][5 0.5 -0.25]\n";
+
 // A storage name no other test run uses at the same time.
 inline std::string uniqueStorageName(const std::string& tag) {
     static std::atomic<int> counter{0};
@@ -107,6 +117,49 @@ inline int freeUdpPort() {
     }
     return port;
 }
+
+// Sends frames to 127.0.0.1:port from its own thread until destroyed: frame
+// k is compose(k); a period of 0 sends as fast as the socket takes them.
+class FrameSender {
+public:
+    FrameSender(int port, std::function<std::string(uint64_t)> compose, int periodMicros)
+        : compose_(std::move(compose)) {
+        fd_ = socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(static_cast<uint16_t>(port));
+        thread_ = std::thread([this, address, periodMicros] {
+            for (uint64_t k = 1; !stop_.load(); ++k) {
+                std::string frame = compose_(k);
+                sendto(fd_, frame.data(), frame.size(), 0, reinterpret_cast<const sockaddr*>(&address),
+                       sizeof address);
+                sent_.store(k);
+                if (periodMicros > 0) {
+                    std::this_thread::sleep_for(std::chrono::microseconds(periodMicros));
+                } else if (k % 64 == 0) {
+                    std::this_thread::yield();
+                }
+            }
+        });
+    }
+    ~FrameSender() {
+        stop_.store(true);
+        thread_.join();
+        close(fd_);
+    }
+    FrameSender(const FrameSender&) = delete;
+    FrameSender& operator=(const FrameSender&) = delete;
+
+    uint64_t sent() const { return sent_.load(); }
+
+private:
+    std::function<std::string(uint64_t)> compose_;
+    int fd_ = -1;
+    std::atomic<bool> stop_{false};
+    std::atomic<uint64_t> sent_{0};
+    std::thread thread_;
+};
 
 // One program run as a child process; killed and collected on destruction.
 class Child {

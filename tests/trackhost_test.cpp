@@ -3,6 +3,7 @@
 // the shipped module fed real frames on loopback).
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -11,6 +12,7 @@
 #include "framework/records.h"
 #include "host/storage_layout.h"
 #include "host/storage_reader.h"
+#include "platform/clock.h"
 #include "platform/shared_memory.h"
 #include "tests/host_process_support.h"
 
@@ -351,28 +353,36 @@ TEST_F(Trackhost, RelativeLibraryPathsStartAtTheConfigurationsFolder) {
 
 namespace {
 
+// What makes a copied record whole depends on who wrote it.
+struct RecordChecks {
+    bool (*tracker)(const TraData& record, uint32_t id);
+    bool (*controller)(const ConData& record, uint32_t id);
+};
+
 struct HammerTally {
-    uint64_t copies = 0;         // records checked
-    uint64_t torn = 0;           // records that mixed two writes
-    uint64_t retries = 0;        // lock-free copies the sequence rule threw away
+    uint64_t copies = 0;           // records checked
+    uint64_t torn = 0;             // records that mixed two writes
+    uint64_t retries = 0;          // lock-free copies the sequence rule threw away
     uint64_t unprotectedTorn = 0;  // torn records among copies taken with neither
-    uint32_t firstCycle = 0;
-    uint32_t lastCycle = 0;
+    uint64_t changes = 0;          // times tracker 1 was seen with new values
 };
 
 enum class ReadMode { UnderTheLock, BySequence };
 
 // Runs in a forked reader process: copies every record over and over for the
 // given time and checks each copy.
-HammerTally hammer(const std::string& name, ReadMode mode, int millis) {
+HammerTally hammer(const std::string& name, ReadMode mode, int millis, RecordChecks checks) {
     HammerTally tally;
     StorageReader reader;
     if (reader.attach(name) != AttachOutcome::Attached) {
         tally.torn = ~0ull;
         return tally;
     }
+    platform::SharedMemory raw;
+    platform::openSharedMemory(name.c_str(), false, raw);
     std::vector<TraData> trackers;
     std::vector<ConData> controllers;
+    uint32_t lastX = 0;
     hosttest::Clock::time_point start = hosttest::Clock::now();
     while (hosttest::millisSince(start) < millis) {
         if (mode == ReadMode::UnderTheLock) {
@@ -386,31 +396,29 @@ HammerTally hammer(const std::string& name, ReadMode mode, int millis) {
             tally.retries += attempts - 1;
         }
         for (uint32_t i = 0; i < trackers.size(); ++i) {
-            uint32_t cycle = 0;
-            tally.torn += fakeTrackerIsWhole(trackers[i], i + 1, &cycle) ? 0 : 1;
-            tally.firstCycle = tally.firstCycle == 0 ? cycle : tally.firstCycle;
-            tally.lastCycle = cycle > tally.lastCycle ? cycle : tally.lastCycle;
+            tally.torn += checks.tracker(trackers[i], i + 1) ? 0 : 1;
             ++tally.copies;
         }
         for (uint32_t i = 0; i < controllers.size(); ++i) {
-            tally.torn += fakeControllerIsWhole(controllers[i], i + 1) ? 0 : 1;
+            tally.torn += checks.controller(controllers[i], i + 1) ? 0 : 1;
             ++tally.copies;
         }
-        if (mode == ReadMode::BySequence) {
+        if (!trackers.empty() && trackers[0].x != lastX) {
+            lastX = trackers[0].x;
+            ++tally.changes;
+        }
+        if (mode == ReadMode::BySequence && raw.address != nullptr) {
             // The same copy with no protection at all, to show the check
             // can see a torn record when there is one.
-            platform::SharedMemory raw;
-            if (platform::openSharedMemory(name.c_str(), false, raw).result == platform::SharedMemoryResult::Ok) {
-                const TraData* list = storage::trackersOf(raw.address);
-                for (uint32_t i = 0; i < trackers.size(); ++i) {
-                    TraData copy;
-                    std::memcpy(&copy, const_cast<const TraData*>(&list[i]), sizeof copy);
-                    tally.unprotectedTorn += fakeTrackerIsWhole(copy, i + 1) ? 0 : 1;
-                }
-                platform::unmapSharedMemory(raw);
+            const TraData* list = storage::trackersOf(raw.address);
+            for (uint32_t i = 0; i < trackers.size(); ++i) {
+                TraData copy;
+                std::memcpy(&copy, &list[i], sizeof copy);
+                tally.unprotectedTorn += checks.tracker(copy, i + 1) ? 0 : 1;
             }
         }
     }
+    platform::unmapSharedMemory(raw);
     return tally;
 }
 
@@ -419,7 +427,7 @@ struct ReaderProcess {
     int pipe;
 };
 
-ReaderProcess startReader(const std::string& name, ReadMode mode, int millis) {
+ReaderProcess startReader(const std::string& name, ReadMode mode, int millis, RecordChecks checks) {
     int ends[2];
     if (pipe(ends) != 0) {
         return {-1, -1};
@@ -428,7 +436,7 @@ ReaderProcess startReader(const std::string& name, ReadMode mode, int millis) {
     pid_t pid = fork();
     if (pid == 0) {
         close(ends[0]);
-        HammerTally tally = hammer(name, mode, millis);
+        HammerTally tally = hammer(name, mode, millis, checks);
         ssize_t written = write(ends[1], &tally, sizeof tally);
         _exit(written == static_cast<ssize_t>(sizeof tally) ? 0 : 1);
     }
@@ -452,6 +460,33 @@ HammerTally collectReader(const ReaderProcess& reader) {
     return tally;
 }
 
+// Two reader processes at once, one taking the locks and one going by the
+// sequence rule; neither may ever see a torn record.
+void expectNoTornRecords(const std::string& name, RecordChecks checks, uint64_t minimumChanges) {
+    constexpr int kMillis = 1500;
+    ReaderProcess locked = startReader(name, ReadMode::UnderTheLock, kMillis, checks);
+    ReaderProcess lockFree = startReader(name, ReadMode::BySequence, kMillis, checks);
+    HammerTally byLock = collectReader(locked);
+    HammerTally bySequence = collectReader(lockFree);
+
+    EXPECT_EQ(0u, byLock.torn);
+    EXPECT_EQ(0u, bySequence.torn);
+    EXPECT_GT(byLock.copies, 10000u);
+    EXPECT_GT(bySequence.copies, 10000u);
+    // The host kept writing all along.
+    EXPECT_GT(byLock.changes, minimumChanges);
+    EXPECT_GT(bySequence.changes, minimumChanges);
+    std::printf("copies under the lock %llu, by sequence %llu (%llu retried); %llu/%llu changes seen; "
+                "unprotected torn copies %llu\n",
+                static_cast<unsigned long long>(byLock.copies), static_cast<unsigned long long>(bySequence.copies),
+                static_cast<unsigned long long>(bySequence.retries), static_cast<unsigned long long>(byLock.changes),
+                static_cast<unsigned long long>(bySequence.changes),
+                static_cast<unsigned long long>(bySequence.unprotectedTorn));
+}
+
+bool fakeTrackerCheck(const TraData& record, uint32_t id) { return fakeTrackerIsWhole(record, id); }
+bool fakeControllerCheck(const ConData& record, uint32_t id) { return fakeControllerIsWhole(record, id); }
+
 }  // namespace
 
 TEST_F(Trackhost, ReadersNeverSeeATornRecordWhileTheHostWritesFlatOut) {
@@ -463,28 +498,145 @@ TEST_F(Trackhost, ReadersNeverSeeATornRecordWhileTheHostWritesFlatOut) {
     StorageReader reader;
     ASSERT_TRUE(attachWhenReady(reader, *host, 16)) << host->output() << host->errors();
 
-    constexpr int kMillis = 1500;
-    ReaderProcess locked = startReader(storage, ReadMode::UnderTheLock, kMillis);
-    ReaderProcess lockFree = startReader(storage, ReadMode::BySequence, kMillis);
-    HammerTally byLock = collectReader(locked);
-    HammerTally bySequence = collectReader(lockFree);
-
-    EXPECT_EQ(0u, byLock.torn);
-    EXPECT_EQ(0u, bySequence.torn);
-    EXPECT_GT(byLock.copies, 10000u);
-    EXPECT_GT(bySequence.copies, 10000u);
-    // The host kept writing all along: the readers saw thousands of cycles.
-    EXPECT_GT(byLock.lastCycle - byLock.firstCycle, 1000u);
-    EXPECT_GT(bySequence.lastCycle - bySequence.firstCycle, 1000u);
-    RecordProperty("lock_free_retries", std::to_string(bySequence.retries));
-    RecordProperty("unprotected_torn", std::to_string(bySequence.unprotectedTorn));
-    std::printf("copies under the lock %llu, by sequence %llu (%llu retried); unprotected torn copies %llu\n",
-                static_cast<unsigned long long>(byLock.copies), static_cast<unsigned long long>(bySequence.copies),
-                static_cast<unsigned long long>(bySequence.retries),
-                static_cast<unsigned long long>(bySequence.unprotectedTorn));
+    expectNoTornRecords(storage, {fakeTrackerCheck, fakeControllerCheck}, 1000);
 
     host->signal(SIGTERM);
     ASSERT_TRUE(host->waitExit(5000));
     EXPECT_EQ(0, host->exitCode());
     EXPECT_EQ("", host->errors());
+}
+
+// ---- The shipped module, fed real frames on loopback ------------------------
+
+namespace {
+
+std::string realModuleConfig(const std::string& storage, int port) {
+    return "storage " + storage + "\ndevice cave " REAL_MODULE_LIBRARY "\n  port " + std::to_string(port) +
+           "\n  standardbodies 2\n  gripwands 1\n";
+}
+
+}  // namespace
+
+TEST_F(Trackhost, RealModuleWritesTheFramesItReceives) {
+    int port = hosttest::freeUdpPort();
+    ASSERT_GT(port, 0);
+    std::string config = dir.write("real.conf", realModuleConfig(storage, port));
+    // The host adopts the user's locale; a comma-decimal one must not change
+    // how the module reads the frames.
+    std::vector<std::string> environment;
+    if (std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr) {
+        environment.push_back("LC_ALL=de_DE.UTF-8");
+    }
+    std::setlocale(LC_ALL, "C");
+    std::unique_ptr<Child> host = startHost(config, {}, environment);
+    StorageReader reader;
+    ASSERT_TRUE(attachWhenReady(reader, *host, 3)) << host->output() << host->errors();
+
+    hosttest::FrameSender sender(port, [](uint64_t) { return std::string(hosttest::kKnownFrame); }, 2000);
+    std::vector<TraData> trackers;
+    std::vector<ConData> controllers;
+    // Controller records carry the states of the cycle before: wait for both.
+    ASSERT_TRUE(hosttest::waitFor(
+        [&] {
+            return reader.readTrackers(trackers) && reader.readControllers(controllers) && trackers.size() == 3 &&
+                   controllers.size() == 1 && trackers[2].seconds != 0 && controllers[0].buttonBits[0] != 0;
+        },
+        5000))
+        << host->output();
+
+    // Local numbers: the Gripwand is tracker 1, then the standard bodies.
+    const TraData& wand = trackers[0];
+    EXPECT_NEAR(0.0f, wand.getX(), 1e-5);
+    EXPECT_NEAR(5.0f, wand.getY(), 2e-5);
+    EXPECT_NEAR(0.0f, wand.getZ(), 1e-5);
+    const TraData& body0 = trackers[1];
+    EXPECT_EQ(2u, records::fromBE32(body0.id));
+    EXPECT_NEAR(1.0f, body0.getX(), 2e-5);
+    EXPECT_NEAR(2.0f, body0.getY(), 2e-5);
+    EXPECT_NEAR(-3.0f, body0.getZ(), 2e-5);
+    EXPECT_EQ(0.0f, body0.getAzim());
+    EXPECT_EQ(0.0f, body0.getElev());
+    EXPECT_EQ(0.0f, body0.getRoll());
+    const TraData& body1 = trackers[2];
+    EXPECT_NEAR(0.5f, body1.getX(), 2e-5);
+    EXPECT_NEAR(10.0f, body1.getZ(), 2e-5);
+    EXPECT_NEAR(90.0f, body1.getAzim(), 1e-4);
+    EXPECT_NEAR(0.0f, body1.getElev(), 1e-4);
+    EXPECT_NEAR(0.0f, body1.getRoll(), 1e-4);
+    // Recent, and stamped by the host's clock.
+    platform::ClockReading now = platform::readClock();
+    EXPECT_LE(static_cast<int64_t>(records::fromBE32(body1.seconds)), now.seconds);
+    EXPECT_GE(static_cast<int64_t>(records::fromBE32(body1.seconds)), now.seconds - 5);
+
+    const ConData& grip = controllers[0];
+    EXPECT_EQ(1u, records::fromBE32(grip.id));
+    EXPECT_EQ(8u, records::fromBE32(grip.numValuators));
+    EXPECT_EQ(16u, records::fromBE32(grip.numButtons));
+    EXPECT_EQ(0.5f, grip.getValuator(1));
+    EXPECT_EQ(-0.25f, grip.getValuator(2));
+    EXPECT_EQ(0.0f, grip.getValuator(3));
+    for (uint32_t b = 1; b <= 16; ++b) {
+        EXPECT_EQ(b == 1 || b == 3 ? 1 : 0, grip.getButton(b)) << "button " << b;
+    }
+    // Rates follow the frames.
+    storage::UpdateCounters before = reader.readCounters();
+    ASSERT_TRUE(hosttest::waitFor([&] { return reader.readCounters().trackers[1] > before.trackers[1] + 20; }, 5000));
+
+    host->signal(SIGTERM);
+    ASSERT_TRUE(host->waitExit(5000));
+    EXPECT_EQ(0, host->exitCode()) << host->errors();
+    EXPECT_FALSE(hosttest::storageExists(storage));
+}
+
+TEST_F(Trackhost, RealModuleStopsWithinASecondOfItsDataTimeOut) {
+    int port = hosttest::freeUdpPort();
+    std::unique_ptr<Child> host = startHost(dir.write("quiet.conf", realModuleConfig(storage, port)));
+    StorageReader reader;
+    ASSERT_TRUE(attachWhenReady(reader, *host, 3)) << host->output() << host->errors();
+    reader.detach();
+    // No frames: every cycle waits the module's full data time-out (1 s).
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    hosttest::Clock::time_point asked = hosttest::Clock::now();
+    host->signal(SIGTERM);
+    ASSERT_TRUE(host->waitExit(5000));
+    EXPECT_LT(hosttest::millisSince(asked), 1000 + 1000);
+    EXPECT_EQ(0, host->exitCode());
+    EXPECT_FALSE(hosttest::storageExists(storage));
+}
+
+namespace {
+
+// Frame k puts the Gripwand and body 0 at (k, k, k) mm, unturned, and the
+// joystick at (j, j): a record that mixes two writes has unequal values.
+std::string countingFrame(uint64_t k) {
+    std::string mm = std::to_string(k % 100000);
+    std::string j = std::to_string(static_cast<double>(k % 1000) / 1000.0);
+    return "fr " + std::to_string(k) + "\n6d 1 [0 1.000][" + mm + " " + mm + " " + mm +
+           "][1 0 0 0 1 0 0 0 1]\n6df2 1 1 [0 1.000 8 2][" + mm + " " + mm + " " + mm +
+           "][1 0 0 0 1 0 0 0 1][5 " + j + " " + j + "]\n";
+}
+
+bool countingTrackerCheck(const TraData& r, uint32_t id) {
+    return records::fromBE32(r.id) == id && r.x == r.y && r.y == r.z && r.azim == 0 && r.elev == 0 && r.roll == 0;
+}
+
+bool countingControllerCheck(const ConData& r, uint32_t id) {
+    return records::fromBE32(r.id) == id && r.valuators[0] == r.valuators[1];
+}
+
+}  // namespace
+
+TEST_F(Trackhost, RealModuleReadersNeverSeeATornRecordAtAHighFrameRate) {
+    int port = hosttest::freeUdpPort();
+    std::unique_ptr<Child> host = startHost(dir.write(
+        "fast.conf", "storage " + storage + "\ndevice cave " REAL_MODULE_LIBRARY "\n  port " + std::to_string(port) +
+                         "\n  standardbodies 1\n  gripwands 1\n"));
+    StorageReader reader;
+    ASSERT_TRUE(attachWhenReady(reader, *host, 2)) << host->output() << host->errors();
+    hosttest::FrameSender sender(port, countingFrame, 200);  // a few thousand frames a second
+    expectNoTornRecords(storage, {countingTrackerCheck, countingControllerCheck}, 100);
+    RecordProperty("frames_sent", std::to_string(sender.sent()));
+    host->signal(SIGTERM);
+    ASSERT_TRUE(host->waitExit(5000));
+    EXPECT_EQ(0, host->exitCode());
 }

@@ -16,6 +16,7 @@
 
 #include "framework/records.h"
 #include "host/storage_reader.h"
+#include "platform/clock.h"
 #include "platform/shared_memory.h"
 #include "tests/host_process_support.h"
 #include "tools/trackview/rate_meter.h"
@@ -205,6 +206,57 @@ TEST_F(Trackview, OnceJsonGivesTheRecordsValues) {
             EXPECT_EQ(b == 1 || b == 3 ? 1 : 0, c["buttons"][b - 1].number) << "button " << b;
         }
     }
+}
+
+TEST_F(Trackview, OnceJsonGivesTheValuesOfRealFrames) {
+    int port = hosttest::freeUdpPort();
+    ASSERT_GT(port, 0);
+    std::string config = dir.write("real.conf", "storage " + storage + "\ndevice cave " REAL_MODULE_LIBRARY
+                                                                       "\n  port " + std::to_string(port) +
+                                                                       "\n  standardbodies 2\n  gripwands 1\n");
+    host = std::make_unique<Child>(std::vector<std::string>{TRACKHOST_PROGRAM, config}, dir.path());
+    hosttest::FrameSender sender(port, [](uint64_t) { return std::string(hosttest::kKnownFrame); }, 2000);
+    // Every record written at least twice: controllers lag one cycle.
+    ASSERT_TRUE(hosttest::waitFor(
+        [&] {
+            if (!reader.isAttached() && reader.attach(storage) != AttachOutcome::Attached) {
+                return false;
+            }
+            storage::UpdateCounters counters = reader.readCounters();
+            return counters.trackers[2] >= 2 && counters.controllers[0] >= 2;
+        },
+        10000))
+        << host->output() << host->errors();
+
+    std::unique_ptr<Child> view = run({"--storage", storage, "--once", "--json"});
+    ASSERT_EQ(0, view->exitCode()) << view->errors();
+    Json snapshot = parseJson(view->output());
+    ASSERT_EQ(3u, snapshot["trackers"].array.size());
+    const Json& body1 = snapshot["trackers"][2];
+    EXPECT_EQ(3, body1["id"].number);
+    EXPECT_NEAR(0.5, body1["x"].number, 2e-5);
+    EXPECT_NEAR(0.0, body1["y"].number, 2e-5);
+    EXPECT_NEAR(10.0, body1["z"].number, 2e-5);
+    EXPECT_NEAR(90.0, body1["azim"].number, 1e-4);
+    EXPECT_NEAR(0.0, body1["elev"].number, 1e-4);
+    EXPECT_NEAR(0.0, body1["roll"].number, 1e-4);
+    const Json& body0 = snapshot["trackers"][1];
+    EXPECT_NEAR(1.0, body0["x"].number, 2e-5);
+    EXPECT_NEAR(2.0, body0["y"].number, 2e-5);
+    EXPECT_NEAR(-3.0, body0["z"].number, 2e-5);
+    EXPECT_NEAR(5.0, snapshot["trackers"][0]["y"].number, 2e-5);
+    // The time of writing, from the host's clock: a recent second.
+    EXPECT_NEAR(static_cast<double>(platform::readClock().seconds), body1["sec"].number, 5.0);
+
+    ASSERT_EQ(1u, snapshot["controllers"].array.size());
+    const Json& wand = snapshot["controllers"][0];
+    ASSERT_EQ(8u, wand["valuators"].array.size());
+    EXPECT_EQ(0.5, wand["valuators"][0].number);
+    EXPECT_EQ(-0.25, wand["valuators"][1].number);
+    ASSERT_EQ(16u, wand["buttons"].array.size());
+    EXPECT_EQ(1, wand["buttons"][0].number);
+    EXPECT_EQ(0, wand["buttons"][1].number);
+    EXPECT_EQ(1, wand["buttons"][2].number);
 }
 
 TEST_F(Trackview, OutputDoesNotDependOnTheLocale) {

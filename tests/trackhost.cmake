@@ -10,9 +10,11 @@ target_link_libraries(not_a_device_module PRIVATE zelostrel_framework)
 set_target_properties(not_a_device_module PROPERTIES CXX_VISIBILITY_PRESET hidden)
 
 zelostrel_test(test_trackhost SOURCES trackhost_test.cpp DEPS trackhost_storage)
-add_dependencies(test_trackhost trackhost fake_device_module not_a_device_module zelostrel)
+add_dependencies(test_trackhost trackhost fake_device_module not_a_device_module zelostrel ostrelsim)
 target_compile_definitions(test_trackhost PRIVATE
   TRACKHOST_PROGRAM="$<TARGET_FILE:trackhost>"
   FAKE_MODULE_LIBRARY="$<TARGET_FILE:fake_device_module>"
   NOT_A_MODULE_LIBRARY="$<TARGET_FILE:not_a_device_module>"
-  REAL_MODULE_LIBRARY="$<TARGET_FILE:zelostrel>")
+  REAL_MODULE_LIBRARY="$<TARGET_FILE:zelostrel>"
+  OSTRELSIM_PROGRAM="$<TARGET_FILE:ostrelsim>"
+  EXAMPLES_FOLDER="${PROJECT_SOURCE_DIR}/examples")

@@ -6,6 +6,7 @@
 #include <clocale>
 #include <cstring>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -639,4 +640,91 @@ TEST_F(Trackhost, RealModuleReadersNeverSeeATornRecordAtAHighFrameRate) {
     host->signal(SIGTERM);
     ASSERT_TRUE(host->waitExit(5000));
     EXPECT_EQ(0, host->exitCode());
+}
+
+// ---- The example configurations ---------------------------------------------
+
+namespace {
+
+// An example file made runnable here: this build's module, a free port, a
+// storage of its own and, for remote control, the simulator's command port.
+std::string adaptExample(const std::string& text, const std::string& storage, int port, int commandPort) {
+    std::istringstream in(text);
+    std::string out;
+    std::string line;
+    while (std::getline(in, line)) {
+        std::string word = line.substr(0, line.find('#'));
+        std::istringstream words(word);
+        std::string keyword;
+        words >> keyword;
+        if (keyword == "storage") {
+            line = "storage " + storage;
+        } else if (keyword == "device") {
+            std::string name;
+            words >> name;
+            line = "device " + name + " " REAL_MODULE_LIBRARY;
+        } else if (keyword == "port") {
+            line = "  port " + std::to_string(port);
+        } else if (keyword == "remote") {
+            line = "  remote 127.0.0.1 " + std::to_string(commandPort);  // UDP commands
+        }
+        out += line + "\n";
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST_F(Trackhost, TheExampleConfigurationsRunWithoutAnError) {
+    struct Example {
+        const char* file;
+        const char* simulator;  // scene options
+        bool remoteControl;  // the example starts the simulator's measurement itself
+        const char* ids;
+    };
+    const Example examples[] = {
+        {"simulator.conf", "--bodies 3 --wands 1", false, "trackers 1-4, controllers 1\n"},
+        {"all-options.conf", "--bodies 4 --wands 2 --tools 1", true, "trackers 1-8, controllers 1-3\n"},
+    };
+    for (const Example& example : examples) {
+        SCOPED_TRACE(example.file);
+        int port = hosttest::freeUdpPort();
+        std::vector<std::string> simulatorArgs{OSTRELSIM_PROGRAM, "--to", "127.0.0.1:" + std::to_string(port)};
+        if (example.remoteControl) {
+            simulatorArgs.insert(simulatorArgs.end(), {"--controller", "--tcp-port", "0", "--udp-port", "0"});
+        }
+        std::istringstream scene(example.simulator);
+        for (std::string word; scene >> word;) {
+            simulatorArgs.push_back(word);
+        }
+        Child simulator(simulatorArgs, dir.path());
+        int commandPort = 0;
+        ASSERT_TRUE(!example.remoteControl || hosttest::waitFor(
+                                                  [&] {
+                                                      std::string said = simulator.output();
+                                                      size_t at = said.find("UDP port ");
+                                                      commandPort =
+                                                          at == std::string::npos ? 0 : std::atoi(said.c_str() + at + 9);
+                                                      return commandPort > 0;
+                                                  },
+                                                  10000))
+            << simulator.output() << simulator.errors();
+
+        std::string text = hosttest::readFile(std::string(EXAMPLES_FOLDER) + "/" + example.file);
+        ASSERT_FALSE(text.empty());
+        std::string config = dir.write(example.file, adaptExample(text, storage, port, commandPort));
+        std::unique_ptr<Child> host = startHost(config);
+        StorageReader reader;
+        ASSERT_TRUE(attachWhenReady(reader, *host, 4)) << host->output() << host->errors();
+        // Frames flow once the host has started the simulator's measurement.
+        ASSERT_TRUE(hosttest::waitFor([&] { return reader.readCounters().trackers[1] > 10; }, 10000))
+            << host->output() << simulator.output();
+        host->signal(SIGINT);
+        ASSERT_TRUE(host->waitExit(5000));
+        EXPECT_EQ(0, host->exitCode());
+        EXPECT_EQ(std::string::npos, host->output().find("ERROR")) << host->output();
+        EXPECT_EQ("", host->errors());
+        EXPECT_NE(std::string::npos, host->output().find(example.ids)) << host->output();
+        reader.detach();
+    }
 }

@@ -90,9 +90,16 @@ bool OstrelParser::Table<Record>::reserveRecords(int32_t size) noexcept {
     return true;
 }
 
+bool OstrelParser::spendWork(size_t bytes) noexcept {
+    if (bytes > workLeft_) return false;
+    workLeft_ -= bytes;
+    return true;
+}
+
 template <class Record>
 bool OstrelParser::resizeTable(Table<Record>& table, int32_t size) noexcept {
     if (size == table.count) return true;
+    if (size > table.count && !spendWork(static_cast<size_t>(size - table.count) * sizeof(Record))) return false;
     if (!table.reserveRecords(size)) return false;
     // Shrinking keeps the capacity; records that come back start all zero.
     table.records.resize(static_cast<size_t>(size));
@@ -102,17 +109,21 @@ bool OstrelParser::resizeTable(Table<Record>& table, int32_t size) noexcept {
 
 template <class Record>
 bool OstrelParser::growResettable(Table<Record>& table, int32_t size) noexcept {
+    const int32_t from = std::max(table.count, 0);
+    if (size > from && !spendWork(static_cast<size_t>(size - from) * sizeof(Record))) return false;
     if (!table.reserveRecords(size)) return false;
-    for (int32_t i = std::max(table.count, 0); i < size; ++i) resetRecord(table.records[static_cast<size_t>(i)], i);
+    for (int32_t i = from; i < size; ++i) resetRecord(table.records[static_cast<size_t>(i)], i);
     table.count = size;
     return true;
 }
 
 template <class Record>
-void OstrelParser::resetWritten(Table<Record>& table) noexcept {
+bool OstrelParser::resetWritten(Table<Record>& table) noexcept {
     const int32_t end = std::min(table.count, table.dirtyEnd);
+    if (end > 0 && !spendWork(static_cast<size_t>(end) * sizeof(Record))) return false;
     for (int32_t i = 0; i < end; ++i) resetRecord(table.records[static_cast<size_t>(i)], i);
     table.dirtyEnd = 0;
+    return true;
 }
 
 namespace {
@@ -145,6 +156,7 @@ void OstrelParser::resetTables() noexcept {
 }
 
 void OstrelParser::beginFrame() noexcept {
+    workLeft_ = kMaxWorkBytesPerFrame;
     frameCounter_ = 0;
     timestamp_ = -1.0;
     calibratedBodies_ = -1;
@@ -159,9 +171,13 @@ void OstrelParser::endFrame() noexcept {
         // standard bodies. The count may go negative.
         const int64_t bodies = int64_t{calibratedBodies_} - count6dmt_ - count6df_;
         const auto count = static_cast<int32_t>(std::max<int64_t>(bodies, INT32_MIN));
+        // The calibrated counts were bounded when read; their growth, once
+        // per frame, is not charged to the frame's work.
+        workLeft_ = kMaxWorkBytesPerFrame;
         if (count <= bodies_.count || growResettable(bodies_, count)) bodies_.count = count;
     }
     if (calibratedHands_ >= 0) {
+        workLeft_ = kMaxWorkBytesPerFrame;
         if (calibratedHands_ <= hands_.count || growResettable(hands_, calibratedHands_)) {
             hands_.count = calibratedHands_;
         }
@@ -242,7 +258,7 @@ bool OstrelParser::parseCalibratedHands(const char*& cursor) noexcept {
 }
 
 bool OstrelParser::parseBodies(const char*& cursor) noexcept {
-    resetWritten(bodies_);
+    if (!resetWritten(bodies_)) return false;
     int32_t entries = 0;
     if (!readCount(cursor, entries)) return false;
     for (int32_t k = 0; k < entries; ++k) {
@@ -367,7 +383,7 @@ bool OstrelParser::parseToolRefs(const char*& cursor) noexcept {
     const int32_t before = toolRefs_.count;
     if (!resizeTable(toolRefs_, defined)) return false;
     if (defined > before) toolRefs_.dirtyEnd = defined;  // the added records need their id and quality
-    resetWritten(toolRefs_);
+    if (!resetWritten(toolRefs_)) return false;
     int32_t entries = 0;
     if (!readCount(cursor, entries)) return false;
     for (int32_t k = 0; k < entries; ++k) {
@@ -384,7 +400,7 @@ bool OstrelParser::parseToolRefs(const char*& cursor) noexcept {
 }
 
 bool OstrelParser::parseHands(const char*& cursor) noexcept {
-    resetWritten(hands_);
+    if (!resetWritten(hands_)) return false;
     int32_t entries = 0;
     if (!readCount(cursor, entries)) return false;
     for (int32_t k = 0; k < entries; ++k) {
@@ -428,7 +444,7 @@ bool OstrelParser::parseJointModels(const char*& cursor) noexcept {
     const int32_t before = jointModels_.count;
     if (!resizeTable(jointModels_, defined)) return false;
     if (defined > before) jointModels_.dirtyEnd = defined;  // the added records need their id
-    resetWritten(jointModels_);
+    if (!resetWritten(jointModels_)) return false;
     int32_t entries = 0;
     if (!readCount(cursor, entries)) return false;
     for (int32_t k = 0; k < entries; ++k) {
@@ -457,7 +473,7 @@ bool OstrelParser::parseJointModels(const char*& cursor) noexcept {
 }
 
 bool OstrelParser::parseInertials(const char*& cursor) noexcept {
-    resetWritten(inertials_);
+    if (!resetWritten(inertials_)) return false;
     int32_t entries = 0;
     if (!readCount(cursor, entries)) return false;
     for (int32_t k = 0; k < entries; ++k) {
@@ -477,10 +493,16 @@ bool OstrelParser::parseInertials(const char*& cursor) noexcept {
     return true;
 }
 
+bool OstrelParser::growMarkers(int32_t size) noexcept {
+    const auto held = static_cast<int32_t>(markers_.records.size());
+    if (size > held && !spendWork(static_cast<size_t>(size - held) * sizeof(MarkerRecord))) return false;
+    return markers_.reserveRecords(size);
+}
+
 bool OstrelParser::parseMarkers(const char*& cursor) noexcept {
     int32_t entries = 0;
     // The table only grows; the count follows every line.
-    if (!readCount(cursor, entries) || !markers_.reserveRecords(entries)) {
+    if (!readCount(cursor, entries) || !growMarkers(entries)) {
         markers_.count = 0;
         return false;
     }

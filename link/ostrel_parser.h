@@ -10,7 +10,12 @@
 //
 // Table growth is bounded: no table grows beyond kMaxTableBytes (4 MiB, so
 // at most 32 MiB for all eight), whatever ids and counts a datagram carries.
-// An id or count that would need more fails its line.
+// An id or count that would need more fails its line. The work of one frame
+// is bounded too: growing, resetting and re-marking records may write at
+// most kMaxWorkBytesPerFrame (64 MiB, enough for every table to reach its
+// bound in one frame); a frame that needs more, such as one that shrinks
+// and regrows a large table line after line, fails its line instead of
+// holding the caller.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -20,6 +25,7 @@
 class OstrelParser {
 public:
     static constexpr size_t kMaxTableBytes = size_t{4} << 20;
+    static constexpr size_t kMaxWorkBytesPerFrame = size_t{64} << 20;
 
     OstrelParser() noexcept;
     virtual ~OstrelParser();
@@ -109,13 +115,16 @@ private:
     bool parseJointModels(const char*& cursor) noexcept;
     bool parseInertials(const char*& cursor) noexcept;
     bool parseMarkers(const char*& cursor) noexcept;
+    bool growMarkers(int32_t size) noexcept;
 
+    // Takes bytes from this frame's work allowance; false when spent.
+    bool spendWork(size_t bytes) noexcept;
     template <class Record>
-    static bool resizeTable(Table<Record>& table, int32_t size) noexcept;
+    bool resizeTable(Table<Record>& table, int32_t size) noexcept;
     template <class Record>
-    static bool growResettable(Table<Record>& table, int32_t size) noexcept;
+    bool growResettable(Table<Record>& table, int32_t size) noexcept;
     template <class Record>
-    static void resetWritten(Table<Record>& table) noexcept;
+    bool resetWritten(Table<Record>& table) noexcept;
 
     uint32_t frameCounter_ = 0;
     double timestamp_ = -1.0;
@@ -131,4 +140,5 @@ private:
     int32_t calibratedHands_ = -1;
     int32_t count6df_ = 0;
     int32_t count6dmt_ = 0;
+    size_t workLeft_ = kMaxWorkBytesPerFrame;
 };

@@ -784,6 +784,22 @@ TEST(ParserHostile, TablesStopAtTheirBound) {
     EXPECT_FALSE(parseOneLine(parser, "6dcal " + std::to_string(OstrelParser::maxRecords<BodyRecord>() + 1)).accepted);
 }
 
+// Shrinking and regrowing a large table line after line would re-zero it
+// every time; the frame's work allowance ends that with a failed line, and
+// the next frame has its full allowance again.
+TEST(ParserHostile, RegrowingLargeTablesLineAfterLineFails) {
+    const std::string models = std::to_string(OstrelParser::maxRecords<JointModelRecord>());
+    const std::string refs = std::to_string(OstrelParser::maxRecords<MeasurementRefRecord>());
+    for (const std::string& unit : {"6dj " + models + " 0\n6dj 0 0\n", "6dmtr " + refs + " 0\n6dmtr 0 0\n"}) {
+        std::string frame = "fr 1\n";
+        while (frame.size() + unit.size() < 65000) frame += unit;
+        OstrelParser parser;
+        EXPECT_FALSE(parseText(parser, frame)) << unit;
+        EXPECT_EQ(1u, parser.frameCounter());
+        EXPECT_TRUE(parseText(parser, "fr 2\n" + unit + unit)) << "a few such lines are fine";
+    }
+}
+
 TEST(ParserHostile, NonFiniteAndOverLongNumbersAreReadNotTrusted) {
     OstrelParser parser;
     const std::string zeros(5000, '0');

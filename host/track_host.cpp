@@ -86,8 +86,14 @@ int TrackHost::run() {
             return kExitRefused;
         }
     }
-    startDevices();
-    waitForEnd();
+    // A stop requested while the devices were being set up (a remote
+    // controller that is slow to answer) ends the run before it starts.
+    if (platform::waitStopRequest(0)) {
+        logger_.infof("stop requested\n");
+    } else {
+        startDevices();
+        waitForEnd();
+    }
     shutDown();
     return kExitOk;
 }

@@ -106,7 +106,7 @@ bool CBaseMod::buildStorageLists() {
     storage.lock();
     trackers.storageBase = storage.getNumTrackers();
     bool result = storage.setNumTrackers(trackers.storageBase + trackers.outputCount);
-    if (!resetEmulatedTrackers()) {
+    if (!resetTrackerEmulations()) {
         result = false;
     }
     storage.unlock();
@@ -149,7 +149,7 @@ bool CBaseMod::registerControllerRecords() {
 
 // Every emulated tracker's record at its initial pose; the caller holds the
 // tracker storage's lock.
-bool CBaseMod::resetEmulatedTrackers() {
+bool CBaseMod::resetTrackerEmulations() {
     if (numTrackerEmulations == 0 || !modInfo->conHandler) {
         return true;
     }
@@ -259,14 +259,14 @@ bool CBaseMod::writeControllerData(uint32_t local, uint32_t valuatorCount, uint3
     }
     markIn(modInfo->updateMasks, &UpdateMasks::controllerMask, storageId);
     if (map->emulation) {
-        return writeEmulatedTracker(local, *map->emulation, record);
+        return writeTrackerEmulation(local, *map->emulation, record);
     }
     return true;
 }
 
 // One integration step of a controller's emulated tracker, under the tracker
 // storage's lock (the controller storage's lock is already released).
-bool CBaseMod::writeEmulatedTracker(uint32_t local, const TrackerEmulation& emulation, const ConData& record) {
+bool CBaseMod::writeTrackerEmulation(uint32_t local, const TrackerEmulation& emulation, const ConData& record) {
     if (!modInfo->traHandler || modInfo->trackerStorage == nullptr) {
         logger->error("TraData storage not found", true);
         return false;

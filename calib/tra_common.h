@@ -100,7 +100,7 @@ private:
     bool readCalibration(OptionLine& option);
     bool readOrder(OptionLine& option);
     bool readCaveCoordinates(OptionLine& option);
-    bool readTrackerId(OptionLine& option, TrackerCalib*& slot);
+    bool readSlotId(OptionLine& option, TrackerCalib*& slot);
 
     void setTransmitterOffset(const Matrix4& offsetHolder) noexcept;
     void setTransmitterRotation(const Matrix4& rotation) noexcept;

@@ -10,7 +10,7 @@ namespace {
 
 constexpr char kInvalidUnit[] = "Invalid unit found for ";
 constexpr char kInvalidString[] = "Invalid string found for ";
-constexpr char kInvalidTrackerId[] = "Invalid tracker ID found for ";
+constexpr char kTrackerIdInvalid[] = "Invalid tracker ID found for ";
 constexpr char kOrderOnInput[] = "Can not change the order on input connector at line ";
 
 }  // namespace
@@ -177,13 +177,13 @@ bool CTraCommonH::readTransmitterRotationMatrix(OptionLine& o, bool afterError) 
     return o.taken();
 }
 
-bool CTraCommonH::readTrackerId(OptionLine& o, TrackerCalib*& slot) {
+bool CTraCommonH::readSlotId(OptionLine& o, TrackerCalib*& slot) {
     if (o.count == 0) {
         return o.fail(optionline::kIncomplete);
     }
     const uint32_t id = optionline::readUnsigned(o.arg(0)).value;
     if (id == 0 || id > trackers_.size()) {
-        return o.fail(kInvalidTrackerId);
+        return o.fail(kTrackerIdInvalid);
     }
     slot = &trackers_[id - 1];
     return true;
@@ -192,7 +192,7 @@ bool CTraCommonH::readTrackerId(OptionLine& o, TrackerCalib*& slot) {
 bool CTraCommonH::readSensorLength(OptionLine& o, bool afterError, bool isTranslation) {
     TrackerCalib* slot = nullptr;
     float xyz[3];
-    if (!readTrackerId(o, slot) || !o.countWithin(4, 5) || !o.numbers(1, 3, xyz)) {
+    if (!readSlotId(o, slot) || !o.countWithin(4, 5) || !o.numbers(1, 3, xyz)) {
         return false;
     }
     if (afterError) {
@@ -224,7 +224,7 @@ bool CTraCommonH::readSensorRotation(OptionLine& o, bool afterError) {
     TrackerCalib* slot = nullptr;
     float axis[3];
     float angle = 0.0f;
-    if (!readTrackerId(o, slot) || !o.countWithin(5, 5) || !o.numbers(1, 3, axis)) {
+    if (!readSlotId(o, slot) || !o.countWithin(5, 5) || !o.numbers(1, 3, axis)) {
         return false;
     }
     if (afterError) {
@@ -242,7 +242,7 @@ bool CTraCommonH::readSensorRotation(OptionLine& o, bool afterError) {
 bool CTraCommonH::readSensorRotationMatrix(OptionLine& o, bool afterError) {
     TrackerCalib* slot = nullptr;
     float q[9];
-    if (!readTrackerId(o, slot) || !o.countWithin(10, 10) || !o.numbers(1, 9, q)) {
+    if (!readSlotId(o, slot) || !o.countWithin(10, 10) || !o.numbers(1, 9, q)) {
         return false;
     }
     if (afterError) {
@@ -287,7 +287,7 @@ bool CTraCommonH::readOrder(OptionLine& o) {
     for (uint32_t i = 0; i < n; ++i) {
         ids[i] = optionline::readUnsigned(o.arg(static_cast<int>(i))).value;
         if (ids[i] == 0 || ids[i] > trackers_.size()) {
-            return o.fail(kInvalidTrackerId);
+            return o.fail(kTrackerIdInvalid);
         }
     }
     for (TrackerCalib& slot : trackers_) {

@@ -115,6 +115,6 @@ protected:
 private:
     bool makeTrackerHandler(uint32_t outputCount);
     bool registerControllerRecords();
-    bool resetEmulatedTrackers();
-    bool writeEmulatedTracker(uint32_t local, const TrackerEmulation& emulation, const ConData& record);
+    bool resetTrackerEmulations();
+    bool writeTrackerEmulation(uint32_t local, const TrackerEmulation& emulation, const ConData& record);
 };

@@ -28,14 +28,14 @@ CLogH bareLogger(const char* name) {
 
 // recvData only asks whether a handler exists: stand-ins at fixed
 // addresses, whose release is counted.
-int releasedTrackerHandlers = 0;
+int trackerHandlersReleased = 0;
 int releasedControllerHandlers = 0;
 alignas(16) char trackerHandlerStandIn[16];
 alignas(16) char controllerHandlerStandIn[16];
 
 OwnedPtr<CTraCommonH> standInTrackerHandler() {
     return OwnedPtr<CTraCommonH>(reinterpret_cast<CTraCommonH*>(trackerHandlerStandIn),
-                                 [](CTraCommonH*) noexcept { ++releasedTrackerHandlers; });
+                                 [](CTraCommonH*) noexcept { ++trackerHandlersReleased; });
 }
 
 OwnedPtr<CConCommonH> standInControllerHandler() {
@@ -69,7 +69,7 @@ public:
 class BaseTest : public testing::Test {
 protected:
     void SetUp() override {
-        releasedTrackerHandlers = releasedControllerHandlers = 0;
+        trackerHandlersReleased = releasedControllerHandlers = 0;
         config.name = "tracker-1";
         info.words[InitInfo::kOpaqueWords - 1] = 0xC0FFEE;
     }
@@ -168,7 +168,7 @@ TEST_F(BaseTest, NullInitInfoIsRefusedAndChangesNothing) {
     EXPECT_EQ("HOST: ERROR: Init info is empty.\n", captured([&] { EXPECT_EQ(0u, module.setInitInfo(nullptr)); }));
     EXPECT_EQ(before, module.modInfo.get());
     EXPECT_TRUE(module.modInfo->traHandler);
-    EXPECT_EQ(0, releasedTrackerHandlers);
+    EXPECT_EQ(0, trackerHandlersReleased);
 }
 
 TEST_F(BaseTest, SecondInitInfoReplacesTheCopyAndReleasesItsHandlers) {
@@ -176,7 +176,7 @@ TEST_F(BaseTest, SecondInitInfoReplacesTheCopyAndReleasesItsHandlers) {
     config.name = "tracker-2";
     info.words[InitInfo::kOpaqueWords - 1] = 7;
     EXPECT_EQ(1u, module.setInitInfo(&info));
-    EXPECT_EQ(1, releasedTrackerHandlers);
+    EXPECT_EQ(1, trackerHandlersReleased);
     EXPECT_EQ(1, releasedControllerHandlers);
     EXPECT_FALSE(module.modInfo->traHandler);
     EXPECT_FALSE(module.modInfo->conHandler);
@@ -191,7 +191,7 @@ TEST_F(BaseTest, DestructionReleasesTheHandlers) {
         scoped.modInfo->traHandler = standInTrackerHandler();
         scoped.modInfo->conHandler = standInControllerHandler();
     }
-    EXPECT_EQ(1, releasedTrackerHandlers);
+    EXPECT_EQ(1, trackerHandlersReleased);
     EXPECT_EQ(1, releasedControllerHandlers);
 }
 

@@ -296,7 +296,7 @@ TEST(StorageHookup, MappingOptionsReorderValuatorsAndButtons) {
     EXPECT_EQ(0x02, reinterpret_cast<const unsigned char*>(&r)[164]);  // own button 1 at output 2
 }
 
-TEST(StorageHookup, EmulatedTrackerStartsAtItsInitialPoseAndIntegrates) {
+TEST(StorageHookup, EmulationStartsAtItsInitialPoseAndIntegrates) {
     static double clockSeconds = 1700000000.0;
     struct FakeClock {
         static platform::ClockReading read() noexcept {

@@ -92,10 +92,10 @@ int readChildOutput(ChildProcess* child, char* buffer, size_t capacity, int32_t 
         return -2;
     }
     pollfd entry{child->output, POLLIN, 0};
-    timespec spec{};
-    spec.tv_sec = static_cast<time_t>(timeoutMicros / 1000000);
-    spec.tv_nsec = static_cast<long>(timeoutMicros % 1000000) * 1000L;
-    int ready = ppoll(&entry, 1, &spec, nullptr);
+    timespec timeout{};
+    timeout.tv_sec = static_cast<time_t>(timeoutMicros / 1000000);
+    timeout.tv_nsec = static_cast<long>(timeoutMicros % 1000000) * 1000L;
+    int ready = ppoll(&entry, 1, &timeout, nullptr);
     if (ready == 0 || (ready < 0 && errno == EINTR)) {
         return -1;
     }

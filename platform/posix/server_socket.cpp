@@ -31,21 +31,21 @@ sockaddr_in socketAddress(uint32_t address, uint16_t port) noexcept {
     return result;
 }
 
-timespec timeoutSpec(int32_t timeoutMicros) noexcept {
+timespec toTimespec(int32_t timeoutMicros) noexcept {
     if (timeoutMicros < 0) {
         timeoutMicros = 0;
     }
-    timespec spec{};
-    spec.tv_sec = static_cast<time_t>(timeoutMicros / 1000000);
-    spec.tv_nsec = static_cast<long>(timeoutMicros % 1000000) * 1000L;
-    return spec;
+    timespec timeout{};
+    timeout.tv_sec = static_cast<time_t>(timeoutMicros / 1000000);
+    timeout.tv_nsec = static_cast<long>(timeoutMicros % 1000000) * 1000L;
+    return timeout;
 }
 
 // 1 ready, 0 time-out (or a signal), negative on failure.
 int waitFor(NativeSocket descriptor, short events, int32_t timeoutMicros) noexcept {
     pollfd entry{descriptor, events, 0};
-    timespec spec = timeoutSpec(timeoutMicros);
-    int ready = ppoll(&entry, 1, &spec, nullptr);
+    timespec timeout = toTimespec(timeoutMicros);
+    int ready = ppoll(&entry, 1, &timeout, nullptr);
     if (ready < 0) {
         return errno == EINTR ? 0 : -1;
     }
@@ -227,8 +227,8 @@ int waitReadable(ServerSocket* const* sockets, size_t count, bool* readable, int
         entries[i] = pollfd{sockets[i] != nullptr ? sockets[i]->descriptor : -1, POLLIN, 0};
         readable[i] = false;
     }
-    timespec spec = timeoutSpec(timeoutMicros);
-    int ready = ppoll(entries, count, &spec, nullptr);
+    timespec timeout = toTimespec(timeoutMicros);
+    int ready = ppoll(entries, count, &timeout, nullptr);
     if (ready < 0) {
         return errno == EINTR ? 0 : kServerWaitFailed;
     }

@@ -34,18 +34,6 @@ bool lockList(platform::SharedMutex* mutex) noexcept {
 }
 
 template <typename Record>
-void copyWords(Record& target, const Record& source) noexcept {
-    static_assert(sizeof(Record) % 4 == 0, "records are whole words");
-    // Word by word with atomic loads: the writer may be changing the words
-    // meanwhile, and the sequence check decides whether the copy counts.
-    const uint32_t* from = reinterpret_cast<const uint32_t*>(&source);
-    uint32_t* to = reinterpret_cast<uint32_t*>(&target);
-    for (size_t i = 0; i < sizeof(Record) / 4; ++i) {
-        to[i] = platform::atomicLoad(from[i]);
-    }
-}
-
-template <typename Record>
 bool copyBySequence(const uint32_t& sequence, const uint32_t& count, const Record* list,
                     std::vector<Record>& records, uint32_t maxAttempts, uint32_t& attempts) {
     for (attempts = 1; attempts <= maxAttempts; ++attempts) {
@@ -56,9 +44,9 @@ bool copyBySequence(const uint32_t& sequence, const uint32_t& count, const Recor
         }
         uint32_t n = clampCount(platform::atomicLoad(count));
         records.resize(n);
-        for (uint32_t i = 0; i < n; ++i) {
-            copyWords(records[i], list[i]);
-        }
+        // A writer may change the bytes during the copy; such a copy is
+        // never used, because the sequence then differs below.
+        std::memcpy(static_cast<void*>(records.data()), list, n * sizeof(Record));
         platform::atomicFence();
         if (platform::atomicLoad(sequence) == before) {
             return true;

@@ -1,0 +1,2 @@
+add_executable(bench_storage_read ${CMAKE_CURRENT_LIST_DIR}/storage_read_bench.cpp)
+target_link_libraries(bench_storage_read PRIVATE trackhost_storage benchmark::benchmark)

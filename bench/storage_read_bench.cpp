@@ -36,15 +36,15 @@ FullStorage& fullStorage() {
     return full;
 }
 
-void readTrackersUnderTheLock(benchmark::State& state) {
+void copyTrackersUnderTheLock(benchmark::State& state) {
     std::vector<TraData> records;
     for (auto _ : state) {
-        fullStorage().reader.readTrackers(records);
+        fullStorage().reader.copyTrackers(records);
         benchmark::DoNotOptimize(records.data());
     }
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * storage::kCapacity);
 }
-BENCHMARK(readTrackersUnderTheLock);
+BENCHMARK(copyTrackersUnderTheLock);
 
 void copyTrackersBySequence(benchmark::State& state) {
     std::vector<TraData> records;

@@ -95,7 +95,7 @@ uint32_t StorageReader::hostProcessId() const noexcept {
 
 bool StorageReader::hostAlive() const noexcept { return platform::processExists(hostProcessId()); }
 
-bool StorageReader::readTrackers(std::vector<TraData>& records) {
+bool StorageReader::copyTrackers(std::vector<TraData>& records) {
     records.clear();
     if (!isAttached() || !writable_) {
         return false;
@@ -118,7 +118,7 @@ bool StorageReader::readTrackers(std::vector<TraData>& records) {
     return true;
 }
 
-bool StorageReader::readControllers(std::vector<ConData>& records) {
+bool StorageReader::copyControllers(std::vector<ConData>& records) {
     records.clear();
     if (!isAttached() || !writable_) {
         return false;

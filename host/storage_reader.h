@@ -39,8 +39,8 @@ public:
 
     // Copies of every record in use, each taken under its list's lock, one
     // record per lock. False when a lock could not be taken.
-    bool readTrackers(std::vector<TraData>& records);
-    bool readControllers(std::vector<ConData>& records);
+    bool copyTrackers(std::vector<TraData>& records);
+    bool copyControllers(std::vector<ConData>& records);
 
     // Lock-free copies of a whole list by the sequence rule: the copy counts
     // when the list's sequence was even before it and unchanged after it.

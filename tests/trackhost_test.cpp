@@ -96,7 +96,7 @@ protected:
                     return false;
                 }
                 std::vector<TraData> records;
-                return reader.readTrackers(records) && records.size() >= trackers &&
+                return reader.copyTrackers(records) && records.size() >= trackers &&
                        host.output().find("running") != std::string::npos;
             },
             10000);
@@ -170,8 +170,8 @@ TEST_F(Trackhost, DevicesTakeStorageIdsInFileOrder) {
     std::vector<ConData> controllers;
     ASSERT_TRUE(hosttest::waitFor(
         [&] {
-            reader.readTrackers(trackers);
-            reader.readControllers(controllers);
+            reader.copyTrackers(trackers);
+            reader.copyControllers(controllers);
             bool allWritten = trackers.size() == 5 && controllers.size() == 3;
             for (const TraData& r : trackers) {
                 allWritten = allWritten && r.seconds != 0;
@@ -390,8 +390,8 @@ HammerTally hammer(const std::string& name, ReadMode mode, int millis, RecordChe
             sched_yield();  // two spinning readers must not starve the host of both cores
         }
         if (mode == ReadMode::UnderTheLock) {
-            reader.readTrackers(trackers);
-            reader.readControllers(controllers);
+            reader.copyTrackers(trackers);
+            reader.copyControllers(controllers);
         } else {
             uint32_t attempts = 0;
             reader.copyTrackersBySequence(trackers, 1000000, attempts);
@@ -543,7 +543,7 @@ TEST_F(Trackhost, RealModuleWritesTheFramesItReceives) {
     // Controller records carry the states of the cycle before: wait for both.
     ASSERT_TRUE(hosttest::waitFor(
         [&] {
-            return reader.readTrackers(trackers) && reader.readControllers(controllers) && trackers.size() == 3 &&
+            return reader.copyTrackers(trackers) && reader.copyControllers(controllers) && trackers.size() == 3 &&
                    controllers.size() == 1 && trackers[2].seconds != 0 && controllers[0].buttonBits[0] != 0;
         },
         5000))

@@ -144,8 +144,8 @@ protected:
             },
             10000))
             << host->output() << host->errors();
-        ASSERT_TRUE(reader.readTrackers(trackers));
-        ASSERT_TRUE(reader.readControllers(controllers));
+        ASSERT_TRUE(reader.copyTrackers(trackers));
+        ASSERT_TRUE(reader.copyControllers(controllers));
         ASSERT_EQ(3u, trackers.size());
         ASSERT_EQ(2u, controllers.size());
     }

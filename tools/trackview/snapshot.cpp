@@ -39,7 +39,7 @@ ControllerRow decodeController(const ConData& record) {
 bool takeSnapshot(storage::StorageReader& reader, Snapshot& snapshot) {
     std::vector<TraData> trackers;
     std::vector<ConData> controllers;
-    if (!reader.readTrackers(trackers) || !reader.readControllers(controllers)) {
+    if (!reader.copyTrackers(trackers) || !reader.copyControllers(controllers)) {
         return false;
     }
     snapshot.trackers.clear();

@@ -60,7 +60,7 @@ void appendWrapped(std::string& out, const std::string& prefix, const std::vecto
     out += line + "\n";
 }
 
-void appendTrackers(std::string& out, const Snapshot& snapshot, const TableContext& context) {
+void formatTrackers(std::string& out, const Snapshot& snapshot, const TableContext& context) {
     out += "TRACKERS (" + std::to_string(snapshot.trackers.size()) + ")  x y z in feet, angles in degrees\n";
     if (snapshot.trackers.empty()) {
         out += "  none\n";
@@ -78,7 +78,7 @@ void appendTrackers(std::string& out, const Snapshot& snapshot, const TableConte
     }
 }
 
-void appendControllers(std::string& out, const Snapshot& snapshot, const TableContext& context) {
+void formatControllers(std::string& out, const Snapshot& snapshot, const TableContext& context) {
     out += "CONTROLLERS (" + std::to_string(snapshot.controllers.size()) + ")\n";
     if (snapshot.controllers.empty()) {
         out += "  none\n";
@@ -124,8 +124,8 @@ std::string floatText(float value) {
 std::string formatTable(const Snapshot& snapshot, const TableContext& context) {
     std::string out = "storage \"" + context.storageName + "\"  host process " +
                       std::to_string(context.hostProcessId) + "\n";
-    appendTrackers(out, snapshot, context);
-    appendControllers(out, snapshot, context);
+    formatTrackers(out, snapshot, context);
+    formatControllers(out, snapshot, context);
     return out;
 }
 

@@ -37,7 +37,7 @@ void checkInvariants(const OstrelParser& parser) {
     checkTable<JointModelRecord>(parser.jointModelCount(), [&](int32_t i) { return parser.jointModel(i); });
     checkTable<InertialRecord>(parser.inertialCount(), [&](int32_t i) { return parser.inertial(i); });
     checkTable<MarkerRecord>(parser.markerCount(), [&](int32_t i) { return parser.marker(i); });
-    require(parser.gripwandCount() >= 0 && parser.measurementToolCount() >= 0 && parser.markerCount() >= 0);
+    require(parser.gripwandCount() >= 0 && parser.measurementToolCount() >= 0);
     for (int32_t i = 0; i < parser.gripwandCount(); ++i) {
         const GripwandRecord* wand = parser.gripwand(i);
         require(wand->buttonCount >= 0 && wand->buttonCount <= kMaxRecordButtons);

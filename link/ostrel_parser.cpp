@@ -495,8 +495,8 @@ bool OstrelParser::parseInertials(const char*& cursor) noexcept {
 
 bool OstrelParser::growMarkers(int32_t size) noexcept {
     const auto held = static_cast<int32_t>(markers_.records.size());
-    if (size > held && !spendWork(static_cast<size_t>(size - held) * sizeof(MarkerRecord))) return false;
-    return markers_.reserveRecords(size);
+    if (size <= held) return true;  // a negative count needs no records
+    return spendWork(static_cast<size_t>(size - held) * sizeof(MarkerRecord)) && markers_.reserveRecords(size);
 }
 
 bool OstrelParser::parseMarkers(const char*& cursor) noexcept {

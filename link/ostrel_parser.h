@@ -56,7 +56,9 @@ public:
     int32_t count6dmt() const noexcept { return count6dmt_; }
 
     // Counts, and record i or null when i is negative or not below the count.
-    // Pointers stay valid until the next frame is parsed.
+    // The body count (after endFrame) and the marker count (as a "3d" line
+    // announces it) may be negative, meaning no records. Pointers stay
+    // valid until the next frame is parsed.
     int32_t bodyCount() const noexcept { return bodies_.count; }
     int32_t gripwandCount() const noexcept { return gripwands_.count; }
     int32_t measurementToolCount() const noexcept { return tools_.count; }

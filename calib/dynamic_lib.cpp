@@ -8,15 +8,13 @@ namespace {
 constexpr bool kLineEnd = true;
 constexpr bool kOpenLine = false;
 
-// Ends a line whose head the logger wrote with an open line; writes
-// nothing when that head was suppressed.
-void finishLine(bool headWritten, const char* first, const char* second) noexcept {
-    if (headWritten) {
-        std::fputs(first, stdout);
-        std::fputs(second, stdout);
-        std::fputc('\n', stdout);
-        std::fflush(stdout);
-    }
+// Ends a line that the logger opened with its head (or, when disabled,
+// did not write): the rest is written straight to the output.
+void finishLine(const char* first, const char* second) noexcept {
+    std::fputs(first, stdout);
+    std::fputs(second, stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
 }
 
 }  // namespace
@@ -59,16 +57,18 @@ bool CDynamicLibH::load(const char* name) noexcept {
 
 void CDynamicLibH::reportLoadFailure(const char* name, const char* reason) const noexcept {
     logger_.error("CDynamicLibH: Can not load the library ", kOpenLine);
-    finishLine(logger_.enabled != 0, name, "");
+    finishLine(name, "");
     // The system's own words help the user; they never replace the line above.
-    logger_.debug("CDynamicLibH: ", kOpenLine);
-    finishLine(logger_.enabled != 0 && logger_.isDebugActive(), "System reason: ", reason);
+    if (logger_.isDebugActive()) {
+        logger_.debug("CDynamicLibH: ", kOpenLine);
+        finishLine("System reason: ", reason);
+    }
 }
 
 void CDynamicLibH::reportLoaded(const char* name) const noexcept {
     if (logger_.isDebugActive()) {
         logger_.debug("CDynamicLibH: ", kOpenLine);
-        finishLine(logger_.enabled != 0, name, " library loaded.");
+        finishLine(name, " library loaded.");
     }
 }
 

@@ -243,9 +243,8 @@ bool readSwitch(const char* word, bool& value) noexcept {
 
 void reportLineError(const CLogH& log, const char* reason, const char* label, int32_t lineNumber,
                      const char* closing) noexcept {
-    if (!log.enabled) {
-        return;  // a disabled logger writes nothing, not even the tail
-    }
+    // The logger writes the head (nothing when disabled); the reason is ours
+    // and always shows, so that a failed line is never silent.
     log.error("", false);
     std::printf("%s%s%u%s\n", reason == nullptr ? "" : reason, label == nullptr ? "" : label,
                 static_cast<unsigned>(static_cast<uint32_t>(lineNumber)), closing == nullptr ? "" : closing);

@@ -91,7 +91,7 @@ bool readSwitch(const char* word, bool& value) noexcept;
 
 // One error line: the logger's head and error label, then reason, label,
 // the line number as unsigned decimal, the closing text and a line end.
-// Nothing at all when the logger is disabled.
+// A disabled logger drops only the head.
 void reportLineError(const CLogH& log, const char* reason, const char* label, int32_t lineNumber,
                      const char* closing = ".") noexcept;
 

@@ -57,11 +57,10 @@ public:
     }
 
 private:
-    // A disabled logger writes no head, and then no tail either.
+    // The text after a head is ours: it shows even when the logger is
+    // disabled and writes no head.
     void flush() {
-        if (log_.enabled) {
-            std::fputs(out_.str().c_str(), stdout);
-        }
+        std::fputs(out_.str().c_str(), stdout);
         out_.str(std::string());
     }
 

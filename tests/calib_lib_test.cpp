@@ -69,6 +69,14 @@ TEST(CalibLibLoad, MissingFileKeepsTheFixedTextAndAddsTheReasonOnlyAtDebug) {
 
     // The loader stays usable.
     EXPECT_TRUE(loader.load(kAddOne));
+
+    // A disabled logger writes no head; the name after it still shows.
+    CLogH silent = quietLogger(3);
+    silent.enabled = 0;
+    CDynamicLibH silentLoader(nullptr, &silent);
+    out = captured([&] { silentLoader.load(kMissing); });
+    EXPECT_EQ(0u, out.find(std::string(kMissing) + "\nSystem reason: ")) << out;
+    EXPECT_EQ(std::string(kAddOne) + " library loaded.\n", captured([&] { silentLoader.load(kAddOne); }));
 }
 
 TEST(CalibLibLoad, SuccessLineOnlyWithDebugAndSecondLoadKeepsTheFirst) {

@@ -801,7 +801,9 @@ TEST(TraCommonReport, HostLocaleDoesNotChangeTheNumbers) {
     EXPECT_NE(std::string::npos, out.find(info("SENSOR OFFSET         : 1 X:0.250 Y:0.000 Z:0.000"))) << out;
 }
 
-TEST(TraCommonReport, DisabledLoggerPrintsNothing) {
+// A disabled logger writes no head; what follows a head is written
+// straight to the output, as with every open line of the module.
+TEST(TraCommonReport, DisabledLoggerLeavesTheTextAfterItsHeads) {
     CLogH silent = quietLogger();
     silent.enabled = 0;
     CTraCommonH quiet(&silent);
@@ -810,6 +812,15 @@ TEST(TraCommonReport, DisabledLoggerPrintsNothing) {
     Config config;
     config.add(1, "transmitteroffset", {"1", "2", "3"});
     config.add(2, "calibration", {kAddOne, "x"});
-    EXPECT_EQ("", parse(quiet, config));
-    EXPECT_EQ("", report(quiet));
+    config.add(3, "sensoroffset", {});
+    EXPECT_EQ("Incomplete option line found for SensorOffset at line 3.\n", parse(quiet, config));
+    EXPECT_EQ(std::string(" X:1 Y:2 Z:3\n"
+                          " [0][0]: 1.000 [0][1]: 0.000 [0][2]: 0.000\n"
+                          " [1][0]: 0.000 [1][1]: 1.000 [1][2]: 0.000\n"
+                          " [2][0]: 0.000 [2][1]: 0.000 [2][2]: 1.000\n"
+                          "\n"
+                          " 1->1\n"
+                          " name:") +
+                  kAddOne + "\n arg[0]:x\n",
+              report(quiet));
 }

@@ -8,8 +8,8 @@
 namespace {
 
 // The tracker record stores value * 100000 in 32 bits; beyond this a
-// position would wrap round to the far side of the range.
-constexpr float kLargestPosition = 21474.0f;
+// value would wrap round to the far side of the range.
+constexpr float kLargestStorable = 21474.0f;
 
 float component(const TraData& traData, int i) noexcept {
     switch (i) {
@@ -33,13 +33,17 @@ void setComponent(TraData& traData, int i, float value) noexcept {
     }
 }
 
-// Keeps an integrated value inside what the record can hold: angles drop
-// whole turns (same orientation), positions stop at the range's edge.
+// Keeps an integrated value inside what the record can hold. Only a value
+// beyond that range changes: an angle drops whole turns (same
+// orientation), a position stops at the range's edge.
 float keepStorable(int component, float value) noexcept {
+    if (std::fabs(value) <= kLargestStorable) {
+        return value;
+    }
     if (component >= 3) {
         return std::fmod(value, 360.0f);
     }
-    return std::fmax(-kLargestPosition, std::fmin(kLargestPosition, value));
+    return std::fmax(-kLargestStorable, std::fmin(kLargestStorable, value));
 }
 
 void copyTimeWords(TraData& traData, const ConData& conData) noexcept {

@@ -446,8 +446,13 @@ TEST_F(Emulation, ResetButtonHoldsTheInitialPoseAndIntegrationResumesFromTheRele
 
 TEST_F(Emulation, StaysInsideWhatTheRecordHolds) {
     step(100, 0, 0.0f, 0.0f);
-    step(101, 0, 0.0f, 20.0f);  // azimuth 350 + 20 is a whole turn plus 10
-    EXPECT_NEAR(10.0f, tracker.getAzim(), 1e-4);
+    step(101, 0, 0.0f, 20.0f);  // a turn past 360 stays as it is
+    EXPECT_EQ(370.0f, tracker.getAzim());
+    tracker.setAzim(21470.0f);  // beyond the record's range only whole turns go
+    step(102, 0, 0.0f, 10.0f);
+    EXPECT_NEAR(240.0f, tracker.getAzim(), 1e-2);
+    step(102, 500, 0.0f, -10.0f);
+    EXPECT_NEAR(235.0f, tracker.getAzim(), 1e-2);
     tracker.setX(21473.0f);
     step(103, 0, 1000.0f, 0.0f);
     EXPECT_NEAR(21474.0f, tracker.getX(), 1e-2);

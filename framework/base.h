@@ -23,6 +23,16 @@ struct ConData;
 // adds: the two handlers (made by the storage hook-up, released with this
 // record) and the masks of the current cycle (host-owned).
 struct ModInfo : InitInfo {
+    ModInfo() = default;
+    ModInfo(const ModInfo&) = delete;
+    ModInfo& operator=(const ModInfo&) = delete;
+    // The tracker handler first, then the controller handler: their
+    // farewell lines (with a debug logger) come in this order.
+    ~ModInfo() {
+        traHandler.reset();
+        conHandler.reset();
+    }
+
     OwnedPtr<CTraCommonH> traHandler;
     OwnedPtr<CConCommonH> conHandler;
     UpdateMasks* updateMasks = nullptr;

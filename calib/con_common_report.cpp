@@ -25,7 +25,9 @@ void finishLine(const std::ostringstream& out) {
     std::fputc('\n', stdout);
 }
 
-// a3*X^3 + a2*X^2 + a1*X + a0 with the zero terms left out; "0" when all are.
+// a3*X^3 + a2*X^2 + a1*X + a0 with the zero terms left out (nothing at all
+// when every coefficient is 0). A positive term after any written one gets
+// its "+", also when the terms before it cancel out.
 void writeScale(std::ostringstream& out, const float (&a)[4]) {
     static const char* const kPowers[4] = {"X^3", "X^2", "X", ""};
     bool written = false;
@@ -38,9 +40,6 @@ void writeScale(std::ostringstream& out, const float (&a)[4]) {
         }
         out << a[j] << kPowers[j];
         written = true;
-    }
-    if (!written) {
-        out << 0;
     }
 }
 

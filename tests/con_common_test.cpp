@@ -547,7 +547,7 @@ TEST(ConCommonReport, SingleControllerAndCancellingCoefficients) {
     const std::string info = "CConCommonH: INFO: ";
     const std::string more = info + "                      :";
     EXPECT_EQ(info + "CONTROLLER ORDER      : <Real con> -> <Output con>\n" + more + " 1->1\n" + info +
-                  "VALUATOR ORDER(SCALE) : <Real val> -> <Output val>\n" + more + " 1->1(1X^3-1X^2+2X) 2->2(0)\n" +
+                  "VALUATOR ORDER(SCALE) : <Real val> -> <Output val>\n" + more + " 1->1(1X^3-1X^2+2X) 2->2()\n" +
                   info + "TRACKER EMULATION     : As tracker[1]\n" + more + " Init Values: X=0 Y=0 Z=0\n" + more +
                   " Init Values: Azim=0 Elev=0 Roll=0\n" + more + " Val Assign :\n",
               testing::internal::GetCapturedStdout());

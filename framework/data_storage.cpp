@@ -81,18 +81,19 @@ void CDataStorage::report(const char* message) const noexcept {
 }
 
 // The checks run in this order, and the first one that fails is the one
-// reported.
-bool CDataStorage::setNumTrackers(uint32_t n) noexcept {
+// reported; the count changes only when all pass.
+bool CDataStorage::setCount(uint32_t n, const void* ownList, const void* otherList, const char* otherListMessage,
+                            const char* noListMessage) noexcept {
     if (n > kMaxRecords) {
         report("CDataStorage: The new number is too big.");
         return false;
     }
-    if (controllerList_ != nullptr) {
-        report("Delete controller data list first.");
+    if (otherList != nullptr) {
+        report(otherListMessage);
         return false;
     }
-    if (trackerList_ == nullptr || count_ == nullptr) {
-        report("CDataStorage: Data storage has not been created yet.");
+    if (ownList == nullptr || count_ == nullptr) {
+        report(noListMessage);
         return false;
     }
     if (mutex_ == nullptr) {
@@ -107,29 +108,14 @@ bool CDataStorage::setNumTrackers(uint32_t n) noexcept {
     return true;
 }
 
+bool CDataStorage::setNumTrackers(uint32_t n) noexcept {
+    return setCount(n, trackerList_, controllerList_, "Delete controller data list first.",
+                    "CDataStorage: Data storage has not been created yet.");
+}
+
 bool CDataStorage::setNumControllers(uint32_t n) noexcept {
-    if (n > kMaxRecords) {
-        report("CDataStorage: The new number is too big.");
-        return false;
-    }
-    if (trackerList_ != nullptr) {
-        report("CDataStorage: Delete tracker data list first.");
-        return false;
-    }
-    if (controllerList_ == nullptr || count_ == nullptr) {
-        report("CDataStorage: Datt Storage has not been created yet.");
-        return false;
-    }
-    if (mutex_ == nullptr) {
-        report("CDataStorage: Mutex has not been set up yet.");
-        return false;
-    }
-    if (n == 0) {
-        report("CDataStorage: the number of data is zero.");
-        return false;
-    }
-    *count_ = n;
-    return true;
+    return setCount(n, controllerList_, trackerList_, "CDataStorage: Delete tracker data list first.",
+                    "CDataStorage: Datt Storage has not been created yet.");
 }
 
 // The count word lives in shared memory where any program can write it: an

@@ -51,6 +51,9 @@ public:
 
 private:
     void report(const char* message) const noexcept;
+    // The two count operations differ only in the lists and two messages.
+    bool setCount(uint32_t n, const void* ownList, const void* otherList, const char* otherListMessage,
+                  const char* noListMessage) noexcept;
 
     TraData* trackerList_;
     ConData* controllerList_;

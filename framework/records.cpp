@@ -45,12 +45,31 @@ TimeStampBlock stampOf(const platform::ClockReading& reading) noexcept {
     return stamp;
 }
 
-uint32_t secondsWord(const platform::ClockReading& reading) noexcept {
-    return records::toBE32(static_cast<uint32_t>(static_cast<uint64_t>(reading.seconds)));
+// Both records open with the same id and time words and close with the
+// same stamp block: one writer for each serves both.
+bool storeId(uint32_t& field, uint32_t id, uint32_t maxId) noexcept {
+    if (id < 1 || id > maxId) {
+        return false;
+    }
+    field = records::toBE32(id);
+    return true;
 }
 
-uint32_t microsecondsWord(const platform::ClockReading& reading) noexcept {
-    return records::toBE32(static_cast<uint32_t>(reading.milliseconds) * 1000u);
+void storeTime(uint32_t& secondsField, uint32_t& microsecondsField, uint32_t sec, uint32_t usec) noexcept {
+    secondsField = records::toBE32(sec);
+    microsecondsField = records::toBE32(usec);
+}
+
+void storeClock(uint32_t& secondsField, uint32_t& microsecondsField, TimeStampBlock& stamp,
+                const platform::ClockReading& reading) noexcept {
+    storeTime(secondsField, microsecondsField, static_cast<uint32_t>(static_cast<uint64_t>(reading.seconds)),
+              static_cast<uint32_t>(reading.milliseconds) * 1000u);
+    stamp = stampOf(reading);
+}
+
+bool storeFix5(uint32_t& field, float value) noexcept {
+    field = records::encodeFix5(value);
+    return true;
 }
 
 }  // namespace
@@ -83,50 +102,23 @@ float decodeFix3(uint32_t storedWord) noexcept { return fixedValue(storedWord, k
 
 // --- TraData ------------------------------------------------------------------
 
-bool TraData::setId(uint32_t newId) noexcept {
-    if (newId < 1 || newId > kMaxId) {
-        return false;
-    }
-    id = records::toBE32(newId);
-    return true;
-}
+bool TraData::setId(uint32_t newId) noexcept { return storeId(id, newId, kMaxId); }
 
 bool TraData::setTime(uint32_t sec, uint32_t usec) noexcept {
-    seconds = records::toBE32(sec);
-    microseconds = records::toBE32(usec);
+    storeTime(seconds, microseconds, sec, usec);
     return true;
 }
 
 void TraData::setClock(const platform::ClockReading& reading) noexcept {
-    seconds = secondsWord(reading);
-    microseconds = microsecondsWord(reading);
-    stamp = stampOf(reading);
+    storeClock(seconds, microseconds, stamp, reading);
 }
 
-bool TraData::setX(float v) noexcept {
-    x = records::encodeFix5(v);
-    return true;
-}
-bool TraData::setY(float v) noexcept {
-    y = records::encodeFix5(v);
-    return true;
-}
-bool TraData::setZ(float v) noexcept {
-    z = records::encodeFix5(v);
-    return true;
-}
-bool TraData::setAzim(float v) noexcept {
-    azim = records::encodeFix5(v);
-    return true;
-}
-bool TraData::setElev(float v) noexcept {
-    elev = records::encodeFix5(v);
-    return true;
-}
-bool TraData::setRoll(float v) noexcept {
-    roll = records::encodeFix5(v);
-    return true;
-}
+bool TraData::setX(float v) noexcept { return storeFix5(x, v); }
+bool TraData::setY(float v) noexcept { return storeFix5(y, v); }
+bool TraData::setZ(float v) noexcept { return storeFix5(z, v); }
+bool TraData::setAzim(float v) noexcept { return storeFix5(azim, v); }
+bool TraData::setElev(float v) noexcept { return storeFix5(elev, v); }
+bool TraData::setRoll(float v) noexcept { return storeFix5(roll, v); }
 float TraData::getX() const noexcept { return records::decodeFix5(x); }
 float TraData::getY() const noexcept { return records::decodeFix5(y); }
 float TraData::getZ() const noexcept { return records::decodeFix5(z); }
@@ -145,24 +137,15 @@ void ConData::clear() noexcept {
     numButtonBytes = sizeof buttonBits;
 }
 
-bool ConData::setId(uint32_t newId) noexcept {
-    if (newId < 1 || newId > kMaxId) {
-        return false;
-    }
-    id = records::toBE32(newId);
-    return true;
-}
+bool ConData::setId(uint32_t newId) noexcept { return storeId(id, newId, kMaxId); }
 
 bool ConData::setTime(uint32_t sec, uint32_t usec) noexcept {
-    seconds = records::toBE32(sec);
-    microseconds = records::toBE32(usec);
+    storeTime(seconds, microseconds, sec, usec);
     return true;
 }
 
 void ConData::setClock(const platform::ClockReading& reading) noexcept {
-    seconds = secondsWord(reading);
-    microseconds = microsecondsWord(reading);
-    stamp = stampOf(reading);
+    storeClock(seconds, microseconds, stamp, reading);
 }
 
 // A count above 32 leaves that count 0; the button offset follows the

@@ -3,35 +3,21 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <type_traits>
 
 #include "link/frame_text.h"
 
 namespace {
 
 using frametext::readGroup;
-using frametext::readInt;
 
-// The reset state of the records that have one.
-void resetRecord(BodyRecord& record, int32_t index) noexcept {
+// The reset state: every field zero but the id, which is the record's
+// index; a body or hand is also "not seen".
+template <class Record>
+void resetRecord(Record& record, int32_t index) noexcept {
     std::memset(&record, 0, sizeof record);
     record.id = index;
-    record.quality = -1.0;
-}
-
-void resetRecord(HandRecord& record, int32_t index) noexcept {
-    std::memset(&record, 0, sizeof record);
-    record.id = index;
-    record.quality = -1.0;
-}
-
-void resetRecord(JointModelRecord& record, int32_t index) noexcept {
-    std::memset(&record, 0, sizeof record);
-    record.id = index;
-}
-
-void resetRecord(InertialRecord& record, int32_t index) noexcept {
-    std::memset(&record, 0, sizeof record);
-    record.id = index;
+    if constexpr (std::is_same_v<Record, BodyRecord> || std::is_same_v<Record, HandRecord>) record.quality = -1.0;
 }
 
 // A tool reference keeps its pose; only id and quality are reset.
@@ -40,13 +26,21 @@ void resetRecord(MeasurementRefRecord& record, int32_t index) noexcept {
     record.quality = -1.0;
 }
 
+template <class Table>
+void markWritten(Table& table, int32_t index) noexcept {
+    table.dirtyEnd = std::max(table.dirtyEnd, index + 1);
+}
+
 // Each reader moves the cursor only past what it read.
-bool readCount(const char*& cursor, int32_t& value) noexcept {
-    const char* behind = readInt(cursor, value);
+template <class T>
+bool readNumber(const char*& cursor, const char* (*reader)(const char*, T&) noexcept, T& value) noexcept {
+    const char* behind = reader(cursor, value);
     if (behind == nullptr) return false;
     cursor = behind;
     return true;
 }
+
+bool readCount(const char*& cursor, int32_t& value) noexcept { return readNumber(cursor, frametext::readInt, value); }
 
 bool readItems(const char*& cursor, const char* types, int32_t* ints, double* doubles) noexcept {
     const char* behind = readGroup(cursor, types, ints, doubles);
@@ -59,15 +53,59 @@ bool readPose(const char*& cursor, double* loc, double* rot) noexcept {
     return readItems(cursor, "ddd", nullptr, loc) && readItems(cursor, "ddddddddd", nullptr, rot);
 }
 
-int32_t bit(int32_t word, int position) noexcept { return static_cast<int32_t>((static_cast<uint32_t>(word) >> position) & 1u); }
+int32_t bit(int32_t word, int position) noexcept {
+    return static_cast<int32_t>((static_cast<uint32_t>(word) >> position) & 1u);
+}
 
-// Type string of a button group: one integer per started block of 32
-// buttons, then the joystick values.
-void buttonGroupTypes(int32_t buttonCount, int32_t joystickCount, char* types) noexcept {
+// The group that ends a "6df2" or "6dmt2" entry: one button word per
+// started block of 32 buttons, then the joystick values. Buttons at and
+// above buttonCount keep their values.
+bool readButtonGroup(const char*& cursor, int32_t buttonCount, int32_t* buttons, int32_t joystickCount,
+                     double* joystick) noexcept {
+    static_assert(kMaxRecordButtons <= 32, "one button word holds every button");
+    char types[2 + kMaxRecordJoystick];
     char* letter = types;
-    for (int32_t block = 0; block < (buttonCount + 31) / 32; ++block) *letter++ = 'i';
+    if (buttonCount > 0) *letter++ = 'i';
     for (int32_t value = 0; value < joystickCount; ++value) *letter++ = 'd';
     *letter = '\0';
+    int32_t word = 0;
+    if (!readItems(cursor, types, &word, joystick)) return false;
+    for (int32_t b = 0; b < buttonCount; ++b) buttons[b] = bit(word, b);
+    return true;
+}
+
+// The button word of a "6df" entry: buttons 0 to 7, and bits 4 to 7 are the
+// joystick's four directions as well. Buttons 8 to 15 keep their values.
+void applyButtonWord(GripwandRecord& record, int32_t word) noexcept {
+    record.buttonCount = 8;
+    for (int b = 0; b < 8; ++b) record.buttons[b] = bit(word, b);
+    record.joystickCount = 2;
+    record.joystick[0] = bit(word, 5) ? -1.0 : bit(word, 7) ? 1.0 : 0.0;
+    record.joystick[1] = bit(word, 4) ? -1.0 : bit(word, 6) ? 1.0 : 0.0;
+}
+
+// The button word of a "6dmt" entry: buttons 0 to 3; this form has no
+// more buttons and no tip.
+void applyButtonWord(MeasurementToolRecord& record, int32_t word) noexcept {
+    record.buttonCount = 4;
+    for (int b = 0; b < kMaxRecordButtons; ++b) record.buttons[b] = b < 4 ? bit(word, b) : 0;
+    record.tipRadius = 0.0;
+}
+
+// Behind the pose: a "6dmt" entry carries no covariance.
+void finishButtonWordEntry(GripwandRecord&) noexcept {}
+void finishButtonWordEntry(MeasurementToolRecord& record) noexcept {
+    std::fill(std::begin(record.covariance), std::end(record.covariance), 0.0);
+}
+
+// A calibrated count beyond what its table may hold fails its line, so
+// that endFrame never has to grow past the bound.
+template <class Record>
+bool readCalibratedCount(const char*& cursor, int32_t& calibrated) noexcept {
+    int32_t count = 0;
+    if (!readCount(cursor, count) || count > OstrelParser::maxRecords<Record>()) return false;
+    calibrated = count;
+    return true;
 }
 
 }  // namespace
@@ -126,12 +164,63 @@ bool OstrelParser::resetWritten(Table<Record>& table) noexcept {
     return true;
 }
 
-namespace {
-template <class Table>
-void markWritten(Table& table, int32_t index) noexcept {
-    table.dirtyEnd = std::max(table.dirtyEnd, index + 1);
+// The table only grows; its count follows every "3d" line.
+bool OstrelParser::growMarkers(int32_t size) noexcept {
+    const auto held = static_cast<int32_t>(markers_.records.size());
+    if (size <= held) return true;  // a negative count needs no records
+    return spendWork(static_cast<size_t>(size - held) * sizeof(MarkerRecord)) && markers_.reserveRecords(size);
 }
-}  // namespace
+
+// "6df" and "6dmt": n, then n entries [id quality buttonword] [x y z]
+// [r0 … r8], entry k with id k; the table takes n records.
+template <class Record>
+bool OstrelParser::parseButtonWordEntries(Table<Record>& table, int32_t& frameCount, const char*& cursor) noexcept {
+    int32_t entries = 0;
+    if (!readCount(cursor, entries) || !resizeTable(table, entries)) return false;
+    frameCount = entries;
+    for (int32_t k = 0; k < entries; ++k) {
+        int32_t ints[2] = {};  // id, button word
+        double quality = 0.0;
+        if (!readItems(cursor, "idi", ints, &quality) || ints[0] != k) return false;
+        Record& record = table.records[static_cast<size_t>(k)];
+        record.id = k;
+        record.quality = quality;
+        applyButtonWord(record, ints[1]);
+        if (!readPose(cursor, record.loc, record.rot)) return false;
+        finishButtonWordEntry(record);
+    }
+    return true;
+}
+
+// "6d", "gl", "6di": record id, the table grown to hold it, marked as
+// written; null when the id is negative or beyond the bound.
+template <class Record>
+Record* OstrelParser::recordById(Table<Record>& table, int32_t id) noexcept {
+    if (id < 0 || id >= maxRecords<Record>()) return nullptr;
+    if (id >= table.count && !growResettable(table, id + 1)) return nullptr;
+    markWritten(table, id);
+    return &table.records[static_cast<size_t>(id)];
+}
+
+// "6dmtr", "6dj": the table takes the defined count, and every record below
+// it is reset (those the resize added too: they start all zero).
+template <class Record>
+bool OstrelParser::defineAndReset(Table<Record>& table, const char*& cursor) noexcept {
+    int32_t defined = 0;
+    if (!readCount(cursor, defined)) return false;
+    const int32_t before = table.count;
+    if (!resizeTable(table, defined)) return false;
+    if (defined > before) table.dirtyEnd = defined;
+    return resetWritten(table);
+}
+
+template <class Record>
+void OstrelParser::applyCalibratedCount(Table<Record>& table, int32_t count) noexcept {
+    // The calibrated counts were bounded when read; their growth, once per
+    // frame, is not charged to the frame's work.
+    workLeft_ = kMaxWorkBytesPerFrame;
+    if (count <= table.count || growResettable(table, count)) table.count = count;
+}
 
 OstrelParser::OstrelParser() noexcept = default;
 
@@ -170,18 +259,9 @@ void OstrelParser::endFrame() noexcept {
         // Calibrated bodies include the Gripwands and tools: the rest are
         // standard bodies. The count may go negative.
         const int64_t bodies = int64_t{calibratedBodies_} - count6dmt_ - count6df_;
-        const auto count = static_cast<int32_t>(std::max<int64_t>(bodies, INT32_MIN));
-        // The calibrated counts were bounded when read; their growth, once
-        // per frame, is not charged to the frame's work.
-        workLeft_ = kMaxWorkBytesPerFrame;
-        if (count <= bodies_.count || growResettable(bodies_, count)) bodies_.count = count;
+        applyCalibratedCount(bodies_, static_cast<int32_t>(std::max<int64_t>(bodies, INT32_MIN)));
     }
-    if (calibratedHands_ >= 0) {
-        workLeft_ = kMaxWorkBytesPerFrame;
-        if (calibratedHands_ <= hands_.count || growResettable(hands_, calibratedHands_)) {
-            hands_.count = calibratedHands_;
-        }
-    }
+    if (calibratedHands_ >= 0) applyCalibratedCount(hands_, calibratedHands_);
 }
 
 bool OstrelParser::parseLine(const char*& cursor) noexcept {
@@ -222,94 +302,55 @@ bool OstrelParser::parseFrame(const char* buffer, size_t bufferSize) noexcept {
 }
 
 bool OstrelParser::parseFrameCounter(const char*& cursor) noexcept {
-    const char* behind = frametext::readUInt(cursor, frameCounter_);
-    if (behind == nullptr) {
-        frameCounter_ = 0;
-        return false;
-    }
-    cursor = behind;
-    return true;
+    if (readNumber(cursor, frametext::readUInt, frameCounter_)) return true;
+    frameCounter_ = 0;
+    return false;
 }
 
 bool OstrelParser::parseTimestamp(const char*& cursor) noexcept {
-    const char* behind = frametext::readDouble(cursor, timestamp_);
-    if (behind == nullptr) {
-        timestamp_ = -1.0;
-        return false;
-    }
-    cursor = behind;
-    return true;
+    if (readNumber(cursor, frametext::readDouble, timestamp_)) return true;
+    timestamp_ = -1.0;
+    return false;
 }
 
-// A calibrated count beyond what the table may hold fails here, so that
-// endFrame never has to grow past the bound.
 bool OstrelParser::parseCalibratedBodies(const char*& cursor) noexcept {
-    int32_t count = 0;
-    if (!readCount(cursor, count) || count > maxRecords<BodyRecord>()) return false;
-    calibratedBodies_ = count;
-    return true;
+    return readCalibratedCount<BodyRecord>(cursor, calibratedBodies_);
 }
 
 bool OstrelParser::parseCalibratedHands(const char*& cursor) noexcept {
-    int32_t count = 0;
-    if (!readCount(cursor, count) || count > maxRecords<HandRecord>()) return false;
-    calibratedHands_ = count;
-    return true;
+    return readCalibratedCount<HandRecord>(cursor, calibratedHands_);
 }
 
 bool OstrelParser::parseBodies(const char*& cursor) noexcept {
-    if (!resetWritten(bodies_)) return false;
     int32_t entries = 0;
-    if (!readCount(cursor, entries)) return false;
+    if (!resetWritten(bodies_) || !readCount(cursor, entries)) return false;
     for (int32_t k = 0; k < entries; ++k) {
         int32_t id = 0;
         double quality = 0.0;
         if (!readItems(cursor, "id", &id, &quality)) return false;
-        if (id < 0 || id >= maxRecords<BodyRecord>()) return false;
-        if (id >= bodies_.count && !growResettable(bodies_, id + 1)) return false;
-        BodyRecord& record = bodies_.records[static_cast<size_t>(id)];
-        record.id = id;
-        record.quality = quality;
-        markWritten(bodies_, id);
-        if (!readPose(cursor, record.loc, record.rot)) return false;
+        BodyRecord* record = recordById(bodies_, id);
+        if (record == nullptr) return false;
+        record->id = id;
+        record->quality = quality;
+        if (!readPose(cursor, record->loc, record->rot)) return false;
     }
     return true;
 }
 
 bool OstrelParser::parseGripwands(const char*& cursor) noexcept {
-    int32_t entries = 0;
-    if (!readCount(cursor, entries) || !resizeTable(gripwands_, entries)) return false;
-    count6df_ = entries;
-    for (int32_t k = 0; k < entries; ++k) {
-        int32_t ints[2] = {};  // id, button word
-        double quality = 0.0;
-        if (!readItems(cursor, "idi", ints, &quality) || ints[0] != k) return false;
-        GripwandRecord& record = gripwands_.records[static_cast<size_t>(k)];
-        record.id = ints[0];
-        record.quality = quality;
-        record.buttonCount = 8;
-        for (int b = 0; b < 8; ++b) record.buttons[b] = bit(ints[1], b);
-        // Bits 4 to 7 are the joystick's four directions as well.
-        record.joystickCount = 2;
-        record.joystick[0] = bit(ints[1], 5) ? -1.0 : bit(ints[1], 7) ? 1.0 : 0.0;
-        record.joystick[1] = bit(ints[1], 4) ? -1.0 : bit(ints[1], 6) ? 1.0 : 0.0;
-        if (!readPose(cursor, record.loc, record.rot)) return false;
-    }
-    return true;
+    return parseButtonWordEntries(gripwands_, count6df_, cursor);
 }
 
 bool OstrelParser::parseGripwands2(const char*& cursor) noexcept {
     int32_t defined = 0;
     int32_t entries = 0;
-    if (!readCount(cursor, defined) || !resizeTable(gripwands_, defined)) return false;
-    if (!readCount(cursor, entries)) return false;
+    if (!readCount(cursor, defined) || !resizeTable(gripwands_, defined) || !readCount(cursor, entries)) return false;
     for (int32_t k = 0; k < entries; ++k) {
         int32_t ints[3] = {};  // id, button count, joystick count
         double quality = 0.0;
-        if (!readItems(cursor, "idii", ints, &quality)) return false;
-        if (ints[0] != k || k >= gripwands_.count) return false;
+        if (!readItems(cursor, "idii", ints, &quality) || ints[0] != k || k >= gripwands_.count) return false;
         GripwandRecord& record = gripwands_.records[static_cast<size_t>(k)];
-        record.id = ints[0];
+        record.id = k;
         record.quality = quality;
         const int32_t buttonCount = ints[1];
         const int32_t joystickCount = ints[2];
@@ -319,108 +360,76 @@ bool OstrelParser::parseGripwands2(const char*& cursor) noexcept {
         }
         record.buttonCount = buttonCount;
         record.joystickCount = joystickCount;
-        if (!readPose(cursor, record.loc, record.rot)) return false;
-        char types[2 + kMaxRecordJoystick];
-        buttonGroupTypes(buttonCount, joystickCount, types);
-        int32_t word = 0;
-        if (!readItems(cursor, types, &word, record.joystick)) return false;
-        for (int32_t b = 0; b < buttonCount; ++b) record.buttons[b] = bit(word, b);
+        if (!readPose(cursor, record.loc, record.rot) ||
+            !readButtonGroup(cursor, buttonCount, record.buttons, joystickCount, record.joystick)) {
+            return false;
+        }
     }
     return true;
 }
 
 bool OstrelParser::parseTools(const char*& cursor) noexcept {
-    int32_t entries = 0;
-    if (!readCount(cursor, entries) || !resizeTable(tools_, entries)) return false;
-    count6dmt_ = entries;
-    for (int32_t k = 0; k < entries; ++k) {
-        int32_t ints[2] = {};  // id, button word
-        double quality = 0.0;
-        if (!readItems(cursor, "idi", ints, &quality) || ints[0] != k) return false;
-        MeasurementToolRecord& record = tools_.records[static_cast<size_t>(k)];
-        record.id = ints[0];
-        record.quality = quality;
-        record.buttonCount = 4;
-        for (int b = 0; b < kMaxRecordButtons; ++b) record.buttons[b] = b < 4 ? bit(ints[1], b) : 0;
-        record.tipRadius = 0.0;
-        if (!readPose(cursor, record.loc, record.rot)) return false;
-        std::fill(std::begin(record.covariance), std::end(record.covariance), 0.0);
-    }
-    return true;
+    return parseButtonWordEntries(tools_, count6dmt_, cursor);
 }
 
 bool OstrelParser::parseTools2(const char*& cursor) noexcept {
     int32_t defined = 0;  // announced, but the entries set the size
     int32_t entries = 0;
-    if (!readCount(cursor, defined) || !readCount(cursor, entries)) return false;
-    if (!resizeTable(tools_, entries)) return false;
+    if (!readCount(cursor, defined) || !readCount(cursor, entries) || !resizeTable(tools_, entries)) return false;
     for (int32_t k = 0; k < entries; ++k) {
-        int32_t ints[2] = {};        // id, button count
-        double doubles[2] = {};      // quality, tip radius
-        if (!readItems(cursor, "idid", ints, doubles)) return false;
-        if (ints[0] != k || ints[1] < 0) return false;
+        int32_t ints[2] = {};    // id, button count
+        double doubles[2] = {};  // quality, tip radius
+        if (!readItems(cursor, "idid", ints, doubles) || ints[0] != k || ints[1] < 0) return false;
         MeasurementToolRecord& record = tools_.records[static_cast<size_t>(k)];
-        record.id = ints[0];
+        record.id = k;
         record.quality = doubles[0];
         const int32_t buttonCount = std::min(ints[1], kMaxRecordButtons);
         record.buttonCount = buttonCount;
-        for (int32_t b = buttonCount; b < kMaxRecordButtons; ++b) record.buttons[b] = 0;
+        std::fill(record.buttons + buttonCount, std::end(record.buttons), 0);
         record.tipRadius = doubles[1];
-        if (!readPose(cursor, record.loc, record.rot)) return false;
-        char types[2];
-        buttonGroupTypes(buttonCount, 0, types);
-        int32_t word = 0;
-        if (!readItems(cursor, types, &word, nullptr)) return false;
-        for (int32_t b = 0; b < buttonCount; ++b) record.buttons[b] = bit(word, b);
-        if (!readItems(cursor, "dddddd", nullptr, record.covariance)) return false;
+        if (!readPose(cursor, record.loc, record.rot) ||
+            !readButtonGroup(cursor, buttonCount, record.buttons, 0, nullptr) ||
+            !readItems(cursor, "dddddd", nullptr, record.covariance)) {
+            return false;
+        }
     }
     return true;
 }
 
 bool OstrelParser::parseToolRefs(const char*& cursor) noexcept {
-    int32_t defined = 0;
-    if (!readCount(cursor, defined)) return false;
-    const int32_t before = toolRefs_.count;
-    if (!resizeTable(toolRefs_, defined)) return false;
-    if (defined > before) toolRefs_.dirtyEnd = defined;  // the added records need their id and quality
-    if (!resetWritten(toolRefs_)) return false;
     int32_t entries = 0;
-    if (!readCount(cursor, entries)) return false;
+    if (!defineAndReset(toolRefs_, cursor) || !readCount(cursor, entries)) return false;
     for (int32_t k = 0; k < entries; ++k) {
         int32_t id = 0;
         double quality = 0.0;
         if (!readItems(cursor, "id", &id, &quality)) return false;
-        if (id < 0 || id >= toolRefs_.count) return false;
-        MeasurementRefRecord& record = toolRefs_.records[static_cast<size_t>(id)];
-        record.quality = quality;
+        MeasurementRefRecord* record = toolRefs_.at(id);
+        if (record == nullptr) return false;
+        record->quality = quality;
         markWritten(toolRefs_, id);
-        if (!readPose(cursor, record.loc, record.rot)) return false;
+        if (!readPose(cursor, record->loc, record->rot)) return false;
     }
     return true;
 }
 
 bool OstrelParser::parseHands(const char*& cursor) noexcept {
-    if (!resetWritten(hands_)) return false;
     int32_t entries = 0;
-    if (!readCount(cursor, entries)) return false;
+    if (!resetWritten(hands_) || !readCount(cursor, entries)) return false;
     for (int32_t k = 0; k < entries; ++k) {
         int32_t ints[3] = {};  // id, side, finger count
         double quality = 0.0;
         if (!readItems(cursor, "idii", ints, &quality)) return false;
-        const int32_t id = ints[0];
-        if (id < 0 || id >= maxRecords<HandRecord>()) return false;
-        if (id >= hands_.count && !growResettable(hands_, id + 1)) return false;
-        HandRecord& record = hands_.records[static_cast<size_t>(id)];
-        record.id = id;
-        record.side = ints[1];
-        record.quality = quality;
-        markWritten(hands_, id);
+        HandRecord* record = recordById(hands_, ints[0]);
+        if (record == nullptr) return false;
+        record->id = ints[0];
+        record->side = ints[1];
+        record->quality = quality;
         const int32_t fingerCount = ints[2];
         if (fingerCount < 0 || fingerCount > kMaxHandFingers) return false;
-        record.fingerCount = fingerCount;
-        if (!readPose(cursor, record.loc, record.rot)) return false;
+        record->fingerCount = fingerCount;
+        if (!readPose(cursor, record->loc, record->rot)) return false;
         for (int32_t f = 0; f < fingerCount; ++f) {
-            FingerRecord& finger = record.fingers[f];
+            FingerRecord& finger = record->fingers[f];
             double values[6] = {};
             if (!readPose(cursor, finger.loc, finger.rot) || !readItems(cursor, "dddddd", nullptr, values)) {
                 return false;
@@ -439,26 +448,19 @@ bool OstrelParser::parseHands(const char*& cursor) noexcept {
 }
 
 bool OstrelParser::parseJointModels(const char*& cursor) noexcept {
-    int32_t defined = 0;
-    if (!readCount(cursor, defined)) return false;
-    const int32_t before = jointModels_.count;
-    if (!resizeTable(jointModels_, defined)) return false;
-    if (defined > before) jointModels_.dirtyEnd = defined;  // the added records need their id
-    if (!resetWritten(jointModels_)) return false;
     int32_t entries = 0;
-    if (!readCount(cursor, entries)) return false;
+    if (!defineAndReset(jointModels_, cursor) || !readCount(cursor, entries)) return false;
     for (int32_t k = 0; k < entries; ++k) {
         int32_t ints[2] = {};  // id, joint count
         if (!readItems(cursor, "ii", ints, nullptr)) return false;
-        const int32_t id = ints[0];
+        JointModelRecord* record = jointModels_.at(ints[0]);
         const int32_t jointCount = ints[1];
-        if (id < 0 || id >= jointModels_.count || jointCount < 0 || jointCount > kMaxModelJoints) return false;
-        JointModelRecord& record = jointModels_.records[static_cast<size_t>(id)];
-        record.id = id;
-        record.jointCount = jointCount;
-        markWritten(jointModels_, id);
+        if (record == nullptr || jointCount < 0 || jointCount > kMaxModelJoints) return false;
+        record->id = ints[0];
+        record->jointCount = jointCount;
+        markWritten(jointModels_, ints[0]);
         for (int32_t j = 0; j < jointCount; ++j) {
-            JointRecord& joint = record.joints[j];
+            JointRecord& joint = record->joints[j];
             double values[6] = {};  // x y z, then the three angles
             if (!readItems(cursor, "id", &joint.id, &joint.quality) ||
                 !readItems(cursor, "dddddd", nullptr, values) ||
@@ -473,35 +475,24 @@ bool OstrelParser::parseJointModels(const char*& cursor) noexcept {
 }
 
 bool OstrelParser::parseInertials(const char*& cursor) noexcept {
-    if (!resetWritten(inertials_)) return false;
     int32_t entries = 0;
-    if (!readCount(cursor, entries)) return false;
+    if (!resetWritten(inertials_) || !readCount(cursor, entries)) return false;
     for (int32_t k = 0; k < entries; ++k) {
         int32_t ints[2] = {};  // id, state
         double error = 0.0;
         if (!readItems(cursor, "iid", ints, &error)) return false;
-        const int32_t id = ints[0];
-        if (id < 0 || id >= maxRecords<InertialRecord>()) return false;
-        if (id >= inertials_.count && !growResettable(inertials_, id + 1)) return false;
-        InertialRecord& record = inertials_.records[static_cast<size_t>(id)];
-        record.id = id;
-        record.state = ints[1];
-        record.error = error;
-        markWritten(inertials_, id);
-        if (!readPose(cursor, record.loc, record.rot)) return false;
+        InertialRecord* record = recordById(inertials_, ints[0]);
+        if (record == nullptr) return false;
+        record->id = ints[0];
+        record->state = ints[1];
+        record->error = error;
+        if (!readPose(cursor, record->loc, record->rot)) return false;
     }
     return true;
 }
 
-bool OstrelParser::growMarkers(int32_t size) noexcept {
-    const auto held = static_cast<int32_t>(markers_.records.size());
-    if (size <= held) return true;  // a negative count needs no records
-    return spendWork(static_cast<size_t>(size - held) * sizeof(MarkerRecord)) && markers_.reserveRecords(size);
-}
-
 bool OstrelParser::parseMarkers(const char*& cursor) noexcept {
     int32_t entries = 0;
-    // The table only grows; the count follows every line.
     if (!readCount(cursor, entries) || !growMarkers(entries)) {
         markers_.count = 0;
         return false;
@@ -509,8 +500,9 @@ bool OstrelParser::parseMarkers(const char*& cursor) noexcept {
     markers_.count = entries;
     for (int32_t k = 0; k < entries; ++k) {
         MarkerRecord& record = markers_.records[static_cast<size_t>(k)];
-        if (!readItems(cursor, "id", &record.id, &record.quality)) return false;
-        if (!readItems(cursor, "ddd", nullptr, record.loc)) return false;
+        if (!readItems(cursor, "id", &record.id, &record.quality) || !readItems(cursor, "ddd", nullptr, record.loc)) {
+            return false;
+        }
     }
     return true;
 }

@@ -99,6 +99,9 @@ private:
         const Record* at(int32_t i) const noexcept {
             return i >= 0 && i < count ? &records[static_cast<size_t>(i)] : nullptr;
         }
+        Record* at(int32_t i) noexcept {
+            return i >= 0 && i < count ? &records[static_cast<size_t>(i)] : nullptr;
+        }
         // Makes the array hold at least size records (new ones all zero).
         bool reserveRecords(int32_t size) noexcept;
     };
@@ -117,7 +120,16 @@ private:
     bool parseJointModels(const char*& cursor) noexcept;
     bool parseInertials(const char*& cursor) noexcept;
     bool parseMarkers(const char*& cursor) noexcept;
-    bool growMarkers(int32_t size) noexcept;
+
+    // Steps that several line kinds share.
+    template <class Record>
+    bool parseButtonWordEntries(Table<Record>& table, int32_t& frameCount, const char*& cursor) noexcept;
+    template <class Record>
+    Record* recordById(Table<Record>& table, int32_t id) noexcept;
+    template <class Record>
+    bool defineAndReset(Table<Record>& table, const char*& cursor) noexcept;
+    template <class Record>
+    void applyCalibratedCount(Table<Record>& table, int32_t count) noexcept;
 
     // Takes bytes from this frame's work allowance; false when spent.
     bool spendWork(size_t bytes) noexcept;
@@ -127,6 +139,7 @@ private:
     bool growResettable(Table<Record>& table, int32_t size) noexcept;
     template <class Record>
     bool resetWritten(Table<Record>& table) noexcept;
+    bool growMarkers(int32_t size) noexcept;
 
     uint32_t frameCounter_ = 0;
     double timestamp_ = -1.0;

@@ -1,0 +1,41 @@
+#pragma once
+// Native types of the Windows implementation, chosen in this one place.
+// No Windows header is included here: this file reaches every logic file,
+// and <windows.h> would bring its macros (min, max, ERROR, DELETE...) along.
+// The implementation files check these types against the real ones.
+#include <cstdint>
+
+// Declared exactly as <windows.h> declares it, so HMODULE is this type.
+struct HINSTANCE__;
+
+namespace platform {
+// A mutex the host created (a HANDLE), and the thread that took it through
+// this layer: a Windows mutex lets its owner take it again, which the
+// interface reports as a failure instead.
+struct NativeSharedMutex {
+    void* handle;
+    uint32_t ownerThread;  // 0 while nobody holds it through this layer
+};
+// A mapped view keeps its file-mapping HANDLE open here.
+using NativeSharedMemoryHandle = void*;
+inline constexpr NativeSharedMemoryHandle kNoSharedMemoryHandle = nullptr;
+}  // namespace platform
+
+// Lets the compiler check printf-style formats against their arguments; the
+// C++ library selects the C99 printf family, so the GNU rules apply.
+#define ZELOSTREL_PRINTF_FORMAT(formatIndex, firstArg) __attribute__((format(gnu_printf, formatIndex, firstArg)))
+
+// Puts a function into the library's export table.
+#define ZELOSTREL_EXPORT __declspec(dllexport)
+
+namespace platform {
+// Handle of a loaded library (HMODULE).
+using NativeLibraryHandle = HINSTANCE__*;
+inline constexpr NativeLibraryHandle kNoNativeLibrary = nullptr;
+}  // namespace platform
+
+namespace platform {
+// A Windows Sockets SOCKET (an unsigned integer as wide as a pointer).
+using NativeSocket = std::uintptr_t;
+inline constexpr NativeSocket kInvalidNativeSocket = ~static_cast<NativeSocket>(0);
+}  // namespace platform

@@ -3,6 +3,7 @@
 // so that CBaseMod itself never needs the handlers' classes.
 #include <cstdio>
 #include <new>
+#include <type_traits>
 
 #include "calib/con_common.h"
 #include "calib/tra_common.h"
@@ -19,6 +20,28 @@ void markIn(UpdateMasks* masks, uint32_t UpdateMasks::*which, uint32_t id) noexc
     if (masks != nullptr) {
         markUpdated(masks->*which, id);
     }
+}
+
+// The write protocol: under the storage's lock, look record `id` up and let
+// `update` write it in one piece; the look-up is reported either way.
+template <class Record, class Update>
+bool updateLocked(CDataStorage& storage, const CLogH& log, uint32_t id, Update update) noexcept {
+    constexpr bool kTracker = std::is_same_v<Record, TraData>;
+    storage.lock();
+    Record* target = nullptr;
+    if constexpr (kTracker) {
+        target = storage.getTraData(id);
+    } else {
+        target = storage.getConData(id);
+    }
+    if (target != nullptr) {
+        log.debug(kTracker ? "TraData storage found" : "ConData storage found", true);
+        update(*target);
+    } else {
+        log.error(kTracker ? "TraData storage not found" : "ConData storage not found", true);
+    }
+    storage.unlock();
+    return target != nullptr;
 }
 
 }  // namespace
@@ -203,20 +226,12 @@ bool CBaseMod::writeTrackerData(uint32_t local, const float position[3], const f
     record.setElev(pose.elev);
     record.setRoll(pose.roll);
 
-    CDataStorage& storage = *modInfo->trackerStorage;
-    bool result = true;
-    storage.lock();
-    TraData* target = storage.getTraData(storageId);
-    if (target != nullptr) {
-        logger->debug("TraData storage found", true);
-        *target = record;
-        markIn(modInfo->updateMasks, &UpdateMasks::trackerMask, storageId);
-    } else {
-        logger->error("TraData storage not found", true);
-        result = false;
+    if (!updateLocked<TraData>(*modInfo->trackerStorage, *logger, storageId,
+                               [&record](TraData& target) { target = record; })) {
+        return false;
     }
-    storage.unlock();
-    return result;
+    markIn(modInfo->updateMasks, &UpdateMasks::trackerMask, storageId);
+    return true;
 }
 
 bool CBaseMod::writeControllerData(uint32_t local, uint32_t valuatorCount, uint32_t buttonCount,
@@ -244,17 +259,8 @@ bool CBaseMod::writeControllerData(uint32_t local, uint32_t valuatorCount, uint3
         storageId = 0;
     }
 
-    CDataStorage& storage = *modInfo->controllerStorage;
-    storage.lock();
-    ConData* target = storage.getConData(storageId);
-    if (target != nullptr) {
-        logger->debug("ConData storage found", true);
-        *target = record;
-    } else {
-        logger->error("ConData storage not found", true);
-    }
-    storage.unlock();
-    if (target == nullptr) {
+    if (!updateLocked<ConData>(*modInfo->controllerStorage, *logger, storageId,
+                               [&record](ConData& target) { target = record; })) {
         return false;
     }
     markIn(modInfo->updateMasks, &UpdateMasks::controllerMask, storageId);
@@ -272,21 +278,15 @@ bool CBaseMod::writeTrackerEmulation(uint32_t local, const TrackerEmulation& emu
         return false;
     }
     const uint32_t trackerId = emulation.trackerId + modInfo->traHandler->storageBase;
-    CDataStorage& storage = *modInfo->trackerStorage;
-    bool result = true;
-    storage.lock();
-    TraData* target = storage.getTraData(trackerId);
-    if (target != nullptr) {
-        logger->debug("TraData storage found", true);
-        modInfo->conHandler->applyEmulation(local, target, &record);
-        target->setId(trackerId);
-        markIn(modInfo->updateMasks, &UpdateMasks::trackerMask, trackerId);
-    } else {
-        logger->error("TraData storage not found", true);
-        result = false;
+    CConCommonH& controllers = *modInfo->conHandler;
+    if (!updateLocked<TraData>(*modInfo->trackerStorage, *logger, trackerId, [&](TraData& target) {
+            controllers.applyEmulation(local, &target, &record);
+            target.setId(trackerId);
+        })) {
+        return false;
     }
-    storage.unlock();
-    return result;
+    markIn(modInfo->updateMasks, &UpdateMasks::trackerMask, trackerId);
+    return true;
 }
 
 bool CBaseMod::printTail() {

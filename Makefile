@@ -1,5 +1,5 @@
 # Thin front over the CMake presets; see README.md.
-.PHONY: all deps build test asan fuzz bench demo clean
+.PHONY: all deps build test asan fuzz bench demo windows clean
 
 all: build
 
@@ -27,6 +27,13 @@ bench: build
 
 demo: build
 	@sh scripts/demo.sh $(ARGS)
+
+# The module as a 32-bit Windows DLL (cross-built; see docs/windows.md).
+windows:
+	@sh scripts/install-windows-deps.sh
+	cmake --preset windows
+	cmake --build --preset windows
+	@sh scripts/check-windows-dll.sh build/windows/device/zelostrel.dll createDev deleteDev
 
 clean:
 	rm -rf build

@@ -21,15 +21,13 @@ ClockReading readClock() noexcept {
 }
 
 uint64_t monotonicNanos() noexcept {
-    // The frequency is fixed at boot; split the division so that the
-    // product cannot overflow even after years of uptime.
-    static const uint64_t frequency = [] {
-        LARGE_INTEGER value{};
-        QueryPerformanceFrequency(&value);
-        return value.QuadPart > 0 ? static_cast<uint64_t>(value.QuadPart) : 1u;
-    }();
+    // Both calls only read memory the system keeps up to date; the division
+    // is split so that the product cannot overflow after years of uptime.
+    LARGE_INTEGER rate{};
     LARGE_INTEGER counter{};
+    QueryPerformanceFrequency(&rate);
     QueryPerformanceCounter(&counter);
+    const uint64_t frequency = rate.QuadPart > 0 ? static_cast<uint64_t>(rate.QuadPart) : 1u;
     const uint64_t ticks = static_cast<uint64_t>(counter.QuadPart);
     return ticks / frequency * 1000000000ull + ticks % frequency * 1000000000ull / frequency;
 }

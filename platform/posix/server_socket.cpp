@@ -1,17 +1,15 @@
 #include "platform/server_socket.h"
 
-#include <arpa/inet.h>
+#include <algorithm>
 #include <cerrno>
-#include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
-#include <sys/socket.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <new>
 
-#include "native.h"
+#include "platform/clock.h"
+#include "platform/socket.h"
+#include "socket_common.h"
 
 namespace platform {
 
@@ -23,69 +21,35 @@ namespace {
 
 constexpr size_t kMaxWaitSockets = 64;
 
-sockaddr_in socketAddress(uint32_t address, uint16_t port) noexcept {
-    sockaddr_in result{};
-    result.sin_family = AF_INET;
-    result.sin_addr.s_addr = htonl(address);
-    result.sin_port = htons(port);
-    return result;
-}
-
-timespec toTimespec(int32_t timeoutMicros) noexcept {
-    if (timeoutMicros < 0) {
-        timeoutMicros = 0;
-    }
-    timespec timeout{};
-    timeout.tv_sec = static_cast<time_t>(timeoutMicros / 1000000);
-    timeout.tv_nsec = static_cast<long>(timeoutMicros % 1000000) * 1000L;
-    return timeout;
-}
-
-// 1 ready, 0 time-out (or a signal), negative on failure.
-int waitFor(NativeSocket descriptor, short events, int32_t timeoutMicros) noexcept {
-    pollfd entry{descriptor, events, 0};
-    timespec timeout = toTimespec(timeoutMicros);
-    int ready = ppoll(&entry, 1, &timeout, nullptr);
-    if (ready < 0) {
-        return errno == EINTR ? 0 : -1;
-    }
-    return ready;
-}
-
 // Wraps a fresh descriptor; closes it when the handle cannot be allocated.
 int adopt(NativeSocket descriptor, ServerSocket*& out) noexcept {
     out = new (std::nothrow) ServerSocket{descriptor};
     if (out == nullptr) {
-        close(descriptor);
+        closeSocket(descriptor);
         return kServerNoMemory;
     }
     return 0;
 }
 
 int bindAndReadPort(NativeSocket descriptor, uint32_t address, uint16_t& port) noexcept {
-    sockaddr_in local = socketAddress(address, port);
-    if (bind(descriptor, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
-        return errno == EADDRINUSE ? kServerPortInUse : kServerIoFailed;
+    int error = posixsocket::bindIPv4(descriptor, address, port);
+    if (error != 0) {
+        return error == EADDRINUSE ? kServerPortInUse : kServerIoFailed;
     }
-    socklen_t size = sizeof local;
-    if (getsockname(descriptor, reinterpret_cast<sockaddr*>(&local), &size) != 0) {
-        return kServerIoFailed;
-    }
-    port = ntohs(local.sin_port);
-    return 0;
+    return boundPort(descriptor, port) ? 0 : kServerIoFailed;
 }
 
 }  // namespace
 
 int udpBind(ServerSocket*& socketOut, uint32_t address, uint16_t& port) noexcept {
     socketOut = nullptr;
-    NativeSocket descriptor = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (descriptor < 0) {
+    NativeSocket descriptor = kInvalidNativeSocket;
+    if (!openSocket(SocketKind::Datagram, descriptor)) {
         return kServerWaitFailed;
     }
     int result = bindAndReadPort(descriptor, address, port);
     if (result != 0) {
-        close(descriptor);
+        closeSocket(descriptor);
         return result;
     }
     return adopt(descriptor, socketOut);
@@ -96,7 +60,8 @@ int udpReceiveFrom(ServerSocket* socketIn, char* buffer, size_t capacity, int32_
     if (socketIn == nullptr) {
         return kServerIoFailed;
     }
-    int ready = waitFor(socketIn->descriptor, POLLIN, timeoutMicros);
+    bool readable = false;
+    int ready = waitReadable(&socketIn, 1, &readable, timeoutMicros);
     if (ready <= 0) {
         return ready == 0 ? kServerTimeout : kServerWaitFailed;
     }
@@ -124,7 +89,7 @@ int udpSendTo(ServerSocket* socketIn, const char* data, size_t length, uint32_t 
     if (socketIn == nullptr) {
         return kServerIoFailed;
     }
-    sockaddr_in peer = socketAddress(address, port);
+    sockaddr_in peer = posixsocket::ipv4Address(address, port);
     ssize_t sent = sendto(socketIn->descriptor, data, length, MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&peer),
                           sizeof peer);
     return (sent >= 0 && static_cast<size_t>(sent) == length) ? 0 : kServerIoFailed;
@@ -132,12 +97,11 @@ int udpSendTo(ServerSocket* socketIn, const char* data, size_t length, uint32_t 
 
 int tcpListen(ServerSocket*& listener, uint32_t address, uint16_t& port) noexcept {
     listener = nullptr;
-    NativeSocket descriptor = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (descriptor < 0) {
+    NativeSocket descriptor = kInvalidNativeSocket;
+    if (!openSocket(SocketKind::Stream, descriptor)) {
         return kServerWaitFailed;
     }
-    int on = 1;
-    int result = setsockopt(descriptor, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0 ? 0 : kServerIoFailed;
+    int result = posixsocket::setBlocking(descriptor, false) && enableAddressReuse(descriptor) ? 0 : kServerIoFailed;
     if (result == 0) {
         result = bindAndReadPort(descriptor, address, port);
     }
@@ -145,7 +109,7 @@ int tcpListen(ServerSocket*& listener, uint32_t address, uint16_t& port) noexcep
         result = errno == EADDRINUSE ? kServerPortInUse : kServerIoFailed;
     }
     if (result != 0) {
-        close(descriptor);
+        closeSocket(descriptor);
         return result;
     }
     return adopt(descriptor, listener);
@@ -192,25 +156,25 @@ int streamSend(ServerSocket* connection, const char* data, size_t length, int32_
     if (connection == nullptr) {
         return kServerIoFailed;
     }
-    timespec start{};
-    clock_gettime(CLOCK_MONOTONIC, &start);
+    const uint64_t start = monotonicNanos();
     size_t done = 0;
     while (done < length) {
-        ssize_t sent = send(connection->descriptor, data + done, length - done, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (sent > 0) {
+        int32_t sent = 0;
+        const auto chunk = static_cast<int32_t>(std::min<size_t>(length - done, INT32_MAX));
+        IoResult result = sendNow(connection->descriptor, data + done, chunk, sent);
+        if (result == IoResult::Done && sent > 0) {
             done += static_cast<size_t>(sent);
             continue;
         }
-        if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+        if (result == IoResult::Failed) {
             return kServerIoFailed;
         }
-        timespec now{};
-        clock_gettime(CLOCK_MONOTONIC, &now);
-        int64_t usedMicros = (now.tv_sec - start.tv_sec) * 1000000LL + (now.tv_nsec - start.tv_nsec) / 1000;
+        const auto usedMicros = static_cast<int64_t>((monotonicNanos() - start) / 1000);
         if (usedMicros >= timeoutMicros) {
             return kServerTimeout;
         }
-        if (waitFor(connection->descriptor, POLLOUT, static_cast<int32_t>(timeoutMicros - usedMicros)) < 0) {
+        const auto remaining = static_cast<int32_t>(timeoutMicros - usedMicros);
+        if (waitUntilReady(connection->descriptor, WaitFor::Writable, remaining) == WaitResult::Failed) {
             return kServerWaitFailed;
         }
     }
@@ -227,7 +191,7 @@ int waitReadable(ServerSocket* const* sockets, size_t count, bool* readable, int
         entries[i] = pollfd{sockets[i] != nullptr ? sockets[i]->descriptor : -1, POLLIN, 0};
         readable[i] = false;
     }
-    timespec timeout = toTimespec(timeoutMicros);
+    timespec timeout = posixsocket::waitTime(timeoutMicros);
     int ready = ppoll(entries, count, &timeout, nullptr);
     if (ready < 0) {
         return errno == EINTR ? 0 : kServerWaitFailed;
@@ -245,7 +209,7 @@ int waitReadable(ServerSocket* const* sockets, size_t count, bool* readable, int
 
 void closeServerSocket(ServerSocket* socketIn) noexcept {
     if (socketIn != nullptr) {
-        close(socketIn->descriptor);
+        closeSocket(socketIn->descriptor);
         delete socketIn;
     }
 }

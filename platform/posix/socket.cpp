@@ -1,27 +1,19 @@
 #include "platform/socket.h"
 
-#include <arpa/inet.h>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <netdb.h>
-#include <netinet/in.h>
 #include <poll.h>
-#include <sys/socket.h>
-#include <time.h>
 #include <unistd.h>
+
+#include "platform/clock.h"
+#include "socket_common.h"
 
 namespace platform {
 namespace {
 
-sockaddr_in ipv4Address(uint32_t address, uint16_t port) noexcept {
-    sockaddr_in socketAddress{};
-    socketAddress.sin_family = AF_INET;
-    socketAddress.sin_addr.s_addr = htonl(address);
-    socketAddress.sin_port = htons(port);
-    return socketAddress;
-}
+using posixsocket::ipv4Address;
 
 ip_mreq groupRequest(uint32_t group) noexcept {
     ip_mreq request{};
@@ -30,18 +22,7 @@ ip_mreq groupRequest(uint32_t group) noexcept {
     return request;
 }
 
-int64_t nowMicros() noexcept {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
-}
-
-bool setBlocking(NativeSocket socket, bool blocking) noexcept {
-    int flags = fcntl(socket, F_GETFL, 0);
-    if (flags < 0) return false;
-    flags = blocking ? (flags & ~O_NONBLOCK) : (flags | O_NONBLOCK);
-    return fcntl(socket, F_SETFL, flags) == 0;
-}
+int64_t nowMicros() noexcept { return static_cast<int64_t>(monotonicNanos() / 1000); }
 
 IoResult ioResult(ssize_t moved, int32_t& count) noexcept {
     if (moved >= 0) {
@@ -92,8 +73,7 @@ bool enableAddressReuse(NativeSocket socket) noexcept {
 }
 
 bool bindIPv4(NativeSocket socket, uint32_t address, uint16_t port) noexcept {
-    sockaddr_in local = ipv4Address(address, port);
-    return bind(socket, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0;
+    return posixsocket::bindIPv4(socket, address, port) == 0;
 }
 
 bool boundPort(NativeSocket socket, uint16_t& port) noexcept {
@@ -124,9 +104,7 @@ WaitResult waitUntilReady(NativeSocket socket, WaitFor what, int32_t timeoutMicr
     const int64_t deadline = nowMicros() + timeoutMicros;
     int64_t remaining = timeoutMicros;
     for (;;) {
-        timespec wait{};
-        wait.tv_sec = static_cast<time_t>(remaining / 1000000);
-        wait.tv_nsec = static_cast<long>(remaining % 1000000) * 1000;
+        timespec wait = posixsocket::waitTime(remaining);
         entry.revents = 0;
         int ready = ppoll(&entry, 1, &wait, nullptr);
         if (ready > 0) {
@@ -142,7 +120,7 @@ WaitResult waitUntilReady(NativeSocket socket, WaitFor what, int32_t timeoutMicr
 }
 
 bool connectIPv4(NativeSocket socket, uint32_t address, uint16_t port, int32_t timeoutMicros) noexcept {
-    if (timeoutMicros < 0 || !setBlocking(socket, false)) return false;
+    if (timeoutMicros < 0 || !posixsocket::setBlocking(socket, false)) return false;
     sockaddr_in peer = ipv4Address(address, port);
     bool connected = ::connect(socket, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0;
     if (!connected && (errno == EINPROGRESS || errno == EINTR)) {
@@ -152,7 +130,7 @@ bool connectIPv4(NativeSocket socket, uint32_t address, uint16_t port, int32_t t
             connected = getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
         }
     }
-    return setBlocking(socket, true) && connected;
+    return posixsocket::setBlocking(socket, true) && connected;
 }
 
 IoResult receiveNow(NativeSocket socket, char* buffer, int32_t capacity, int32_t& count) noexcept {

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "calib/option_line.h"
 #include "framework/host_records.h"
 #include "framework/logger.h"
 #include "framework/records.h"
@@ -98,15 +99,17 @@ public:
 private:
     ControllerMap* mapOf(uint32_t c) noexcept;
 
-    bool parseEmulateTracker(ConfigLine& line);
-    bool parseOrder(ConfigLine& line, bool buttons);
-    bool parseValuatorScale(ConfigLine& line);
-    // The controller number of a line's first argument, or null (reported).
-    ControllerMap* lineController(const ConfigLine& line, const char* label, uint32_t& c);
+    bool readOption(ConfigLine& line);
+    // Each checks the whole line before it changes anything.
+    bool parseEmulateTracker(const optionline::LineReader& option);
+    bool parseOrder(const optionline::LineReader& option, bool buttons);
+    bool parseValuatorScale(const optionline::LineReader& option);
+    // The map of the controller named in the first argument, or null (reported).
+    ControllerMap* lineController(const optionline::LineReader& option, const char* idLabel, int needed,
+                                  uint32_t& c);
 
     void printControllerLabel(uint32_t c) const;
-    void printValuators(uint32_t c, const ControllerMap& map) const;
-    void printButtons(uint32_t c, const ControllerMap& map) const;
+    void printOrder(uint32_t c, const ControllerMap& map, bool buttons) const;
     void printEmulation(uint32_t c, const TrackerEmulation& emulation) const;
 
     uint32_t count = 0;

@@ -2,13 +2,14 @@
 // "buttonorder" and "valuatorscale". Every check of a line precedes every
 // change, so a faulty line leaves the handler exactly as it was.
 #include <cmath>
-#include <cstdio>
 
 #include "calib/con_common.h"
 #include "calib/option_line.h"
 #include "platform/text.h"
 
 namespace {
+
+using optionline::LineReader;
 
 constexpr char kEmulateLabel[] = "EmulateTracker at line ";
 constexpr char kEmulateIdLabel[] = "EmulateTracker option at line ";
@@ -23,10 +24,6 @@ constexpr char kInvalidButton[] = "Invalid button ID found for ";
 constexpr char kSameId[] = "Same ID found more than once in ";
 constexpr char kInvalidId[] = "Invalid ID found in ";
 
-uint32_t readId(const ConfigLine& line, int index) noexcept {
-    return optionline::readUnsigned(optionline::argText(line, index)).value;
-}
-
 // A bracketed list replaces the values from the left with those it holds.
 // A value too large for a float ends the list there: an infinite pose or
 // coefficient would poison every later value.
@@ -40,15 +37,6 @@ void readListInto(const char* text, float* values, size_t capacity) noexcept {
 
 }  // namespace
 
-ControllerMap* CConCommonH::lineController(const ConfigLine& line, const char* label, uint32_t& c) {
-    c = readId(line, 0);
-    ControllerMap* map = mapOf(c);
-    if (map == nullptr) {
-        optionline::reportLineError(logger, kInvalidController, label, line.lineNumber);
-    }
-    return map;
-}
-
 bool CConCommonH::parseOptions(DeviceConfig* config) {
     if (!maps) {
         logger.error("CConCommonH: lookup Null", true);
@@ -58,91 +46,79 @@ bool CConCommonH::parseOptions(DeviceConfig* config) {
         logger.error("CConCommonH: config empty", true);
         return false;
     }
-    bool allTaken = true;
-    const uint32_t lines = config->numLines < DeviceConfig::kMaxLines ? config->numLines : DeviceConfig::kMaxLines;
-    for (uint32_t i = 0; i < lines; ++i) {
-        ConfigLine& line = config->lines[i];
-        bool known = true;
-        bool taken = false;
-        if (optionline::keywordIs(line, "emulatetracker")) {
-            taken = parseEmulateTracker(line);
-        } else if (optionline::keywordIs(line, "valuatororder")) {
-            taken = parseOrder(line, false);
-        } else if (optionline::keywordIs(line, "buttonorder")) {
-            taken = parseOrder(line, true);
-        } else if (optionline::keywordIs(line, "valuatorscale")) {
-            taken = parseValuatorScale(line);
-        } else {
-            // "controllerorder", "unitorder" and "order" change nothing on an
-            // input connector (always so here); other keywords are not ours.
-            known = false;
-        }
-        if (!known) {
-            continue;
-        }
-        if (taken) {
-            optionline::markUsed(line);
-        } else {
-            allTaken = false;
-        }
-    }
-    return allTaken;
+    return optionline::readLines(*config, [this](ConfigLine& line, bool) { return readOption(line); });
 }
 
-bool CConCommonH::parseEmulateTracker(ConfigLine& line) {
-    const int n = optionline::argCount(line);
-    const int32_t number = line.lineNumber;
-    if (n == 0) {
-        optionline::reportLineError(logger, optionline::kIncomplete, kEmulateLabel, number);
-        return false;
+// True for a line that is not ours: "controllerorder", "unitorder" and
+// "order" change nothing on an input connector (always so here), and other
+// keywords belong to other readers.
+bool CConCommonH::readOption(ConfigLine& line) {
+    if (optionline::keywordIs(line, "emulatetracker")) {
+        LineReader o(line, logger, kEmulateLabel);
+        return parseEmulateTracker(o) && o.taken();
     }
+    if (optionline::keywordIs(line, "valuatororder") || optionline::keywordIs(line, "buttonorder")) {
+        LineReader o(line, logger, kOrderLabel);
+        return parseOrder(o, optionline::keywordIs(line, "buttonorder")) && o.taken();
+    }
+    if (optionline::keywordIs(line, "valuatorscale")) {
+        LineReader o(line, logger, kScaleLabel);
+        return parseValuatorScale(o) && o.taken();
+    }
+    return true;
+}
+
+// The checks every controller line begins with: an argument at all, a
+// valid controller number, then at least `needed` arguments.
+ControllerMap* CConCommonH::lineController(const LineReader& o, const char* idLabel, int needed, uint32_t& c) {
+    if (o.count() == 0) {
+        o.fail(optionline::kIncomplete);
+        return nullptr;
+    }
+    c = o.id(0);
+    ControllerMap* map = mapOf(c);
+    if (map == nullptr) {
+        o.fail(kInvalidController, idLabel);
+        return nullptr;
+    }
+    if (o.count() < needed) {
+        o.fail(optionline::kIncomplete);
+        return nullptr;
+    }
+    return map;
+}
+
+bool CConCommonH::parseEmulateTracker(const LineReader& o) {
     uint32_t c = 0;
-    const ControllerMap* map = lineController(line, kEmulateIdLabel, c);
+    const ControllerMap* map = lineController(o, kEmulateIdLabel, 2, c);
     if (map == nullptr) {
         return false;
     }
-    if (n < 2) {
-        optionline::reportLineError(logger, optionline::kIncomplete, kEmulateLabel, number);
-        return false;
-    }
     float pose[TrackerEmulation::kComponents] = {};
-    readListInto(optionline::argText(line, 1), pose, TrackerEmulation::kComponents);
-    if (n < 8) {
-        optionline::reportLineError(logger, optionline::kIncomplete, kEmulateLabel, number);
-        return false;
-    }
-    if (n > 9) {
-        optionline::reportLineError(logger, optionline::kTooManyArgs, kEmulateLabel, number);
+    readListInto(o.arg(1), pose, TrackerEmulation::kComponents);
+    if (!o.countWithin(8, 9)) {
         return false;
     }
     uint32_t assign[TrackerEmulation::kComponents] = {};
     for (int i = 0; i < TrackerEmulation::kComponents; ++i) {
-        assign[i] = readId(line, 2 + i);
+        assign[i] = o.id(2 + i);
         if (assign[i] > map->numValuators || assign[i] > ControllerMap::kMaxValuators) {
-            optionline::reportLineError(logger, kInvalidValuator, kEmulateIdLabel, number);
-            return false;
+            return o.fail(kInvalidValuator, kEmulateIdLabel);
         }
     }
     uint32_t resetButton = 0;
-    if (n == 9) {
-        resetButton = readId(line, 8);
+    if (o.count() == 9) {
+        resetButton = o.id(8);
         if (resetButton == 0 || resetButton > map->numButtons || resetButton > ControllerMap::kMaxButtons) {
-            optionline::reportLineError(logger, kInvalidButton, kEmulateIdLabel, number, ". Ignored.");
-            return false;
+            return o.fail(kInvalidButton, kEmulateIdLabel, ". Ignored.");
         }
     }
     return setEmulation(c, 0, pose, assign, resetButton);
 }
 
-bool CConCommonH::parseOrder(ConfigLine& line, bool buttons) {
-    const int n = optionline::argCount(line);
-    const int32_t number = line.lineNumber;
-    if (n == 0) {
-        optionline::reportLineError(logger, optionline::kIncomplete, kOrderLabel, number);
-        return false;
-    }
+bool CConCommonH::parseOrder(const LineReader& o, bool buttons) {
     uint32_t c = 0;
-    ControllerMap* map = lineController(line, kOrderIdLabel, c);
+    ControllerMap* map = lineController(o, kOrderIdLabel, 1, c);
     if (map == nullptr) {
         return false;
     }
@@ -150,25 +126,21 @@ bool CConCommonH::parseOrder(ConfigLine& line, bool buttons) {
     const uint32_t limit = !limitToCounts ? capacity : buttons ? map->numButtons : map->numValuators;
     uint32_t entries[ConfigLine::kMaxArgs] = {};
     uint32_t largest = 0;
-    const int listLength = n - 1;
+    const int listLength = o.count() - 1;
     for (int p = 0; p < listLength; ++p) {
-        const char* text = optionline::argText(line, p + 1);
-        entries[p] = optionline::readUnsigned(text).value;
-        if (entries[p] == 0 && optionline::startsWithLetter(text)) {
-            optionline::reportLineError(logger, optionline::kInvalidArg, kOrderLabel, number);
-            return false;
+        entries[p] = o.id(p + 1);
+        if (entries[p] == 0 && optionline::startsWithLetter(o.arg(p + 1))) {
+            return o.fail(optionline::kInvalidArg);
         }
         for (int q = p + 1; q < listLength && entries[p] != 0; ++q) {
-            if (readId(line, q + 1) == entries[p]) {
-                optionline::reportLineError(logger, kSameId, kOrderIdLabel, number);
-                return false;
+            if (o.id(q + 1) == entries[p]) {
+                return o.fail(kSameId, kOrderIdLabel);
             }
         }
         largest = entries[p] > largest ? entries[p] : largest;
     }
     if (largest > limit || largest > capacity) {
-        optionline::reportLineError(logger, kInvalidId, kOrderIdLabel, number);
-        return false;
+        return o.fail(kInvalidId, kOrderIdLabel);
     }
     uint32_t* order = buttons ? map->buttonOrder : map->valuatorOrder;
     (buttons ? map->numButtons : map->numValuators) = largest;
@@ -183,48 +155,34 @@ bool CConCommonH::parseOrder(ConfigLine& line, bool buttons) {
     return true;
 }
 
-bool CConCommonH::parseValuatorScale(ConfigLine& line) {
-    const int n = optionline::argCount(line);
-    const int32_t number = line.lineNumber;
-    if (n == 0) {
-        optionline::reportLineError(logger, optionline::kIncomplete, kScaleLabel, number);
-        return false;
-    }
+bool CConCommonH::parseValuatorScale(const LineReader& o) {
     uint32_t c = 0;
-    ControllerMap* map = lineController(line, kScaleIdLabel, c);
+    ControllerMap* map = lineController(o, kScaleIdLabel, 3, c);
     if (map == nullptr) {
         return false;
     }
-    if (n < 3) {
-        optionline::reportLineError(logger, optionline::kIncomplete, kScaleLabel, number);
-        return false;
-    }
     float coefficients[4] = {};  // a3, a2, a1, a0
-    const char* factorText = optionline::argText(line, 1);
+    const char* factorText = o.arg(1);
     if (factorText[0] == '[') {
         readListInto(factorText, coefficients, 4);
         if (coefficients[0] == 0.0f && coefficients[1] == 0.0f && coefficients[2] == 0.0f &&
             coefficients[3] == 0.0f) {
-            optionline::reportLineError(logger, optionline::kIncomplete, kScaleLabel, number);
-            return false;
+            return o.fail(optionline::kIncomplete);
         }
     } else if (!optionline::readFloatArg(factorText, coefficients[2])) {
-        optionline::reportLineError(logger, optionline::kInvalidArg, kScaleLabel, number);
-        return false;
+        return o.fail(optionline::kInvalidArg);
     }
     bool selected[ControllerMap::kMaxValuators] = {};
-    for (int i = 2; i < n; ++i) {
-        const char* text = optionline::argText(line, i);
-        if (platform::equalsIgnoreCase(text, "all")) {
+    for (int i = 2; i < o.count(); ++i) {
+        if (platform::equalsIgnoreCase(o.arg(i), "all")) {
             for (bool& s : selected) {
                 s = true;
             }
             break;
         }
-        uint32_t k = optionline::readUnsigned(text).value;
+        const uint32_t k = o.id(i);
         if (k == 0 || k > map->numValuators || k > ControllerMap::kMaxValuators) {
-            optionline::reportLineError(logger, kInvalidValuator, kScaleIdLabel, number);
-            return false;
+            return o.fail(kInvalidValuator, kScaleIdLabel);
         }
         selected[k - 1] = true;
     }

@@ -52,27 +52,25 @@ void CConCommonH::printControllerLabel(uint32_t c) const {
     }
 }
 
-void CConCommonH::printValuators(uint32_t c, const ControllerMap& map) const {
-    logger.info("VALUATOR ORDER(SCALE) : <Real val> -> <Output val>", true);
+// Header, then " k->o" for every own valuator (button) k that has an
+// output o, valuators with their scale.
+void CConCommonH::printOrder(uint32_t c, const ControllerMap& map, bool buttons) const {
+    logger.info(buttons ? "BUTTON ORDER          : <Real but> -> <Output but>"
+                        : "VALUATOR ORDER(SCALE) : <Real val> -> <Output val>",
+                true);
     printControllerLabel(c);
+    const uint32_t* order = buttons ? map.buttonOrder : map.valuatorOrder;
+    const uint32_t size = buttons ? ControllerMap::kMaxButtons : ControllerMap::kMaxValuators;
     std::ostringstream out = classicStream();
-    for (uint32_t k = 1; k <= ControllerMap::kMaxValuators; ++k) {
-        if (map.valuatorOrder[k - 1] != 0) {
-            out << ' ' << k << "->" << map.valuatorOrder[k - 1] << '(';
+    for (uint32_t k = 1; k <= size; ++k) {
+        if (order[k - 1] == 0) {
+            continue;
+        }
+        out << ' ' << k << "->" << order[k - 1];
+        if (!buttons) {
+            out << '(';
             writeScale(out, map.valuatorScale[k - 1]);
             out << ')';
-        }
-    }
-    finishLine(out);
-}
-
-void CConCommonH::printButtons(uint32_t c, const ControllerMap& map) const {
-    logger.info("BUTTON ORDER          : <Real but> -> <Output but>", true);
-    printControllerLabel(c);
-    std::ostringstream out = classicStream();
-    for (uint32_t k = 1; k <= ControllerMap::kMaxButtons; ++k) {
-        if (map.buttonOrder[k - 1] != 0) {
-            out << ' ' << k << "->" << map.buttonOrder[k - 1];
         }
     }
     finishLine(out);
@@ -131,10 +129,10 @@ void CConCommonH::printReport() const {
             continue;
         }
         if (map.numValuators != 0) {
-            printValuators(c, map);
+            printOrder(c, map, false);
         }
         if (map.numButtons != 0) {
-            printButtons(c, map);
+            printOrder(c, map, true);
         }
         if (map.emulation) {
             printEmulation(c, *map.emulation);

@@ -251,4 +251,28 @@ void reportLineError(const CLogH& log, const char* reason, const char* label, in
     std::fflush(stdout);
 }
 
+bool LineReader::fail(const char* reason, const char* label, const char* closing) const noexcept {
+    reportLineError(log_, reason, label, line_.lineNumber, closing);
+    return false;
+}
+
+bool LineReader::countWithin(int minimum, int maximum) const noexcept {
+    if (count_ < minimum) {
+        return fail(kIncomplete);
+    }
+    if (count_ > maximum) {
+        return fail(kTooManyArgs);
+    }
+    return true;
+}
+
+bool LineReader::numbers(int first, int n, float* values) const noexcept {
+    for (int i = 0; i < n; ++i) {
+        if (!readFloatArg(arg(first + i), values[i])) {
+            return fail(kInvalidArg);
+        }
+    }
+    return true;
+}
+
 }  // namespace optionline

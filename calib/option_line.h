@@ -95,4 +95,57 @@ bool readSwitch(const char* word, bool& value) noexcept;
 void reportLineError(const CLogH& log, const char* reason, const char* label, int32_t lineNumber,
                      const char* closing = ".") noexcept;
 
+// --- Reading lines ----------------------------------------------------------
+
+// One option line under reading: its arguments, the label its messages
+// carry, and the ways to fail or take it.
+class LineReader {
+public:
+    LineReader(ConfigLine& line, const CLogH& log, const char* label) noexcept
+        : line_(line), log_(log), label_(label), count_(argCount(line)) {}
+
+    int count() const noexcept { return count_; }
+    const char* arg(int index) const noexcept { return argText(line_, index); }
+    // The integer of argument `index` (see readUnsigned).
+    uint32_t id(int index) const noexcept { return readUnsigned(arg(index)).value; }
+
+    // Reports the reason with this line's label, or with `label` and
+    // `closing`; always false, so that a check can end with it.
+    bool fail(const char* reason) const noexcept { return fail(reason, label_); }
+    bool fail(const char* reason, const char* label, const char* closing = ".") const noexcept;
+
+    // Fails as incomplete below `minimum` arguments, as too many above `maximum`.
+    bool countWithin(int minimum, int maximum) const noexcept;
+    // `n` numbers from argument `first` on; the first invalid one fails the line.
+    bool numbers(int first, int n, float* values) const noexcept;
+
+    // The line was taken: later readers see it as consumed. Always true.
+    bool taken() noexcept {
+        markUsed(line_);
+        return true;
+    }
+
+private:
+    ConfigLine& line_;
+    const CLogH& log_;
+    const char* label_;
+    int count_;
+};
+
+// Offers the configuration's lines in order (never more than the record
+// holds) to `read(line, afterError)`, which returns false for a line that
+// failed; afterError tells it whether an earlier line failed. True when no
+// line failed.
+template <typename ReadLine>
+bool readLines(DeviceConfig& config, ReadLine&& read) {
+    const uint32_t lines = config.numLines < DeviceConfig::kMaxLines ? config.numLines : DeviceConfig::kMaxLines;
+    bool failed = false;
+    for (uint32_t i = 0; i < lines; ++i) {
+        if (!read(config.lines[i], failed)) {
+            failed = true;
+        }
+    }
+    return !failed;
+}
+
 }  // namespace optionline

@@ -11,6 +11,7 @@
 
 #include "calib/calib_lib.h"
 #include "calib/matrix4.h"
+#include "calib/option_line.h"
 #include "calib/tracker_pose.h"
 #include "framework/host_records.h"
 #include "framework/logger.h"
@@ -88,19 +89,16 @@ public:
     uint32_t storageBase = 0;     // tracker records before this module's
 
 private:
-    struct OptionLine;  // one line under reading, see tra_options.cpp
-
     bool readOption(ConfigLine& line, bool afterError);
-    bool readTransmitterOffset(OptionLine& option, bool afterError);
-    bool readTransmitterRotation(OptionLine& option, bool afterError);
-    bool readTransmitterRotationMatrix(OptionLine& option, bool afterError);
-    bool readSensorLength(OptionLine& option, bool afterError, bool isTranslation);
-    bool readSensorRotation(OptionLine& option, bool afterError);
-    bool readSensorRotationMatrix(OptionLine& option, bool afterError);
-    bool readCalibration(OptionLine& option);
-    bool readOrder(OptionLine& option);
-    bool readCaveCoordinates(OptionLine& option);
-    bool readSlotId(OptionLine& option, TrackerCalib*& slot);
+    // Geometry lines; after an earlier error they are checked, then dropped.
+    bool readTransmitterOffset(optionline::LineReader& option, bool afterError);
+    bool readTransmitterRotation(optionline::LineReader& option, bool afterError, bool nineValues);
+    bool readSensorLengths(optionline::LineReader& option, bool afterError, bool isTranslation);
+    bool readSensorRotation(optionline::LineReader& option, bool afterError, bool nineValues);
+    bool readSlotId(optionline::LineReader& option, TrackerCalib*& slot);
+    bool readCalibration(optionline::LineReader& option);
+    bool readOrder(optionline::LineReader& option);
+    bool readCaveCoordinates(optionline::LineReader& option);
 
     void setTransmitterOffset(const Matrix4& offsetHolder) noexcept;
     void setTransmitterRotation(const Matrix4& rotation) noexcept;

@@ -8,53 +8,62 @@
 
 namespace {
 
+using optionline::LineReader;
+
 constexpr char kInvalidUnit[] = "Invalid unit found for ";
 constexpr char kInvalidString[] = "Invalid string found for ";
 constexpr char kTrackerIdInvalid[] = "Invalid tracker ID found for ";
 constexpr char kOrderOnInput[] = "Can not change the order on input connector at line ";
 
+// What became of the values of a geometry line.
+enum class Values { failed, dropped, read };
+
+// Geometry lines after an earlier error are checked (count and the numbers
+// before the unit or angle) and then dropped: a calibration that is partly
+// wrong must not be half applied.
+
+// x y z [unit] from argument `first` on, converted to feet. An unknown
+// unit word fails with `unitReason`.
+Values readLengths(LineReader& o, int first, const char* unitReason, bool afterError, float (&xyz)[3]) {
+    if (!o.countWithin(first + 3, first + 4) || !o.numbers(first, 3, xyz)) {
+        return Values::failed;
+    }
+    if (afterError) {
+        return Values::dropped;
+    }
+    float factor = 1.0f;
+    if (o.count() == first + 4 && !optionline::lookUpUnit(o.arg(first + 3), factor)) {
+        o.fail(unitReason);
+        return Values::failed;
+    }
+    for (float& v : xyz) {
+        v *= factor;
+    }
+    return Values::read;
+}
+
+// An axis and an angle, or nine values, from argument `first` on.
+Values readRotation(LineReader& o, int first, bool nineValues, bool afterError, Matrix4& rotation) {
+    const int values = nineValues ? 9 : 4;
+    float q[9] = {};
+    // The angle is examined only for a line that is kept.
+    if (!o.countWithin(first + values, first + values) || !o.numbers(first, nineValues ? 9 : 3, q)) {
+        return Values::failed;
+    }
+    if (afterError) {
+        return Values::dropped;
+    }
+    if (nineValues) {
+        rotation = matFromValues(q);
+    } else if (o.numbers(first + 3, 1, &q[3])) {
+        rotation = matAxisAngle(q[0], q[1], q[2], q[3]);
+    } else {
+        return Values::failed;
+    }
+    return Values::read;
+}
+
 }  // namespace
-
-// The line being read, its label and the one way to fail it.
-struct CTraCommonH::OptionLine {
-    ConfigLine& line;
-    const char* label;
-    const CLogH& log;
-    int count;
-
-    const char* arg(int index) const noexcept { return optionline::argText(line, index); }
-
-    bool fail(const char* reason) const noexcept {
-        optionline::reportLineError(log, reason, label, line.lineNumber);
-        return false;
-    }
-
-    // Too few or too many arguments for minimum..maximum.
-    bool countWithin(int minimum, int maximum) const noexcept {
-        if (count < minimum) {
-            return fail(optionline::kIncomplete);
-        }
-        if (count > maximum) {
-            return fail(optionline::kTooManyArgs);
-        }
-        return true;
-    }
-
-    // `n` numbers from argument `first` on.
-    bool numbers(int first, int n, float* values) const noexcept {
-        for (int i = 0; i < n; ++i) {
-            if (!optionline::readFloatArg(arg(first + i), values[i])) {
-                return fail(optionline::kInvalidArg);
-            }
-        }
-        return true;
-    }
-
-    bool taken() const noexcept {
-        optionline::markUsed(line);
-        return true;
-    }
-};
 
 bool CTraCommonH::parseOptions(DeviceConfig* config) {
     if (trackers_.empty()) {
@@ -65,83 +74,60 @@ bool CTraCommonH::parseOptions(DeviceConfig* config) {
         logger_.error("CTraCommonH: config is empty.", true);
         return false;
     }
-    bool failed = false;
-    const uint32_t lines = config->numLines < DeviceConfig::kMaxLines ? config->numLines : DeviceConfig::kMaxLines;
-    for (uint32_t i = 0; i < lines; ++i) {
-        if (!readOption(config->lines[i], failed)) {
-            failed = true;
-        }
-    }
-    return !failed;
+    return optionline::readLines(*config, [this](ConfigLine& line, bool afterError) {
+        return readOption(line, afterError);
+    });
 }
 
 // True for an unknown keyword too: it is someone else's line.
 bool CTraCommonH::readOption(ConfigLine& line, bool afterError) {
-    auto option = [&](const char* label) { return OptionLine{line, label, logger_, optionline::argCount(line)}; };
-    auto is = [&](const char* keyword) { return optionline::keywordIs(line, keyword); };
-
-    if (is("transmitteroffset")) {
-        OptionLine o = option("TransmitterOffset at line ");
-        return readTransmitterOffset(o, afterError);
-    }
-    if (is("transmitterrotation")) {
-        OptionLine o = option("TransmitterRotation at line ");
-        return readTransmitterRotation(o, afterError);
-    }
-    if (is("transmitterrotationmatrix")) {
-        OptionLine o = option("TransmitterRotationMatrix at line ");
-        return readTransmitterRotationMatrix(o, afterError);
-    }
-    if (is("sensoroffset")) {
-        OptionLine o = option("SensorOffset at line ");
-        return readSensorLength(o, afterError, false);
-    }
-    if (is("sensortranslation")) {
-        OptionLine o = option("SensorTranslation at line ");
-        return readSensorLength(o, afterError, true);
-    }
-    if (is("sensorrotation")) {
-        OptionLine o = option("SensorRotation at line ");
-        return readSensorRotation(o, afterError);
-    }
-    if (is("sensorrotationmatrix")) {
-        OptionLine o = option("SensorRotationMatrix at line ");
-        return readSensorRotationMatrix(o, afterError);
-    }
-    if (is("calibration") || is("calib")) {
-        OptionLine o = option("Calibration at line ");
-        return readCalibration(o);
-    }
-    if (is("trackerorder") || is("unitorder") || is("order")) {
-        OptionLine o = option("Order at line ");
-        return readOrder(o);
-    }
-    // On an output connector the CAVE keywords belong to nobody here.
-    if (inputConnector && (is("cavecoord") || is("cavecoordinates"))) {
-        OptionLine o = option("CAVECoord at line ");
-        return readCaveCoordinates(o);
+    enum class Kind { transmitterOffset, transmitterRotation, transmitterMatrix, sensorOffset, sensorTranslation,
+                      sensorRotation, sensorMatrix, calibration, order, cave };
+    struct Option {
+        const char* keywords[3];
+        const char* label;
+        Kind kind;
+    };
+    static const Option kOptions[] = {
+        {{"transmitteroffset"}, "TransmitterOffset at line ", Kind::transmitterOffset},
+        {{"transmitterrotation"}, "TransmitterRotation at line ", Kind::transmitterRotation},
+        {{"transmitterrotationmatrix"}, "TransmitterRotationMatrix at line ", Kind::transmitterMatrix},
+        {{"sensoroffset"}, "SensorOffset at line ", Kind::sensorOffset},
+        {{"sensortranslation"}, "SensorTranslation at line ", Kind::sensorTranslation},
+        {{"sensorrotation"}, "SensorRotation at line ", Kind::sensorRotation},
+        {{"sensorrotationmatrix"}, "SensorRotationMatrix at line ", Kind::sensorMatrix},
+        {{"calibration", "calib"}, "Calibration at line ", Kind::calibration},
+        {{"trackerorder", "unitorder", "order"}, "Order at line ", Kind::order},
+        {{"cavecoord", "cavecoordinates"}, "CAVECoord at line ", Kind::cave},
+    };
+    for (const Option& option : kOptions) {
+        for (const char* keyword : option.keywords) {
+            if (keyword == nullptr || !optionline::keywordIs(line, keyword)) {
+                continue;
+            }
+            LineReader o(line, logger_, option.label);
+            switch (option.kind) {
+                case Kind::transmitterOffset: return readTransmitterOffset(o, afterError);
+                case Kind::transmitterRotation: return readTransmitterRotation(o, afterError, false);
+                case Kind::transmitterMatrix: return readTransmitterRotation(o, afterError, true);
+                case Kind::sensorOffset: return readSensorLengths(o, afterError, false);
+                case Kind::sensorTranslation: return readSensorLengths(o, afterError, true);
+                case Kind::sensorRotation: return readSensorRotation(o, afterError, false);
+                case Kind::sensorMatrix: return readSensorRotation(o, afterError, true);
+                case Kind::calibration: return readCalibration(o);
+                case Kind::order: return readOrder(o);
+                case Kind::cave: return readCaveCoordinates(o);
+            }
+        }
     }
     return true;
 }
 
-// Geometry lines after an earlier error are checked (id, count, the
-// numbers before the unit or angle) and then dropped: a calibration that
-// is partly wrong must not be half applied.
-
-bool CTraCommonH::readTransmitterOffset(OptionLine& o, bool afterError) {
+bool CTraCommonH::readTransmitterOffset(LineReader& o, bool afterError) {
     float xyz[3];
-    if (!o.countWithin(3, 4) || !o.numbers(0, 3, xyz)) {
-        return false;
-    }
-    if (afterError) {
-        return true;
-    }
-    float factor = 1.0f;
-    if (o.count == 4 && !optionline::lookUpUnit(o.arg(3), factor)) {
-        return o.fail(kInvalidString);
-    }
-    for (float& v : xyz) {
-        v *= factor;
+    const Values values = readLengths(o, 0, kInvalidString, afterError, xyz);
+    if (values != Values::read) {
+        return values == Values::dropped;
     }
     if (xyz[0] != 0.0f || xyz[1] != 0.0f || xyz[2] != 0.0f) {
         setTransmitterOffset(matTranslation(xyz[0], xyz[1], xyz[2]));
@@ -149,39 +135,21 @@ bool CTraCommonH::readTransmitterOffset(OptionLine& o, bool afterError) {
     return o.taken();
 }
 
-bool CTraCommonH::readTransmitterRotation(OptionLine& o, bool afterError) {
-    float axis[3];
-    float angle = 0.0f;
-    if (!o.countWithin(4, 4) || !o.numbers(0, 3, axis)) {
-        return false;
+bool CTraCommonH::readTransmitterRotation(LineReader& o, bool afterError, bool nineValues) {
+    Matrix4 rotation;
+    const Values values = readRotation(o, 0, nineValues, afterError, rotation);
+    if (values != Values::read) {
+        return values == Values::dropped;
     }
-    if (afterError) {
-        return true;
-    }
-    if (!o.numbers(3, 1, &angle)) {
-        return false;
-    }
-    setTransmitterRotation(matAxisAngle(axis[0], axis[1], axis[2], angle));
+    setTransmitterRotation(rotation);
     return o.taken();
 }
 
-bool CTraCommonH::readTransmitterRotationMatrix(OptionLine& o, bool afterError) {
-    float q[9];
-    if (!o.countWithin(9, 9) || !o.numbers(0, 9, q)) {
-        return false;
-    }
-    if (afterError) {
-        return true;
-    }
-    setTransmitterRotation(matFromValues(q));
-    return o.taken();
-}
-
-bool CTraCommonH::readSlotId(OptionLine& o, TrackerCalib*& slot) {
-    if (o.count == 0) {
+bool CTraCommonH::readSlotId(LineReader& o, TrackerCalib*& slot) {
+    if (o.count() == 0) {
         return o.fail(optionline::kIncomplete);
     }
-    const uint32_t id = optionline::readUnsigned(o.arg(0)).value;
+    const uint32_t id = o.id(0);
     if (id == 0 || id > trackers_.size()) {
         return o.fail(kTrackerIdInvalid);
     }
@@ -189,21 +157,15 @@ bool CTraCommonH::readSlotId(OptionLine& o, TrackerCalib*& slot) {
     return true;
 }
 
-bool CTraCommonH::readSensorLength(OptionLine& o, bool afterError, bool isTranslation) {
+bool CTraCommonH::readSensorLengths(LineReader& o, bool afterError, bool isTranslation) {
     TrackerCalib* slot = nullptr;
     float xyz[3];
-    if (!readSlotId(o, slot) || !o.countWithin(4, 5) || !o.numbers(1, 3, xyz)) {
+    if (!readSlotId(o, slot)) {
         return false;
     }
-    if (afterError) {
-        return true;
-    }
-    float factor = 1.0f;
-    if (o.count == 5 && !optionline::lookUpUnit(o.arg(4), factor)) {
-        return o.fail(kInvalidUnit);
-    }
-    for (float& v : xyz) {
-        v *= factor;
+    const Values values = readLengths(o, 1, kInvalidUnit, afterError, xyz);
+    if (values != Values::read) {
+        return values == Values::dropped;
     }
     if (isTranslation) {
         for (int i = 0; i < 3; ++i) {
@@ -220,41 +182,23 @@ bool CTraCommonH::readSensorLength(OptionLine& o, bool afterError, bool isTransl
     return o.taken();
 }
 
-bool CTraCommonH::readSensorRotation(OptionLine& o, bool afterError) {
+bool CTraCommonH::readSensorRotation(LineReader& o, bool afterError, bool nineValues) {
     TrackerCalib* slot = nullptr;
-    float axis[3];
-    float angle = 0.0f;
-    if (!readSlotId(o, slot) || !o.countWithin(5, 5) || !o.numbers(1, 3, axis)) {
+    Matrix4 rotation;
+    if (!readSlotId(o, slot)) {
         return false;
     }
-    if (afterError) {
-        return true;
+    const Values values = readRotation(o, 1, nineValues, afterError, rotation);
+    if (values != Values::read) {
+        return values == Values::dropped;
     }
-    if (!o.numbers(4, 1, &angle)) {
-        return false;
-    }
-    slot->sensorRotation = matAxisAngle(axis[0], axis[1], axis[2], angle);
+    slot->sensorRotation = rotation;
     slot->sensorTransform = matTransform(slot->sensorRotation, slot->sensorOffset);
     slot->sensorRotationSet = true;
     return o.taken();
 }
 
-bool CTraCommonH::readSensorRotationMatrix(OptionLine& o, bool afterError) {
-    TrackerCalib* slot = nullptr;
-    float q[9];
-    if (!readSlotId(o, slot) || !o.countWithin(10, 10) || !o.numbers(1, 9, q)) {
-        return false;
-    }
-    if (afterError) {
-        return true;
-    }
-    slot->sensorRotation = matFromValues(q);
-    slot->sensorTransform = matTransform(slot->sensorRotation, slot->sensorOffset);
-    slot->sensorRotationSet = true;
-    return o.taken();
-}
-
-bool CTraCommonH::readCalibration(OptionLine& o) {
+bool CTraCommonH::readCalibration(LineReader& o) {
     if (!o.countWithin(1, 1 + kMaxCalibArgs)) {
         return false;
     }
@@ -264,7 +208,7 @@ bool CTraCommonH::readCalibration(OptionLine& o) {
         return o.fail(kInvalidString);
     }
     std::vector<std::string> args;
-    for (int i = 1; i < o.count; ++i) {
+    for (int i = 1; i < o.count(); ++i) {
         args.emplace_back(o.arg(i));
     }
     calibLibrary_.reset();  // unloads the earlier library first
@@ -277,15 +221,15 @@ bool CTraCommonH::readCalibration(OptionLine& o) {
     return o.taken();
 }
 
-bool CTraCommonH::readOrder(OptionLine& o) {
+bool CTraCommonH::readOrder(LineReader& o) {
     if (inputConnector) {
-        optionline::reportLineError(logger_, kOrderOnInput, "", o.line.lineNumber);
-        return false;
+        return o.fail(kOrderOnInput, "");
     }
-    const uint32_t n = static_cast<uint32_t>(o.count) < outputCount ? static_cast<uint32_t>(o.count) : outputCount;
+    const uint32_t count = static_cast<uint32_t>(o.count());
+    const uint32_t n = count < outputCount ? count : outputCount;
     uint32_t ids[ConfigLine::kMaxArgs];
     for (uint32_t i = 0; i < n; ++i) {
-        ids[i] = optionline::readUnsigned(o.arg(static_cast<int>(i))).value;
+        ids[i] = o.id(static_cast<int>(i));
         if (ids[i] == 0 || ids[i] > trackers_.size()) {
             return o.fail(kTrackerIdInvalid);
         }
@@ -300,7 +244,11 @@ bool CTraCommonH::readOrder(OptionLine& o) {
     return o.taken();
 }
 
-bool CTraCommonH::readCaveCoordinates(OptionLine& o) {
+bool CTraCommonH::readCaveCoordinates(LineReader& o) {
+    // On an output connector the CAVE keywords belong to nobody here.
+    if (!inputConnector) {
+        return true;
+    }
     bool value = false;
     if (!o.countWithin(1, 1)) {
         return false;

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 namespace device_config {
 namespace {
@@ -11,71 +12,78 @@ const char* argument(const ConfigLine& line, int index) noexcept {
     return text == nullptr ? "" : text;
 }
 
-bool isKeyword(const ConfigLine& line, const char* keyword) noexcept {
-    return line.keyword != nullptr && std::strcmp(line.keyword, keyword) == 0;
+bool rejected(KeywordFault& fault, KeywordFault which) noexcept {
+    fault = which;
+    return false;
 }
 
 // Ports and counts are checked as unsigned numbers: negative values fail.
 bool inRange(int32_t value, uint32_t low, uint32_t high) noexcept {
-    const uint32_t asUnsigned = static_cast<uint32_t>(value);
+    const auto asUnsigned = static_cast<uint32_t>(value);
     return asUnsigned >= low && asUnsigned <= high;
 }
 
-// The checks of one line; returns false with the fault of the first
-// failing check. Only valid values reach the settings.
-bool readLine(const ConfigLine& line, DeviceSettings& settings, KeywordFault& fault) {
-    const int32_t count = line.argCount;
-    auto wrongCount = [&fault]() {
-        fault = KeywordFault::ArgumentCount;
-        return false;
-    };
-    auto rejected = [&fault](KeywordFault which) {
-        fault = which;
-        return false;
-    };
-    if (isKeyword(line, "port")) {
-        if (count != 1) return wrongCount();
-        const int32_t port = readDecimal(argument(line, 0));
-        if (!inRange(port, kMinPort, kMaxPort)) return rejected(KeywordFault::PortNumber);
-        settings.dataPort = static_cast<uint16_t>(port);
-    } else if (isKeyword(line, "remote")) {
-        if (count != 1 && count != 2) return wrongCount();
-        settings.remoteControl = true;
-        settings.remoteHost = argument(line, 0);
-        settings.remotePort = 0;
-        if (count == 2) {
-            const int32_t port = readDecimal(argument(line, 1));
-            if (!inRange(port, kMinPort, kMaxPort)) return rejected(KeywordFault::PortNumber);
-            settings.remotePort = static_cast<uint16_t>(port);
-        }
-    } else if (isKeyword(line, "standardbodies")) {
-        if (count != 1) return wrongCount();
-        const int32_t bodies = readDecimal(argument(line, 0));
-        if (!inRange(bodies, 0, kMaxStandardBodies)) return rejected(KeywordFault::StandardBodies);
-        settings.numStandardBodies = bodies;
-    } else if (isKeyword(line, "gripwands")) {
-        if (count != 1) return wrongCount();
-        const int32_t wands = readDecimal(argument(line, 0));
-        if (!inRange(wands, 0, kMaxGripwands)) return rejected(KeywordFault::Gripwands);
-        settings.numGripwands = static_cast<uint32_t>(wands);
-    } else if (isKeyword(line, "measurementtools")) {
-        if (count != 1) return wrongCount();
-        const int32_t tools = readDecimal(argument(line, 0));
-        if (!inRange(tools, 0, kMaxMeasurementTools)) return rejected(KeywordFault::MeasurementTools);
-        settings.numMeasurementTools = tools;
-    } else if (isKeyword(line, "CAVECoordinates")) {
-        if (count != 1) return wrongCount();
-        if (std::strcmp(argument(line, 0), "yes") != 0) return rejected(KeywordFault::CaveCoordinates);
-    } else if (isKeyword(line, "buffersize")) {
-        if (count != 1) return wrongCount();
-        const int32_t size = readDecimal(argument(line, 0));
-        if (size < 1) return rejected(KeywordFault::BufferSize);
-        settings.bufferSize = size;
-    } else if (isKeyword(line, "debug")) {
-        if (count != 1) return wrongCount();
-        settings.debugFlags = static_cast<uint32_t>(readDecimal(argument(line, 0)));
+// Only a valid number reaches its field.
+template <auto Field, uint32_t kLow, uint32_t kHigh, KeywordFault kFault>
+bool readNumber(const ConfigLine& line, DeviceFields& fields, KeywordFault& fault) noexcept {
+    const int32_t value = readDecimal(argument(line, 0));
+    if (!inRange(value, kLow, kHigh)) return rejected(fault, kFault);
+    fields.*Field = static_cast<std::remove_reference_t<decltype(fields.*Field)>>(value);
+    return true;
+}
+
+// The host and the switch are taken before the port is looked at.
+bool readRemote(const ConfigLine& line, DeviceFields& fields, KeywordFault& fault) {
+    fields.remoteControl = true;
+    fields.remoteHost = argument(line, 0);
+    fields.remotePort = 0;
+    if (line.argCount == 2) {
+        const int32_t port = readDecimal(argument(line, 1));
+        if (!inRange(port, kMinPort, kMaxPort)) return rejected(fault, KeywordFault::PortNumber);
+        fields.remotePort = static_cast<uint16_t>(port);
     }
     return true;
+}
+
+bool readCaveCoordinates(const ConfigLine& line, DeviceFields&, KeywordFault& fault) noexcept {
+    return std::strcmp(argument(line, 0), "yes") == 0 || rejected(fault, KeywordFault::CaveCoordinates);
+}
+
+bool readDebug(const ConfigLine& line, DeviceFields& fields, KeywordFault&) noexcept {
+    fields.debugFlags = static_cast<uint32_t>(readDecimal(argument(line, 0)));
+    return true;
+}
+
+struct Keyword {
+    const char* name;
+    int32_t maxArgs;  // every keyword takes at least one argument
+    bool (*read)(const ConfigLine& line, DeviceFields& fields, KeywordFault& fault);
+};
+
+// Tested in this order, with case significant.
+constexpr Keyword kKeywords[] = {
+    {"port", 1, readNumber<&DeviceFields::dataPort, kMinPort, kMaxPort, KeywordFault::PortNumber>},
+    {"remote", 2, readRemote},
+    {"standardbodies", 1,
+     readNumber<&DeviceFields::numStandardBodies, 0, kMaxStandardBodies, KeywordFault::StandardBodies>},
+    {"gripwands", 1, readNumber<&DeviceFields::numGripwands, 0, kMaxGripwands, KeywordFault::Gripwands>},
+    {"measurementtools", 1,
+     readNumber<&DeviceFields::numMeasurementTools, 0, kMaxMeasurementTools, KeywordFault::MeasurementTools>},
+    {"CAVECoordinates", 1, readCaveCoordinates},
+    {"buffersize", 1, readNumber<&DeviceFields::bufferSize, 1, INT32_MAX, KeywordFault::BufferSize>},
+    {"debug", 1, readDebug},
+};
+
+// The checks of one line: the number of arguments first, then the value.
+// Returns false with the fault of the first failing check.
+bool readLine(const ConfigLine& line, DeviceFields& fields, KeywordFault& fault) {
+    if (line.keyword == nullptr) return true;
+    for (const Keyword& keyword : kKeywords) {
+        if (std::strcmp(line.keyword, keyword.name) != 0) continue;
+        if (line.argCount < 1 || line.argCount > keyword.maxArgs) return rejected(fault, KeywordFault::ArgumentCount);
+        return keyword.read(line, fields, fault);
+    }
+    return true;  // not a device keyword: passes unchanged
 }
 
 }  // namespace
@@ -93,13 +101,13 @@ const char* faultFormat(KeywordFault fault) noexcept {
     return "Invalid Line %d.\n";
 }
 
-KeywordReport readDeviceKeywords(const DeviceConfig& config, DeviceSettings& settings) {
+KeywordReport readDeviceKeywords(const DeviceConfig& config, DeviceFields& fields) {
     KeywordReport report;
     const uint32_t lines = config.numLines < DeviceConfig::kMaxLines ? config.numLines : DeviceConfig::kMaxLines;
     for (uint32_t i = 0; i < lines; ++i) {
         const ConfigLine& line = config.lines[i];
         KeywordFault fault = KeywordFault::ArgumentCount;
-        if (readLine(line, settings, fault)) {
+        if (readLine(line, fields, fault)) {
             report.accepted[i] = true;
         } else {
             report.faults[report.faultCount++] = LineFault{line.lineNumber, fault};
@@ -127,37 +135,36 @@ int32_t readDecimal(const char* text) noexcept {
     return value > INT32_MAX ? INT32_MAX : static_cast<int32_t>(value);
 }
 
-uint32_t trackerCount(const DeviceSettings& settings) noexcept {
-    return static_cast<uint32_t>(settings.numStandardBodies) + settings.numGripwands +
-           static_cast<uint32_t>(settings.numMeasurementTools);
+uint32_t trackerCount(const DeviceFields& fields) noexcept {
+    return static_cast<uint32_t>(fields.numStandardBodies) + controllerCount(fields);
 }
 
-uint32_t controllerCount(const DeviceSettings& settings) noexcept {
-    return settings.numGripwands + static_cast<uint32_t>(settings.numMeasurementTools);
+uint32_t controllerCount(const DeviceFields& fields) noexcept {
+    return fields.numGripwands + static_cast<uint32_t>(fields.numMeasurementTools);
 }
 
-ClientParameters clientParameters(const DeviceSettings& settings) {
+ClientParameters clientParameters(const DeviceFields& fields) {
     ClientParameters p{};
-    p.dataPort = settings.dataPort;
+    p.dataPort = fields.dataPort;
     p.dataTimeoutMicros = kDataTimeoutMicros;
     p.commandTimeoutMicros = kCommandTimeoutMicros;
     p.bufferSize = kDefaultBufferSize;
-    if (!settings.remoteControl) {
+    if (!fields.remoteControl) {
         p.dataOnly = true;
         p.serverPort = 0;
         p.remoteKind = 0;
         return p;
     }
     p.dataOnly = false;
-    p.host = settings.remoteHost;
-    if (settings.remotePort == 0) {
+    p.host = fields.remoteHost;
+    if (fields.remotePort == 0) {
         p.serverPort = kDefaultCommandPort;
         p.remoteKind = 2;
     } else {
-        p.serverPort = settings.remotePort;
+        p.serverPort = fields.remotePort;
         p.remoteKind = 1;
     }
-    if (settings.bufferSize != 0) p.bufferSize = settings.bufferSize;
+    if (fields.bufferSize != 0) p.bufferSize = fields.bufferSize;
     return p;
 }
 

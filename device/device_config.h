@@ -1,31 +1,16 @@
 #pragma once
 // The device's own configuration keywords, read from the host's
-// configuration lines into plain values. No I/O here: the caller logs the
-// faults (each names its line) and marks the accepted lines used.
+// configuration lines into the device's fields. No I/O here: the caller
+// logs the faults (each names its line) and marks the accepted lines used.
 #include <cstdint>
 #include <string>
 
+#include "device/device_fields.h"
 #include "framework/host_records.h"
 
 namespace device_config {
 
-// The values the keywords set; defaults are those of a device with no
-// keyword lines. A failed line leaves its values as they were.
-struct DeviceSettings {
-    int32_t numStandardBodies = 1;
-    uint32_t numGripwands = 0;
-    int32_t numMeasurementTools = 0;
-    uint16_t dataPort = 5000;
-    bool remoteControl = false;
-    std::string remoteHost;
-    uint16_t remotePort = 0;  // 0: not given
-    int32_t bufferSize = 0;   // 0: the client's default
-    uint32_t debugFlags = 0;
-};
-
 constexpr uint32_t kMaxStandardBodies = 32;
-constexpr uint32_t kMaxGripwands = 16;
-constexpr uint32_t kMaxMeasurementTools = 16;
 constexpr uint32_t kMaxTrackers = 32;
 constexpr uint32_t kMinPort = 1025;
 constexpr uint32_t kMaxPort = 65535;
@@ -57,9 +42,11 @@ struct KeywordReport {
     bool failed() const noexcept { return faultCount != 0; }
 };
 
-// Reads every line in order into settings. Each faulty line is reported
-// once and the reading goes on, so all faults are known after one pass.
-KeywordReport readDeviceKeywords(const DeviceConfig& config, DeviceSettings& settings);
+// Reads every line in order into fields. Each faulty line is reported once
+// and the reading goes on, so all faults are known after one pass. A
+// rejected count or port is not taken over, so the cycle never sees one
+// (only "remote" keeps its host when its port is refused).
+KeywordReport readDeviceKeywords(const DeviceConfig& config, DeviceFields& fields);
 
 // Like atoi: leading blanks and a sign, decimal digits up to the first other
 // character, 0 without digits. Out-of-range values saturate instead of
@@ -69,10 +56,10 @@ int32_t readDecimal(const char* text) noexcept;
 // Trackers: standard bodies, Gripwands and measurement tools; controllers:
 // Gripwands and measurement tools. Local numbering: Gripwands first, then
 // tools, then standard bodies.
-uint32_t trackerCount(const DeviceSettings& settings) noexcept;
-uint32_t controllerCount(const DeviceSettings& settings) noexcept;
+uint32_t trackerCount(const DeviceFields& fields) noexcept;
+uint32_t controllerCount(const DeviceFields& fields) noexcept;
 
-// How the tracking client is built from the settings.
+// How the tracking client is built from the fields.
 struct ClientParameters {
     bool dataOnly;          // true: only the data port matters
     std::string host;
@@ -89,6 +76,6 @@ constexpr int32_t kDefaultBufferSize = 32768;
 constexpr int32_t kDataTimeoutMicros = 1000000;
 constexpr int32_t kCommandTimeoutMicros = 10000000;
 
-ClientParameters clientParameters(const DeviceSettings& settings);
+ClientParameters clientParameters(const DeviceFields& fields);
 
 }  // namespace device_config

@@ -2,20 +2,20 @@
 
 namespace device_info {
 
-void printDeviceLines(const CLogH& log, const device_config::DeviceSettings& settings) noexcept {
+void printDeviceLines(const CLogH& log, const device_config::DeviceFields& fields) noexcept {
     log.info("DEVICE TYPE           : zelostrel", true);
     log.infof("VERSION               : %d.%d.%d, Quellmark GmbH\n", kVersionMajor, kVersionMinor, kVersionPatch);
-    log.infof("Ostrel STANDARD BODIES: %d\n", settings.numStandardBodies);
-    log.infof("Ostrel GRIPWANDS      : %d\n", static_cast<int>(settings.numGripwands));
-    log.infof("Ostrel MEASUREMENT TOOLS: %d\n", settings.numMeasurementTools);
-    log.infof("Ostrel PORT           : %d\n", static_cast<int>(settings.dataPort));
+    log.infof("Ostrel STANDARD BODIES: %d\n", fields.numStandardBodies);
+    log.infof("Ostrel GRIPWANDS      : %d\n", static_cast<int>(fields.numGripwands));
+    log.infof("Ostrel MEASUREMENT TOOLS: %d\n", fields.numMeasurementTools);
+    log.infof("Ostrel PORT           : %d\n", static_cast<int>(fields.dataPort));
     // Shown also without remote control, then with an empty host and 0.
-    log.infof("Ostrel REMOTE         : %s %d\n", settings.remoteHost.c_str(), static_cast<int>(settings.remotePort));
-    if (settings.bufferSize != 0) {
-        log.infof("Ostrel BUFFERSIZE     : %d\n", settings.bufferSize);
+    log.infof("Ostrel REMOTE         : %s %d\n", fields.remoteHost.c_str(), static_cast<int>(fields.remotePort));
+    if (fields.bufferSize != 0) {
+        log.infof("Ostrel BUFFERSIZE     : %d\n", fields.bufferSize);
     }
-    if (settings.debugFlags != 0) {
-        log.infof("Ostrel DEBUG          : 0x%x\n", settings.debugFlags);
+    if (fields.debugFlags != 0) {
+        log.infof("Ostrel DEBUG          : 0x%x\n", fields.debugFlags);
     }
 }
 

@@ -10,6 +10,6 @@ constexpr int kVersionMajor = 5;
 constexpr int kVersionMinor = 8;
 constexpr int kVersionPatch = 3;
 
-void printDeviceLines(const CLogH& log, const device_config::DeviceSettings& settings) noexcept;
+void printDeviceLines(const CLogH& log, const device_config::DeviceFields& fields) noexcept;
 
 }  // namespace device_info

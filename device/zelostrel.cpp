@@ -1,5 +1,6 @@
 #include "device/zelostrel.h"
 
+#include <cstddef>
 #include <cstdio>
 #include <new>
 
@@ -9,11 +10,11 @@
 #include "link/ostrel_sdk.h"
 #include "platform/thread.h"
 
+using namespace device_config;
+
 namespace {
 
 constexpr uint32_t kMaxModuleRecords = 32;
-constexpr uint32_t kGripwandValuators = 8;
-constexpr uint32_t kControllerButtons = 16;
 
 // Debug bits of the "debug" keyword.
 constexpr uint32_t kDebugTimeout = 1u << 0;
@@ -22,7 +23,21 @@ constexpr uint32_t kDebugGripwands = 1u << 3;
 constexpr uint32_t kDebugTools = 1u << 4;
 constexpr uint32_t kDebugControllers = 1u << 5;
 
-int32_t smaller(int32_t count, int32_t limit) noexcept { return count < limit ? count : limit; }
+// A count as far as a table reaches; 0 for a count of 0 or below.
+uint32_t tableCount(int64_t count, size_t slots) noexcept {
+    return count <= 0 ? 0 : static_cast<uint64_t>(count) < slots ? static_cast<uint32_t>(count)
+                                                                  : static_cast<uint32_t>(slots);
+}
+
+// The first `count` entries of a record's table into a state table; the
+// entries beyond keep their values.
+template <class To, size_t kTo, class From, size_t kFrom>
+void copyEntries(To (&to)[kTo], const From (&from)[kFrom], int32_t count) noexcept {
+    const uint32_t n = tableCount(count, kTo < kFrom ? kTo : kFrom);
+    for (uint32_t j = 0; j < n; ++j) {
+        to[j] = static_cast<To>(from[j]);
+    }
+}
 
 }  // namespace
 
@@ -36,49 +51,21 @@ zelostrel::~zelostrel() {
 
 int zelostrel::check() { return 1; }
 
-device_config::DeviceSettings zelostrel::settings() const {
-    device_config::DeviceSettings s;
-    s.numStandardBodies = numStandardBodies;
-    s.numGripwands = numGripwands;
-    s.numMeasurementTools = numMeasurementTools;
-    s.dataPort = dataPort;
-    s.remoteControl = remoteControl;
-    s.remoteHost = remoteHost;
-    s.remotePort = remotePort;
-    s.bufferSize = bufferSize;
-    s.debugFlags = debugFlags;
-    return s;
-}
-
-void zelostrel::applySettings(const device_config::DeviceSettings& s) {
-    numStandardBodies = s.numStandardBodies;
-    numGripwands = s.numGripwands;
-    numMeasurementTools = s.numMeasurementTools;
-    dataPort = s.dataPort;
-    remoteControl = s.remoteControl;
-    remoteHost = s.remoteHost;
-    remotePort = s.remotePort;
-    bufferSize = s.bufferSize;
-    debugFlags = s.debugFlags;
-}
-
 // Reads the device keywords: every faulty line is reported (with its line
 // number) before the result is known; lines that pass are marked used.
 bool zelostrel::readKeywords() {
     if (config == nullptr) {
         return true;  // no lines: the defaults stand
     }
-    device_config::DeviceSettings s = settings();
-    const device_config::KeywordReport report = device_config::readDeviceKeywords(*config, s);
+    const KeywordReport report = readDeviceKeywords(*config, *this);
     for (uint32_t i = 0; i < report.faultCount; ++i) {
-        logger->errorf(device_config::faultFormat(report.faults[i].fault), report.faults[i].lineNumber);
+        logger->errorf(faultFormat(report.faults[i].fault), report.faults[i].lineNumber);
     }
     for (uint32_t i = 0; i < DeviceConfig::kMaxLines; ++i) {
         if (report.accepted[i]) {
             config->lines[i].used = 1;
         }
     }
-    applySettings(s);
     return !report.failed();
 }
 
@@ -102,7 +89,7 @@ bool zelostrel::registerRecords() {
 
 bool zelostrel::openClient() {
     client.reset();  // the old data socket frees the port first
-    const device_config::ClientParameters p = device_config::clientParameters(settings());
+    const ClientParameters p = clientParameters(*this);
     OstrelSDK* made = nullptr;
     if (p.dataOnly) {
         made = new (std::nothrow) OstrelSDK(p.dataPort);
@@ -130,9 +117,8 @@ int zelostrel::init(InitInfo* info) {
     if (!readKeywords()) {
         return -1;
     }
-    const device_config::DeviceSettings s = settings();
-    numTrackers = device_config::trackerCount(s);
-    numControllers = device_config::controllerCount(s);
+    numTrackers = trackerCount(*this);
+    numControllers = controllerCount(*this);
     if (numTrackers > maxTrackers) {
         logger->errorf("Invalid Number of Trackers (Standard Bodies + ...).\n");
         return -1;
@@ -144,31 +130,28 @@ int zelostrel::init(InitInfo* info) {
     return openClient() ? 1 : -1;
 }
 
-bool zelostrel::start() {
+// Without remote control the tracking system runs on its own: nothing to
+// send, and the host may go on.
+bool zelostrel::sendCommand(bool (OstrelSDK::*command)(), const char* failure) {
     if (!remoteControl) {
         return true;
     }
-    if (!client || !client->startTracking()) {
-        logger->errorf("zelostrel: Start measurement failed.\n");
+    if (!client || !((*client).*command)()) {
+        logger->errorf("%s", failure);
         return false;
     }
     return true;
 }
 
-bool zelostrel::stop() {
-    if (!remoteControl) {
-        return true;
-    }
-    if (!client || !client->stopTracking()) {
-        logger->errorf("zelostrel: Stop measurement failed.\n");
-        return false;
-    }
-    return true;
+bool zelostrel::start() {
+    return sendCommand(&OstrelSDK::startTracking, "zelostrel: Start measurement failed.\n");
 }
+
+bool zelostrel::stop() { return sendCommand(&OstrelSDK::stopTracking, "zelostrel: Stop measurement failed.\n"); }
 
 bool zelostrel::printInfo() {
     printName();
-    device_info::printDeviceLines(*logger, settings());
+    device_info::printDeviceLines(*logger, *this);
     return printTail();
 }
 
@@ -240,21 +223,14 @@ int zelostrel::updateTrackers() {
 // Buttons and joystick are taken whether or not the wand is tracked.
 void zelostrel::updateGripwands() {
     const int32_t wands = client->gripwandCount();
-    const int32_t configured = smaller(static_cast<int32_t>(numGripwands), kMaxGripwands);
+    const int32_t configured = static_cast<int32_t>(tableCount(numGripwands, kMaxGripwands));
     for (int32_t i = 0; i < wands; ++i) {
         const GripwandRecord* r = client->gripwand(i);
         if (r == nullptr || r->id < 0 || r->id >= configured) {
             continue;
         }
-        GripwandState& state = gripwandState[r->id];
-        const int32_t valuators = smaller(r->joystickCount, smaller(kMaxRecordJoystick, 8));
-        for (int32_t j = 0; j < valuators; ++j) {
-            state.valuator[j] = static_cast<float>(r->joystick[j]);
-        }
-        const int32_t buttons = smaller(r->buttonCount, smaller(kMaxRecordButtons, 16));
-        for (int32_t j = 0; j < buttons; ++j) {
-            state.button[j] = r->buttons[j];
-        }
+        copyEntries(gripwandState[r->id].valuator, r->joystick, r->joystickCount);
+        copyEntries(gripwandState[r->id].button, r->buttons, r->buttonCount);
         if (r->quality >= 0.0) {
             writePose(static_cast<uint32_t>(r->id) + 1, r->loc, r->rot, debugFlags & kDebugGripwands, "Gripwand");
         }
@@ -263,16 +239,13 @@ void zelostrel::updateGripwands() {
 
 void zelostrel::updateMeasurementTools() {
     const int32_t tools = client->measurementToolCount();
-    const int32_t configured = smaller(numMeasurementTools, kMaxMeasurementTools);
+    const int32_t configured = static_cast<int32_t>(tableCount(numMeasurementTools, kMaxMeasurementTools));
     for (int32_t i = 0; i < tools; ++i) {
         const MeasurementToolRecord* r = client->measurementTool(i);
         if (r == nullptr || r->id < 0 || r->id >= configured) {
             continue;
         }
-        const int32_t buttons = smaller(r->buttonCount, smaller(kMaxRecordButtons, kToolButtons));
-        for (int32_t j = 0; j < buttons; ++j) {
-            measurementToolButtons[r->id][j] = r->buttons[j];
-        }
+        copyEntries(measurementToolButtons[r->id], r->buttons, r->buttonCount);
         if (r->quality >= 0.0) {
             writePose(numGripwands + static_cast<uint32_t>(r->id) + 1, r->loc, r->rot, debugFlags & kDebugTools,
                       "Measurement Tool");
@@ -282,8 +255,8 @@ void zelostrel::updateMeasurementTools() {
 
 int zelostrel::updateControllers() {
     platform::yieldProcessor();
-    const uint32_t wands = static_cast<uint32_t>(smaller(static_cast<int32_t>(numGripwands), kMaxGripwands));
-    const uint32_t tools = static_cast<uint32_t>(smaller(numMeasurementTools, kMaxMeasurementTools));
+    const uint32_t wands = tableCount(numGripwands, kMaxGripwands);
+    const uint32_t tools = tableCount(numMeasurementTools, kMaxMeasurementTools);
     for (uint32_t g = 0; g < wands; ++g) {
         writeControllerData(g + 1, kGripwandValuators, kControllerButtons, gripwandState[g].valuator,
                             gripwandState[g].button);

@@ -43,7 +43,7 @@ void readKeywords(const std::string& text) {
         }
     }
     config.numLines = n;
-    device_config::DeviceSettings settings;
+    device_config::DeviceFields settings;
     const device_config::KeywordReport report = device_config::readDeviceKeywords(config, settings);
     // Whatever the lines said, only sound values are kept.
     if (settings.numStandardBodies < 0 || settings.numStandardBodies > 32 || settings.numGripwands > 16 ||

@@ -310,7 +310,7 @@ TEST(Device, FieldsStartAtTheirDefaults) {
     EXPECT_FALSE(dev.client);
     EXPECT_EQ(0, dev.bufferSize);
     EXPECT_EQ(0u, dev.debugFlags);
-    for (const GripwandState& state : dev.gripwandState) {
+    for (const auto& state : dev.gripwandState) {
         for (float v : state.valuator) EXPECT_EQ(0.0f, v);
         for (int32_t b : state.button) EXPECT_EQ(0, b);
     }

@@ -43,7 +43,7 @@ std::vector<std::string> messages(const KeywordReport& r) {
 }
 
 // One keyword line with one argument: the report's messages.
-std::vector<std::string> readOne(const char* keyword, const char* value, DeviceSettings& s) {
+std::vector<std::string> readOne(const char* keyword, const char* value, DeviceFields& s) {
     Lines lines;
     lines.add(7, keyword, {value});
     return messages(readDeviceKeywords(lines.config(), s));
@@ -52,7 +52,7 @@ std::vector<std::string> readOne(const char* keyword, const char* value, DeviceS
 }  // namespace
 
 TEST(DeviceConfig, DefaultsWithoutLines) {
-    DeviceSettings s;
+    DeviceFields s;
     const KeywordReport r = readDeviceKeywords(Lines().config(), s);
     EXPECT_FALSE(r.failed());
     EXPECT_EQ(1, s.numStandardBodies);
@@ -67,7 +67,7 @@ TEST(DeviceConfig, DefaultsWithoutLines) {
 }
 
 TEST(DeviceConfig, PortBounds) {
-    DeviceSettings s;
+    DeviceFields s;
     EXPECT_EQ(std::vector<std::string>{"Invalid Port Number on Line 7.\n"}, readOne("port", "1024", s));
     EXPECT_EQ(std::vector<std::string>{"Invalid Port Number on Line 7.\n"}, readOne("port", "65536", s));
     EXPECT_EQ(std::vector<std::string>{"Invalid Port Number on Line 7.\n"}, readOne("port", "abc", s));
@@ -82,7 +82,7 @@ TEST(DeviceConfig, PortBounds) {
 }
 
 TEST(DeviceConfig, CountsAndTheirLimits) {
-    DeviceSettings s;
+    DeviceFields s;
     EXPECT_TRUE(readOne("standardbodies", "0", s).empty());
     EXPECT_EQ(0, s.numStandardBodies);
     EXPECT_TRUE(readOne("standardbodies", "32", s).empty());
@@ -113,7 +113,7 @@ TEST(DeviceConfig, CountsAndTheirLimits) {
 }
 
 TEST(DeviceConfig, CaveCoordinatesOnlyExactYes) {
-    DeviceSettings s;
+    DeviceFields s;
     EXPECT_TRUE(readOne("CAVECoordinates", "yes", s).empty());
     const std::vector<std::string> rejected{"Only CAVELib Coordinates supported on Line 7.\n"};
     EXPECT_EQ(rejected, readOne("CAVECoordinates", "YES", s));
@@ -121,7 +121,7 @@ TEST(DeviceConfig, CaveCoordinatesOnlyExactYes) {
 }
 
 TEST(DeviceConfig, DebugIsDecimal) {
-    DeviceSettings s;
+    DeviceFields s;
     EXPECT_TRUE(readOne("debug", "60", s).empty());
     EXPECT_EQ(60u, s.debugFlags);
     EXPECT_TRUE(readOne("debug", "0x20", s).empty());
@@ -140,7 +140,7 @@ TEST(DeviceConfig, ArgumentCountsOfEveryKeyword) {
         Lines lines;
         lines.add(11, keyword, {});
         lines.add(12, keyword, {"1", "2"});
-        DeviceSettings s;
+        DeviceFields s;
         const std::vector<std::string> expected{"Invalid Number of Arguments on Line 11.\n",
                                                 "Invalid Number of Arguments on Line 12.\n"};
         EXPECT_EQ(expected, messages(readDeviceKeywords(lines.config(), s))) << keyword;
@@ -148,7 +148,7 @@ TEST(DeviceConfig, ArgumentCountsOfEveryKeyword) {
     Lines remote;
     remote.add(4, "remote", {});
     remote.add(5, "remote", {"h", "2000", "x"});
-    DeviceSettings s;
+    DeviceFields s;
     const std::vector<std::string> expected{"Invalid Number of Arguments on Line 4.\n",
                                             "Invalid Number of Arguments on Line 5.\n"};
     EXPECT_EQ(expected, messages(readDeviceKeywords(remote.config(), s)));
@@ -162,7 +162,7 @@ TEST(DeviceConfig, SeveralFaultyLinesAllReportedAndGoodLinesAccepted) {
     lines.add(4, "gripwands", {"2"});
     lines.add(6, "gripwands", {"20"});
     lines.add(9, "Port", {"1"});  // not the device's keyword: case matters
-    DeviceSettings s;
+    DeviceFields s;
     const KeywordReport r = readDeviceKeywords(lines.config(), s);
     const std::vector<std::string> expected{"Invalid Port Number on Line 2.\n",
                                             "Invalid Number of Gripwands on Line 6.\n"};
@@ -180,7 +180,7 @@ TEST(DeviceConfig, LaterLineOverrides) {
     Lines lines;
     lines.add(1, "standardbodies", {"4"});
     lines.add(2, "standardbodies", {"6"});
-    DeviceSettings s;
+    DeviceFields s;
     EXPECT_FALSE(readDeviceKeywords(lines.config(), s).failed());
     EXPECT_EQ(6, s.numStandardBodies);
 }
@@ -194,7 +194,7 @@ TEST(DeviceConfig, HostileRecordsAreReadSafely) {
     config.lines[1].keyword = "port";
     config.lines[1].argCount = 1;
     config.lines[1].args[0] = nullptr;  // reads as no digits
-    DeviceSettings s;
+    DeviceFields s;
     const KeywordReport r = readDeviceKeywords(config, s);
     ASSERT_EQ(1u, r.faultCount);
     EXPECT_EQ("Invalid Port Number on Line 2.\n", message(r.faults[0]));
@@ -203,7 +203,7 @@ TEST(DeviceConfig, HostileRecordsAreReadSafely) {
 }
 
 TEST(DeviceConfig, RemoteKindsAndClientParameters) {
-    DeviceSettings data;
+    DeviceFields data;
     ClientParameters p = clientParameters(data);
     EXPECT_TRUE(p.dataOnly);
     EXPECT_EQ(5000, p.dataPort);
@@ -212,7 +212,7 @@ TEST(DeviceConfig, RemoteKindsAndClientParameters) {
     Lines tcp;
     tcp.add(1, "remote", {"ctrl.local"});
     tcp.add(2, "buffersize", {"4096"});
-    DeviceSettings s;
+    DeviceFields s;
     ASSERT_FALSE(readDeviceKeywords(tcp.config(), s).failed());
     p = clientParameters(s);
     EXPECT_FALSE(p.dataOnly);
@@ -225,7 +225,7 @@ TEST(DeviceConfig, RemoteKindsAndClientParameters) {
 
     Lines udp;
     udp.add(1, "remote", {"10.0.0.2", "50105"});
-    DeviceSettings u;
+    DeviceFields u;
     ASSERT_FALSE(readDeviceKeywords(udp.config(), u).failed());
     p = clientParameters(u);
     EXPECT_EQ(50105, p.serverPort);
@@ -233,7 +233,7 @@ TEST(DeviceConfig, RemoteKindsAndClientParameters) {
     EXPECT_EQ(32768, p.bufferSize);
 
     // "buffersize" alone does not reach the data-only client.
-    DeviceSettings sized;
+    DeviceFields sized;
     sized.bufferSize = 4096;
     EXPECT_EQ(32768, clientParameters(sized).bufferSize);
 }
@@ -241,7 +241,7 @@ TEST(DeviceConfig, RemoteKindsAndClientParameters) {
 TEST(DeviceConfig, RemoteWithBadPortKeepsHostButNoPort) {
     Lines lines;
     lines.add(8, "remote", {"ctrl", "99"});
-    DeviceSettings s;
+    DeviceFields s;
     EXPECT_EQ(std::vector<std::string>{"Invalid Port Number on Line 8.\n"},
               messages(readDeviceKeywords(lines.config(), s)));
     EXPECT_TRUE(s.remoteControl);
@@ -250,7 +250,7 @@ TEST(DeviceConfig, RemoteWithBadPortKeepsHostButNoPort) {
 }
 
 TEST(DeviceConfig, DerivedCountsAndTheTrackerLimit) {
-    DeviceSettings s;
+    DeviceFields s;
     s.numStandardBodies = 32;
     s.numGripwands = 1;
     EXPECT_EQ(33u, trackerCount(s));

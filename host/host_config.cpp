@@ -197,7 +197,9 @@ ParseResult parseHostConfig(std::string_view text, std::string_view folder) {
     ParseResult result;
     ConfigReader reader(folder, result);
     int lineNumber = 0;
-    size_t start = 0;
+    // A UTF-8 byte order mark (editors on Windows write one) is no word.
+    constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+    size_t start = text.substr(0, kByteOrderMark.size()) == kByteOrderMark ? kByteOrderMark.size() : 0;
     while (start < text.size()) {
         size_t end = text.find('\n', start);
         if (end == std::string_view::npos) {

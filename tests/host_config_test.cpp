@@ -122,6 +122,13 @@ TEST(HostConfig, DefaultStorageAndLibraryFolders) {
     EXPECT_EQ("/lib.so", parseHostConfig("device a lib.so\n", "/").config.devices[0].libraryPath);
 }
 
+TEST(HostConfig, AByteOrderMarkIsNotPartOfTheFirstWord) {
+    // Editors on Windows start a UTF-8 file with one.
+    ParseResult result = parseHostConfig("\xEF\xBB\xBFstorage lab\ndevice a a.so\n", "");
+    EXPECT_EQ("", errorsOf(result));
+    EXPECT_EQ("lab", result.config.storage);
+}
+
 TEST(HostConfig, DeviceSectionsMayBeEmpty) {
     ParseResult result = parseHostConfig("device a a.so\ndevice b b.so\n", "");
     ASSERT_TRUE(result.errors.empty()) << errorsOf(result);

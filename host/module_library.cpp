@@ -6,7 +6,12 @@ bool ModuleLibrary::load(const std::string& path, std::string& reason) {
     unload();
     char text[512];
     if (!platform::openLibrary(path.c_str(), library_, text, sizeof text)) {
-        reason = "cannot load module library \"" + path + "\": " + text;
+        // The loader's text often repeats the path the message names already.
+        std::string why = text;
+        if (why.compare(0, path.size() + 2, path + ": ") == 0) {
+            why.erase(0, path.size() + 2);
+        }
+        reason = "cannot load module library \"" + path + "\": " + why;
         return false;
     }
     createDev = reinterpret_cast<CreateDevFunction>(platform::findProcedure(library_, kCreateDevName));

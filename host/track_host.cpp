@@ -25,13 +25,16 @@ bool readWholeFile(const std::string& path, std::string& text, std::string& reas
     }
     char chunk[4096];
     size_t got = 0;
+    errno = 0;
     while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
         text.append(chunk, got);
     }
+    int code = errno;  // a folder opens, and fails here
     bool failed = std::ferror(file) != 0;
     std::fclose(file);
     if (failed) {
-        reason = "read error";
+        char buffer[128];
+        reason = code != 0 ? platform::systemErrorText(code, buffer, sizeof buffer) : "read error";
     }
     return !failed;
 }

@@ -20,9 +20,7 @@ void expectMatrix(const float (&expected)[16], const Matrix4& actual, float tole
 
 // Reference orientation built independently: Ry(a) * Rx(e) * Rz(r) in
 // double precision, by explicit products.
-struct M3 {
-    double e[3][3];
-};
+struct M3 { double e[3][3]; };
 
 M3 product(const M3& a, const M3& b) {
     M3 r{};
@@ -92,20 +90,24 @@ TEST(MatrixBuilders, FixedForms) {
     expectMatrix(transform, matTransform(matFromValues(q), matTranslation(1.5f, -2, 3)), 0);
 }
 
+// Hand-computed rotations; a zero axis gives the identity rotation with
+// m[15] 0, and an axis whose squares overflow float still gives a rotation.
 TEST(MatrixBuilders, AxisAngleAgainstHandComputedMatrices) {
-    // 90 degrees about z: x goes to y.
-    float aboutZ[16] = {0, 1, 0, 0, -1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0};
-    expectMatrix(aboutZ, matAxisAngle(0, 0, 1, 90), 1e-6f);
-    expectMatrix(aboutZ, matAxisAngle(0, 0, 7.5f, 90), 1e-6f);  // the axis is normalised
-    // 90 degrees about y: z goes to x, x to -z.
-    float aboutY[16] = {0, 0, -1, 0, 0, 1, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0};
-    expectMatrix(aboutY, matAxisAngle(0, 1, 0, 90), 1e-6f);
-    // -90 about x: y goes to -z.
-    float aboutX[16] = {1, 0, 0, 0, 0, 0, -1, 0, 0, 1, 0, 0, 0, 0, 0, 0};
-    expectMatrix(aboutX, matAxisAngle(-1, 0, 0, 90), 1e-6f);
-    // 120 degrees about (1, 1, 1) cycles the axes x -> y -> z -> x.
-    float cycle[16] = {0, 1, 0, 0, 0, 0, 1, 0, 1, 0, 0, 0, 0, 0, 0, 0};
-    expectMatrix(cycle, matAxisAngle(1, 1, 1, 120), 2e-6f);
+    struct Case { float axis[3]; float degrees; float expected[16]; float tolerance; };
+    const Case cases[] = {
+        {{0, 0, 1}, 90, {0, 1, 0, 0, -1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0}, 1e-6f},      // x goes to y
+        {{0, 0, 7.5f}, 90, {0, 1, 0, 0, -1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0}, 1e-6f},   // the axis is normalised
+        {{0, 1, 0}, 90, {0, 0, -1, 0, 0, 1, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0}, 1e-6f},      // z to x, x to -z
+        {{-1, 0, 0}, 90, {1, 0, 0, 0, 0, 0, -1, 0, 0, 1, 0, 0, 0, 0, 0, 0}, 1e-6f},     // y to -z
+        {{1, 1, 1}, 120, {0, 1, 0, 0, 0, 0, 1, 0, 1, 0, 0, 0, 0, 0, 0, 0}, 2e-6f},      // x -> y -> z -> x
+        {{0, 0, 0}, 90, {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0}, 0},
+        {{1e-30f, 0, 0}, 45, {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0}, 0},       // squares vanish in float
+        {{0, 0, 1e30f}, 90, {0, 1, 0, 0, -1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0}, 1e-6f},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.axis[0] << ' ' << c.axis[1] << ' ' << c.axis[2] << " by " << c.degrees);
+        expectMatrix(c.expected, matAxisAngle(c.axis[0], c.axis[1], c.axis[2], c.degrees), c.tolerance);
+    }
     // 30 degrees about z, computed by hand with single-precision sine/cosine.
     float s = std::sin(30.0f * kDegreesToRadians), c = std::cos(30.0f * kDegreesToRadians);
     Matrix4 m = matAxisAngle(0, 0, 1, 30);
@@ -115,81 +117,52 @@ TEST(MatrixBuilders, AxisAngleAgainstHandComputedMatrices) {
     EXPECT_EQ(1.0f, m.m[10]);
 }
 
-TEST(MatrixBuilders, ZeroAxisGivesIdentityRotationWithoutTheLastOne) {
-    float identityRotation[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0};
-    expectMatrix(identityRotation, matAxisAngle(0, 0, 0, 90), 0);
-    expectMatrix(identityRotation, matAxisAngle(1e-30f, 0, 0, 45), 0);  // squares vanish in float
-    // An axis whose squares overflow float still gives a rotation.
-    float aboutZ[16] = {0, 1, 0, 0, -1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0};
-    expectMatrix(aboutZ, matAxisAngle(0, 0, 1e30f, 90), 1e-6f);
-}
-
-TEST(TransformPose, MissingMatrixChangesNothing) {
+TEST(TransformPose, MissingMatrixChangesNothingHugeValuesBecomeInfinity) {
     TrackerPose pose{1, 2, 3, 270, 0, 0};
     Matrix4 identity = matIdentity();
     transformPose(pose, nullptr, &identity, nullptr);
     transformPose(pose, &identity, nullptr, nullptr);
     EXPECT_EQ(1.0f, pose.x);
     EXPECT_EQ(270.0f, pose.azim);
-}
 
-TEST(TransformPose, TransmitterOffsetMovesTheOrigin) {
-    TrackerPose pose = transformed({0, 0, 0, 0, 0, 0}, transformOf(matIdentity(), 1, 2, 3), matIdentity());
-    EXPECT_EQ(1.0f, pose.x);
-    EXPECT_EQ(2.0f, pose.y);
-    EXPECT_EQ(3.0f, pose.z);
-    EXPECT_EQ(0.0f, pose.azim);
-    EXPECT_EQ(0.0f, pose.elev) << "-0 compares equal";
-    EXPECT_EQ(0.0f, pose.roll);
-}
-
-TEST(TransformPose, TransmitterRotationAboutY) {
-    Matrix4 transmitter = transformOf(matAxisAngle(0, 1, 0, 90), 0, 0, 0);
-    TrackerPose pose = transformed({1, 0, 0, 0, 0, 0}, transmitter, matIdentity());
-    EXPECT_NEAR(0.0f, pose.x, 1e-6f);
-    EXPECT_NEAR(0.0f, pose.y, 1e-6f);
-    EXPECT_NEAR(-1.0f, pose.z, 1e-6f);
-    EXPECT_NEAR(90.0f, pose.azim, 1e-4f);
-    EXPECT_NEAR(0.0f, pose.elev, 1e-4f);
-    EXPECT_NEAR(0.0f, pose.roll, 1e-4f);
-}
-
-TEST(TransformPose, SensorOffsetTurnsWithTheFinalOrientation) {
-    Matrix4 sensor = transformOf(matIdentity(), 0, 0, 1);
-    TrackerPose pose = transformed({0, 0, 0, 90, 0, 0}, matIdentity(), sensor);
-    EXPECT_NEAR(1.0f, pose.x, 1e-6f);
-    EXPECT_NEAR(0.0f, pose.y, 1e-6f);
-    EXPECT_NEAR(0.0f, pose.z, 1e-6f);
-    EXPECT_NEAR(90.0f, pose.azim, 1e-4f);
-
-    // The translation is added last and is not turned.
-    const float translation[3] = {0, 0, 2};
-    pose = transformed({0, 0, 0, 90, 0, 0}, matIdentity(), sensor, translation);
-    EXPECT_NEAR(1.0f, pose.x, 1e-6f);
-    EXPECT_NEAR(2.0f, pose.z, 1e-6f);
-}
-
-TEST(TransformPose, IdentityMatricesStillNormaliseTheAngles) {
-    TrackerPose pose = transformed({0, 0, 0, 270, 0, 0}, matIdentity(), matIdentity());
-    EXPECT_NEAR(-90.0f, pose.azim, 1e-4f);
-    EXPECT_NEAR(0.0f, pose.elev, 1e-4f);
-    EXPECT_NEAR(0.0f, pose.roll, 1e-4f);
-
-    pose = transformed({0, 0, 0, 10, 100, 20}, matIdentity(), matIdentity());
-    EXPECT_NEAR(-170.0f, pose.azim, 1e-4f);
-    EXPECT_NEAR(80.0f, pose.elev, 1e-4f);
-    EXPECT_NEAR(-160.0f, pose.roll, 1e-4f);
-
-    // Angles that need no normalising only pick up rounding.
-    pose = transformed({0, 0, 0, 33.3f, -12.5f, 71.25f}, matIdentity(), matIdentity());
-    EXPECT_NEAR(33.3f, pose.azim, 1e-4f);
-    EXPECT_NEAR(-12.5f, pose.elev, 1e-4f);
-    EXPECT_NEAR(71.25f, pose.roll, 1e-4f);
-}
-
-TEST(TransformPose, HugePositionsBecomeInfinityNotUndefined) {
-    TrackerPose pose = transformed({3e38f, 0, 0, 0, 0, 0}, transformOf(matIdentity(), 3e38f, 0, 0), matIdentity());
+    pose = transformed({3e38f, 0, 0, 0, 0, 0}, transformOf(matIdentity(), 3e38f, 0, 0), matIdentity());
     EXPECT_TRUE(std::isinf(pose.x));
+}
+
+// The transmitter moves and turns the position, the sensor offset turns
+// with the final orientation, the translation is added last unturned; any
+// pass through normalises the angles (azimuth and roll in -180..180,
+// elevation in -90..90) and adds only rounding to those that need none.
+TEST(TransformPose, EdgeCases) {
+    struct Case {
+        const char* what;
+        TrackerPose in;
+        Matrix4 transmitter;
+        Matrix4 sensor;
+        float translation[3];
+        TrackerPose out;
+    };
+    const Matrix4 identity = matIdentity();
+    const Case cases[] = {
+        {"transmitter offset", {0, 0, 0, 0, 0, 0}, transformOf(identity, 1, 2, 3), identity, {}, {1, 2, 3, 0, 0, 0}},
+        {"transmitter about y", {1, 0, 0, 0, 0, 0}, transformOf(matAxisAngle(0, 1, 0, 90), 0, 0, 0), identity, {},
+         {0, 0, -1, 90, 0, 0}},
+        {"sensor offset", {0, 0, 0, 90, 0, 0}, identity, transformOf(identity, 0, 0, 1), {}, {1, 0, 0, 90, 0, 0}},
+        {"translation", {0, 0, 0, 90, 0, 0}, identity, transformOf(identity, 0, 0, 1), {0, 0, 2}, {1, 0, 2, 90, 0, 0}},
+        {"azimuth 270", {0, 0, 0, 270, 0, 0}, identity, identity, {}, {0, 0, 0, -90, 0, 0}},
+        {"elevation 100", {0, 0, 0, 10, 100, 20}, identity, identity, {}, {0, 0, 0, -170, 80, -160}},
+        {"nothing to do", {0, 0, 0, 33.3f, -12.5f, 71.25f}, identity, identity, {}, {0, 0, 0, 33.3f, -12.5f, 71.25f}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const TrackerPose out = transformed(c.in, c.transmitter, c.sensor, c.translation);
+        EXPECT_NEAR(c.out.x, out.x, 1e-6f);
+        EXPECT_NEAR(c.out.y, out.y, 1e-6f);
+        EXPECT_NEAR(c.out.z, out.z, 1e-6f);
+        EXPECT_NEAR(c.out.azim, out.azim, 1e-4f);
+        EXPECT_NEAR(c.out.elev, out.elev, 1e-4f);
+        EXPECT_NEAR(c.out.roll, out.roll, 1e-4f);
+    }
 }
 
 // Over random poses and calibrations: the stored orientation is

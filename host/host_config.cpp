@@ -105,8 +105,7 @@ private:
         } else if (config.storageLine != 0) {
             fail(lineNumber, "\"storage\" given twice (first on line " + std::to_string(config.storageLine) + ")");
         } else if (!storage::isValidName(words[1].c_str())) {
-            fail(lineNumber, "invalid storage name \"" + words[1] +
-                                 "\" (use 1 to 200 letters, digits, '.', '_' or '-')");
+            fail(lineNumber, "invalid storage name \"" + words[1] + "\" (" + storage::kNameRule + ")");
         } else {
             config.storage = words[1];
             config.storageLine = lineNumber;

@@ -83,5 +83,7 @@ inline ConData* controllersOf(void* base) noexcept {
 
 // Storage names: 1 to 200 letters, digits, '.', '_' or '-' (portable object names).
 bool isValidName(const char* name) noexcept;
+// The rule above as messages state it.
+constexpr char kNameRule[] = "use 1 to 200 letters, digits, '.', '_' or '-'";
 
 }  // namespace storage

@@ -32,6 +32,8 @@ public:
     void detach() noexcept;
 
     bool isAttached() const noexcept { return memory_.address != nullptr; }
+    // Whether the list locks can be taken (attached for writing).
+    bool canLock() const noexcept { return isAttached() && writable_; }
     // False once the host that created the storage has ended.
     bool hostAlive() const noexcept;
     uint32_t hostProcessId() const noexcept;

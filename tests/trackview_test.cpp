@@ -335,9 +335,27 @@ TEST_F(Trackview, NoHostIsAClearMessageAndStatusOne) {
     platform::unmapSharedMemory(foreign);
     platform::removeSharedMemory(storage.c_str());
 
+    view = run({"--storage", "a/b", "--once"});
+    EXPECT_EQ(2, view->exitCode());
+    EXPECT_EQ(0u, view->errors().find("trackview: invalid storage name \"a/b\" (use 1 to 200 letters, digits, "
+                                      "'.', '_' or '-')\nusage:"))
+        << view->errors();
+
     view = run({"--interval", "5"});
     EXPECT_EQ(2, view->exitCode());
     EXPECT_EQ(0u, view->errors().find("trackview: invalid value \"5\" for --interval (10 to 60000)\nusage:"));
+}
+
+TEST_F(Trackview, WithoutWriteAccessASnapshotGoesByTheSequenceRule) {
+    startStillHost();
+    StorageReader readOnly;
+    ASSERT_EQ(AttachOutcome::Attached, readOnly.attach(storage, false));
+    trackview::Snapshot snapshot;
+    ASSERT_TRUE(trackview::takeSnapshot(readOnly, snapshot));
+    ASSERT_EQ(3u, snapshot.trackers.size());
+    EXPECT_EQ(trackers[2].getX(), snapshot.trackers[2].x);
+    ASSERT_EQ(2u, snapshot.controllers.size());
+    EXPECT_EQ(controllers[1].getValuator(8), snapshot.controllers[1].valuators[7]);
 }
 
 TEST_F(Trackview, ThePythonReaderGivesTheSameValues) {

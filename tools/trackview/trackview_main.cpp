@@ -72,6 +72,10 @@ bool parseOptions(int argc, char** argv, ViewOptions& options, std::string& erro
             return false;
         }
     }
+    if (!storage::isValidName(options.storage.c_str())) {
+        error = "invalid storage name \"" + options.storage + "\" (" + storage::kNameRule + ")";
+        return false;
+    }
     return true;
 }
 
@@ -93,6 +97,15 @@ int attachFailed(storage::AttachOutcome outcome, const std::string& name) {
         std::fprintf(stderr, "trackview: no host holds storage \"%s\"\n", name.c_str());
         break;
     }
+    return kExitNoHost;
+}
+
+// A host that ends marks its storage first, then retires its locks.
+int copyFailed(const storage::StorageReader& reader, const std::string& name) {
+    std::fprintf(stderr,
+                 reader.hostAlive() ? "trackview: cannot take a consistent copy of storage \"%s\"\n"
+                                    : "trackview: the host of storage \"%s\" has ended\n",
+                 name.c_str());
     return kExitNoHost;
 }
 
@@ -131,11 +144,7 @@ int runLive(storage::StorageReader& reader, const ViewOptions& options) {
         bool ok = false;
         std::string view = render(reader, options, &rates, ok);
         if (!ok) {
-            // A host that ends marks its storage first, then retires its locks.
-            std::fprintf(stderr, reader.hostAlive() ? "trackview: cannot lock storage \"%s\"\n"
-                                                    : "trackview: the host of storage \"%s\" has ended\n",
-                         options.storage.c_str());
-            status = kExitNoHost;
+            status = copyFailed(reader, options.storage);
             break;
         }
         if (terminal) {
@@ -181,6 +190,10 @@ int main(int argc, char** argv) {
     }
     storage::StorageReader reader;
     storage::AttachOutcome outcome = reader.attach(options.storage, true);
+    if (outcome == storage::AttachOutcome::AccessDenied) {
+        // Another user's host: read without its locks, by the sequence rule.
+        outcome = reader.attach(options.storage, false);
+    }
     if (outcome != storage::AttachOutcome::Attached) {
         return attachFailed(outcome, options.storage);
     }
@@ -193,8 +206,7 @@ int main(int argc, char** argv) {
     bool ok = false;
     std::string view = render(reader, options, nullptr, ok);
     if (!ok) {
-        std::fprintf(stderr, "trackview: cannot lock storage \"%s\"\n", options.storage.c_str());
-        return kExitNoHost;
+        return copyFailed(reader, options.storage);
     }
     std::fputs(view.c_str(), stdout);
     return kExitOk;

@@ -386,6 +386,21 @@ TEST_F(Trackview, ThePythonReaderGivesTheSameValues) {
     ASSERT_TRUE(gone.waitExit(10000));
     EXPECT_EQ(1, gone.exitCode());
     EXPECT_EQ("read_storage: no host holds storage \"" + storage + "\"\n", gone.errors());
+    // A name a host is still sizing, and names no host can have.
+    std::ofstream("/dev/shm/" + storage);
+    Child empty({"/usr/bin/env", "python3", READ_STORAGE_SCRIPT, "--storage", storage}, dir.path());
+    ASSERT_TRUE(empty.waitExit(10000));
+    EXPECT_EQ(1, empty.exitCode());
+    EXPECT_EQ("read_storage: no host holds storage \"" + storage + "\"\n", empty.errors());
+    platform::removeSharedMemory(storage.c_str());
+    for (const char* name : {"", "../x"}) {
+        Child invalid({"/usr/bin/env", "python3", READ_STORAGE_SCRIPT, "--storage", name}, dir.path());
+        ASSERT_TRUE(invalid.waitExit(10000));
+        EXPECT_EQ(2, invalid.exitCode());
+        EXPECT_EQ(std::string("read_storage: invalid storage name \"") + name +
+                      "\" (use 1 to 200 letters, digits, '.', '_' or '-')\n",
+                  invalid.errors());
+    }
 }
 
 TEST(TrackviewJson, IsTheDocumentedShape) {

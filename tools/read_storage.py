@@ -14,6 +14,7 @@ import errno
 import json
 import mmap
 import os
+import re
 import struct
 import sys
 
@@ -29,6 +30,8 @@ SEQUENCE_OFFSET = {"trackers": 40, "controllers": 44}
 COUNT_OFFSET = {"trackers": 24, "controllers": 28}
 RECORD_SIZE = {"trackers": 56, "controllers": 184}
 MAX_ATTEMPTS = 100000
+# Storage names as the host takes them.
+VALID_NAME = re.compile(r"[A-Za-z0-9._-]{1,200}\Z")
 
 
 def word(view, offset):
@@ -43,24 +46,36 @@ def host_alive(pid):
     return pid > 0
 
 
+def fail(status, message):
+    print("read_storage: " + message, file=sys.stderr)
+    sys.exit(status)
+
+
 def attach(name):
     """Maps the storage read-only; exits with status 1 when no host holds it."""
+    if not VALID_NAME.match(name) or name in (".", ".."):
+        fail(2, "invalid storage name \"%s\" (use 1 to 200 letters, digits, '.', '_' or '-')" % name)
     try:
         fd = os.open("/dev/shm/" + name, os.O_RDONLY)
     except FileNotFoundError:
-        sys.exit('read_storage: no host holds storage "%s"' % name)
+        fail(1, 'no host holds storage "%s"' % name)
+    except PermissionError:
+        fail(1, 'no permission to read storage "%s"' % name)
     try:
+        if os.fstat(fd).st_size == 0:
+            fail(1, 'no host holds storage "%s"' % name)  # a host is still setting it up
         view = mmap.mmap(fd, 0, prot=mmap.PROT_READ)
     finally:
         os.close(fd)
-    if len(view) < HEADER.size:
-        sys.exit('read_storage: "%s" is not a trackhost storage' % name)
-    fields = HEADER.unpack_from(view, 0)
-    header = dict(zip(HEADER_FIELDS, fields[1:]))
-    if fields[0] != MAGIC or header["version"] != LAYOUT_VERSION:
-        sys.exit('read_storage: "%s" is not a trackhost storage of layout version %d' % (name, LAYOUT_VERSION))
+    header = None
+    if len(view) >= HEADER.size:
+        fields = HEADER.unpack_from(view, 0)
+        header = dict(zip(HEADER_FIELDS, fields[1:]), magic=fields[0])
+    if (header is None or header["magic"] != MAGIC or header["version"] != LAYOUT_VERSION
+            or len(view) < header["total_size"]):
+        fail(1, '"%s" is not a trackhost storage of layout version %d' % (name, LAYOUT_VERSION))
     if not host_alive(header["host_pid"]):
-        sys.exit('read_storage: no host holds storage "%s"' % name)
+        fail(1, 'no host holds storage "%s"' % name)
     return view, header
 
 
@@ -76,7 +91,7 @@ def copy_list(view, header, kind):
         data = view[first:first + count * size]
         if word(view, SEQUENCE_OFFSET[kind]) == before:
             return [data[i * size:(i + 1) * size] for i in range(count)]
-    sys.exit("read_storage: the %s kept changing; try again" % kind)
+    fail(1, "the %s kept changing; try again" % kind)
 
 
 def fix(word_bytes, offset, scale):
@@ -113,7 +128,7 @@ def main():
     if args.json:
         print(json.dumps({"trackers": trackers, "controllers": controllers}, separators=(",", ":")))
         return
-    print("storage %s, host process %d: %d trackers, %d controllers"
+    print("storage %s, host process %d: trackers %d, controllers %d"
           % (args.storage, header["host_pid"], len(trackers), len(controllers)))
     for t in trackers:
         print("tracker %2d  x %10.5f  y %10.5f  z %10.5f  azim %10.5f  elev %10.5f  roll %10.5f  time %d.%06d"

@@ -69,9 +69,10 @@ else
 fi
 host_pid=$!
 
-# Wait (at most ten seconds) until the host has its storage and device up.
+# Wait (at most ten seconds) until this host has its storage and device up
+# (not another host that holds the same storage name).
 tries=0
-until "$BUILD/tools/trackview" --once > /dev/null 2>&1; do
+until "$BUILD/tools/trackview" --once 2> /dev/null | grep -q "host process $host_pid\$"; do
   if ! kill -0 "$host_pid" 2>/dev/null; then
     echo "demo: the host did not start:" >&2
     cat "$DEMO/trackhost.log" >&2

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "tests/loopback_peer.h"
 
@@ -44,6 +45,11 @@ TEST(ClientConstruction, DataOnlyBindsAPortAndHasNoController) {
     EXPECT_EQ(0, client.bodyCount());
     EXPECT_FALSE(client.startTracking()) << "no command channel";
     EXPECT_EQ(OstrelSDK::kNotTcp, client.sendTcpCommand("ostrel2 tracking start"));
+
+    auto unresolved = clientOf("no-such-host.invalid", 5000, RemoteKind::None);
+    EXPECT_TRUE(unresolved->hasDataSocket());
+    EXPECT_EQ(0u, unresolved->serverAddress());
+    EXPECT_EQ(RemoteKind::None, unresolved->remoteKind()) << "an unknown host is no controller";
 }
 
 TEST(ClientConstruction, TakenPortOrNoBufferLeavesNoDataSocket) {
@@ -81,13 +87,6 @@ TEST(ClientConstruction, HostWithoutServerPortIsAMulticastGroup) {
     EXPECT_EQ(0u, said.rfind("setsockopt() failed2: ", 0)) << said;
 }
 
-TEST(ClientConstruction, UnresolvableHostMeansNoController) {
-    auto client = clientOf("no-such-host.invalid", 5000, RemoteKind::None);
-    EXPECT_TRUE(client->hasDataSocket());
-    EXPECT_EQ(0u, client->serverAddress());
-    EXPECT_EQ(RemoteKind::None, client->remoteKind());
-}
-
 // ---------------------------------------------------------------- frames
 
 TEST(ClientFrames, TheNewestQueuedFrameIsParsed) {
@@ -105,26 +104,24 @@ TEST(ClientFrames, TheNewestQueuedFrameIsParsed) {
     EXPECT_EQ(2.0, client.body(2)->loc[1]);
 }
 
-TEST(ClientFrames, NoFrameIsATimeOutAndAnEmptyOneANetworkError) {
+// With the default 32768-byte buffer a frame may be 32766 bytes long.
+TEST(ClientFrames, TimeOutEmptyLongestAndTooLongFrames) {
     auto client = clientOf("", 0, RemoteKind::None, 1000000, 30000);
     EXPECT_FALSE(client->receiveFrame());
     EXPECT_EQ(NetError::Timeout, client->lastDataError());
     ASSERT_TRUE(loopback::sendDatagram(client->dataPort(), ""));
     EXPECT_FALSE(client->receiveFrame());
     EXPECT_EQ(NetError::Network, client->lastDataError());
-}
 
-TEST(ClientFrames, LongestFrameThatFitsAndOneByteMore) {
-    OstrelSDK client(0);
     std::string frame = "fr 7\n";
     frame += std::string(32766 - frame.size(), 'x');  // an unknown line fills it up
-    ASSERT_TRUE(loopback::sendDatagram(client.dataPort(), frame));
-    ASSERT_TRUE(client.receiveFrame());
-    EXPECT_EQ(7u, client.frameCounter());
-    ASSERT_TRUE(loopback::sendDatagram(client.dataPort(), frame + "x"));
-    EXPECT_FALSE(client.receiveFrame());
-    EXPECT_EQ(NetError::Network, client.lastDataError());
-    EXPECT_EQ(0u, client.frameCounter()) << "the frame was begun, not parsed";
+    ASSERT_TRUE(loopback::sendDatagram(client->dataPort(), frame));
+    ASSERT_TRUE(client->receiveFrame());
+    EXPECT_EQ(7u, client->frameCounter());
+    ASSERT_TRUE(loopback::sendDatagram(client->dataPort(), frame + "x"));
+    EXPECT_FALSE(client->receiveFrame());
+    EXPECT_EQ(NetError::Network, client->lastDataError());
+    EXPECT_EQ(0u, client->frameCounter()) << "the frame was begun, not parsed";
 }
 
 TEST(ClientFrames, AFailingLineIsAParseErrorAndSkipsEndFrame) {
@@ -141,69 +138,64 @@ TEST(ClientFrames, AFailingLineIsAParseErrorAndSkipsEndFrame) {
 
 // ---------------------------------------------------------------- TCP commands
 
+// With a controller commanded by TCP, the UDP forms of start and stop are
+// sent in their TCP forms, and other "ostrel " commands are dropped.
 TEST(ClientTcp, StartAndStopSendTheirCommandsWithTheNul) {
-    loopback::FakeController controller({loopback::answer("ostrel2 ok"), loopback::answer("ostrel2 ok")});
+    loopback::FakeController controller({loopback::answer("ostrel2 ok"), loopback::answer("ostrel2 ok"),
+                                         loopback::answer("ostrel2 ok"), loopback::answer("ostrel2 ok")});
     auto client = clientOf("127.0.0.1", controller.port(), RemoteKind::None);
     ASSERT_EQ(RemoteKind::Tcp, client->remoteKind()) << "a controller that answers the connect means TCP";
     ASSERT_TRUE(client->hasCommandConnection());
     EXPECT_TRUE(client->startTracking());
     EXPECT_TRUE(client->stopTracking());
-    ASSERT_TRUE(controller.waitForCommands(2));
-    EXPECT_EQ(withNul("ostrel2 tracking start"), controller.commands()[0]);
-    EXPECT_EQ(withNul("ostrel2 tracking stop"), controller.commands()[1]);
+    EXPECT_TRUE(client->sendUdpCommand("ostrel 10 3"));
+    EXPECT_TRUE(client->sendUdpCommand("ostrel 10 1"));
+    EXPECT_TRUE(client->sendUdpCommand("ostrel 99")) << "dropped";
+    ASSERT_TRUE(controller.waitForCommands(4));
+    EXPECT_FALSE(controller.waitForCommands(5, 100));
+    const std::string start = withNul("ostrel2 tracking start");
+    const std::string stop = withNul("ostrel2 tracking stop");
+    EXPECT_EQ((std::vector<std::string>{start, stop, start, stop}), controller.commands());
 }
 
 TEST(ClientTcp, AnswersAndTheirCodes) {
-    const std::string longest(199, 'y');  // 199 bytes with its NUL
-    loopback::FakeController controller({
-        loopback::answer("ostrel2 ok"),
-        loopback::answer("ostrel2 oka"),
-        loopback::answer("ostrel2 err 12 \"bad\""),
-        loopback::answer("ostrel2 err 0x1F \"hex number\" trailing"),
-        loopback::answer("ostrel2 err x"),
-        loopback::answer("ostrel2 err 7 bad"),
-        loopback::rawAnswer("no terminator"),
-        loopback::answer(std::string(198, 'z')),
-        loopback::answer(longest),
-        loopback::answer("ostrel2 ok"),
-    });
+    const std::string other = "stale";  // the answer text where the result hands none back
+    using E = NetError;  // an "ok" or error answer leaves the command error as it was
+    const struct {
+        loopback::Reply reply;
+        int32_t result;
+        std::string answer;
+        int32_t remoteCode;
+        const char* remoteText;
+        NetError error;
+    } cases[] = {
+        {loopback::answer("ostrel2 ok"), OstrelSDK::kAnswerOk, other, 0, "", E::None},
+        {loopback::answer("ostrel2 oka"), OstrelSDK::kAnswerOther, "ostrel2 oka", 0, "", E::None},
+        {loopback::answer("ostrel2 err 12 \"bad\""), OstrelSDK::kAnswerError, other, 12, "bad", E::None},
+        {loopback::answer("ostrel2 err 0x1F \"hex\" trailing"), OstrelSDK::kAnswerError, other, 31, "hex", E::None},
+        {loopback::answer("ostrel2 err x"), OstrelSDK::kErrorWithoutNumber, other, -1100, "SDK error -1100", E::Parse},
+        {loopback::answer("ostrel2 err 7 bad"), OstrelSDK::kErrorWithoutMessage, other, -1100, "SDK error -1100",
+         E::Parse},
+        {loopback::rawAnswer("no terminator"), OstrelSDK::kAnswerOther, "no terminator", 0, "", E::None},
+        {loopback::answer(std::string(198, 'z')), OstrelSDK::kAnswerOther, std::string(198, 'z'), 0, "", E::None},
+        {loopback::answer(std::string(199, 'y')), OstrelSDK::kAnswerTooLong, "", 0, "", E::Network},  // 200 bytes
+        {loopback::answer("ostrel2 ok"), OstrelSDK::kAnswerOk, other, 0, "", E::Network},
+    };
+    std::vector<loopback::Reply> script;
+    for (const auto& c : cases) script.push_back(c.reply);
+    loopback::FakeController controller(script);
     auto client = clientOf("127.0.0.1", controller.port(), RemoteKind::Tcp);
     ASSERT_TRUE(client->hasCommandConnection());
-    std::string answer = "stale";
-
-    EXPECT_EQ(OstrelSDK::kAnswerOk, client->sendTcpCommand("cmd 1", &answer));
-    EXPECT_EQ(OstrelSDK::kAnswerOther, client->sendTcpCommand("cmd 2", &answer));
-    EXPECT_EQ("ostrel2 oka", answer);
-    EXPECT_EQ(NetError::None, client->lastCommandError());
-
-    EXPECT_EQ(OstrelSDK::kAnswerError, client->sendTcpCommand("cmd 3"));
-    EXPECT_EQ(12, client->lastRemoteErrorCode());
-    EXPECT_STREQ("bad", client->lastRemoteErrorText());
-    EXPECT_EQ(OstrelSDK::kAnswerError, client->sendTcpCommand("cmd 4"));
-    EXPECT_EQ(31, client->lastRemoteErrorCode());
-    EXPECT_STREQ("hex number", client->lastRemoteErrorText());
-
-    EXPECT_EQ(OstrelSDK::kErrorWithoutNumber, client->sendTcpCommand("cmd 5"));
-    EXPECT_EQ(-1100, client->lastRemoteErrorCode());
-    EXPECT_STREQ("SDK error -1100", client->lastRemoteErrorText());
-    EXPECT_EQ(NetError::Parse, client->lastCommandError());
-    EXPECT_EQ(OstrelSDK::kErrorWithoutMessage, client->sendTcpCommand("cmd 6"));
-    EXPECT_EQ(-1100, client->lastRemoteErrorCode());
-    EXPECT_STREQ("SDK error -1100", client->lastRemoteErrorText());
-
-    EXPECT_EQ(OstrelSDK::kAnswerOther, client->sendTcpCommand("cmd 7", &answer));
-    EXPECT_EQ("no terminator", answer);
-    EXPECT_EQ(0, client->lastRemoteErrorCode()) << "cleared by every command";
-    EXPECT_STREQ("", client->lastRemoteErrorText());
-    EXPECT_EQ(OstrelSDK::kAnswerOther, client->sendTcpCommand("cmd 8", &answer));
-    EXPECT_EQ(std::string(198, 'z'), answer);
-    EXPECT_EQ(OstrelSDK::kAnswerTooLong, client->sendTcpCommand("cmd 9", &answer));
-    EXPECT_EQ("", answer);
-    EXPECT_EQ(NetError::Network, client->lastCommandError());
-    EXPECT_EQ(OstrelSDK::kAnswerOk, client->sendTcpCommand("cmd 10"));
-
-    ASSERT_TRUE(controller.waitForCommands(10));
-    for (int i = 0; i < 10; ++i) EXPECT_EQ(withNul("cmd " + std::to_string(i + 1)), controller.commands()[i]);
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        std::string answer = other;
+        EXPECT_EQ(cases[i].result, client->sendTcpCommand(("cmd " + std::to_string(i)).c_str(), &answer)) << i;
+        EXPECT_EQ(cases[i].answer, answer) << i;
+        EXPECT_EQ(cases[i].remoteCode, client->lastRemoteErrorCode()) << i << ": cleared by every command";
+        EXPECT_STREQ(cases[i].remoteText, client->lastRemoteErrorText()) << i;
+        EXPECT_EQ(cases[i].error, client->lastCommandError()) << i;
+    }
+    ASSERT_TRUE(controller.waitForCommands(std::size(cases)));
+    for (size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(withNul("cmd " + std::to_string(i)), controller.commands()[i]);
 }
 
 TEST(ClientTcp, CommandsUpToTwoHundredCharacters) {
@@ -242,73 +234,45 @@ TEST(ClientTcp, ClosedConnectionIsDroppedForGood) {
     EXPECT_EQ(RemoteKind::Tcp, client->remoteKind()) << "no reconnection, no fallback";
 }
 
-TEST(ClientTcp, UdpCommandsAreTranslatedWhenTheControllerTalksTcp) {
-    loopback::FakeController controller({loopback::answer("ostrel2 ok"), loopback::answer("ostrel2 ok")});
-    auto client = clientOf("127.0.0.1", controller.port(), RemoteKind::Tcp);
-    EXPECT_TRUE(client->sendUdpCommand("ostrel 10 3"));
-    EXPECT_TRUE(client->sendUdpCommand("ostrel 10 1"));
-    EXPECT_TRUE(client->sendUdpCommand("ostrel 99")) << "other commands of that form are dropped";
-    ASSERT_TRUE(controller.waitForCommands(2));
-    EXPECT_FALSE(controller.waitForCommands(3, 100));
-    EXPECT_EQ(withNul("ostrel2 tracking start"), controller.commands()[0]);
-    EXPECT_EQ(withNul("ostrel2 tracking stop"), controller.commands()[1]);
-}
-
+// A refused controller asked for by TCP stays TCP, without a connection; an
+// undetermined one that never answers the connect is commanded by UDP,
+// once the bounded connect has given up.
 TEST(ClientTcp, ControllerThatCannotBeReached) {
-    const uint16_t refusing = loopback::closedPort();
-    auto asked = clientOf("127.0.0.1", refusing, RemoteKind::Tcp);
-    EXPECT_EQ(RemoteKind::Tcp, asked->remoteKind()) << "TCP asked for stays TCP";
+    auto asked = clientOf("127.0.0.1", loopback::closedPort(), RemoteKind::Tcp);
+    EXPECT_EQ(RemoteKind::Tcp, asked->remoteKind());
     EXPECT_FALSE(asked->hasCommandConnection());
     EXPECT_EQ(OstrelSDK::kNoConnection, asked->sendTcpCommand("ostrel2 tracking start"));
     EXPECT_FALSE(asked->startTracking());
 
-    auto undetermined = clientOf("127.0.0.1", refusing, RemoteKind::None);
-    EXPECT_EQ(RemoteKind::Udp, undetermined->remoteKind()) << "commands go by UDP to the same port";
-    EXPECT_TRUE(undetermined->hasDataSocket());
-}
-
-TEST(ClientTcp, UnansweredConnectGivesUpWithinTheCommandTimeOut) {
     loopback::BlackholeListener controller;
     auto start = Clock::now();
-    auto client = clientOf("127.0.0.1", controller.port(), RemoteKind::None, 200000);
+    auto undetermined = clientOf("127.0.0.1", controller.port(), RemoteKind::None, 200000);
     auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-    EXPECT_EQ(RemoteKind::Udp, client->remoteKind());
-    EXPECT_FALSE(client->hasCommandConnection());
+    EXPECT_EQ(RemoteKind::Udp, undetermined->remoteKind());
+    EXPECT_FALSE(undetermined->hasCommandConnection());
+    EXPECT_TRUE(undetermined->hasDataSocket());
     EXPECT_LT(waited, 5000) << "bounded by the command time-out, not the system's minutes";
 }
 
 // ---------------------------------------------------------------- UDP commands
 
+// A controller that refuses the TCP connect (nothing listens on the TCP port
+// of the same number) is commanded by UDP, as one asked for by UDP is.
 TEST(ClientUdp, StartAndStopAreTwoDatagramsEachFromTheDataPort) {
     loopback::UdpCollector controller;
-    auto client = clientOf("127.0.0.1", controller.port(), RemoteKind::Udp);
+    EXPECT_EQ(RemoteKind::Udp, clientOf("127.0.0.1", controller.port(), RemoteKind::Udp)->remoteKind());
+    auto client = clientOf("127.0.0.1", controller.port(), RemoteKind::None);
     ASSERT_TRUE(client->hasDataSocket());
-    EXPECT_EQ(RemoteKind::Udp, client->remoteKind());
-    EXPECT_FALSE(client->hasCommandConnection()) << "no connect is tried";
+    ASSERT_EQ(RemoteKind::Udp, client->remoteKind());
+    EXPECT_FALSE(client->hasCommandConnection());
     EXPECT_TRUE(client->startTracking());
     EXPECT_TRUE(client->stopTracking());
     EXPECT_TRUE(client->sendUdpCommand("any text"));
-    auto datagrams = controller.receive(5);
-    ASSERT_EQ(5u, datagrams.size());
-    EXPECT_EQ(withNul("ostrel 10 3"), datagrams[0]);
-    EXPECT_EQ(withNul("ostrel 31"), datagrams[1]);
-    EXPECT_EQ(withNul("ostrel 32"), datagrams[2]);
-    EXPECT_EQ(withNul("ostrel 10 0"), datagrams[3]);
-    EXPECT_EQ(withNul("any text"), datagrams[4]);
+    const std::vector<std::string> sent = {withNul("ostrel 10 3"), withNul("ostrel 31"), withNul("ostrel 32"),
+                                           withNul("ostrel 10 0"), withNul("any text")};
+    EXPECT_EQ(sent, controller.receive(5));
     EXPECT_EQ(client->dataPort(), controller.lastSenderPort());
-    EXPECT_EQ(OstrelSDK::kNotTcp, client->sendTcpCommand("ostrel2 tracking start"));
-}
-
-TEST(ClientUdp, RefusedTcpControllerIsCommandedByUdp) {
-    // Nothing listens on the TCP port of the same number.
-    loopback::UdpCollector controller;
-    auto client = clientOf("127.0.0.1", controller.port(), RemoteKind::None);
-    ASSERT_EQ(RemoteKind::Udp, client->remoteKind());
-    EXPECT_TRUE(client->startTracking());
-    auto datagrams = controller.receive(2);
-    ASSERT_EQ(2u, datagrams.size());
-    EXPECT_EQ(withNul("ostrel 10 3"), datagrams[0]);
-    EXPECT_EQ(withNul("ostrel 31"), datagrams[1]);
+    EXPECT_EQ(OstrelSDK::kNotTcp, client->sendTcpCommand("ostrel2 tracking start")) << "at once";
 }
 
 }  // namespace

@@ -1,10 +1,9 @@
 #pragma once
-// Peers on loopback for the link's tests: a TCP listener (also one that
-// never answers a connect), a fake controller that records the exact bytes
-// of each command and plays scripted answers, and a UDP collector that keeps
-// every datagram in order. Test-only scaffolding on plain BSD sockets; every
-// wait is bounded.
-#include <arpa/inet.h>
+// Peers on loopback for the link's tests, built on the serving sockets that
+// the simulator uses: a TCP listener, a fake controller that records the
+// exact bytes of each command and plays scripted answers, a UDP collector
+// that keeps every datagram in order, and a listener that never answers a
+// connect. Every wait is bounded.
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -19,92 +18,80 @@
 #include <thread>
 #include <vector>
 
+#include "platform/server_socket.h"
+
 namespace loopback {
 
 constexpr uint32_t kAddress = 0x7F000001;  // 127.0.0.1, host order
 
-inline sockaddr_in socketAddress(uint16_t port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(kAddress);
-    address.sin_port = htons(port);
-    return address;
-}
-
-inline uint16_t localPort(int fd) {
-    sockaddr_in address{};
-    socklen_t length = sizeof address;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    return ntohs(address.sin_port);
-}
-
-inline bool waitReadable(int fd, int milliseconds) {
-    pollfd entry{fd, POLLIN, 0};
-    return poll(&entry, 1, milliseconds) > 0;
-}
-
-// A loopback port that nothing listens on: connecting is refused at once.
-inline uint16_t closedPort() {
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address = socketAddress(0);
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    uint16_t port = localPort(fd);
-    close(fd);
-    return port;
-}
-
-// Sends one datagram to 127.0.0.1:port from a throw-away socket.
-inline bool sendDatagram(uint16_t port, const std::string& bytes) {
-    int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in address = socketAddress(port);
-    ssize_t sent = sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    close(fd);
-    return sent == static_cast<ssize_t>(bytes.size());
+inline bool readable(platform::ServerSocket* socket, int32_t micros) {
+    bool ready = false;
+    return platform::waitReadable(&socket, 1, &ready, micros) > 0;
 }
 
 class TcpListener {
 public:
-    explicit TcpListener(int backlog = 4) {
-        fd_ = socket(AF_INET, SOCK_STREAM, 0);
-        int on = 1;
-        setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        sockaddr_in address = socketAddress(0);
-        bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        listen(fd_, backlog);
-        port_ = localPort(fd_);
-    }
-    ~TcpListener() { close(fd_); }
+    TcpListener() { platform::tcpListen(listener_, kAddress, port_); }
+    ~TcpListener() { platform::closeServerSocket(listener_); }
     TcpListener(const TcpListener&) = delete;
     TcpListener& operator=(const TcpListener&) = delete;
 
     uint16_t port() const { return port_; }
-    // The accepted connection, or -1 when none came in time.
-    int acceptOne(int milliseconds) { return waitReadable(fd_, milliseconds) ? accept(fd_, nullptr, nullptr) : -1; }
+    // The accepted connection (the caller closes it), or null when none
+    // came in time.
+    platform::ServerSocket* acceptOne(int32_t micros) {
+        platform::ServerSocket* connection = nullptr;
+        if (readable(listener_, micros)) platform::tcpAccept(listener_, connection);
+        return connection;
+    }
 
 private:
-    int fd_ = -1;
+    platform::ServerSocket* listener_ = nullptr;
     uint16_t port_ = 0;
 };
 
-// A listener whose queue is full and that never accepts: further connects
-// get no answer at all (the system drops their handshakes), like a
-// controller behind a firewall that drops packets.
+// A loopback port that nothing listens on: connecting is refused at once.
+inline uint16_t closedPort() { return TcpListener().port(); }
+
+// Sends one datagram to 127.0.0.1:port from a throw-away socket.
+inline bool sendDatagram(uint16_t port, const std::string& bytes) {
+    platform::ServerSocket* socket = nullptr;
+    uint16_t from = 0;
+    bool sent = platform::udpBind(socket, kAddress, from) == 0 &&
+                platform::udpSendTo(socket, bytes.data(), bytes.size(), kAddress, port) == 0;
+    platform::closeServerSocket(socket);
+    return sent;
+}
+
+// A listener whose queue (of length 0) is full and that never accepts:
+// further connects get no answer at all (the system drops their
+// handshakes), like a controller behind a firewall that drops packets.
 class BlackholeListener {
 public:
-    BlackholeListener() : listener_(0) {
-        filler_ = socket(AF_INET, SOCK_STREAM, 0);
+    BlackholeListener() {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(kAddress);
+        socklen_t length = sizeof address;
+        bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        listen(listener_, 0);
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
         fcntl(filler_, F_SETFL, O_NONBLOCK);
-        sockaddr_in address = socketAddress(listener_.port());
         connect(filler_, reinterpret_cast<sockaddr*>(&address), sizeof address);
         pollfd entry{filler_, POLLOUT, 0};
         poll(&entry, 1, 1000);
     }
-    ~BlackholeListener() { close(filler_); }
-    uint16_t port() const { return listener_.port(); }
+    ~BlackholeListener() {
+        close(filler_);
+        close(listener_);
+    }
+    uint16_t port() const { return port_; }
 
 private:
-    TcpListener listener_;
-    int filler_ = -1;
+    int listener_ = socket(AF_INET, SOCK_STREAM, 0);
+    int filler_ = socket(AF_INET, SOCK_STREAM, 0);
+    uint16_t port_ = 0;
 };
 
 // What the fake controller does after reading one command.
@@ -138,8 +125,7 @@ public:
     }
     // Waits (bounded) until n commands have arrived.
     bool waitForCommands(size_t n, int milliseconds = 3000) {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-        while (std::chrono::steady_clock::now() < deadline) {
+        for (int waited = 0; waited < milliseconds; waited += 2) {
             if (commands().size() >= n) return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
@@ -148,9 +134,10 @@ public:
 
 private:
     void serve() {
-        int connection = -1;
-        for (int tries = 0; connection < 0 && tries < 500 && !stop_; ++tries) connection = listener_.acceptOne(10);
-        if (connection < 0) return;
+        platform::ServerSocket* connection = nullptr;
+        for (int tries = 0; connection == nullptr && tries < 500 && !stop_; ++tries) {
+            connection = listener_.acceptOne(10000);
+        }
         for (const Reply& reply : script_) {
             std::string command;
             if (!readCommand(connection, command)) break;
@@ -159,21 +146,22 @@ private:
                 commands_.push_back(command);
             }
             if (reply.kind == Reply::Close) break;
-            if (reply.kind == Reply::Send) send(connection, reply.bytes.data(), reply.bytes.size(), MSG_NOSIGNAL);
+            if (reply.kind == Reply::Send) platform::streamSend(connection, reply.bytes.data(), reply.bytes.size(), 1000000);
         }
         // Hold the connection open until the test ends, unless told to close.
-        while (!stop_ && (script_.empty() || script_.back().kind != Reply::Close)) waitReadable(connection, 10);
-        close(connection);
+        while (!stop_ && (script_.empty() || script_.back().kind != Reply::Close)) readable(connection, 10000);
+        platform::closeServerSocket(connection);
     }
 
-    bool readCommand(int connection, std::string& command) {
+    bool readCommand(platform::ServerSocket* connection, std::string& command) {
         for (int waits = 0; waits < 500 && !stop_;) {
-            if (!waitReadable(connection, 10)) {
-                ++waits;
+            char byte = 0;
+            const int count = platform::streamReceive(connection, &byte, 1);
+            if (count == platform::kServerTimeout) {
+                waits += readable(connection, 10000) ? 0 : 1;
                 continue;
             }
-            char byte = 0;
-            if (recv(connection, &byte, 1, 0) != 1) return false;
+            if (count != 1) return false;
             command.push_back(byte);
             if (byte == '\0') return true;
         }
@@ -191,33 +179,25 @@ private:
 // A UDP socket on loopback that keeps every datagram, in order.
 class UdpCollector {
 public:
-    UdpCollector() {
-        fd_ = socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in address = socketAddress(0);
-        bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        port_ = localPort(fd_);
-    }
-    ~UdpCollector() { close(fd_); }
+    UdpCollector() { platform::udpBind(socket_, kAddress, port_); }
+    ~UdpCollector() { platform::closeServerSocket(socket_); }
     uint16_t port() const { return port_; }
     uint16_t lastSenderPort() const { return lastSenderPort_; }
 
     // Datagrams that arrive within the time (bounded), up to count.
-    std::vector<std::string> receive(size_t count, int milliseconds = 2000) {
+    std::vector<std::string> receive(size_t count, int32_t micros = 2000000) {
         std::vector<std::string> datagrams;
-        while (datagrams.size() < count && waitReadable(fd_, milliseconds)) {
-            char buffer[70000];
-            sockaddr_in from{};
-            socklen_t fromLength = sizeof from;
-            ssize_t length = recvfrom(fd_, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
+        std::vector<char> buffer(70000);
+        while (datagrams.size() < count) {
+            int length = platform::udpReceiveFrom(socket_, buffer.data(), buffer.size(), micros, nullptr, &lastSenderPort_);
             if (length < 0) break;
-            lastSenderPort_ = ntohs(from.sin_port);
-            datagrams.emplace_back(buffer, static_cast<size_t>(length));
+            datagrams.emplace_back(buffer.data(), static_cast<size_t>(length));
         }
         return datagrams;
     }
 
 private:
-    int fd_ = -1;
+    platform::ServerSocket* socket_ = nullptr;
     uint16_t port_ = 0;
     uint16_t lastSenderPort_ = 0;
 };

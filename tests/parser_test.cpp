@@ -11,6 +11,8 @@
 #include <limits>
 #include <new>
 #include <string>
+#include <tuple>
+#include <typeinfo>
 #include <vector>
 
 #include "link/frame_text.h"
@@ -45,7 +47,6 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 const std::string kRot = "[1 0 0 0 1 0 0 0 1]";
 
-// Allocation counter scope.
 struct CountAllocations {
     CountAllocations() {
         gAllocations = 0;
@@ -77,256 +78,224 @@ std::string pose(double x, double y, double z) {
     return "[" + std::to_string(x) + " " + std::to_string(y) + " " + std::to_string(z) + "]" + kRot;
 }
 
+template <class T>
+void expectValues(const T* actual, std::initializer_list<std::enable_if_t<true, T>> expected, const char* field) {
+    size_t i = 0;
+    for (T value : expected) EXPECT_EQ(value, actual[i++]) << field << "[" << i - 1 << "]";
+}
+
+void expectIdentity(const double* rot) { expectValues(rot, {1.0, 0, 0, 0, 1, 0, 0, 0, 1}, "rot"); }
+
 void expectResetBody(const BodyRecord* record, int32_t index) {
     ASSERT_NE(nullptr, record);
     EXPECT_EQ(index, record->id);
     EXPECT_EQ(-1.0, record->quality);
-    for (double v : record->loc) EXPECT_EQ(0.0, v);
-    for (double v : record->rot) EXPECT_EQ(0.0, v);
+    expectValues(record->loc, {0.0, 0, 0}, "loc");
+    expectValues(record->rot, {0.0, 0, 0, 0, 0, 0, 0, 0, 0}, "rot");
 }
 
-// Every field of a record as a double, so that records compare bit for bit
-// without their padding.
-void addFields(std::vector<double>& out, const double* values, size_t n) { out.insert(out.end(), values, values + n); }
-void addFields(std::vector<double>& out, const int32_t* values, size_t n) {
-    for (size_t i = 0; i < n; ++i) out.push_back(values[i]);
-}
-std::vector<double> fieldsOf(const BodyRecord& r) {
-    std::vector<double> f{double(r.id), r.quality};
-    addFields(f, r.loc, 3);
-    addFields(f, r.rot, 9);
-    return f;
-}
-std::vector<double> fieldsOf(const GripwandRecord& r) {
-    std::vector<double> f{double(r.id), r.quality, double(r.buttonCount), double(r.joystickCount)};
-    addFields(f, r.buttons, 16);
-    addFields(f, r.joystick, 8);
-    addFields(f, r.loc, 3);
-    addFields(f, r.rot, 9);
-    return f;
-}
-std::vector<double> fieldsOf(const MeasurementToolRecord& r) {
-    std::vector<double> f{double(r.id), r.quality, double(r.buttonCount), r.tipRadius};
-    addFields(f, r.buttons, 16);
-    addFields(f, r.loc, 3);
-    addFields(f, r.rot, 9);
-    addFields(f, r.covariance, 6);
-    return f;
-}
-std::vector<double> fieldsOf(const HandRecord& r) {
-    std::vector<double> f{double(r.id), r.quality, double(r.side), double(r.fingerCount)};
-    addFields(f, r.loc, 3);
-    addFields(f, r.rot, 9);
-    for (const FingerRecord& finger : r.fingers) {
-        addFields(f, finger.loc, 3);
-        addFields(f, finger.rot, 9);
-        f.push_back(finger.tipRadius);
-        addFields(f, finger.phalanxLength, 3);
-        addFields(f, finger.phalanxAngle, 2);
+// Lines that break a rule, each on a fresh parser: the line fails and the
+// cursor stands just behind the first occurrence of stopBehind.
+struct FailingLine {
+    std::string line;
+    std::string stopBehind;
+};
+
+void expectFailures(const std::vector<FailingLine>& cases) {
+    for (const FailingLine& c : cases) {
+        OstrelParser parser;
+        parser.beginFrame();
+        LineResult result = parseOneLine(parser, c.line);
+        EXPECT_FALSE(result.accepted) << c.line;
+        const size_t at = c.line.find(c.stopBehind);
+        ASSERT_NE(std::string::npos, at) << c.stopBehind;
+        EXPECT_EQ(static_cast<long>(at + c.stopBehind.size()), result.stop) << c.line;
     }
-    return f;
-}
-std::vector<double> fieldsOf(const JointModelRecord& r) {
-    std::vector<double> f{double(r.id), double(r.jointCount)};
-    for (const JointRecord& joint : r.joints) {
-        f.push_back(joint.id);
-        f.push_back(joint.quality);
-        addFields(f, joint.loc, 3);
-        addFields(f, joint.angles, 3);
-        addFields(f, joint.rot, 9);
-    }
-    return f;
-}
-std::vector<double> fieldsOf(const InertialRecord& r) {
-    std::vector<double> f{double(r.id), double(r.state), r.error};
-    addFields(f, r.loc, 3);
-    addFields(f, r.rot, 9);
-    return f;
-}
-std::vector<double> fieldsOf(const MarkerRecord& r) {
-    std::vector<double> f{double(r.id), r.quality};
-    addFields(f, r.loc, 3);
-    return f;
 }
 
+// The bytes of a record's fields, without the padding between them (the
+// padding of a new record is not defined).
+template <class... Fields>
+std::string rawBytes(const Fields&... fields) {
+    std::string bytes;
+    (bytes.append(reinterpret_cast<const char*>(&fields), sizeof fields), ...);
+    return bytes;
+}
+std::string fieldBytes(const BodyRecord& r) { return rawBytes(r.id, r.quality, r.loc, r.rot); }
+std::string fieldBytes(const GripwandRecord& r) {
+    return rawBytes(r.id, r.quality, r.buttonCount, r.buttons, r.joystickCount, r.joystick, r.loc, r.rot);
+}
+std::string fieldBytes(const MeasurementToolRecord& r) {
+    return rawBytes(r.id, r.quality, r.buttonCount, r.buttons, r.loc, r.rot, r.tipRadius, r.covariance);
+}
+std::string fieldBytes(const MeasurementRefRecord& r) { return rawBytes(r.id, r.quality, r.loc, r.rot); }
+std::string fieldBytes(const HandRecord& r) {
+    return rawBytes(r.id, r.quality, r.side, r.fingerCount, r.loc, r.rot, r.fingers);  // fingers: doubles only
+}
+std::string fieldBytes(const JointModelRecord& r) {
+    std::string bytes = rawBytes(r.id, r.jointCount);
+    for (const JointRecord& j : r.joints) bytes += rawBytes(j.id, j.quality, j.loc, j.angles, j.rot);
+    return bytes;
+}
+std::string fieldBytes(const InertialRecord& r) { return rawBytes(r.id, r.state, r.error, r.loc, r.rot); }
+std::string fieldBytes(const MarkerRecord& r) { return rawBytes(r.id, r.quality, r.loc); }
+
+// Two parsers hold the same records, bit for bit.
 template <class Record>
-bool sameRecord(const Record* a, const Record* b) {
-    if (a == nullptr || b == nullptr) return a == b;
-    std::vector<double> fa = fieldsOf(*a);
-    std::vector<double> fb = fieldsOf(*b);
-    return fa.size() == fb.size() && std::memcmp(fa.data(), fb.data(), fa.size() * sizeof(double)) == 0;
+void expectSameTable(const OstrelParser& a, const OstrelParser& b, int32_t (OstrelParser::*count)() const noexcept,
+                     const Record* (OstrelParser::*record)(int32_t) const noexcept) {
+    ASSERT_EQ((a.*count)(), (b.*count)());
+    for (int32_t i = 0; i < (a.*count)(); ++i) {
+        EXPECT_TRUE(fieldBytes(*(a.*record)(i)) == fieldBytes(*(b.*record)(i))) << typeid(Record).name() << " " << i;
+    }
 }
 
-void expectIdentity(const double* rot) {
-    const double identity[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
-    for (int i = 0; i < 9; ++i) EXPECT_EQ(identity[i], rot[i]) << "rot[" << i << "]";
+void expectSameTables(const OstrelParser& a, const OstrelParser& b) {
+    EXPECT_EQ(a.frameCounter(), b.frameCounter());
+    EXPECT_EQ(a.timestamp(), b.timestamp());
+    expectSameTable(a, b, &OstrelParser::bodyCount, &OstrelParser::body);
+    expectSameTable(a, b, &OstrelParser::gripwandCount, &OstrelParser::gripwand);
+    expectSameTable(a, b, &OstrelParser::measurementToolCount, &OstrelParser::measurementTool);
+    expectSameTable(a, b, &OstrelParser::measurementRefCount, &OstrelParser::measurementRef);
+    expectSameTable(a, b, &OstrelParser::handCount, &OstrelParser::hand);
+    expectSameTable(a, b, &OstrelParser::jointModelCount, &OstrelParser::jointModel);
+    expectSameTable(a, b, &OstrelParser::inertialCount, &OstrelParser::inertial);
+    expectSameTable(a, b, &OstrelParser::markerCount, &OstrelParser::marker);
+}
+
+// Every line kind, with numbers that need the decimal point.
+std::string typicalFrame() {
+    std::string frame = "fr 100\nts 12.5\n6dcal 6\n6d 4";
+    for (int id = 0; id < 4; ++id) frame += " [" + std::to_string(id) + " 1.0]" + pose(id * 10.5, 200.25, -3e2);
+    frame += "\n6df 1 [0 1.0 33]" + pose(1, 2, 3);
+    frame += "\n6df2 2 2 [0 1 8 2]" + pose(1, 2, 3) + "[5 0.5 -0.5][1 1 3 0]" + pose(4, 5, 6) + "[7]";
+    frame += "\n6dmt 1 [0 1.0 1]" + pose(4, 5, 6);
+    frame += "\n6dmt2 1 1 [0 1 2 1.5]" + pose(7, 8, 9) + "[3][1 2 3 4 5 6]";
+    frame += "\n6dmtr 2 1 [1 0.5]" + pose(1, 1, 1);
+    frame += "\nglcal 2\ngl 1 [1 1 0 1]" + pose(1, 1, 1) + pose(2, 2, 2) + "[1.5 2 3 4 5 6]";
+    frame += "\n6dj 1 1 [0 1][0 1][1 2 3 4 5 6.25]" + kRot;
+    frame += "\n6di 1 [1 2 0.1]" + pose(3, 3, 3);
+    frame += "\n3d 3 [1 1][1 2 3][2 1][4 5 6][3 1][7 8 9.5]\n";
+    return frame;
 }
 
 // ---------------------------------------------------------------- readers
 
 template <class T>
-void expectRead(const char* text, T expected, long stop) {
-    T value{};
-    const char* behind = nullptr;
-    if constexpr (std::is_same_v<T, int32_t>) behind = readInt(text, value);
-    if constexpr (std::is_same_v<T, uint32_t>) behind = readUInt(text, value);
-    if constexpr (std::is_same_v<T, double>) behind = readDouble(text, value);
-    ASSERT_NE(nullptr, behind) << '"' << text << '"';
-    EXPECT_EQ(stop, behind - text) << '"' << text << '"';
-    if constexpr (std::is_same_v<T, double>) {
-        if (std::isnan(expected)) {
-            EXPECT_TRUE(std::isnan(value)) << text;
-            return;
-        }
+struct NumberCase {
+    const char* text;
+    T value;
+    long stop;
+};
+
+template <class T>
+void expectReads(const char* (*reader)(const char*, T&) noexcept, std::initializer_list<NumberCase<T>> cases) {
+    for (const NumberCase<T>& c : cases) {
+        T value{};
+        const char* behind = reader(c.text, value);
+        ASSERT_NE(nullptr, behind) << '"' << c.text << '"';
+        EXPECT_EQ(c.stop, behind - c.text) << '"' << c.text << '"';
+        const bool bothNaN = value != value && c.value != c.value;
+        EXPECT_TRUE(value == c.value || bothNaN) << '"' << c.text << "\" read as " << value;
     }
-    EXPECT_EQ(expected, value) << '"' << text << '"';
 }
 
-TEST(FrameText, IntegersFollowTheBaseRule) {
-    expectRead<int32_t>("42", 42, 2);
-    expectRead<int32_t>("  -17x", -17, 5);
-    expectRead<int32_t>("+5", 5, 2);
-    expectRead<int32_t>("\t\r\n 9", 9, 5);
-    expectRead<int32_t>("0x1F]", 31, 4);
-    expectRead<int32_t>("0X1f", 31, 4);
-    expectRead<int32_t>("-0x10", -16, 5);
-    expectRead<int32_t>("010", 8, 3);
-    expectRead<int32_t>("007", 7, 3);
-    expectRead<int32_t>("08", 0, 1);   // octal: the 8 is not a digit
-    expectRead<int32_t>("0x", 0, 1);   // no hex digit: the 0 alone
-    expectRead<int32_t>("0xg", 0, 1);
-    expectRead<int32_t>("12.5", 12, 2);
+TEST(FrameText, IntegersFollowTheBaseRuleAndClampAtTheirLimits) {
+    expectReads<int32_t>(readInt, {
+        {"42", 42, 2}, {"  -17x", -17, 5}, {"+5", 5, 2}, {"\t\r\n 9", 9, 5}, {"0x1F]", 31, 4}, {"0X1f", 31, 4},
+        {"-0x10", -16, 5}, {"010", 8, 3}, {"007", 7, 3}, {"12.5", 12, 2},
+        {"08", 0, 1},   // octal: the 8 is not a digit
+        {"0x", 0, 1},   // no hex digit: the 0 alone
+        {"0xg", 0, 1},
+        {"2147483647", INT32_MAX, 10}, {"2147483648", INT32_MAX, 10}, {"-2147483648", INT32_MIN, 11},
+        {"-99999999999999999999999", INT32_MIN, 24}, {"0xFFFFFFFFFFFFFFFFFFFF", INT32_MAX, 22},
+    });
+    expectReads<uint32_t>(readUInt, {
+        {"4294967295", UINT32_MAX, 10}, {"4294967296", UINT32_MAX, 10}, {" 0x10", 16u, 5},
+        {"-1", UINT32_MAX, 2},  // negated modulo 2^32, as strtoul
+    });
 }
 
-TEST(FrameText, IntegersClampAtTheirLimits) {
-    expectRead<int32_t>("2147483647", INT32_MAX, 10);
-    expectRead<int32_t>("2147483648", INT32_MAX, 10);
-    expectRead<int32_t>("-2147483648", INT32_MIN, 11);
-    expectRead<int32_t>("-99999999999999999999999", INT32_MIN, 24);
-    expectRead<int32_t>("0xFFFFFFFFFFFFFFFFFFFF", INT32_MAX, 22);
-    expectRead<uint32_t>("4294967295", UINT32_MAX, 10);
-    expectRead<uint32_t>("4294967296", UINT32_MAX, 10);
-    expectRead<uint32_t>("-1", UINT32_MAX, 2);  // negated modulo 2^32, as strtoul
-    expectRead<uint32_t>(" 0x10", 16u, 5);
+TEST(FrameText, DoublesInEveryNotationOutOfRangeAndOverLong) {
+    const std::string big = "1" + std::string(299, '0');
+    const std::string longFraction = "0.1" + std::string(5000, '0') + "1";
+    expectReads<double>(readDouble, {
+        {"1.5", 1.5, 3}, {" -2.5e3]", -2500.0, 7}, {"1e", 1.0, 1}, {"1e+", 1.0, 1}, {".5", 0.5, 2}, {"5.", 5.0, 2},
+        {"+.25", 0.25, 4}, {"1,5", 1.0, 1}, {"0x1p3", 8.0, 5}, {"0x.8p1", 1.0, 6}, {"0x", 0.0, 1},
+        {"007.5", 7.5, 5},  // no octal for doubles
+        {"inf", kInf, 3}, {"-Infinity", -kInf, 9}, {"nan", kNaN, 3}, {"nan(12)", kNaN, 7},
+        {"1e400", kInf, 5}, {"-1e400", -kInf, 6}, {"123456789e99999999999", kInf, 21}, {"1e-400", 0.0, 6},
+        {"0.0000001e-99999999999", 0.0, 22}, {"4e-320", 4e-320, 6},  // subnormal, still in range
+        {big.c_str(), 1e299, 300}, {longFraction.c_str(), 0.1, static_cast<long>(longFraction.size())},
+    });
 }
 
-TEST(FrameText, WhatIsNoInteger) {
-    int32_t value = 77;
-    uint32_t unsignedValue = 77;
+TEST(FrameText, WhatIsNoNumberStoresNothingAndReadersStopAtTheirEnd) {
+    int32_t integer = 77;
+    uint32_t unsignedInteger = 77;
+    double number = 7.0;
     for (const char* text : {"", "   ", "abc", "- 5", "+-5", "--5", "x12", "]"}) {
-        EXPECT_EQ(nullptr, readInt(text, value)) << '"' << text << '"';
-        EXPECT_EQ(nullptr, readUInt(text, unsignedValue)) << '"' << text << '"';
+        EXPECT_EQ(nullptr, readInt(text, integer)) << '"' << text << '"';
+        EXPECT_EQ(nullptr, readUInt(text, unsignedInteger)) << '"' << text << '"';
     }
-    EXPECT_EQ(nullptr, readInt(nullptr, value));
-    EXPECT_EQ(77, value) << "a failed read stores nothing";
-}
-
-TEST(FrameText, DoublesInEveryNotation) {
-    expectRead<double>("1.5", 1.5, 3);
-    expectRead<double>(" -2.5e3]", -2500.0, 7);
-    expectRead<double>("1e", 1.0, 1);
-    expectRead<double>("1e+", 1.0, 1);
-    expectRead<double>(".5", 0.5, 2);
-    expectRead<double>("5.", 5.0, 2);
-    expectRead<double>("+.25", 0.25, 4);
-    expectRead<double>("1,5", 1.0, 1);
-    expectRead<double>("007.5", 7.5, 5);  // no octal for doubles
-    expectRead<double>("0x1p3", 8.0, 5);
-    expectRead<double>("0x.8p1", 1.0, 6);
-    expectRead<double>("0x", 0.0, 1);
-    expectRead<double>("inf", kInf, 3);
-    expectRead<double>("-Infinity", -kInf, 9);
-    expectRead<double>("nan", kNaN, 3);
-    expectRead<double>("nan(12)", kNaN, 7);
-}
-
-TEST(FrameText, DoublesOutOfRangeAndOverLong) {
-    expectRead<double>("1e400", kInf, 5);
-    expectRead<double>("-1e400", -kInf, 6);
-    expectRead<double>("123456789e99999999999", kInf, 21);
-    expectRead<double>("1e-400", 0.0, 6);
-    expectRead<double>("0.0000001e-99999999999", 0.0, 22);
-    expectRead<double>("4e-320", 4e-320, 6);  // subnormal, still in range
-    std::string big = "1" + std::string(299, '0');
-    expectRead<double>(big.c_str(), 1e299, 300);
-    std::string longFraction = "0.1" + std::string(5000, '0') + "1";
-    expectRead<double>(longFraction.c_str(), 0.1, static_cast<long>(longFraction.size()));
-}
-
-TEST(FrameText, WhatIsNoDouble) {
-    double value = 7.0;
     for (const char* text : {"", ".", "+-1", "--1", "- 1", "e5", "in", "[1]", "x"}) {
-        EXPECT_EQ(nullptr, readDouble(text, value)) << '"' << text << '"';
+        EXPECT_EQ(nullptr, readDouble(text, number)) << '"' << text << '"';
     }
-    EXPECT_EQ(7.0, value);
-}
+    EXPECT_EQ(nullptr, readInt(nullptr, integer));
+    EXPECT_EQ(77, integer);
+    EXPECT_EQ(7.0, number);
 
-TEST(FrameText, ReadersStopAtTheirEnd) {
     const char* text = "12345 6.25e10";
-    int32_t integer = 0;
     EXPECT_EQ(text + 3, readInt(text, text + 3, integer));
     EXPECT_EQ(123, integer);
-    double number = 0;
     EXPECT_EQ(text + 10, readDouble(text + 5, text + 10, number));
     EXPECT_EQ(6.25, number);
     EXPECT_EQ(nullptr, readInt(text + 5, text + 6, integer)) << "only blanks before the end";
 }
 
-TEST(FrameText, GroupsReadTheirTypes) {
+TEST(FrameText, GroupsReadTheirTypesOrFail) {
     int32_t ints[4] = {};
     double doubles[4] = {};
     std::string text = "[3 0.982] rest";
     EXPECT_EQ(text.c_str() + 9, readGroup(text.c_str(), "id", ints, doubles));
     EXPECT_EQ(3, ints[0]);
     EXPECT_EQ(0.982, doubles[0]);
-
     text = " junk\n[ 0x10\t-2.5e1 ] tail";
     EXPECT_EQ(text.c_str() + text.find(']') + 1, readGroup(text.c_str(), "id", ints, doubles))
         << "the [ may be on a later line";
     EXPECT_EQ(16, ints[0]);
     EXPECT_EQ(-25.0, doubles[0]);
-
     text = "[1 2 3 4]";
     EXPECT_EQ(text.c_str() + 9, readGroup(text.c_str(), "ii", ints, doubles)) << "extra numbers are ignored";
     EXPECT_EQ(2, ints[1]);
-
     text = "[]x";
     EXPECT_EQ(text.c_str() + 2, readGroup(text.c_str(), "", ints, doubles));
-}
 
-TEST(FrameText, BrokenGroupsFail) {
-    int32_t ints[4] = {};
-    double doubles[4] = {};
-    EXPECT_EQ(nullptr, readGroup("[1]", "ii", ints, doubles));
-    EXPECT_EQ(nullptr, readGroup("[1 ] 2]", "ii", ints, doubles)) << "no number past the ]";
-    EXPECT_EQ(nullptr, readGroup("no group", "", ints, doubles));
-    EXPECT_EQ(nullptr, readGroup("[1 2", "ii", ints, doubles));
-    EXPECT_EQ(nullptr, readGroup("[1 2]", "ix", ints, doubles));
-    EXPECT_EQ(nullptr, readGroup("[a]", "i", ints, doubles));
-    EXPECT_EQ(nullptr, readGroup("[1,2]", "ii", ints, doubles));
+    for (const char* broken : {"[1]", "[1 ] 2]", "[1 2", "[a]", "[1,2]", "no group"}) {
+        EXPECT_EQ(nullptr, readGroup(broken, "ii", ints, doubles)) << broken;
+    }
+    EXPECT_EQ(nullptr, readGroup("[1 2]", "ix", ints, doubles)) << "unknown type letter";
     EXPECT_EQ(nullptr, readGroup("[1 2]", "ii", nullptr, doubles));
     EXPECT_EQ(nullptr, readGroup(nullptr, "", ints, doubles));
-    const std::string text = "[7 1.5 ]";
-    std::string copy = text;
-    readGroup(copy.c_str(), "idd", ints, doubles);
-    EXPECT_EQ(text, copy) << "the text is left unchanged";
+    const std::string unchanged = "[7 1.5 ]";
+    text = unchanged;
+    readGroup(text.c_str(), "idd", ints, doubles);
+    EXPECT_EQ(unchanged, text);
 }
 
-TEST(FrameText, QuotedText) {
+TEST(FrameText, QuotedTextAndNextLine) {
     std::string_view quoted;
-    const char* text = "ostrel2 err 12 \"bad\" more";
-    EXPECT_EQ(text + 20, readQuoted(text, quoted));
+    const char* answer = "ostrel2 err 12 \"bad\" more";
+    EXPECT_EQ(answer + 20, readQuoted(answer, quoted));
     EXPECT_EQ("bad", quoted);
-    text = "\"\" x";
-    EXPECT_EQ(text + 2, readQuoted(text, quoted));
+    const char* empty = "\"\" x";
+    EXPECT_EQ(empty + 2, readQuoted(empty, quoted));
     EXPECT_EQ("", quoted);
     EXPECT_EQ(nullptr, readQuoted("one \"quote", quoted));
     EXPECT_EQ(nullptr, readQuoted("none", quoted));
-}
 
-TEST(FrameText, NextLineSkipsRunsOfLineEnds) {
     const char* text = "fr 1\r\n\n6d 0";
-    EXPECT_EQ(text + 7, nextLine(text, text, 12));
+    EXPECT_EQ(text + 7, nextLine(text, text, 12)) << "a run of CR and LF is one break";
     EXPECT_EQ(text + 7, nextLine(text, text + 2, 12)) << "from inside the line";
     EXPECT_EQ(nullptr, nextLine(text, text + 7, 12)) << "last line";
     const char* trailing = "a\n\r\n";
@@ -338,236 +307,198 @@ TEST(FrameText, NextLineSkipsRunsOfLineEnds) {
 
 // ---------------------------------------------------------------- lines
 
-TEST(ParserLines, FrameCounterAndTimestamp) {
+class ParserLines : public testing::Test {
+protected:
+    void SetUp() override { parser.beginFrame(); }
+    LineResult line(const std::string& text) { return parseOneLine(parser, text); }
+    bool accepts(const std::string& text) { return line(text).accepted; }
     OstrelParser parser;
-    EXPECT_EQ(0u, parser.frameCounter());
-    EXPECT_EQ(-1.0, parser.timestamp());
-    parser.beginFrame();
-    LineResult result = parseOneLine(parser, "fr 1234\n");
+};
+
+TEST(ParserRules, BrokenRulesFailTheLineBehindTheLastItemRead) {
+    expectFailures({
+        {"fr x", "fr "},
+        {"ts x", "ts "},
+        {"6d 2 [0 0.5]" + pose(4, 5, 6) + " [-1 0.5]" + pose(1, 1, 1), "[-1 0.5]"},
+        {"6df 2 [0 1 1]" + pose(1, 1, 1), kRot},  // the second entry is missing
+        {"6df 2 [1 1 1]" + pose(1, 1, 1), "[1 1 1]"},  // the id must equal its place
+        {"6df2 2 1 [0 1 17 0]" + pose(0, 0, 0) + "[1]", "17 0]"},
+        {"6df2 2 1 [0 1 0 9]" + pose(0, 0, 0) + "[1 1 1 1 1 1 1 1 1]", "0 9]"},
+        {"6df2 2 1 [0 1 -1 0]" + pose(0, 0, 0) + "[]", "-1 0]"},
+        {"6df2 2 1 [0 1 0 -2]" + pose(0, 0, 0) + "[]", "0 -2]"},
+        {"6df2 1 2 [0 1 0 0]" + pose(0, 0, 0) + "[][1 1 0 0]" + pose(0, 0, 0) + "[]", "[1 1 0 0]"},  // > defined
+        {"6dmt 1 [3 0.7 5]" + pose(7, 8, 9), "[3 0.7 5]"},
+        {"6dmt2 1 1 [0 0.6 -1 2.5]" + pose(1, 2, 3) + "[][1 2 3 4 5 6]", "-1 2.5]"},
+        {"6dmtr 3 1 [3 0.4]" + pose(1, 2, 3), "[3 0.4]"},
+        {"6dmtr 3 1 [-1 0.4]" + pose(1, 2, 3), "[-1 0.4]"},
+        {"gl 1 [0 0.9 1 6]" + pose(7, 8, 9), "1 6]"},
+        {"gl 1 [0 0.9 1 -1]" + pose(7, 8, 9), "1 -1]"},
+        {"6dj 2 1 [2 0]", "[2 0]"},
+        {"6dj 2 1 [0 201]", "[0 201]"},
+        {"6dj 2 1 [0 -1]", "[0 -1]"},
+        {"6di 1 [-1 1 0.25]" + pose(1, 2, 3), "0.25]"},
+        {"3d x", "3d "},
+        // A table cannot take a negative size.
+        {"6df -1", "-1"}, {"6df2 -1 0", "-1"}, {"6dmt -1", "-1"}, {"6dmt2 0 -1", "0 -1"}, {"6dmtr -1 0", "-1"},
+        {"6dj -1 0", "-1"},
+    });
+}
+
+TEST_F(ParserLines, FrameCounterAndTimestamp) {
+    EXPECT_EQ(0u, OstrelParser().frameCounter());
+    EXPECT_EQ(-1.0, OstrelParser().timestamp());
+    LineResult result = line("fr 1234\n");
     EXPECT_TRUE(result.accepted);
     EXPECT_EQ(7, result.stop);
     EXPECT_EQ(1234u, parser.frameCounter());
-    EXPECT_TRUE(parseOneLine(parser, "fr 0x10").accepted);
-    EXPECT_EQ(16u, parser.frameCounter());
-    result = parseOneLine(parser, "fr x");
-    EXPECT_FALSE(result.accepted);
-    EXPECT_EQ(3, result.stop);
+    EXPECT_FALSE(accepts("fr x"));
     EXPECT_EQ(0u, parser.frameCounter());
 
-    result = parseOneLine(parser, "ts 12.5 ");
+    result = line("ts 12.5 ");
     EXPECT_TRUE(result.accepted);
     EXPECT_EQ(7, result.stop);
     EXPECT_EQ(12.5, parser.timestamp());
-    EXPECT_FALSE(parseOneLine(parser, "ts x").accepted);
+    EXPECT_FALSE(accepts("ts x"));
     EXPECT_EQ(-1.0, parser.timestamp());
-
     ASSERT_TRUE(parseText(parser, "fr 3"));
     EXPECT_EQ(-1.0, parser.timestamp()) << "a frame without ts";
 }
 
-TEST(ParserLines, BeginFrameClearsOnlyPerFrameValues) {
-    OstrelParser parser;
-    ASSERT_TRUE(parseText(parser, "fr 3\nts 2\n6dcal 9\nglcal 1\n6df 1 [0 1 0]" + pose(1, 2, 3) +
-                                      "\n6dmt 1 [0 1 0]" + pose(1, 2, 3)));
+TEST_F(ParserLines, BeginFrameClearsOnlyPerFrameValues) {
+    ASSERT_TRUE(parseText(parser, "fr 3\nts 2\n6dcal 9\nglcal 1\n6df 1 [0 1 0]" + pose(1, 2, 3) + "\n6dmt 1 [0 1 0]" +
+                                      pose(1, 2, 3)));
     parser.beginFrame();
-    EXPECT_EQ(0u, parser.frameCounter());
-    EXPECT_EQ(-1.0, parser.timestamp());
-    EXPECT_EQ(-1, parser.calibratedBodies());
-    EXPECT_EQ(-1, parser.calibratedHands());
-    EXPECT_EQ(0, parser.count6df());
-    EXPECT_EQ(0, parser.count6dmt());
-    EXPECT_EQ(1, parser.gripwandCount());
+    EXPECT_EQ(std::make_tuple(0u, -1.0, -1, -1, 0, 0), std::make_tuple(parser.frameCounter(), parser.timestamp(),
+              parser.calibratedBodies(), parser.calibratedHands(), parser.count6df(), parser.count6dmt()));
+    EXPECT_EQ(1, parser.gripwandCount()) << "the tables stay";
     EXPECT_EQ(7, parser.bodyCount());
 }
 
-TEST(ParserLines, BodiesGrowByIdAndResetPerLine) {
-    OstrelParser parser;
-    ASSERT_TRUE(parseText(parser, "6d 2 [0 0.5]" + pose(1, 1, 1) + "[1 0.6]" + pose(2, 2, 2)));
+TEST_F(ParserLines, BodiesGrowByIdAndResetPerLine) {
+    ASSERT_TRUE(accepts("6d 2 [0 0.5]" + pose(1, 1, 1) + "[1 0.6]" + pose(2, 2, 2)));
     ASSERT_EQ(2, parser.bodyCount());
     EXPECT_EQ(0.6, parser.body(1)->quality);
 
-    parser.beginFrame();
-    const std::string line = "6d 1 [5 0.9][1 2 3][1 0 0 0 1 0 0 0 1] tail";
-    LineResult result = parseOneLine(parser, line);
+    const std::string text = "6d 1 [5 0.9][1 2 3][1 0 0 0 1 0 0 0 1] tail";
+    LineResult result = line(text);
     EXPECT_TRUE(result.accepted);
-    EXPECT_EQ(static_cast<long>(line.size() - 5), result.stop);
+    EXPECT_EQ(static_cast<long>(text.size() - 5), result.stop);
     ASSERT_EQ(6, parser.bodyCount());
     for (int i = 0; i < 5; ++i) expectResetBody(parser.body(i), i);
-    const BodyRecord* body = parser.body(5);
-    EXPECT_EQ(5, body->id);
-    EXPECT_EQ(0.9, body->quality);
-    EXPECT_EQ(1.0, body->loc[0]);
-    EXPECT_EQ(2.0, body->loc[1]);
-    EXPECT_EQ(3.0, body->loc[2]);
-    expectIdentity(body->rot);
+    EXPECT_EQ(5, parser.body(5)->id);
+    EXPECT_EQ(0.9, parser.body(5)->quality);
+    expectValues(parser.body(5)->loc, {1.0, 2.0, 3.0}, "loc");
+    expectIdentity(parser.body(5)->rot);
     EXPECT_EQ(nullptr, parser.body(6));
     EXPECT_EQ(nullptr, parser.body(-1));
-
-    EXPECT_TRUE(parseOneLine(parser, "6d 0").accepted);
+    EXPECT_TRUE(accepts("6d 0"));
     EXPECT_EQ(6, parser.bodyCount()) << "an empty line keeps the count";
     expectResetBody(parser.body(5), 5);
-}
 
-TEST(ParserLines, BodyIdsTakeBasePrefixesAndComeInAnyOrder) {
-    OstrelParser parser;
-    ASSERT_TRUE(parseText(parser, "6d 2 [0x1F 0.5]" + pose(1, 0, 0) + "[010 0.25]" + pose(2, 0, 0)));
+    // Ids take base prefixes; a second line of the kind resets again.
+    ASSERT_TRUE(parseText(parser, "6d 1 [0 0.5]" + pose(1, 0, 0) + "\n6d 2 [0x1F 0.5]" + pose(1, 0, 0) + "[010 0.25]" +
+                                      pose(2, 0, 0)));
     ASSERT_EQ(32, parser.bodyCount());
     EXPECT_EQ(0.5, parser.body(31)->quality);
     EXPECT_EQ(8, parser.body(8)->id);
     EXPECT_EQ(0.25, parser.body(8)->quality);
-    EXPECT_EQ(-1.0, parser.body(9)->quality);
-}
-
-TEST(ParserLines, SecondLineOfAKindResetsAgain) {
-    OstrelParser parser;
-    ASSERT_TRUE(parseText(parser, "6d 1 [0 0.5]" + pose(1, 0, 0) + "\n6d 1 [1 0.7]" + pose(2, 0, 0)));
     EXPECT_EQ(-1.0, parser.body(0)->quality);
-    EXPECT_EQ(0.7, parser.body(1)->quality);
-}
 
-TEST(ParserLines, FailedEntryKeepsWhatCameBefore) {
-    OstrelParser parser;
-    parser.beginFrame();
-    const std::string line = "6d 2 [0 0.5]" + pose(4, 5, 6) + " [-1 0.5]" + pose(1, 1, 1);
-    LineResult result = parseOneLine(parser, line);
-    EXPECT_FALSE(result.accepted);
-    EXPECT_EQ(0.5, parser.body(0)->quality);
+    EXPECT_FALSE(accepts("6d 2 [0 0.5]" + pose(4, 5, 6) + " [-1 0.5]" + pose(1, 1, 1)));
+    EXPECT_EQ(0.5, parser.body(0)->quality) << "what came before the failure stays";
     EXPECT_EQ(6.0, parser.body(0)->loc[2]);
-    EXPECT_EQ(static_cast<long>(line.find(" [-1") + 9), result.stop) << "behind the group that broke the rule";
 }
 
-TEST(ParserLines, GripwandButtonWordAndJoystick) {
-    OstrelParser parser;
-    parser.beginFrame();
-    EXPECT_TRUE(parseOneLine(parser, "6df2 1 1 [0 1 16 0][0 0 0]" + kRot + "[0xFFFF]").accepted);
-    ASSERT_TRUE(parseOneLine(parser, "6df 1 [0 1.0 33]" + pose(1, 2, 3)).accepted);
+TEST_F(ParserLines, GripwandButtonWordAndJoystick) {
+    EXPECT_TRUE(accepts("6df2 1 1 [0 1 16 0][0 0 0]" + kRot + "[0xFFFF]"));
+    ASSERT_TRUE(accepts("6df 1 [0 1.0 33]" + pose(1, 2, 3)));
     EXPECT_EQ(1, parser.count6df());
     ASSERT_EQ(1, parser.gripwandCount());
     const GripwandRecord* wand = parser.gripwand(0);
     EXPECT_EQ(8, wand->buttonCount);
-    const int expected[16] = {1, 0, 0, 0, 0, 1, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1};  // 8..15 kept
-    for (int b = 0; b < 16; ++b) EXPECT_EQ(expected[b], wand->buttons[b]) << "button " << b;
+    expectValues(wand->buttons, {1, 0, 0, 0, 0, 1, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1}, "buttons");  // 8..15 kept
     EXPECT_EQ(2, wand->joystickCount);
-    EXPECT_EQ(-1.0, wand->joystick[0]);
-    EXPECT_EQ(0.0, wand->joystick[1]);
+    expectValues(wand->joystick, {-1.0, 0.0}, "joystick");
     EXPECT_EQ(3.0, wand->loc[2]);
+    ASSERT_TRUE(accepts("6df 1 [0 1.0 0xC0]" + pose(0, 0, 0)));
+    expectValues(parser.gripwand(0)->joystick, {1.0, 1.0}, "joystick");
+    ASSERT_TRUE(accepts("6df 1 [0 1.0 0xF0]" + pose(0, 0, 0)));
+    expectValues(parser.gripwand(0)->joystick, {-1.0, -1.0}, "joystick: left beats right, down beats up");
 
-    ASSERT_TRUE(parseOneLine(parser, "6df 1 [0 1.0 0xC0]" + pose(0, 0, 0)).accepted);
-    EXPECT_EQ(1.0, parser.gripwand(0)->joystick[0]);
-    EXPECT_EQ(1.0, parser.gripwand(0)->joystick[1]);
-    ASSERT_TRUE(parseOneLine(parser, "6df 1 [0 1.0 0xF0]" + pose(0, 0, 0)).accepted);
-    EXPECT_EQ(-1.0, parser.gripwand(0)->joystick[0]) << "left beats right";
-    EXPECT_EQ(-1.0, parser.gripwand(0)->joystick[1]) << "down beats up";
-}
-
-TEST(ParserLines, GripwandTableFollowsTheAnnouncedCount) {
-    OstrelParser parser;
-    parser.beginFrame();
-    ASSERT_TRUE(parseOneLine(parser, "6df 2 [0 1 1]" + pose(1, 1, 1) + "[1 1 1]" + pose(2, 2, 2)).accepted);
-    ASSERT_TRUE(parseOneLine(parser, "6df 1 [0 1 1]" + pose(1, 1, 1)).accepted);
+    // The table follows the announced count; records that come back start all zero.
+    ASSERT_TRUE(accepts("6df 2 [0 1 1]" + pose(1, 1, 1) + "[1 1 1]" + pose(2, 2, 2)));
+    ASSERT_TRUE(accepts("6df 1 [0 1 1]" + pose(1, 1, 1)));
     EXPECT_EQ(1, parser.gripwandCount());
     EXPECT_EQ(nullptr, parser.gripwand(1));
-    EXPECT_FALSE(parseOneLine(parser, "6df 2 [0 1 1]" + pose(1, 1, 1)).accepted) << "the second entry is missing";
+    EXPECT_FALSE(accepts("6df 2 [0 1 1]" + pose(1, 1, 1)));
     ASSERT_EQ(2, parser.gripwandCount());
-    EXPECT_EQ(0.0, parser.gripwand(1)->loc[0]) << "a record that comes back starts all zero";
-    EXPECT_FALSE(parseOneLine(parser, "6df 2 [1 1 1]" + pose(1, 1, 1)).accepted) << "id must equal its place";
+    EXPECT_EQ(0.0, parser.gripwand(1)->loc[0]);
 }
 
-TEST(ParserLines, GripwandWithButtonAndJoystickCounts) {
-    OstrelParser parser;
-    parser.beginFrame();
-    ASSERT_TRUE(parseOneLine(parser, "6df2 2 1 [0 0.8 12 2]" + pose(1, 2, 3) + "[0xFFF 0.5 -0.5]").accepted);
+TEST_F(ParserLines, GripwandWithButtonAndJoystickCounts) {
+    ASSERT_TRUE(accepts("6df2 2 1 [0 0.8 12 2]" + pose(1, 2, 3) + "[0xFFF 0.5 -0.5]"));
     EXPECT_EQ(0, parser.count6df()) << "only 6df sets it";
     ASSERT_EQ(2, parser.gripwandCount());
     const GripwandRecord* wand = parser.gripwand(0);
     EXPECT_EQ(12, wand->buttonCount);
-    for (int b = 0; b < 16; ++b) EXPECT_EQ(b < 12 ? 1 : 0, wand->buttons[b]) << "button " << b;
+    expectValues(wand->buttons, {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0}, "buttons");
     EXPECT_EQ(2, wand->joystickCount);
-    EXPECT_EQ(0.5, wand->joystick[0]);
-    EXPECT_EQ(-0.5, wand->joystick[1]);
+    expectValues(wand->joystick, {0.5, -0.5}, "joystick");
     EXPECT_EQ(0.0, parser.gripwand(1)->quality) << "no entry: left as it was";
 
-    EXPECT_FALSE(parseOneLine(parser, "6df2 2 1 [0 1 17 0]" + pose(0, 0, 0) + "[1]").accepted);
-    EXPECT_FALSE(parseOneLine(parser, "6df2 2 1 [0 1 0 9]" + pose(0, 0, 0) + "[1 1 1 1 1 1 1 1 1]").accepted);
-    EXPECT_FALSE(parseOneLine(parser, "6df2 2 1 [0 1 -1 0]" + pose(0, 0, 0) + "[]").accepted);
-    EXPECT_FALSE(parseOneLine(parser, "6df2 2 1 [0 1 0 -2]" + pose(0, 0, 0) + "[]").accepted);
-    EXPECT_FALSE(parseOneLine(parser, "6df2 1 2 [0 1 0 0]" + pose(0, 0, 0) + "[][1 1 0 0]" + pose(0, 0, 0) + "[]")
-                     .accepted)
-        << "more entries than defined";
-}
-
-TEST(ParserLines, GripwandWithoutButtonsStillNeedsItsEmptyGroup) {
-    OstrelParser parser;
-    parser.beginFrame();
-    EXPECT_TRUE(parseOneLine(parser, "6df2 1 1 [0 1 0 0]" + pose(1, 1, 1) + "[]").accepted);
-    // Without "[]" the group reader takes the next "[" of the following
-    // line, which is thereby swallowed.
+    // Without buttons and joystick the entry still needs its "[]": else the
+    // group reader takes the next "[" of the following line, swallowing it.
+    EXPECT_TRUE(accepts("6df2 1 1 [0 1 0 0]" + pose(1, 1, 1) + "[]"));
     const std::string frame = "6df2 1 1 [0 1 0 0]" + pose(1, 1, 1) + "\n6d 1 [0 1]" + pose(2, 2, 2) + "\nfr 4";
     ASSERT_TRUE(parseText(parser, frame));
     EXPECT_EQ(0, parser.bodyCount());
     EXPECT_EQ(4u, parser.frameCounter());
-    LineResult result = parseOneLine(parser, frame);
-    EXPECT_EQ(static_cast<long>(frame.find("[0 1]") + 5), result.stop);
+    EXPECT_EQ(static_cast<long>(frame.find("[0 1]") + 5), line(frame).stop);
 }
 
-TEST(ParserLines, MeasurementTools) {
-    OstrelParser parser;
-    parser.beginFrame();
-    ASSERT_TRUE(parseOneLine(parser, "6dmt2 5 1 [0 0.6 16 2.5]" + pose(0, 0, 0) + "[0xFFFF][1 2 3 4 5 6]").accepted);
-    ASSERT_TRUE(parseOneLine(parser, "6dmt 1 [0 0.7 5]" + pose(7, 8, 9)).accepted);
+TEST_F(ParserLines, MeasurementTools) {
+    ASSERT_TRUE(accepts("6dmt2 5 1 [0 0.6 16 2.5]" + pose(0, 0, 0) + "[0xFFFF][1 2 3 4 5 6]"));
+    ASSERT_TRUE(accepts("6dmt 1 [0 0.7 5]" + pose(7, 8, 9)));
     EXPECT_EQ(1, parser.count6dmt());
     const MeasurementToolRecord* tool = parser.measurementTool(0);
     EXPECT_EQ(4, tool->buttonCount);
-    for (int b = 0; b < 16; ++b) EXPECT_EQ(b == 0 || b == 2 ? 1 : 0, tool->buttons[b]) << "button " << b;
+    expectValues(tool->buttons, {1, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, "buttons");
     EXPECT_EQ(0.0, tool->tipRadius);
-    for (double c : tool->covariance) EXPECT_EQ(0.0, c);
+    expectValues(tool->covariance, {0.0, 0, 0, 0, 0, 0}, "covariance");
     EXPECT_EQ(9.0, tool->loc[2]);
-    EXPECT_FALSE(parseOneLine(parser, "6dmt 1 [3 0.7 5]" + pose(7, 8, 9)).accepted);
-}
 
-TEST(ParserLines, MeasurementToolsWithButtonCounts) {
-    OstrelParser parser;
     parser.beginFrame();
-    const std::string line = "6dmt2 3 2 [0 0.6 17 2.5]" + pose(1, 2, 3) + "[0x1FFFF][1 2 3 4 5 6]" +
-                             "[1 0.4 0 1.5]" + pose(4, 5, 6) + "[][0 0 0 0 0 0]";
-    LineResult result = parseOneLine(parser, line);
+    const std::string text = "6dmt2 3 2 [0 0.6 17 2.5]" + pose(1, 2, 3) + "[0x1FFFF][1 2 3 4 5 6]" + "[1 0.4 0 1.5]" +
+                             pose(4, 5, 6) + "[][0 0 0 0 0 0]";
+    LineResult result = line(text);
     ASSERT_TRUE(result.accepted);
-    EXPECT_EQ(static_cast<long>(line.size()), result.stop);
-    EXPECT_EQ(0, parser.count6dmt());
+    EXPECT_EQ(static_cast<long>(text.size()), result.stop);
+    EXPECT_EQ(0, parser.count6dmt()) << "only 6dmt sets it";
     ASSERT_EQ(2, parser.measurementToolCount()) << "the entries set the size, not the defined count";
-    const MeasurementToolRecord* tool = parser.measurementTool(0);
+    tool = parser.measurementTool(0);
     EXPECT_EQ(16, tool->buttonCount) << "17 is cut to 16";
-    for (int b = 0; b < 16; ++b) EXPECT_EQ(1, tool->buttons[b]);
+    expectValues(tool->buttons, {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1}, "buttons");
     EXPECT_EQ(2.5, tool->tipRadius);
     EXPECT_EQ(6.0, tool->covariance[5]);
     EXPECT_EQ(0, parser.measurementTool(1)->buttonCount);
-    for (int b = 0; b < 16; ++b) EXPECT_EQ(0, parser.measurementTool(1)->buttons[b]);
-    EXPECT_FALSE(parseOneLine(parser, "6dmt2 1 1 [0 0.6 -1 2.5]" + pose(1, 2, 3) + "[][1 2 3 4 5 6]").accepted);
+    expectValues(parser.measurementTool(1)->buttons, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, "buttons");
 }
 
-TEST(ParserLines, ToolReferences) {
-    OstrelParser parser;
-    parser.beginFrame();
-    ASSERT_TRUE(parseOneLine(parser, "6dmtr 3 1 [2 0.4]" + pose(1, 2, 3)).accepted);
+TEST_F(ParserLines, ToolReferences) {
+    ASSERT_TRUE(accepts("6dmtr 3 1 [2 0.4]" + pose(1, 2, 3)));
     ASSERT_EQ(3, parser.measurementRefCount());
-    for (int i = 0; i < 2; ++i) {
-        EXPECT_EQ(i, parser.measurementRef(i)->id);
-        EXPECT_EQ(-1.0, parser.measurementRef(i)->quality);
-    }
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(i, parser.measurementRef(i)->id);
+    EXPECT_EQ(-1.0, parser.measurementRef(1)->quality);
     EXPECT_EQ(0.4, parser.measurementRef(2)->quality);
-    ASSERT_TRUE(parseOneLine(parser, "6dmtr 3 0").accepted);
+    ASSERT_TRUE(accepts("6dmtr 3 0"));
     EXPECT_EQ(-1.0, parser.measurementRef(2)->quality);
     EXPECT_EQ(3.0, parser.measurementRef(2)->loc[2]) << "the pose is kept";
-    EXPECT_FALSE(parseOneLine(parser, "6dmtr 3 1 [3 0.4]" + pose(1, 2, 3)).accepted);
-    EXPECT_FALSE(parseOneLine(parser, "6dmtr 3 1 [-1 0.4]" + pose(1, 2, 3)).accepted);
 }
 
-TEST(ParserLines, HandsWithFingers) {
-    OstrelParser parser;
-    parser.beginFrame();
+TEST_F(ParserLines, HandsWithFingers) {
     std::string fingers;
     for (int f = 0; f < 2; ++f) fingers += pose(f, 0, 0) + "[1 2 3 4 5 6]";
-    ASSERT_TRUE(parseOneLine(parser, "gl 1 [1 0.9 1 2]" + pose(7, 8, 9) + fingers).accepted);
+    ASSERT_TRUE(accepts("gl 1 [1 0.9 1 2]" + pose(7, 8, 9) + fingers));
     ASSERT_EQ(2, parser.handCount());
     EXPECT_EQ(0, parser.hand(0)->id);
     EXPECT_EQ(-1.0, parser.hand(0)->quality);
@@ -578,20 +509,13 @@ TEST(ParserLines, HandsWithFingers) {
     const FingerRecord& finger = hand->fingers[1];
     EXPECT_EQ(1.0, finger.loc[0]);
     EXPECT_EQ(1.0, finger.tipRadius);
-    EXPECT_EQ(2.0, finger.phalanxLength[0]);
-    EXPECT_EQ(3.0, finger.phalanxAngle[0]);
-    EXPECT_EQ(4.0, finger.phalanxLength[1]);
-    EXPECT_EQ(5.0, finger.phalanxAngle[1]);
-    EXPECT_EQ(6.0, finger.phalanxLength[2]);
-    EXPECT_FALSE(parseOneLine(parser, "gl 1 [0 0.9 1 6]" + pose(7, 8, 9)).accepted);
-    EXPECT_FALSE(parseOneLine(parser, "gl 1 [0 0.9 1 -1]" + pose(7, 8, 9)).accepted);
+    expectValues(finger.phalanxLength, {2.0, 4.0, 6.0}, "phalanxLength");
+    expectValues(finger.phalanxAngle, {3.0, 5.0}, "phalanxAngle");
 }
 
-TEST(ParserLines, JointModels) {
-    OstrelParser parser;
-    parser.beginFrame();
+TEST_F(ParserLines, JointModels) {
     const std::string joints = "[3 0.5][1 2 3 10 20 30]" + kRot + "[4 0.6][4 5 6 40 50 60]" + kRot;
-    ASSERT_TRUE(parseOneLine(parser, "6dj 2 1 [1 2]" + joints).accepted);
+    ASSERT_TRUE(accepts("6dj 2 1 [1 2]" + joints));
     ASSERT_EQ(2, parser.jointModelCount());
     EXPECT_EQ(0, parser.jointModel(0)->id);
     EXPECT_EQ(0, parser.jointModel(0)->jointCount);
@@ -599,47 +523,50 @@ TEST(ParserLines, JointModels) {
     EXPECT_EQ(2, model->jointCount);
     EXPECT_EQ(4, model->joints[1].id);
     EXPECT_EQ(0.6, model->joints[1].quality);
-    EXPECT_EQ(6.0, model->joints[1].loc[2]);
-    EXPECT_EQ(60.0, model->joints[1].angles[2]);
+    expectValues(model->joints[1].loc, {4.0, 5.0, 6.0}, "loc");
+    expectValues(model->joints[1].angles, {40.0, 50.0, 60.0}, "angles");
     expectIdentity(model->joints[1].rot);
-    ASSERT_TRUE(parseOneLine(parser, "6dj 2 0").accepted);
+    ASSERT_TRUE(accepts("6dj 2 0"));
     EXPECT_EQ(0, parser.jointModel(1)->jointCount) << "reset at the start of the line";
-    EXPECT_FALSE(parseOneLine(parser, "6dj 2 1 [2 0]").accepted);
-    EXPECT_FALSE(parseOneLine(parser, "6dj 2 1 [0 201]").accepted);
-    EXPECT_FALSE(parseOneLine(parser, "6dj 2 1 [0 -1]").accepted);
 }
 
-TEST(ParserLines, InertialBodies) {
-    OstrelParser parser;
-    parser.beginFrame();
-    ASSERT_TRUE(parseOneLine(parser, "6di 1 [2 1 0.25]" + pose(1, 2, 3)).accepted);
+TEST_F(ParserLines, InertialBodies) {
+    ASSERT_TRUE(accepts("6di 1 [2 1 0.25]" + pose(1, 2, 3)));
     ASSERT_EQ(3, parser.inertialCount());
     EXPECT_EQ(1, parser.inertial(1)->id);
     EXPECT_EQ(0, parser.inertial(1)->state);
-    const InertialRecord* body = parser.inertial(2);
-    EXPECT_EQ(1, body->state);
-    EXPECT_EQ(0.25, body->error);
-    EXPECT_EQ(2.0, body->loc[1]);
-    ASSERT_TRUE(parseOneLine(parser, "6di 0").accepted);
+    EXPECT_EQ(1, parser.inertial(2)->state);
+    EXPECT_EQ(0.25, parser.inertial(2)->error);
+    EXPECT_EQ(2.0, parser.inertial(2)->loc[1]);
+    ASSERT_TRUE(accepts("6di 0"));
     EXPECT_EQ(0, parser.inertial(2)->state);
     EXPECT_EQ(2, parser.inertial(2)->id);
-    EXPECT_FALSE(parseOneLine(parser, "6di 1 [-1 1 0.25]" + pose(1, 2, 3)).accepted);
 }
 
-TEST(ParserLines, MarkersInEntryOrder) {
-    OstrelParser parser;
-    parser.beginFrame();
-    ASSERT_TRUE(parseOneLine(parser, "3d 2 [7 1.0][1 2 3][9 1.0][4 5 6]").accepted);
+TEST_F(ParserLines, MarkersInEntryOrder) {
+    ASSERT_TRUE(accepts("3d 2 [7 1.0][1 2 3][9 1.0][4 5 6]"));
     ASSERT_EQ(2, parser.markerCount());
     EXPECT_EQ(7, parser.marker(0)->id);
     EXPECT_EQ(9, parser.marker(1)->id);
     EXPECT_EQ(6.0, parser.marker(1)->loc[2]);
-    ASSERT_TRUE(parseOneLine(parser, "3d 1 [-4 0.5][1 1 1]").accepted);
+    ASSERT_TRUE(accepts("3d 1 [-4 0.5][1 1 1]"));
     EXPECT_EQ(1, parser.markerCount());
     EXPECT_EQ(-4, parser.marker(0)->id) << "marker ids are not checked";
-    EXPECT_FALSE(parseOneLine(parser, "3d x").accepted);
+    EXPECT_FALSE(accepts("3d x"));
     EXPECT_EQ(0, parser.markerCount());
 }
+
+// A negative entry count is an empty line; only a table size cannot be
+// negative (those fail, see above). The marker count follows its line.
+TEST_F(ParserLines, NegativeEntryCountsAreEmpty) {
+    for (const char* text : {"6d -5", "gl -1", "6di -2", "6df2 0 -3", "6dmtr 0 -1", "6dj 0 -1", "3d -5"}) {
+        EXPECT_TRUE(accepts(text)) << text;
+    }
+    EXPECT_EQ(-5, parser.markerCount());
+    EXPECT_EQ(nullptr, parser.marker(0));
+}
+
+// ---------------------------------------------------------------- frames
 
 TEST(ParserFrames, CalibratedCountsApplyAtEndFrame) {
     OstrelParser parser;
@@ -691,64 +618,30 @@ TEST(ParserFrames, GroupsRunOverIntoTheNextLine) {
     EXPECT_EQ(7u, parser.frameCounter()) << "the next line is found from where the cursor stood";
 }
 
-TEST(ParserFrames, AFailingLineEndsTheFrameWithoutEndFrame) {
-    OstrelParser parser;
-    const std::string frame = "fr 5\n6dcal 0\n6d 1 [0 0.5]" + pose(1, 2, 3) + "\n6df x\nts 9";
-    EXPECT_FALSE(parseText(parser, frame));
-    EXPECT_EQ(5u, parser.frameCounter());
-    EXPECT_EQ(-1.0, parser.timestamp()) << "lines after the failure are not read";
-    ASSERT_EQ(1, parser.bodyCount()) << "6dcal 0 was not applied";
-    EXPECT_EQ(0.5, parser.body(0)->quality);
-}
-
-TEST(ParserFrames, IdenticalFramesGiveIdenticalRecords) {
-    OstrelParser first;
-    OstrelParser second;
-    const std::string frame = "fr 1\n6d 1 [0 0.5]" + pose(1.25, 2.5, 3.75) + "\n6di 1 [0 2 0.5]" + pose(1, 2, 3);
-    ASSERT_TRUE(parseText(first, frame));
-    ASSERT_TRUE(parseText(second, frame));
-    ASSERT_TRUE(parseText(second, frame));
-    EXPECT_TRUE(sameRecord(first.body(0), second.body(0)));
-    EXPECT_TRUE(sameRecord(first.inertial(0), second.inertial(0)));
-}
-
 // ---------------------------------------------------------------- hostile input
 
-TEST(ParserHostile, HugeIdsAndCountsFailTheLine) {
-    const std::vector<std::string> lines = {
-        "6d 1 [2147483647 1]" + pose(0, 0, 0), "6d 1 [99999999999 1]" + pose(0, 0, 0),
-        "gl 1 [2000000000 1 0 0]" + pose(0, 0, 0), "6di 1 [2000000000 1 1]" + pose(0, 0, 0),
-        "6df 2000000000", "6df2 2000000000 0", "6dmt 2000000000", "6dmt2 0 2000000000", "6dmtr 2000000000 0",
-        "6dj 2000000000 0", "3d 2147483647", "6dcal 2000000000", "glcal 2000000000"};
-    std::vector<char> accepted(lines.size(), 1);
-    OstrelParser parser;
-    parser.beginFrame();
+TEST(ParserHostile, HugeIdsAndCountsFailTheLineAndAllocateNothing) {
+    const std::string bodyId = std::to_string(OstrelParser::maxRecords<BodyRecord>());  // one beyond the last
+    const std::string bodies = std::to_string(OstrelParser::maxRecords<BodyRecord>() + 1);
+    const std::string models = std::to_string(OstrelParser::maxRecords<JointModelRecord>() + 1);
+    const std::vector<FailingLine> lines = {
+        {"6d 1 [2147483647 1]" + pose(0, 0, 0), "[2147483647 1]"},
+        {"6d 1 [99999999999 1]" + pose(0, 0, 0), "[99999999999 1]"},
+        {"gl 1 [2000000000 1 0 0]" + pose(0, 0, 0), "0 0]"},
+        {"6di 1 [2000000000 1 1]" + pose(0, 0, 0), "1 1]"},
+        {"6df 2000000000", "2000000000"}, {"6df2 2000000000 0", "2000000000"}, {"6dmt 2000000000", "2000000000"},
+        {"6dmt2 0 2000000000", "2000000000"}, {"6dmtr 2000000000 0", "2000000000"}, {"6dj 2000000000 0", "2000000000"},
+        {"3d 2147483647", "2147483647"}, {"6dcal 2000000000", "2000000000"}, {"glcal 2000000000", "2000000000"},
+        // Just beyond the bound.
+        {"6d 1 [" + bodyId + " 1]", " 1]"}, {"6dj " + models + " 0", models}, {"6dcal " + bodies, bodies},
+    };
     long allocated = 0;
     {
         CountAllocations allocations;
-        for (size_t i = 0; i < lines.size(); ++i) accepted[i] = parseOneLine(parser, lines[i]).accepted;
+        expectFailures(lines);
         allocated = allocations.count();
     }
-    for (size_t i = 0; i < lines.size(); ++i) EXPECT_FALSE(accepted[i]) << lines[i];
     EXPECT_EQ(0, allocated) << "nothing grew";
-    EXPECT_EQ(0, parser.bodyCount());
-    EXPECT_EQ(0, parser.gripwandCount());
-    EXPECT_EQ(0, parser.markerCount());
-    EXPECT_EQ(-1, parser.calibratedBodies());
-}
-
-TEST(ParserHostile, NegativeTableSizesFailButNegativeEntryCountsAreEmpty) {
-    OstrelParser parser;
-    parser.beginFrame();
-    for (const char* line : {"6df -1", "6df2 -1 0", "6dmt -1", "6dmt2 0 -1", "6dmtr -1 0", "6dj -1 0"}) {
-        EXPECT_FALSE(parseOneLine(parser, line).accepted) << line;
-    }
-    EXPECT_EQ(0, parser.count6df());
-    for (const char* line : {"6d -5", "gl -1", "6di -2", "6df2 0 -3", "6dmtr 0 -1", "6dj 0 -1", "3d -5"}) {
-        EXPECT_TRUE(parseOneLine(parser, line).accepted) << line;
-    }
-    EXPECT_EQ(-5, parser.markerCount()) << "the marker count follows the line; no table needs to shrink";
-    EXPECT_EQ(nullptr, parser.marker(0));
 }
 
 // The bound is per table: the largest ids and counts it allows still work,
@@ -776,13 +669,6 @@ TEST(ParserHostile, TablesStopAtTheirBound) {
     EXPECT_GT(allocatedBytes, static_cast<long long>(6 * OstrelParser::kMaxTableBytes)) << "the tables did grow";
     EXPECT_EQ(OstrelParser::maxRecords<BodyRecord>(), parser.bodyCount());
     EXPECT_EQ(OstrelParser::maxRecords<MarkerRecord>(), parser.markerCount());
-    parser.beginFrame();
-    EXPECT_FALSE(parseOneLine(parser, "6d 1 [" + std::to_string(OstrelParser::maxRecords<BodyRecord>()) + " 1]" +
-                                          pose(0, 0, 0))
-                     .accepted);
-    EXPECT_FALSE(parseOneLine(parser, "6dj " + std::to_string(OstrelParser::maxRecords<JointModelRecord>() + 1) + " 0")
-                     .accepted);
-    EXPECT_FALSE(parseOneLine(parser, "6dcal " + std::to_string(OstrelParser::maxRecords<BodyRecord>() + 1)).accepted);
 }
 
 // Shrinking and regrowing a large table line after line would re-zero it
@@ -830,47 +716,28 @@ TEST(ParserHostile, UnterminatedAndBracketOnlyFrames) {
 
 // ---------------------------------------------------------------- allocation, locale
 
-std::string typicalFrame() {
-    std::string frame = "fr 100\nts 12.5\n6dcal 6\n6d 4";
-    for (int id = 0; id < 4; ++id) frame += " [" + std::to_string(id) + " 1.0]" + pose(id * 10.5, 200.25, -3e2);
-    frame += "\n6df 1 [0 1.0 33]" + pose(1, 2, 3);
-    frame += "\n6df2 2 2 [0 1 8 2]" + pose(1, 2, 3) + "[5 0.5 -0.5][1 1 3 0]" + pose(4, 5, 6) + "[7]";
-    frame += "\n6dmt 1 [0 1.0 1]" + pose(4, 5, 6);
-    frame += "\n6dmt2 1 1 [0 1 2 1.5]" + pose(7, 8, 9) + "[3][1 2 3 4 5 6]";
-    frame += "\n6dmtr 2 1 [1 0.5]" + pose(1, 1, 1);
-    frame += "\nglcal 2\ngl 1 [1 1 0 1]" + pose(1, 1, 1) + pose(2, 2, 2) + "[1 2 3 4 5 6]";
-    frame += "\n6dj 1 1 [0 1][0 1][1 2 3 4 5 6]" + kRot;
-    frame += "\n6di 1 [1 2 0.1]" + pose(3, 3, 3);
-    frame += "\n3d 3 [1 1][1 2 3][2 1][4 5 6][3 1][7 8 9]\n";
-    return frame;
-}
-
-TEST(ParserAllocation, ParsingTheSameFrameAgainAllocatesNothing) {
-    OstrelParser parser;
-    const std::string frame = typicalFrame();
-    ASSERT_TRUE(parseText(parser, frame));
-    CountAllocations allocations;
-    bool parsed = parseText(parser, frame);
-    EXPECT_EQ(0, allocations.count());
-    EXPECT_TRUE(parsed);
-}
-
-TEST(ParserAllocation, TablesThatShrinkAndGrowBackAllocateNothing) {
-    OstrelParser parser;
+// Once the tables have grown, parsing allocates nothing, also when tables
+// shrink and grow back; a second parse of the same frame, resetting only
+// what the first one wrote, leaves the same records as a fresh parser.
+TEST(ParserAllocation, ParsingAgainAllocatesNothing) {
+    const std::string typical = typicalFrame();
     const std::string big = "6df 3 [0 1 0]" + pose(0, 0, 0) + "[1 1 0]" + pose(0, 0, 0) + "[2 1 0]" + pose(0, 0, 0) +
                             "\n6dj 3 0\n6dmtr 3 0";
     const std::string small = "6df 1 [0 1 0]" + pose(0, 0, 0) + "\n6dcal 1\n6dj 1 0\n6dmtr 1 0";
-    ASSERT_TRUE(parseText(parser, big));
-    ASSERT_TRUE(parseText(parser, small));
+    OstrelParser once;
+    OstrelParser again;
+    ASSERT_TRUE(parseText(once, typical));
+    ASSERT_TRUE(parseText(again, big) && parseText(again, small) && parseText(again, typical));
     long allocated = 0;
     bool parsed = false;
     {
         CountAllocations allocations;
-        parsed = parseText(parser, big) && parseText(parser, small);
+        parsed = parseText(again, big) && parseText(again, small) && parseText(again, typical);
         allocated = allocations.count();
     }
     EXPECT_EQ(0, allocated);
-    EXPECT_TRUE(parsed);
+    ASSERT_TRUE(parsed);
+    expectSameTables(once, again);
 }
 
 TEST(ParserLocale, CommaDecimalLocaleReadsTheSameRecords) {
@@ -882,28 +749,15 @@ TEST(ParserLocale, CommaDecimalLocaleReadsTheSameRecords) {
     if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr) {
         GTEST_SKIP() << "the de_DE.UTF-8 locale is not installed on this machine";
     }
-    EXPECT_EQ(1.0, std::strtod("1.5", nullptr)) << "the C library now stops at the dot";
+    const double libraryReads = std::strtod("1.5", nullptr);
     OstrelParser inGerman;
-    bool parsed = parseText(inGerman, frame);
-    double value = 0;
-    readDouble("1.5", value);
+    const bool parsed = parseText(inGerman, frame);
     std::setlocale(LC_ALL, previous.c_str());
 
+    EXPECT_EQ(1.0, libraryReads) << "the C library stopped at the dot";
     ASSERT_TRUE(parsed);
-    EXPECT_EQ(1.5, value);
-    EXPECT_EQ(inC.timestamp(), inGerman.timestamp());
-    ASSERT_EQ(inC.bodyCount(), inGerman.bodyCount());
-    for (int i = 0; i < inC.bodyCount(); ++i) EXPECT_TRUE(sameRecord(inC.body(i), inGerman.body(i))) << "body " << i;
-    ASSERT_EQ(inC.gripwandCount(), inGerman.gripwandCount());
-    for (int i = 0; i < inC.gripwandCount(); ++i) {
-        EXPECT_TRUE(sameRecord(inC.gripwand(i), inGerman.gripwand(i))) << "wand " << i;
-    }
-    ASSERT_EQ(inC.measurementToolCount(), inGerman.measurementToolCount());
-    EXPECT_TRUE(sameRecord(inC.measurementTool(0), inGerman.measurementTool(0)));
-    EXPECT_TRUE(sameRecord(inC.hand(1), inGerman.hand(1)));
-    EXPECT_TRUE(sameRecord(inC.jointModel(0), inGerman.jointModel(0)));
-    EXPECT_TRUE(sameRecord(inC.inertial(1), inGerman.inertial(1)));
-    for (int i = 0; i < 3; ++i) EXPECT_TRUE(sameRecord(inC.marker(i), inGerman.marker(i))) << "marker " << i;
+    expectSameTables(inC, inGerman);
+    EXPECT_EQ(12.5, inGerman.timestamp());
     EXPECT_EQ(-300.0, inGerman.body(3)->loc[2]);
     EXPECT_EQ(31.5, inGerman.body(3)->loc[0]);
 }

@@ -78,11 +78,21 @@ CreateResult SharedStorage::create(const std::string& name) {
         switch (inspectOccupant(name_, processId, detail)) {
         case Occupant::RunningHost:
             return {CreateOutcome::HeldByRunningHost, processId, 0, {}};
-        case Occupant::EndedHost:
-            // Left behind by a host that ended without removing it: take it over.
+        case Occupant::EndedHost: {
+            // Left behind by a host that ended without removing it: take it
+            // over, unless it belongs to a user whose objects we may not remove.
             ended = processId;
-            platform::removeSharedMemory(name_.c_str());
+            platform::SharedMemoryStatus removed = platform::removeSharedMemory(name_.c_str());
+            if (removed.result != platform::SharedMemoryResult::Ok &&
+                removed.result != platform::SharedMemoryResult::NotFound) {
+                return {CreateOutcome::Failed, 0, 0,
+                        "storage \"" + name_ + "\" was left behind by ended process " + std::to_string(processId) +
+                            " and cannot be removed (" +
+                            platform::systemErrorText(removed.systemCode, text, sizeof text) +
+                            "); remove it as its owner (on Linux: /dev/shm/" + name_ + ")"};
+            }
             break;
+        }
         case Occupant::Unknown:
             return {CreateOutcome::Failed, 0, 0,
                     "storage name \"" + name_ + "\" is taken (" + detail +

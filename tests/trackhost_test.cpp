@@ -263,6 +263,18 @@ TEST_F(Trackhost, TakesOverTheStorageOfAKilledHost) {
     ASSERT_TRUE(hosttest::storageExists(storage)) << "a killed host cannot clean up";
     EXPECT_EQ(AttachOutcome::NoHost, reader.attach(storage)) << "readers see that its host is gone";
 
+    // A host of another user may not remove it, and says what to do.
+    if (getuid() == 0 && access("/usr/bin/setpriv", X_OK) == 0 && chmod(dir.path().c_str(), 0755) == 0) {
+        Child other({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", TRACKHOST_PROGRAM, config},
+                    dir.path());
+        ASSERT_TRUE(other.waitExit(10000));
+        EXPECT_EQ(2, other.exitCode());
+        EXPECT_EQ("trackhost: " + config + ":1: storage \"" + storage + "\" was left behind by ended process " +
+                      std::to_string(killedPid) + " and cannot be removed (Permission denied); remove it as its "
+                      "owner (on Linux: /dev/shm/" + storage + ")\n",
+                  other.errors());
+    }
+
     std::unique_ptr<Child> next = startHost(config);
     ASSERT_TRUE(attachWhenReady(reader, *next, 2)) << next->output() << next->errors();
     EXPECT_EQ(static_cast<uint32_t>(next->pid()), reader.hostProcessId());

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "link/ostrel_parser.h"
@@ -97,12 +98,33 @@ const char* entryHead(const char* p, long& id, double& quality, long* extra, int
     return p == nullptr ? nullptr : p + 1;
 }
 
+// n, then n entries: the head group [id quality extras...], [x y z] and,
+// for records with a rotation, [r0 ... r8]. pick chooses the record.
+template <class Pick>
+bool readEntries(const char* p, long& count, int extras, Pick pick) {
+    char* end = nullptr;
+    count = std::strtol(p, &end, 0);
+    p = end;
+    for (long k = 0; k < count && p != nullptr; ++k) {
+        long id = 0, extra = 0;
+        double quality = 0;
+        p = entryHead(p, id, quality, &extra, extras);
+        auto& record = pick(k, id, extra);
+        record.id = static_cast<int32_t>(id);
+        record.quality = quality;
+        if (p != nullptr) p = group(p, 0, nullptr, 3, record.loc);
+        if constexpr (!std::is_same_v<std::decay_t<decltype(record)>, MarkerRecord>) {
+            if (p != nullptr) p = group(p, 0, nullptr, 9, record.rot);
+        }
+    }
+    return p != nullptr;
+}
+
 bool parseReference(Reference& r, const char* text) {
     for (const char* line = text; line != nullptr && *line != '\0';) {
         char* end = nullptr;
         const char* p = line;
-        long id = 0, extra = 0;
-        double quality = 0;
+        bool parsed = true;
         if (std::strncmp(p, "fr ", 3) == 0) {
             r.frameCounter = std::strtoul(p + 3, &end, 0);
         } else if (std::strncmp(p, "ts ", 3) == 0) {
@@ -110,57 +132,29 @@ bool parseReference(Reference& r, const char* text) {
         } else if (std::strncmp(p, "6dcal ", 6) == 0) {
             r.calibrated = std::strtol(p + 6, &end, 0);
         } else if (std::strncmp(p, "6d ", 3) == 0) {
-            r.bodyCount = std::strtol(p + 3, &end, 0);
-            p = end;
-            for (long k = 0; k < r.bodyCount && p != nullptr; ++k) {
-                p = entryHead(p, id, quality, nullptr, 0);
-                BodyRecord& b = r.bodies[id & 63];
-                b.id = static_cast<int32_t>(id);
-                b.quality = quality;
-                p = group(p, 0, nullptr, 3, b.loc);
-                if (p != nullptr) p = group(p, 0, nullptr, 9, b.rot);
-            }
-            if (p == nullptr) return false;
+            parsed = readEntries(p + 3, r.bodyCount, 0, [&](long, long id, long) -> BodyRecord& {
+                return r.bodies[id & 63];
+            });
         } else if (std::strncmp(p, "6df ", 4) == 0) {
-            r.wandCount = std::strtol(p + 4, &end, 0);
-            p = end;
-            for (long k = 0; k < r.wandCount && p != nullptr; ++k) {
-                p = entryHead(p, id, quality, &extra, 1);
+            parsed = readEntries(p + 4, r.wandCount, 1, [&](long k, long, long word) -> GripwandRecord& {
                 GripwandRecord& w = r.wands[k & 31];
-                w.id = static_cast<int32_t>(id);
-                w.quality = quality;
-                for (int b = 0; b < 8; ++b) w.buttons[b] = (extra >> b) & 1;
-                w.joystick[0] = (extra & 0x20) ? -1.0 : (extra & 0x80) ? 1.0 : 0.0;
-                w.joystick[1] = (extra & 0x10) ? -1.0 : (extra & 0x40) ? 1.0 : 0.0;
-                p = group(p, 0, nullptr, 3, w.loc);
-                if (p != nullptr) p = group(p, 0, nullptr, 9, w.rot);
-            }
-            if (p == nullptr) return false;
+                for (int b = 0; b < 8; ++b) w.buttons[b] = (word >> b) & 1;
+                w.joystick[0] = (word & 0x20) ? -1.0 : (word & 0x80) ? 1.0 : 0.0;
+                w.joystick[1] = (word & 0x10) ? -1.0 : (word & 0x40) ? 1.0 : 0.0;
+                return w;
+            });
         } else if (std::strncmp(p, "6dmt ", 5) == 0) {
-            r.toolCount = std::strtol(p + 5, &end, 0);
-            p = end;
-            for (long k = 0; k < r.toolCount && p != nullptr; ++k) {
-                p = entryHead(p, id, quality, &extra, 1);
+            parsed = readEntries(p + 5, r.toolCount, 1, [&](long k, long, long word) -> MeasurementToolRecord& {
                 MeasurementToolRecord& t = r.tools[k & 31];
-                t.id = static_cast<int32_t>(id);
-                t.quality = quality;
-                for (int b = 0; b < 4; ++b) t.buttons[b] = (extra >> b) & 1;
-                p = group(p, 0, nullptr, 3, t.loc);
-                if (p != nullptr) p = group(p, 0, nullptr, 9, t.rot);
-            }
-            if (p == nullptr) return false;
+                for (int b = 0; b < 4; ++b) t.buttons[b] = (word >> b) & 1;
+                return t;
+            });
         } else if (std::strncmp(p, "3d ", 3) == 0) {
-            r.markerCount = std::strtol(p + 3, &end, 0);
-            p = end;
-            for (long k = 0; k < r.markerCount && p != nullptr; ++k) {
-                p = entryHead(p, id, quality, nullptr, 0);
-                MarkerRecord& m = r.markers[k & 127];
-                m.id = static_cast<int32_t>(id);
-                m.quality = quality;
-                p = group(p, 0, nullptr, 3, m.loc);
-            }
-            if (p == nullptr) return false;
+            parsed = readEntries(p + 3, r.markerCount, 0, [&](long k, long, long) -> MarkerRecord& {
+                return r.markers[k & 127];
+            });
         }
+        if (!parsed) return false;
         line = std::strchr(line, '\n');
         if (line != nullptr) ++line;
     }

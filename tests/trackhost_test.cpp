@@ -76,6 +76,9 @@ bool fakeControllerIsWhole(const ConData& r, uint32_t id, uint32_t* cycleOut = n
 
 class Trackhost : public ::testing::Test {
 protected:
+    // A host that a test leaves to be killed cannot remove its storage.
+    ~Trackhost() override { platform::removeSharedMemory(storage.c_str()); }
+
     std::string writeConfig(const std::string& body, const std::string& file = "host.conf") {
         return dir.write(file, "storage " + storage + "\n" + body);
     }

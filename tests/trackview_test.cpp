@@ -131,6 +131,12 @@ Json parseJson(const std::string& text) {
 
 class Trackview : public ::testing::Test {
 protected:
+    // A host that is killed cannot remove its storage.
+    ~Trackview() override {
+        host.reset();
+        platform::removeSharedMemory(storage.c_str());
+    }
+
     // A host whose stand-in module writes 5 cycles and then keeps still.
     void startStillHost() {
         std::string config = dir.write("host.conf", "storage " + storage + "\ndevice still " FAKE_MODULE_LIBRARY

@@ -40,21 +40,6 @@ TEST(OptionLineDecimal, ValueAndStopPosition) {
     }
 }
 
-TEST(OptionLineDecimal, GermanLocaleStillReadsThePoint) {
-    calib_test::GermanLocale german;
-    if (!german.active) {
-        GTEST_SKIP() << "de_DE.UTF-8 not installed";
-    }
-    expectDecimal({"1.5e-1", 0.15, 6});
-    float value = 0;
-    ASSERT_TRUE(optionline::readFloatArg("0.5", value));
-    EXPECT_EQ(0.5f, value);
-    float list[2] = {};
-    ASSERT_EQ(2u, optionline::readBracketedList("[0.25,1.5]", list, 2));
-    EXPECT_EQ(0.25f, list[0]);
-    EXPECT_EQ(1.5f, list[1]);
-}
-
 // Invalid only when the value is 0 and the text starts with a letter, or
 // when the value does not fit a float; a failed read stores nothing.
 TEST(OptionLineFloatArg, ValidityAndValue) {

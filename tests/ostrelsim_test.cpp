@@ -662,7 +662,10 @@ TEST(OstrelsimRecording, ForeignAndDamagedFilesAreNamed) {
     EXPECT_EQ(ReadOutcome::Damaged, damaged.next(head, bytes)) << "a length no datagram can have";
     std::filesystem::remove(path);
     EXPECT_FALSE(reader.open(path, error));
-    EXPECT_EQ(0u, error.find("cannot open " + path + ": "));
+    EXPECT_EQ("cannot open " + path + ": No such file or directory", error);
+    std::string folder = std::filesystem::temp_directory_path().string();
+    EXPECT_FALSE(reader.open(folder, error));
+    EXPECT_EQ("cannot read " + folder + ": Is a directory", error);
 }
 
 // ------------------------------------------------- the program as a user meets it

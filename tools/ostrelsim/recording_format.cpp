@@ -104,13 +104,24 @@ RecordingReader::~RecordingReader() {
 }
 
 bool RecordingReader::open(const std::string& path, std::string& error) {
+    if (file_ != nullptr) {
+        std::fclose(file_);
+    }
+    recordsRead_ = lastArrival_ = tailBytes_ = 0;
     file_ = std::fopen(path.c_str(), "rb");
     if (file_ == nullptr) {
         error = "cannot open " + path + ": " + systemReason();
         return false;
     }
     unsigned char header[kRecordingHeaderSize];
+    errno = 0;
     size_t got = std::fread(header, 1, sizeof header, file_);
+    if (std::ferror(file_) != 0) {
+        error = "cannot read " + path + ": " + systemReason();  // a folder, for one
+        std::fclose(file_);
+        file_ = nullptr;
+        return false;
+    }
     switch (checkHeader(header, got)) {
         case HeaderCheck::Ok: return true;
         case HeaderCheck::TooShort: error = path + " ends inside its header: it holds no datagrams"; break;

@@ -173,7 +173,21 @@ bool TrackHost::setUpDevice(const hostconfig::DeviceSection& section, uint32_t d
     logger_.infof("device \"%s\" (%s): trackers %s, controllers %s\n", section.name.c_str(),
                   section.library.c_str(), idRange(trackersBefore, platform::atomicLoad(header->trackerCount)).c_str(),
                   idRange(controllersBefore, platform::atomicLoad(header->controllerCount)).c_str());
+    reportUnusedLines(*device.config);
     return true;
+}
+
+// Every reader of a line marks it used; a line nobody took is most often a
+// misspelled keyword, which would otherwise be ignored without a word.
+void TrackHost::reportUnusedLines(hostconfig::DeviceConfigRecord& config) const {
+    const DeviceConfig* record = config.record();
+    for (uint32_t i = 0; i < record->numLines; ++i) {
+        const ConfigLine& line = record->lines[i];
+        if (line.used == 0) {
+            logger_.infof("device \"%s\": line %d (\"%s\") was not read by the module; is it spelt right?\n",
+                          record->name, line.lineNumber, line.keyword);
+        }
+    }
 }
 
 void TrackHost::startDevices() {

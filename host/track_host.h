@@ -44,6 +44,7 @@ private:
     bool readConfiguration(hostconfig::HostConfig& config);
     bool createStorage(const hostconfig::HostConfig& config);
     bool setUpDevice(const hostconfig::DeviceSection& section, uint32_t deviceNumber);
+    void reportUnusedLines(hostconfig::DeviceConfigRecord& config) const;
     void startDevices();
     void waitForEnd();
     void shutDown() noexcept;

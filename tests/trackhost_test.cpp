@@ -164,7 +164,7 @@ TEST_F(Trackhost, StorageHeaderIsTheDocumentedLayout) {
 
 TEST_F(Trackhost, DevicesTakeStorageIdsInFileOrder) {
     std::unique_ptr<Child> host = startHost(writeConfig("device first " + fake +
-                                                        "\n  trackers 2\n  controllers 1\n"
+                                                        "\n  trackers 2\n  controllers 1\n  colour blue\n"
                                                         "device second " + fake +
                                                         "\n  trackers 3\n  controllers 2\n"));
     StorageReader reader;
@@ -195,6 +195,10 @@ TEST_F(Trackhost, DevicesTakeStorageIdsInFileOrder) {
     EXPECT_NE(std::string::npos, log.find("device \"first\" (" + fake + "): trackers 1-2, controllers 1\n")) << log;
     EXPECT_NE(std::string::npos, log.find("device \"second\" (" + fake + "): trackers 3-5, controllers 2-3\n"))
         << log;
+    EXPECT_NE(std::string::npos,
+              log.find("device \"first\": line 5 (\"colour\") was not read by the module; is it spelt right?\n"))
+        << log;
+    EXPECT_EQ(log.find("was not read"), log.rfind("was not read")) << "only that line";
     host->signal(SIGINT);
     ASSERT_TRUE(host->waitExit(5000));
     EXPECT_EQ(0, host->exitCode());
@@ -742,6 +746,7 @@ TEST_F(Trackhost, TheExampleConfigurationsRunWithoutAnError) {
         ASSERT_TRUE(host->waitExit(5000));
         EXPECT_EQ(0, host->exitCode());
         EXPECT_EQ(std::string::npos, host->output().find("ERROR")) << host->output();
+        EXPECT_EQ(std::string::npos, host->output().find("was not read")) << host->output();
         EXPECT_EQ("", host->errors());
         EXPECT_NE(std::string::npos, host->output().find(example.ids)) << host->output();
         reader.detach();

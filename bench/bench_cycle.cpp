@@ -34,20 +34,18 @@ const char kFrame[] =
 class CycleRig {
 public:
     CycleRig() {
-        config_.name = "bench";
         platform::ServerSocket* probe = nullptr;
         platform::udpBind(probe, 0, dataPort_);
         platform::closeServerSocket(probe);
-        portText_ = std::to_string(dataPort_);
-        add("port", {portText_.c_str()});
-        add("standardbodies", {"2"});
-        add("gripwands", {"2"});
-        add("measurementtools", {"1"});
-        add("sensoroffset", {"3", "0", "0", "10", "cm"});
-        add("transmitterrotation", {"0", "1", "0", "30"});
-        add("valuatorscale", {"1", "[0.5,0,2,-1]", "all"});
-        log_.showDate = log_.showTime = log_.showThreadId = 0;
-        device_ = std::make_unique<zelostrel>(&config_, &log_);
+        const std::string portText = std::to_string(dataPort_);
+        lines_.add({"port", portText.c_str()});
+        lines_.add({"standardbodies", "2"});
+        lines_.add({"gripwands", "2"});
+        lines_.add({"measurementtools", "1"});
+        lines_.add({"sensoroffset", "3", "0", "0", "10", "cm"});
+        lines_.add({"transmitterrotation", "0", "1", "0", "30"});
+        lines_.add({"valuatorscale", "1", "[0.5,0,2,-1]", "all"});
+        device_ = std::make_unique<zelostrel>(lines_.config(), &log_);
         InitInfo info = storage_.initInfo();
         // The information block is not part of the figures.
         std::fflush(stdout);
@@ -74,18 +72,10 @@ public:
     const UpdateMasks& masks() const { return masks_; }
 
 private:
-    void add(const char* keyword, std::initializer_list<const char*> args) {
-        ConfigLine& line = config_.lines[config_.numLines++];
-        line.lineNumber = static_cast<int32_t>(config_.numLines);
-        line.keyword = keyword;
-        for (const char* a : args) line.args[line.argCount++] = a;
-    }
-
     test_support::SharedStorage storage_;
-    DeviceConfig config_{};
-    CLogH log_;
+    test_support::ConfigLines lines_;
+    CLogH log_ = test_support::quietLogger("bench");
     uint16_t dataPort_ = 0;
-    std::string portText_;
     std::unique_ptr<zelostrel> device_;
     UpdateMasks masks_{0, 0};
     SocketHandle* sender_ = nullptr;

@@ -3,32 +3,23 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "device/exports.h"
 #include "device/zelostrel.h"
-#include "framework/records.h"
+#include "shared_storage_fixture.h"
+#include "stdout_capture.h"
+
+using test_support::capturedStdout;
+using test_support::quietLogger;
+using Calls = std::vector<std::string>;
 
 namespace {
 
-std::string captured(const std::function<void()>& run) {
-    testing::internal::CaptureStdout();
-    run();
-    return testing::internal::GetCapturedStdout();
-}
-
-CLogH bareLogger(const char* name) {
-    CLogH log;
-    log.showDate = log.showTime = log.showThreadId = 0;
-    log.setName(name);
-    return log;
-}
-
 // recvData only asks whether a handler exists: stand-ins at fixed
 // addresses, whose releases are logged in order.
-std::vector<std::string> releases;
+Calls releases;
 alignas(16) char trackerHandlerStandIn[16];
 alignas(16) char controllerHandlerStandIn[16];
 
@@ -59,8 +50,14 @@ public:
         calls.push_back("controllers");
         return controllerResult;
     }
+    // Init info set, with the handlers asked for.
+    void configure(const InitInfo& info, bool trackers, bool controllers) {
+        ASSERT_EQ(1u, setInitInfo(&info));
+        if (trackers) modInfo->traHandler = standInTrackerHandler();
+        if (controllers) modInfo->conHandler = standInControllerHandler();
+    }
 
-    std::vector<std::string> calls;
+    Calls calls;
     int trackerResult = 1;
     int controllerResult = 1;
 };
@@ -73,29 +70,16 @@ protected:
         info.words[InitInfo::kOpaqueWords - 1] = 0xC0FFEE;
     }
 
-    // A configured module with the handlers asked for.
-    void configure(bool trackers, bool controllers) {
-        ASSERT_EQ(1u, module.setInitInfo(&info));
-        if (trackers) {
-            module.modInfo->traHandler = standInTrackerHandler();
-        }
-        if (controllers) {
-            module.modInfo->conHandler = standInControllerHandler();
-        }
-    }
-
     DeviceConfig config{};
     InitInfo info{};
-    CLogH hostLog = bareLogger("HOST");
+    CLogH hostLog = quietLogger("HOST");
     ProbeModule module{&config, &hostLog};
     UpdateMasks masks{0xFFFFFFFFu, 0xFFFFFFFFu};
 };
 
 }  // namespace
 
-// --- Construction ---------------------------------------------------------------------
-
-TEST(BaseConstruction, DefaultLoggerIsNamedAfterTheClass) {
+TEST(BaseConstruction, DefaultLoggerFieldsAndSendData) {
     DeviceConfig config{};
     ProbeModule module(&config, nullptr);
     EXPECT_STREQ("CBase", module.logger->name);
@@ -103,10 +87,16 @@ TEST(BaseConstruction, DefaultLoggerIsNamedAfterTheClass) {
     EXPECT_EQ(0, module.logger->debugLevel);
     EXPECT_TRUE(module.ownsLogger);
     EXPECT_TRUE(module.inputConnector);
+    EXPECT_EQ(nullptr, module.modInfo);
+    EXPECT_EQ(nullptr, module.deviceName);
+    EXPECT_EQ(&config, module.config);
+    EXPECT_EQ(0u, module.maxTrackers | module.maxControllers | module.numTrackers | module.numControllers |
+                      module.numTrackerEmulations);
+    EXPECT_EQ(0, module.sendData(1, 2));
 }
 
 TEST(BaseConstruction, HostLoggerIsCopiedWhole) {
-    CLogH host = bareLogger("HOST");
+    CLogH host = quietLogger("HOST");
     host.debugLevel = 3;
     host.debugThreshold = 9;
     host.ownerId = 42;
@@ -123,30 +113,12 @@ TEST(BaseConstruction, HostLoggerIsCopiedWhole) {
     EXPECT_EQ(1, module.logger->ownerId);
 }
 
-TEST(BaseConstruction, ModuleFieldsStartEmpty) {
-    DeviceConfig config{};
-    ProbeModule module(&config, nullptr);
-    EXPECT_EQ(nullptr, module.modInfo);
-    EXPECT_EQ(nullptr, module.deviceName);
-    EXPECT_EQ(&config, module.config);
-    EXPECT_EQ(0u, module.maxTrackers);
-    EXPECT_EQ(0u, module.maxControllers);
-    EXPECT_EQ(0u, module.numTrackers);
-    EXPECT_EQ(0u, module.numControllers);
-    EXPECT_EQ(0u, module.numTrackerEmulations);
-    EXPECT_EQ(0, module.sendData(1, 2));
-}
-
-// --- setInitInfo ------------------------------------------------------------------------
-
 TEST_F(BaseTest, SetInitInfoCopiesWordsAndName) {
-    CDataStorage* trackerStorage = reinterpret_cast<CDataStorage*>(0x1000);
+    auto* trackerStorage = reinterpret_cast<CDataStorage*>(0x1000);
     info.trackerStorage = trackerStorage;
-    for (int i = 0; i < InitInfo::kOpaqueWords; ++i) {
-        info.words[i] = 100u + static_cast<uint32_t>(i);
-    }
+    for (int i = 0; i < InitInfo::kOpaqueWords; ++i) info.words[i] = 100u + static_cast<uint32_t>(i);
     module.inputConnector = false;
-    EXPECT_EQ("", captured([&] { EXPECT_EQ(1u, module.setInitInfo(&info)); }));
+    EXPECT_EQ("", capturedStdout([&] { EXPECT_EQ(1u, module.setInitInfo(&info)); }));
     ASSERT_NE(nullptr, module.modInfo);
     EXPECT_NE(static_cast<InitInfo*>(module.modInfo.get()), &info);
     EXPECT_EQ(trackerStorage, module.modInfo->trackerStorage);
@@ -159,134 +131,112 @@ TEST_F(BaseTest, SetInitInfoCopiesWordsAndName) {
     EXPECT_STREQ("tracker-1", module.deviceName.get());
     EXPECT_NE(config.name, module.deviceName.get());
     EXPECT_TRUE(module.inputConnector);
+
+    config.name = nullptr;  // a missing name is copied as empty
+    EXPECT_EQ(1u, module.setInitInfo(&info));
+    EXPECT_STREQ("", module.deviceName.get());
 }
 
 TEST_F(BaseTest, NullInitInfoIsRefusedAndChangesNothing) {
-    configure(true, false);
+    module.configure(info, true, false);
     ModInfo* before = module.modInfo.get();
-    EXPECT_EQ("HOST: ERROR: Init info is empty.\n", captured([&] { EXPECT_EQ(0u, module.setInitInfo(nullptr)); }));
+    EXPECT_EQ("HOST: ERROR: Init info is empty.\n",
+              capturedStdout([&] { EXPECT_EQ(0u, module.setInitInfo(nullptr)); }));
     EXPECT_EQ(before, module.modInfo.get());
     EXPECT_TRUE(module.modInfo->traHandler);
     EXPECT_TRUE(releases.empty());
 }
 
-TEST_F(BaseTest, SecondInitInfoReplacesTheCopyAndReleasesItsHandlers) {
-    configure(true, true);
+// The tracker handler goes first: with a debug logger the handlers'
+// farewell lines show in this order.
+TEST_F(BaseTest, ReplacementAndDestructionReleaseTheHandlersInOrder) {
+    module.configure(info, true, true);
     config.name = "tracker-2";
     info.words[InitInfo::kOpaqueWords - 1] = 7;
     EXPECT_EQ(1u, module.setInitInfo(&info));
-    // The tracker handler goes first: with a debug logger their farewell
-    // lines show in this order.
-    EXPECT_EQ((std::vector<std::string>{"tracker", "controller"}), releases);
+    EXPECT_EQ((Calls{"tracker", "controller"}), releases);
     EXPECT_FALSE(module.modInfo->traHandler);
     EXPECT_FALSE(module.modInfo->conHandler);
     EXPECT_STREQ("tracker-2", module.deviceName.get());
     EXPECT_EQ(7u, module.lastInitWord);
-}
 
-TEST_F(BaseTest, DestructionReleasesTheHandlers) {
+    releases.clear();
     {
         ProbeModule scoped(&config, nullptr);
-        ASSERT_EQ(1u, scoped.setInitInfo(&info));
-        scoped.modInfo->traHandler = standInTrackerHandler();
-        scoped.modInfo->conHandler = standInControllerHandler();
+        scoped.configure(info, true, true);
     }
-    EXPECT_EQ((std::vector<std::string>{"tracker", "controller"}), releases);
+    EXPECT_EQ((Calls{"tracker", "controller"}), releases);
 }
-
-TEST_F(BaseTest, AMissingDeviceNameIsCopiedAsEmpty) {
-    config.name = nullptr;
-    EXPECT_EQ(1u, module.setInitInfo(&info));
-    EXPECT_STREQ("", module.deviceName.get());
-}
-
-// --- recvData -----------------------------------------------------------------------------
 
 TEST_F(BaseTest, RecvDataBeforeInitInfoTouchesNothing) {
     hostLog.debugLevel = 1;
     ProbeModule fresh(&config, &hostLog);
     EXPECT_EQ("HOST: DEBUG: \"recvData\" called.\nHOST: ERROR: \"recvData\" called before the init info was set.\n",
-              captured([&] { EXPECT_EQ(-1, fresh.recvData(&masks, 0)); }));
-    EXPECT_EQ(0xFFFFFFFFu, masks.trackerMask);
-    EXPECT_EQ(0xFFFFFFFFu, masks.controllerMask);
+              capturedStdout([&] { EXPECT_EQ(-1, fresh.recvData(&masks, 0)); }));
+    EXPECT_EQ(0xFFFFFFFFu, masks.trackerMask & masks.controllerMask);
     EXPECT_TRUE(fresh.calls.empty());
+
+    fresh.configure(info, false, false);  // no handler: only the debug line
+    EXPECT_EQ("HOST: DEBUG: \"recvData\" called.\n",
+              capturedStdout([&] { EXPECT_EQ(1, fresh.recvData(&masks, 0)); }));
+    EXPECT_EQ(&masks, fresh.modInfo->updateMasks);
 }
 
-TEST_F(BaseTest, RecvDataWithoutHandlersOnlyLogs) {
-    configure(false, false);
-    EXPECT_EQ("", captured([&] { EXPECT_EQ(1, module.recvData(&masks, 0)); }));
-    EXPECT_EQ(&masks, module.modInfo->updateMasks);
-    EXPECT_EQ(0xFFFFFFFFu, masks.trackerMask);
-    EXPECT_EQ(0xFFFFFFFFu, masks.controllerMask);
-    EXPECT_TRUE(module.calls.empty());
-}
-
-TEST_F(BaseTest, RecvDataDebugLineNeedsADebugLogger) {
-    hostLog.debugLevel = 1;
-    ProbeModule verbose(&config, &hostLog);
-    ASSERT_EQ(1u, verbose.setInitInfo(&info));
-    EXPECT_EQ("HOST: DEBUG: \"recvData\" called.\n", captured([&] { EXPECT_EQ(1, verbose.recvData(&masks, 0)); }));
-}
-
-TEST_F(BaseTest, OnlyTheControllerMaskIsClearedForControllersOnly) {
-    configure(false, true);
-    EXPECT_EQ(1, module.recvData(&masks, 0));
-    EXPECT_EQ(0xFFFFFFFFu, masks.trackerMask);
-    EXPECT_EQ(0u, masks.controllerMask);
-    EXPECT_EQ(std::vector<std::string>{"controllers"}, module.calls);
-}
-
-TEST_F(BaseTest, OnlyTheTrackerMaskIsClearedForTrackersOnly) {
-    configure(true, false);
-    EXPECT_EQ(1, module.recvData(&masks, 0));
-    EXPECT_EQ(0u, masks.trackerMask);
-    EXPECT_EQ(0xFFFFFFFFu, masks.controllerMask);
-    EXPECT_EQ(std::vector<std::string>{"trackers"}, module.calls);
-}
-
-TEST_F(BaseTest, ControllersAreUpdatedBeforeTrackers) {
-    configure(true, true);
-    EXPECT_EQ(1, module.recvData(&masks, 0));
-    EXPECT_EQ(0u, masks.trackerMask);
-    EXPECT_EQ(0u, masks.controllerMask);
-    EXPECT_EQ((std::vector<std::string>{"controllers", "trackers"}), module.calls);
+// Only the masks of the kinds the module has are cleared; controllers are
+// updated before trackers.
+TEST_F(BaseTest, RecvDataClearsAndUpdatesTheKindsTheModuleHas) {
+    const struct {
+        bool trackers, controllers;
+        uint32_t trackerMask, controllerMask;
+        Calls calls;
+    } cases[] = {
+        {false, false, 0xFFFFFFFFu, 0xFFFFFFFFu, {}},
+        {false, true, 0xFFFFFFFFu, 0u, {"controllers"}},
+        {true, false, 0u, 0xFFFFFFFFu, {"trackers"}},
+        {true, true, 0u, 0u, {"controllers", "trackers"}},
+    };
+    for (const auto& c : cases) {
+        ProbeModule probe(&config, &hostLog);
+        probe.configure(info, c.trackers, c.controllers);
+        masks = UpdateMasks{0xFFFFFFFFu, 0xFFFFFFFFu};
+        EXPECT_EQ("", capturedStdout([&] { EXPECT_EQ(1, probe.recvData(&masks, 0)); }));
+        EXPECT_EQ(c.trackerMask, masks.trackerMask) << c.trackers << c.controllers;
+        EXPECT_EQ(c.controllerMask, masks.controllerMask) << c.trackers << c.controllers;
+        EXPECT_EQ(c.calls, probe.calls);
+    }
 }
 
 TEST_F(BaseTest, AFailedUpdateFailsTheCycle) {
-    configure(true, true);
+    module.configure(info, true, true);
     module.controllerResult = 0;
     EXPECT_EQ(-1, module.recvData(&masks, 0));
-    EXPECT_EQ(std::vector<std::string>{"controllers"}, module.calls);  // trackers not reached
+    EXPECT_EQ(Calls{"controllers"}, module.calls);  // trackers not reached
     module.calls.clear();
     module.controllerResult = 1;
     module.trackerResult = 0;
     EXPECT_EQ(-1, module.recvData(&masks, 0));
-    EXPECT_EQ((std::vector<std::string>{"controllers", "trackers"}), module.calls);
-}
-
-TEST_F(BaseTest, RecvDataWithoutMasksIsRefused) {
-    configure(true, true);
-    EXPECT_EQ("HOST: ERROR: Update masks are empty.\n", captured([&] { EXPECT_EQ(-1, module.recvData(nullptr, 0)); }));
+    EXPECT_EQ((Calls{"controllers", "trackers"}), module.calls);
+    module.calls.clear();
+    EXPECT_EQ("HOST: ERROR: Update masks are empty.\n",
+              capturedStdout([&] { EXPECT_EQ(-1, module.recvData(nullptr, 0)); }));
     EXPECT_TRUE(module.calls.empty());
 }
 
-// --- printName ------------------------------------------------------------------------------
-
 TEST_F(BaseTest, PrintNameWritesTheNameEvenWithTheLoggerOff) {
-    configure(false, false);
-    EXPECT_EQ("HOST: INFO: DEVICE NAME           : tracker-1\n", captured([&] { EXPECT_TRUE(module.printName()); }));
+    module.configure(info, false, false);
+    EXPECT_EQ("HOST: INFO: DEVICE NAME           : tracker-1\n",
+              capturedStdout([&] { EXPECT_TRUE(module.printName()); }));
     module.logger->enabled = 0;
-    EXPECT_EQ("tracker-1\n", captured([&] { EXPECT_TRUE(module.printName()); }));
+    EXPECT_EQ("tracker-1\n", capturedStdout([&] { EXPECT_TRUE(module.printName()); }));
 }
 
-// --- The shipped module ---------------------------------------------------------------------
+// --- The shipped module: createDev and deleteDev through its exports ----------
 
-TEST(Exports, DeleteDevOfNullDoesNothing) { EXPECT_FALSE(deleteDev(nullptr)); }
-
-TEST(Exports, CreateDevCopiesTheHostSettings) {
+TEST(Exports, CreateCheckAndDelete) {
+    EXPECT_FALSE(deleteDev(nullptr));
     DeviceConfig config{};
     config.name = "tracker-1";
-    CLogH host = bareLogger("HOST");
+    CLogH host = quietLogger("HOST");
     CBaseMod* device = createDev(&config, &host);
     ASSERT_NE(nullptr, device);
     EXPECT_EQ(1, device->check());
@@ -294,6 +244,12 @@ TEST(Exports, CreateDevCopiesTheHostSettings) {
     EXPECT_STREQ("HOST", device->logger->name);
     EXPECT_EQ(1, device->logger->ownerId);
     EXPECT_EQ(nullptr, device->modInfo);
+    EXPECT_TRUE(deleteDev(device));
+
+    device = createDev(nullptr, nullptr);  // check answers 1 without any configuration
+    ASSERT_NE(nullptr, device);
+    EXPECT_EQ(1, device->check());
+    EXPECT_STREQ("CBase", device->logger->name);
     EXPECT_TRUE(deleteDev(device));
 }
 
@@ -310,20 +266,7 @@ TEST(Device, FieldsStartAtTheirDefaults) {
     EXPECT_FALSE(dev.client);
     EXPECT_EQ(0, dev.bufferSize);
     EXPECT_EQ(0u, dev.debugFlags);
-    for (const auto& state : dev.gripwandState) {
-        for (float v : state.valuator) EXPECT_EQ(0.0f, v);
-        for (int32_t b : state.button) EXPECT_EQ(0, b);
-    }
-    for (const auto& tool : dev.measurementToolButtons) {
-        for (int32_t b : tool) EXPECT_EQ(0, b);
-    }
-}
-
-TEST(Exports, CheckAnswersOneWithoutConfiguration) {
-    CBaseMod* device = createDev(nullptr, nullptr);
-    ASSERT_NE(nullptr, device);
-    EXPECT_EQ(1, device->check());
-    EXPECT_EQ(1, device->check());
-    EXPECT_STREQ("CBase", device->logger->name);
-    EXPECT_TRUE(deleteDev(device));
+    const unsigned char zeros[sizeof dev.gripwandState] = {};
+    EXPECT_EQ(0, std::memcmp(zeros, dev.gripwandState, sizeof dev.gripwandState));
+    EXPECT_EQ(0, std::memcmp(zeros, dev.measurementToolButtons, sizeof dev.measurementToolButtons));
 }

@@ -1,34 +1,21 @@
+// The device keywords as a pure function of the configuration lines: every
+// keyword's accepted values, its message with the line number, and what
+// reaches the device's fields.
 #include "device/device_config.h"
 
 #include <gtest/gtest.h>
 
 #include <clocale>
 #include <cstdio>
-#include <initializer_list>
 #include <string>
 #include <vector>
 
+#include "shared_storage_fixture.h"
+
 using namespace device_config;
+using test_support::ConfigLines;
 
 namespace {
-
-// Configuration lines as the host hands them over; the texts live here.
-class Lines {
-public:
-    Lines& add(int lineNumber, const char* keyword, std::initializer_list<const char*> args) {
-        ConfigLine& line = config_.lines[config_.numLines++];
-        line.lineNumber = lineNumber;
-        line.keyword = keyword;
-        line.argCount = static_cast<int32_t>(args.size());
-        int i = 0;
-        for (const char* a : args) line.args[i++] = a;
-        return *this;
-    }
-    const DeviceConfig& config() const { return config_; }
-
-private:
-    DeviceConfig config_{};
-};
 
 std::string message(const LineFault& f) {
     char text[128];
@@ -42,147 +29,101 @@ std::vector<std::string> messages(const KeywordReport& r) {
     return out;
 }
 
-// One keyword line with one argument: the report's messages.
-std::vector<std::string> readOne(const char* keyword, const char* value, DeviceFields& s) {
-    Lines lines;
-    lines.add(7, keyword, {value});
-    return messages(readDeviceKeywords(lines.config(), s));
+// The keyword fields in one line, to compare whole states.
+std::string describe(const DeviceFields& f) {
+    return "bodies " + std::to_string(f.numStandardBodies) + " wands " + std::to_string(f.numGripwands) +
+           " tools " + std::to_string(f.numMeasurementTools) + " port " + std::to_string(f.dataPort) + " remote " +
+           std::to_string(f.remoteControl) + " '" + f.remoteHost + "' " + std::to_string(f.remotePort) +
+           " buffer " + std::to_string(f.bufferSize) + " debug " + std::to_string(f.debugFlags);
 }
+
+const std::string kDefaults = "bodies 1 wands 0 tools 0 port 5000 remote 0 '' 0 buffer 0 debug 0";
 
 }  // namespace
 
-TEST(DeviceConfig, DefaultsWithoutLines) {
-    DeviceFields s;
-    const KeywordReport r = readDeviceKeywords(Lines().config(), s);
-    EXPECT_FALSE(r.failed());
-    EXPECT_EQ(1, s.numStandardBodies);
-    EXPECT_EQ(0u, s.numGripwands);
-    EXPECT_EQ(0, s.numMeasurementTools);
-    EXPECT_EQ(5000, s.dataPort);
-    EXPECT_FALSE(s.remoteControl);
-    EXPECT_EQ("", s.remoteHost);
-    EXPECT_EQ(0, s.remotePort);
-    EXPECT_EQ(0, s.bufferSize);
-    EXPECT_EQ(0u, s.debugFlags);
-}
-
-TEST(DeviceConfig, PortBounds) {
-    DeviceFields s;
-    EXPECT_EQ(std::vector<std::string>{"Invalid Port Number on Line 7.\n"}, readOne("port", "1024", s));
-    EXPECT_EQ(std::vector<std::string>{"Invalid Port Number on Line 7.\n"}, readOne("port", "65536", s));
-    EXPECT_EQ(std::vector<std::string>{"Invalid Port Number on Line 7.\n"}, readOne("port", "abc", s));
-    EXPECT_EQ(std::vector<std::string>{"Invalid Port Number on Line 7.\n"}, readOne("port", "-5000", s));
-    EXPECT_EQ(5000, s.dataPort);  // invalid ports are never stored
-    EXPECT_TRUE(readOne("port", "1025", s).empty());
-    EXPECT_EQ(1025, s.dataPort);
-    EXPECT_TRUE(readOne("port", "65535", s).empty());
-    EXPECT_EQ(65535, s.dataPort);
-    EXPECT_TRUE(readOne("port", " 6000xyz", s).empty());  // atoi: trailing text ignored
-    EXPECT_EQ(6000, s.dataPort);
-}
-
-TEST(DeviceConfig, CountsAndTheirLimits) {
-    DeviceFields s;
-    EXPECT_TRUE(readOne("standardbodies", "0", s).empty());
-    EXPECT_EQ(0, s.numStandardBodies);
-    EXPECT_TRUE(readOne("standardbodies", "32", s).empty());
-    EXPECT_EQ(32, s.numStandardBodies);
-    EXPECT_EQ(std::vector<std::string>{"Invalid Number of Standard Bodies on Line 7.\n"},
-              readOne("standardbodies", "-1", s));
-    EXPECT_EQ(std::vector<std::string>{"Invalid Number of Standard Bodies on Line 7.\n"},
-              readOne("standardbodies", "33", s));
-    EXPECT_EQ(32, s.numStandardBodies);
-
-    EXPECT_TRUE(readOne("gripwands", "16", s).empty());
-    EXPECT_EQ(16u, s.numGripwands);
-    EXPECT_EQ(std::vector<std::string>{"Invalid Number of Gripwands on Line 7.\n"}, readOne("gripwands", "17", s));
-    // A rejected count never reaches the settings: a later configure without
-    // the line must not run with 17 Gripwands over 16 state slots.
-    EXPECT_EQ(16u, s.numGripwands);
-
-    EXPECT_TRUE(readOne("measurementtools", "3", s).empty());
-    EXPECT_EQ(3, s.numMeasurementTools);
-    EXPECT_EQ(std::vector<std::string>{"Invalid Number of Measurement Tools on Line 7.\n"},
-              readOne("measurementtools", "-2", s));
-    EXPECT_EQ(3, s.numMeasurementTools);
-
-    EXPECT_TRUE(readOne("buffersize", "1", s).empty());
-    EXPECT_EQ(1, s.bufferSize);
-    EXPECT_EQ(std::vector<std::string>{"Invalid Buffer Size on Line 7.\n"}, readOne("buffersize", "0", s));
-    EXPECT_EQ(1, s.bufferSize);
-}
-
-TEST(DeviceConfig, CaveCoordinatesOnlyExactYes) {
-    DeviceFields s;
-    EXPECT_TRUE(readOne("CAVECoordinates", "yes", s).empty());
-    const std::vector<std::string> rejected{"Only CAVELib Coordinates supported on Line 7.\n"};
-    EXPECT_EQ(rejected, readOne("CAVECoordinates", "YES", s));
-    EXPECT_EQ(rejected, readOne("CAVECoordinates", "on", s));
-}
-
-TEST(DeviceConfig, DebugIsDecimal) {
-    DeviceFields s;
-    EXPECT_TRUE(readOne("debug", "60", s).empty());
-    EXPECT_EQ(60u, s.debugFlags);
-    EXPECT_TRUE(readOne("debug", "0x20", s).empty());
-    EXPECT_EQ(0u, s.debugFlags);
-    EXPECT_TRUE(readOne("debug", "-1", s).empty());
-    EXPECT_EQ(0xffffffffu, s.debugFlags);
-    Lines lines;
-    lines.add(3, "debug", {});
-    EXPECT_EQ(std::vector<std::string>{"Invalid Number of Arguments on Line 3.\n"},
-              messages(readDeviceKeywords(lines.config(), s)));
-}
-
-TEST(DeviceConfig, ArgumentCountsOfEveryKeyword) {
-    for (const char* keyword : {"port", "standardbodies", "gripwands", "measurementtools", "CAVECoordinates",
-                                "buffersize", "debug"}) {
-        Lines lines;
-        lines.add(11, keyword, {});
-        lines.add(12, keyword, {"1", "2"});
-        DeviceFields s;
-        const std::vector<std::string> expected{"Invalid Number of Arguments on Line 11.\n",
-                                                "Invalid Number of Arguments on Line 12.\n"};
-        EXPECT_EQ(expected, messages(readDeviceKeywords(lines.config(), s))) << keyword;
+// One line each (line 3), read into default fields: its message, or none,
+// and the fields afterwards. A rejected count or port is not taken over.
+TEST(DeviceConfig, EachKeywordsValuesAndMessages) {
+    const std::string ports = "Invalid Port Number on Line 3.\n";
+    const std::string arguments = "Invalid Number of Arguments on Line 3.\n";
+    const struct {
+        std::vector<const char*> words;
+        std::string message;
+        std::string fields;
+    } cases[] = {
+        {{"port", "1024"}, ports, kDefaults},
+        {{"port", "65536"}, ports, kDefaults},
+        {{"port", "abc"}, ports, kDefaults},  // no digits read as 0
+        {{"port", "-5000"}, ports, kDefaults},
+        {{"port", "1025"}, "", "bodies 1 wands 0 tools 0 port 1025 remote 0 '' 0 buffer 0 debug 0"},
+        {{"port", "65535"}, "", "bodies 1 wands 0 tools 0 port 65535 remote 0 '' 0 buffer 0 debug 0"},
+        {{"port", " 6000xyz"}, "", "bodies 1 wands 0 tools 0 port 6000 remote 0 '' 0 buffer 0 debug 0"},
+        {{"remote", "ctrl"}, "", "bodies 1 wands 0 tools 0 port 5000 remote 1 'ctrl' 0 buffer 0 debug 0"},
+        {{"remote", "10.0.0.2", "50105"}, "",
+         "bodies 1 wands 0 tools 0 port 5000 remote 1 '10.0.0.2' 50105 buffer 0 debug 0"},
+        // The host is kept, the port is not.
+        {{"remote", "ctrl", "99"}, ports, "bodies 1 wands 0 tools 0 port 5000 remote 1 'ctrl' 0 buffer 0 debug 0"},
+        {{"standardbodies", "0"}, "", "bodies 0 wands 0 tools 0 port 5000 remote 0 '' 0 buffer 0 debug 0"},
+        {{"standardbodies", "32"}, "", "bodies 32 wands 0 tools 0 port 5000 remote 0 '' 0 buffer 0 debug 0"},
+        {{"standardbodies", "-1"}, "Invalid Number of Standard Bodies on Line 3.\n", kDefaults},
+        {{"standardbodies", "33"}, "Invalid Number of Standard Bodies on Line 3.\n", kDefaults},
+        {{"gripwands", "16"}, "", "bodies 1 wands 16 tools 0 port 5000 remote 0 '' 0 buffer 0 debug 0"},
+        {{"gripwands", "17"}, "Invalid Number of Gripwands on Line 3.\n", kDefaults},
+        {{"measurementtools", "3"}, "", "bodies 1 wands 0 tools 3 port 5000 remote 0 '' 0 buffer 0 debug 0"},
+        {{"measurementtools", "-2"}, "Invalid Number of Measurement Tools on Line 3.\n", kDefaults},
+        {{"CAVECoordinates", "yes"}, "", kDefaults},
+        {{"CAVECoordinates", "YES"}, "Only CAVELib Coordinates supported on Line 3.\n", kDefaults},
+        {{"CAVECoordinates", "on"}, "Only CAVELib Coordinates supported on Line 3.\n", kDefaults},
+        {{"buffersize", "1"}, "", "bodies 1 wands 0 tools 0 port 5000 remote 0 '' 0 buffer 1 debug 0"},
+        {{"buffersize", "0"}, "Invalid Buffer Size on Line 3.\n", kDefaults},
+        {{"debug", "60"}, "", "bodies 1 wands 0 tools 0 port 5000 remote 0 '' 0 buffer 0 debug 60"},
+        {{"debug", "0x20"}, "", kDefaults},  // decimal: stops at the letter
+        {{"debug", "-1"}, "", "bodies 1 wands 0 tools 0 port 5000 remote 0 '' 0 buffer 0 debug 4294967295"},
+        {{"Port", "1"}, "", kDefaults},  // not the device's keyword: case matters
+        {{"port"}, arguments, kDefaults},
+        {{"port", "2000", "2001"}, arguments, kDefaults},
+        {{"remote"}, arguments, kDefaults},
+        {{"remote", "h", "2000", "x"}, arguments, kDefaults},
+        {{"standardbodies"}, arguments, kDefaults},
+        {{"gripwands", "1", "2"}, arguments, kDefaults},
+        {{"measurementtools"}, arguments, kDefaults},
+        {{"CAVECoordinates", "yes", "yes"}, arguments, kDefaults},
+        {{"buffersize"}, arguments, kDefaults},
+        {{"debug"}, arguments, kDefaults},
+        {{"debug", "1", "2"}, arguments, kDefaults},
+    };
+    for (const auto& c : cases) {
+        ConfigLines lines;
+        ConfigLine& line = lines.config()->lines[0];
+        line.lineNumber = 3;
+        line.keyword = c.words[0];
+        for (size_t i = 1; i < c.words.size(); ++i) line.args[line.argCount++] = c.words[i];
+        lines.config()->numLines = 1;
+        DeviceFields fields;
+        const KeywordReport report = readDeviceKeywords(*lines.config(), fields);
+        const std::string context = std::string(c.words[0]) + " " + (c.words.size() > 1 ? c.words[1] : "");
+        EXPECT_EQ(c.message, report.failed() ? message(report.faults[0]) : "") << context;
+        EXPECT_EQ(c.message.empty(), report.accepted[0]) << context;
+        EXPECT_EQ(c.fields, describe(fields)) << context;
     }
-    Lines remote;
-    remote.add(4, "remote", {});
-    remote.add(5, "remote", {"h", "2000", "x"});
-    DeviceFields s;
-    const std::vector<std::string> expected{"Invalid Number of Arguments on Line 4.\n",
-                                            "Invalid Number of Arguments on Line 5.\n"};
-    EXPECT_EQ(expected, messages(readDeviceKeywords(remote.config(), s)));
-    EXPECT_FALSE(s.remoteControl);
 }
 
-TEST(DeviceConfig, SeveralFaultyLinesAllReportedAndGoodLinesAccepted) {
-    Lines lines;
-    lines.add(2, "port", {"80"});
-    lines.add(3, "sensoroffset", {"1", "0", "0", "1"});
-    lines.add(4, "gripwands", {"2"});
-    lines.add(6, "gripwands", {"20"});
-    lines.add(9, "Port", {"1"});  // not the device's keyword: case matters
-    DeviceFields s;
-    const KeywordReport r = readDeviceKeywords(lines.config(), s);
-    const std::vector<std::string> expected{"Invalid Port Number on Line 2.\n",
-                                            "Invalid Number of Gripwands on Line 6.\n"};
-    EXPECT_EQ(expected, messages(r));
-    EXPECT_FALSE(r.accepted[0]);
-    EXPECT_TRUE(r.accepted[1]);
-    EXPECT_TRUE(r.accepted[2]);
-    EXPECT_FALSE(r.accepted[3]);
-    EXPECT_TRUE(r.accepted[4]);
-    EXPECT_EQ(2u, s.numGripwands);
-    EXPECT_EQ(5000, s.dataPort);
-}
-
-TEST(DeviceConfig, LaterLineOverrides) {
-    Lines lines;
-    lines.add(1, "standardbodies", {"4"});
-    lines.add(2, "standardbodies", {"6"});
-    DeviceFields s;
-    EXPECT_FALSE(readDeviceKeywords(lines.config(), s).failed());
-    EXPECT_EQ(6, s.numStandardBodies);
+TEST(DeviceConfig, SeveralFaultyLinesAllReportedAndLaterLinesOverride) {
+    ConfigLines lines;
+    lines.add({"port", "80"});                            // line 3
+    lines.add({"sensoroffset", "1", "0", "0", "1"});      // 4: the framework's
+    lines.add({"gripwands", "2"});                        // 5
+    lines.add({"gripwands", "20"});                       // 6
+    lines.add({"standardbodies", "4"});                   // 7
+    lines.add({"standardbodies", "6"});                   // 8
+    lines.add({"Port", "1"});                             // 9
+    DeviceFields fields;
+    const KeywordReport r = readDeviceKeywords(*lines.config(), fields);
+    EXPECT_EQ((std::vector<std::string>{"Invalid Port Number on Line 3.\n", "Invalid Number of Gripwands on Line 6.\n"}),
+              messages(r));
+    const bool accepted[7] = {false, true, true, false, true, true, true};
+    for (int i = 0; i < 7; ++i) EXPECT_EQ(accepted[i], r.accepted[i]) << i;
+    EXPECT_EQ("bodies 6 wands 2 tools 0 port 5000 remote 0 '' 0 buffer 0 debug 0", describe(fields));
 }
 
 TEST(DeviceConfig, HostileRecordsAreReadSafely) {
@@ -194,27 +135,36 @@ TEST(DeviceConfig, HostileRecordsAreReadSafely) {
     config.lines[1].keyword = "port";
     config.lines[1].argCount = 1;
     config.lines[1].args[0] = nullptr;  // reads as no digits
-    DeviceFields s;
-    const KeywordReport r = readDeviceKeywords(config, s);
-    ASSERT_EQ(1u, r.faultCount);
-    EXPECT_EQ("Invalid Port Number on Line 2.\n", message(r.faults[0]));
+    DeviceFields fields;
+    const KeywordReport r = readDeviceKeywords(config, fields);
+    EXPECT_EQ(std::vector<std::string>{"Invalid Port Number on Line 2.\n"}, messages(r));
     EXPECT_TRUE(r.accepted[0]);
     EXPECT_TRUE(r.accepted[31]);
 }
 
-TEST(DeviceConfig, RemoteKindsAndClientParameters) {
+TEST(DeviceConfig, DerivedCountsAndClientParameters) {
+    DeviceFields f;
+    f.numStandardBodies = 32;
+    f.numGripwands = 1;
+    EXPECT_EQ(33u, trackerCount(f));  // the caller refuses more than 32
+    f.numStandardBodies = 3;
+    f.numGripwands = 2;
+    f.numMeasurementTools = 1;
+    EXPECT_EQ(6u, trackerCount(f));
+    EXPECT_EQ(3u, controllerCount(f));
+
     DeviceFields data;
+    data.bufferSize = 4096;  // "buffersize" alone does not reach the data-only client
     ClientParameters p = clientParameters(data);
     EXPECT_TRUE(p.dataOnly);
     EXPECT_EQ(5000, p.dataPort);
     EXPECT_EQ(32768, p.bufferSize);
 
-    Lines tcp;
-    tcp.add(1, "remote", {"ctrl.local"});
-    tcp.add(2, "buffersize", {"4096"});
-    DeviceFields s;
-    ASSERT_FALSE(readDeviceKeywords(tcp.config(), s).failed());
-    p = clientParameters(s);
+    DeviceFields tcp;
+    tcp.remoteControl = true;
+    tcp.remoteHost = "ctrl.local";
+    tcp.bufferSize = 4096;
+    p = clientParameters(tcp);
     EXPECT_FALSE(p.dataOnly);
     EXPECT_EQ("ctrl.local", p.host);
     EXPECT_EQ(50105, p.serverPort);
@@ -223,42 +173,12 @@ TEST(DeviceConfig, RemoteKindsAndClientParameters) {
     EXPECT_EQ(1000000, p.dataTimeoutMicros);
     EXPECT_EQ(10000000, p.commandTimeoutMicros);
 
-    Lines udp;
-    udp.add(1, "remote", {"10.0.0.2", "50105"});
-    DeviceFields u;
-    ASSERT_FALSE(readDeviceKeywords(udp.config(), u).failed());
-    p = clientParameters(u);
+    tcp.remotePort = 50105;
+    tcp.bufferSize = 0;
+    p = clientParameters(tcp);
     EXPECT_EQ(50105, p.serverPort);
     EXPECT_EQ(1, p.remoteKind);
     EXPECT_EQ(32768, p.bufferSize);
-
-    // "buffersize" alone does not reach the data-only client.
-    DeviceFields sized;
-    sized.bufferSize = 4096;
-    EXPECT_EQ(32768, clientParameters(sized).bufferSize);
-}
-
-TEST(DeviceConfig, RemoteWithBadPortKeepsHostButNoPort) {
-    Lines lines;
-    lines.add(8, "remote", {"ctrl", "99"});
-    DeviceFields s;
-    EXPECT_EQ(std::vector<std::string>{"Invalid Port Number on Line 8.\n"},
-              messages(readDeviceKeywords(lines.config(), s)));
-    EXPECT_TRUE(s.remoteControl);
-    EXPECT_EQ("ctrl", s.remoteHost);
-    EXPECT_EQ(0, s.remotePort);
-}
-
-TEST(DeviceConfig, DerivedCountsAndTheTrackerLimit) {
-    DeviceFields s;
-    s.numStandardBodies = 32;
-    s.numGripwands = 1;
-    EXPECT_EQ(33u, trackerCount(s));
-    s.numStandardBodies = 3;
-    s.numGripwands = 2;
-    s.numMeasurementTools = 1;
-    EXPECT_EQ(6u, trackerCount(s));
-    EXPECT_EQ(3u, controllerCount(s));
 }
 
 TEST(DeviceConfig, ReadDecimalLikeAtoiWithoutOverflow) {

@@ -2,16 +2,15 @@
 // The real device in-process, as a host drives it: configuration lines,
 // real shared storage, and a sender that puts frames on the device's UDP
 // data port over loopback.
-#include <cstdio>
 #include <initializer_list>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "device/zelostrel.h"
 #include "link/socket_layer.h"
 #include "platform/server_socket.h"
 #include "shared_storage_fixture.h"
+#include "stdout_capture.h"
 
 namespace test_support {
 
@@ -27,35 +26,9 @@ inline uint16_t freeUdpPort() {
     return port;
 }
 
-class ConfigLines {
-public:
-    ConfigLines() { config_.name = "ostrel"; }
-    ConfigLines& add(std::initializer_list<const char*> words) {
-        auto& kept = texts_.emplace_back(words.begin(), words.end());
-        ConfigLine& line = config_.lines[config_.numLines];
-        line.lineNumber = static_cast<int32_t>(config_.numLines) + 3;  // lines 3, 4, ...
-        ++config_.numLines;
-        line.keyword = kept[0].c_str();
-        for (size_t i = 1; i < kept.size(); ++i) line.args[line.argCount++] = kept[i].c_str();
-        return *this;
-    }
-    DeviceConfig* config() { return &config_; }
-
-private:
-    DeviceConfig config_{};
-    std::vector<std::vector<std::string>> texts_;
-};
-
-inline CLogH hostLogger(const char* name = "TRK") {
-    CLogH log;
-    log.showDate = log.showTime = log.showThreadId = 0;
-    log.setName(name);
-    return log;
-}
-
 class DeviceRig {
 public:
-    DeviceRig() : log(hostLogger()) {
+    DeviceRig() : log(quietLogger("TRK")) {
         dataPort = freeUdpPort();
         portText = std::to_string(dataPort);
     }
@@ -74,9 +47,8 @@ public:
     }
     // init with its output captured.
     int configureQuietly(std::initializer_list<std::initializer_list<const char*>> lines) {
-        testing::internal::CaptureStdout();
-        int result = configure(lines);
-        initOutput = testing::internal::GetCapturedStdout();
+        int result = 0;
+        initOutput = capturedStdout([&] { result = configure(lines); });
         return result;
     }
 
@@ -90,9 +62,8 @@ public:
     }
     // One host cycle; returns recvData's result, output in cycleOutput.
     int cycle() {
-        testing::internal::CaptureStdout();
-        int result = device->recvData(&masks, 0);
-        cycleOutput = testing::internal::GetCapturedStdout();
+        int result = 0;
+        cycleOutput = capturedStdout([&] { result = device->recvData(&masks, 0); });
         return result;
     }
     int cycle(const std::string& frame) {

@@ -33,61 +33,44 @@ void matrixFromAngles(double azimuthDeg, double elevationDeg, double rollDeg, do
         {ca * se * sr - sa * cr, sa * sr + ca * se * cr, ca * ce},
     };
     for (int row = 0; row < 3; ++row) {
-        for (int col = 0; col < 3; ++col) {
-            rot[3 * col + row] = r[row][col];
-        }
+        for (int col = 0; col < 3; ++col) rot[3 * col + row] = r[row][col];
     }
 }
 
 }  // namespace
 
-TEST(PoseConversion, IdentityGivesZeroAngles) {
-    const double rot[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
-    const Angles a = anglesOf(rot);
-    EXPECT_EQ(0.0f, a.azimuth);
-    EXPECT_EQ(0.0f, a.elevation);
-    EXPECT_EQ(0.0f, a.roll);
-}
-
-TEST(PoseConversion, NearZeroBranchAtThePoles) {
-    // y column and x/z of the third column are zero: looking straight up.
-    const double up[9] = {1, 0, 0, 0, 0, 1, 0, -1, 0};
-    Angles a = anglesOf(up);
-    EXPECT_FLOAT_EQ(90.0f, a.elevation);
-    EXPECT_EQ(0.0f, a.azimuth);  // -0 compares equal
-    EXPECT_EQ(0.0f, a.roll);
-
-    const double down[9] = {1, 0, 0, 0, 0, -1, 0, 1, 0};
-    a = anglesOf(down);
-    EXPECT_FLOAT_EQ(-90.0f, a.elevation);
-    EXPECT_EQ(0.0f, a.roll);
+// Exact results: the identity, the near-zero branch at both poles (azimuth
+// and roll 0, -0 compares equal), a band edge that is not near zero, and a
+// hair past 1 clamped instead of NaN.
+TEST(PoseConversion, ExactMatrices) {
+    const double eps = pose_conversion::kZeroBand;
+    const struct {
+        double rot[9];
+        Angles expected;
+    } cases[] = {
+        {{1, 0, 0, 0, 1, 0, 0, 0, 1}, {0, 0, 0}},
+        {{1, 0, 0, 0, 0, 1, 0, -1, 0}, {0, 90, 0}},   // looking straight up
+        {{1, 0, 0, 0, 0, -1, 0, 1, 0}, {0, -90, 0}},  // and down
+        {{1, eps, 0, 0, 0, 1, eps, -1, eps}, {45, 90, 90}},  // exactly epsilon: the general branch
+        {{1, 0, 0, 0, 0, -1, 0, 1.000001, 0}, {0, -90, 0}},  // six printed decimals past 1
+    };
+    for (const auto& c : cases) {
+        const Angles a = anglesOf(c.rot);
+        EXPECT_FLOAT_EQ(c.expected.azimuth, a.azimuth) << c.rot[7];
+        EXPECT_FLOAT_EQ(c.expected.elevation, a.elevation) << c.rot[7];
+        EXPECT_FLOAT_EQ(c.expected.roll, a.roll) << c.rot[7];
+    }
+    EXPECT_EQ(0.0f, anglesOf(cases[0].rot).elevation);
+    const double bad[9] = {1, 0, 0, 0, 1, 0, 0, std::nan(""), 1};
+    EXPECT_TRUE(std::isnan(anglesOf(bad).elevation));
 
     // At the pole a turn about y shows up as azimuth, never as roll.
     double turned[9];
     matrixFromAngles(30.0, 90.0, 0.0, turned);
     turned[6] = turned[8] = 0.0;  // exact zeros, as the frame would carry them
-    a = anglesOf(turned);
+    const Angles a = anglesOf(turned);
     EXPECT_NEAR(30.0f, a.azimuth, 1e-4);
     EXPECT_EQ(0.0f, a.roll);
-}
-
-TEST(PoseConversion, ZeroBandIsStrict) {
-    // Exactly epsilon is not "near zero": the general branch is taken.
-    const double eps = pose_conversion::kZeroBand;
-    const double rot[9] = {1, eps, 0, 0, 0, 1, eps, -1, eps};
-    const Angles a = anglesOf(rot);
-    EXPECT_FLOAT_EQ(45.0f, a.azimuth);  // atan2(eps, eps)
-    EXPECT_FLOAT_EQ(90.0f, a.roll);     // atan2(eps, 0)
-}
-
-TEST(PoseConversion, ElevationSlightlyBeyondOneIsClampedNotNaN) {
-    // Six printed decimals can put rot[7] a hair past 1.
-    const double rot[9] = {1, 0, 0, 0, 0, -1, 0, 1.000001, 0};
-    const Angles a = anglesOf(rot);
-    EXPECT_FLOAT_EQ(-90.0f, a.elevation);
-    const double nan = std::nan("");
-    const double bad[9] = {1, 0, 0, 0, 1, 0, 0, nan, 1};
-    EXPECT_TRUE(std::isnan(anglesOf(bad).elevation));
 }
 
 TEST(PoseConversion, MillimetresToFeet) {
@@ -108,7 +91,17 @@ TEST(PoseConversion, MillimetresToFeet) {
     EXPECT_EQ(0.0f, orientation[0]);
 }
 
-TEST(PoseConversion, RoundTripOverRandomRotationsAwayFromThePoles) {
+// Known angles, then random rotations away from the poles: the matrix
+// rebuilt from the output matches the input within single precision.
+TEST(PoseConversion, RoundTripOverKnownAndRandomRotations) {
+    for (const Angles& known : {Angles{90, 0, 0}, Angles{-120, 30, 45}}) {
+        double rot[9];
+        matrixFromAngles(known.azimuth, known.elevation, known.roll, rot);
+        const Angles a = anglesOf(rot);
+        EXPECT_NEAR(known.azimuth, a.azimuth, 1e-4);
+        EXPECT_NEAR(known.elevation, a.elevation, 1e-4);
+        EXPECT_NEAR(known.roll, a.roll, 1e-4);
+    }
     std::mt19937 random(20261206);
     std::uniform_real_distribution<double> turn(-179.9, 179.9);
     std::uniform_real_distribution<double> tilt(-85.0, 85.0);
@@ -122,19 +115,4 @@ TEST(PoseConversion, RoundTripOverRandomRotationsAwayFromThePoles) {
             ASSERT_NEAR(rot[k], rebuilt[k], 2e-6) << "sample " << i << " element " << k;
         }
     }
-}
-
-TEST(PoseConversion, KnownAngles) {
-    double rot[9];
-    matrixFromAngles(90.0, 0.0, 0.0, rot);
-    Angles a = anglesOf(rot);
-    EXPECT_NEAR(90.0f, a.azimuth, 1e-4);
-    EXPECT_NEAR(0.0f, a.elevation, 1e-4);
-    EXPECT_NEAR(0.0f, a.roll, 1e-4);
-
-    matrixFromAngles(-120.0, 30.0, 45.0, rot);
-    a = anglesOf(rot);
-    EXPECT_NEAR(-120.0f, a.azimuth, 1e-4);
-    EXPECT_NEAR(30.0f, a.elevation, 1e-4);
-    EXPECT_NEAR(45.0f, a.roll, 1e-4);
 }

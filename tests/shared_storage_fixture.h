@@ -1,13 +1,17 @@
 #pragma once
 // The host's shared storage as the module meets it, for tests and
-// benchmarks: both record lists, their count words and their inter-process
-// mutexes in one shared mapping, seen through the framework's CDataStorage.
+// benchmarks: both record lists, their count and sequence words and their
+// inter-process mutexes in one shared mapping, seen through the framework's
+// CDataStorage. Also the host's configuration lines and a quiet logger.
 #include <sys/mman.h>
 
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <new>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "framework/data_storage.h"
 #include "framework/host_records.h"
@@ -22,6 +26,8 @@ struct SharedArea {
     ConData controllers[CDataStorage::kMaxRecords];
     uint32_t trackerCount;
     uint32_t controllerCount;
+    uint32_t trackerSequence;  // odd while the list is locked
+    uint32_t controllerSequence;
     platform::SharedMutex trackerMutex;
     platform::SharedMutex controllerMutex;
 };
@@ -42,18 +48,41 @@ inline SharedArea* mapSharedArea() {
     return area;
 }
 
-inline CLogH quietHostLogger() {
+// A logger whose lines start with its name: no date, time or thread id.
+inline CLogH quietLogger(const char* name) {
     CLogH log;
     log.showDate = log.showTime = log.showThreadId = 0;
-    log.setName("HOST");
+    log.setName(name);
     return log;
 }
+
+// The host's configuration record of one device; the texts live here.
+// Lines are numbered 3, 4, ... as in a host file with a two-line header.
+class ConfigLines {
+public:
+    ConfigLines() { config_.name = "ostrel"; }
+    ConfigLines& add(std::initializer_list<const char*> words) {
+        auto& kept = texts_.emplace_back(words.begin(), words.end());
+        ConfigLine& line = config_.lines[config_.numLines];
+        line.lineNumber = static_cast<int32_t>(config_.numLines) + 3;
+        ++config_.numLines;
+        line.keyword = kept[0].c_str();
+        for (size_t i = 1; i < kept.size(); ++i) line.args[line.argCount++] = kept[i].c_str();
+        return *this;
+    }
+    DeviceConfig* config() { return &config_; }
+
+private:
+    DeviceConfig config_{};
+    std::vector<std::vector<std::string>> texts_;
+};
 
 class SharedStorage {
 public:
     SharedStorage()
-        : area(mapSharedArea()), hostLog(quietHostLogger()),
-          trackerMutex(&area->trackerMutex, &hostLog), controllerMutex(&area->controllerMutex, &hostLog),
+        : area(mapSharedArea()), hostLog(quietLogger("HOST")),
+          trackerMutex(&area->trackerMutex, &hostLog, &area->trackerSequence),
+          controllerMutex(&area->controllerMutex, &hostLog, &area->controllerSequence),
           trackerStorage(area->trackers, nullptr, &hostLog, &trackerMutex, &area->trackerCount),
           controllerStorage(nullptr, area->controllers, &hostLog, &controllerMutex, &area->controllerCount) {}
     ~SharedStorage() {
@@ -88,6 +117,18 @@ inline uint32_t wordAt(const void* record, size_t offset) {
     return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
 }
 inline int32_t fixedAt(const void* record, size_t offset) { return static_cast<int32_t>(wordAt(record, offset)); }
+
+// `count` words from a byte offset on: plain, or as signed fixed-point values.
+inline std::vector<uint32_t> wordsAt(const void* record, size_t offset, size_t count) {
+    std::vector<uint32_t> words;
+    for (size_t i = 0; i < count; ++i) words.push_back(wordAt(record, offset + 4 * i));
+    return words;
+}
+inline std::vector<int32_t> fixedWordsAt(const void* record, size_t offset, size_t count) {
+    std::vector<int32_t> values;
+    for (size_t i = 0; i < count; ++i) values.push_back(fixedAt(record, offset + 4 * i));
+    return values;
+}
 
 // Network-order mask word as a plain bit set (bit id - 1).
 inline uint32_t maskBits(uint32_t storedMask) {

@@ -1,12 +1,13 @@
 // The framework's storage hook-up against real shared storage: records
 // registered behind other modules' records, written byte-exactly under the
-// inter-process mutex, with update masks, mapping and tracker emulation.
+// inter-process mutex, with update masks, mapping, tracker emulation and
+// real calibration libraries.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstring>
-#include <initializer_list>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -14,42 +15,21 @@
 #include "calib/tra_common.h"
 #include "framework/base.h"
 #include "shared_storage_fixture.h"
+#include "stdout_capture.h"
 
+using test_support::capturedStdout;
 using test_support::fixedAt;
+using test_support::fixedWordsAt;
 using test_support::maskBits;
-using test_support::SharedStorage;
 using test_support::wordAt;
+using test_support::wordsAt;
 
 namespace {
-
-class Lines {
-public:
-    Lines() { config_.name = "unit"; }
-    Lines& add(std::initializer_list<const char*> words) {
-        ConfigLine& line = config_.lines[config_.numLines];
-        line.lineNumber = static_cast<int32_t>(++config_.numLines) * 10;
-        auto word = words.begin();
-        line.keyword = *word++;
-        for (; word != words.end(); ++word) line.args[line.argCount++] = *word;
-        return *this;
-    }
-    DeviceConfig* config() { return &config_; }
-
-private:
-    DeviceConfig config_{};
-};
-
-CLogH moduleLogger() {
-    CLogH log;
-    log.showDate = log.showTime = log.showThreadId = 0;
-    log.setName("dev");
-    return log;
-}
 
 // The smallest module: the set-up sequence a device runs in its configure.
 class TestModule : public CBaseMod {
 public:
-    explicit TestModule(DeviceConfig* config) : CBaseMod(config, &log_) {}
+    TestModule(DeviceConfig* config, const CLogH& log) : CBaseMod(config, &log) {}
     int init(InitInfo*) override { return 1; }
     bool start() override { return true; }
     int check() override { return 1; }
@@ -69,150 +49,122 @@ public:
         for (uint32_t c = 1; c <= controllers; ++c) registerController(c, c, valuators, buttons);
         return buildStorageLists();
     }
-    bool writePose(uint32_t local, float x, float y, float z, float azim, float elev, float roll) {
+    bool writePose(uint32_t local, float x, float y = 0, float z = 0, float azim = 0, float elev = 0, float roll = 0) {
         const float position[3] = {x, y, z};
         const float orientation[3] = {azim, elev, roll};
         return writeTrackerData(local, position, orientation);
     }
-    void useMasks(UpdateMasks* masks) { modInfo->updateMasks = masks; }
-
-private:
-    static inline CLogH log_ = moduleLogger();
 };
 
-struct Captured {
-    bool result;
-    std::string out;
+class StorageHookup : public testing::Test {
+protected:
+    // A module over the shared storage, with the lines added so far and
+    // this test's masks.
+    TestModule& module() {
+        modules.push_back(std::make_unique<TestModule>(lines.config(), log));
+        return *modules.back();
+    }
+    TestModule& setUp(uint32_t trackers, uint32_t controllers, uint32_t valuators = 8, uint32_t buttons = 16) {
+        TestModule& m = module();
+        EXPECT_TRUE(m.setUp(storage.initInfo(), trackers, controllers, valuators, buttons));
+        m.modInfo->updateMasks = &masks;
+        return m;
+    }
+    // Time words and stamp come from one clock reading taken during the write.
+    static void expectTimeOf(const void* record, size_t stampOffset, int64_t before) {
+        const uint32_t seconds = wordAt(record, 8);
+        EXPECT_GE(static_cast<int64_t>(seconds), before);
+        EXPECT_LE(static_cast<int64_t>(seconds), platform::readClock().seconds);
+        TimeStampBlock stamp;
+        std::memcpy(&stamp, static_cast<const char*>(record) + stampOffset, sizeof stamp);
+        EXPECT_EQ(static_cast<int32_t>(seconds), stamp.seconds);
+        EXPECT_EQ(uint32_t{stamp.milliseconds} * 1000u, wordAt(record, 12));
+        EXPECT_LT(stamp.milliseconds, 1000);
+    }
+
+    test_support::SharedStorage storage;
+    test_support::ConfigLines lines;
+    CLogH log = test_support::quietLogger("dev");
+    UpdateMasks masks{0, 0};
+    std::vector<std::unique_ptr<TestModule>> modules;
+    const float noValuators[8] = {};
+    const int32_t button1[16] = {1};
 };
-
-template <class F>
-Captured capture(F f) {
-    testing::internal::CaptureStdout();
-    bool result = f();
-    return {result, testing::internal::GetCapturedStdout()};
-}
-
-// Time words and stamp come from one clock reading taken during the write.
-void expectTimeOf(const void* record, size_t stampOffset, int64_t before, int64_t after) {
-    const uint32_t seconds = wordAt(record, 8);
-    EXPECT_GE(static_cast<int64_t>(seconds), before);
-    EXPECT_LE(static_cast<int64_t>(seconds), after);
-    TimeStampBlock stamp;
-    std::memcpy(&stamp, static_cast<const char*>(record) + stampOffset, sizeof stamp);
-    EXPECT_EQ(static_cast<int32_t>(seconds), stamp.seconds);
-    EXPECT_EQ(uint32_t{stamp.milliseconds} * 1000u, wordAt(record, 12));
-    EXPECT_LT(stamp.milliseconds, 1000);
-}
-
-int64_t now() { return platform::readClock().seconds; }
 
 }  // namespace
 
-TEST(StorageHookup, MissingStoragesFailTheSetUp) {
-    SharedStorage storage;
-    Lines lines;
-    TestModule module(lines.config());
+TEST_F(StorageHookup, MissingStoragesOrAFullListFailTheSetUp) {
     InitInfo info = storage.initInfo();
     info.controllerStorage = nullptr;
-    Captured c = capture([&] { return module.setUp(info, 1, 1); });
-    EXPECT_FALSE(c.result);
-    EXPECT_EQ("dev: ERROR: Controller data storage pointer is empty.\n", c.out);
-    EXPECT_FALSE(module.modInfo->traHandler);  // failed before the tracker handler
+    TestModule& first = module();
+    EXPECT_EQ("dev: ERROR: Controller data storage pointer is empty.\n",
+              capturedStdout([&] { EXPECT_FALSE(first.setUp(info, 1, 1)); }));
+    EXPECT_FALSE(first.modInfo->traHandler);  // failed before the tracker handler
 
-    TestModule second(lines.config());
     info = storage.initInfo();
     info.trackerStorage = nullptr;
-    c = capture([&] { return second.setUp(info, 1, 1); });
-    EXPECT_FALSE(c.result);
-    EXPECT_EQ("dev: ERROR: Tracker data storage pointer is empty.\n", c.out);
+    TestModule& second = module();
+    EXPECT_EQ("dev: ERROR: Tracker data storage pointer is empty.\n",
+              capturedStdout([&] { EXPECT_FALSE(second.setUp(info, 1, 1)); }));
     EXPECT_TRUE(second.modInfo->conHandler);  // the controller handler stays
-    EXPECT_EQ(0u, storage.area->trackerCount);
-    EXPECT_EQ(0u, storage.area->controllerCount);
+    EXPECT_EQ(0u, storage.area->trackerCount | storage.area->controllerCount);
+
+    storage.area->trackerCount = 31;
+    TestModule& third = module();
+    EXPECT_EQ("HOST: ERROR: CDataStorage: The new number is too big.\n",
+              capturedStdout([&] { EXPECT_FALSE(third.setUp(storage.initInfo(), 2, 0)); }));
+    EXPECT_EQ(31u, storage.area->trackerCount);
 }
 
-TEST(StorageHookup, ModuleWithoutRecordsMakesNoHandlers) {
-    SharedStorage storage;
-    Lines lines;
-    TestModule module(lines.config());
-    ASSERT_TRUE(module.setUp(storage.initInfo(), 0, 0));
-    EXPECT_FALSE(module.modInfo->traHandler);
-    EXPECT_FALSE(module.modInfo->conHandler);
+TEST_F(StorageHookup, ModuleWithoutRecordsMakesNoHandlers) {
+    TestModule& m = setUp(0, 0);
+    EXPECT_FALSE(m.modInfo->traHandler);
+    EXPECT_FALSE(m.modInfo->conHandler);
     EXPECT_EQ(0u, storage.area->trackerCount);
     // Without a tracker handler any local number is accepted and nothing lands.
     const TraData before = storage.tracker(1);
-    EXPECT_TRUE(module.writePose(5, 1, 2, 3, 4, 5, 6));
+    EXPECT_TRUE(m.writePose(5, 1, 2, 3, 4, 5, 6));
     EXPECT_EQ(0, std::memcmp(&before, &storage.tracker(1), sizeof before));
-    UpdateMasks masks{0xdeadbeef, 0xfeedf00d};
-    EXPECT_EQ(1, module.recvData(&masks, 0));
+    masks = UpdateMasks{0xdeadbeef, 0xfeedf00d};
+    EXPECT_EQ(1, m.recvData(&masks, 0));
     EXPECT_EQ(0xdeadbeefu, masks.trackerMask);  // masks of absent kinds untouched
+    EXPECT_EQ(0xfeedf00du, masks.controllerMask);
 }
 
-TEST(StorageHookup, ZeroLocalNumbersAreRefused) {
-    SharedStorage storage;
-    Lines lines;
-    TestModule module(lines.config());
-    ASSERT_TRUE(module.setUp(storage.initInfo(), 1, 1));
-    Captured c = capture([&] { return module.writePose(0, 1, 2, 3, 4, 5, 6); });
-    EXPECT_FALSE(c.result);
-    EXPECT_EQ("dev: ERROR: ID of TraData is zero.\n", c.out);
-    const float v[8] = {};
-    const int32_t b[16] = {};
-    c = capture([&] { return module.writeControllerData(0, 8, 16, v, b); });
-    EXPECT_FALSE(c.result);
-    EXPECT_EQ("dev: ERROR: ID of ConData is zero.\n", c.out);
-}
-
-TEST(StorageHookup, TrackerRecordBehindEarlierRecordsIsByteExact) {
-    SharedStorage storage;
+TEST_F(StorageHookup, TrackerRecordBehindEarlierRecordsIsByteExact) {
     storage.area->trackerCount = 3;  // three records of earlier modules
-    Lines lines;
-    TestModule module(lines.config());
-    ASSERT_TRUE(module.setUp(storage.initInfo(), 2, 0));
+    TestModule& m = setUp(2, 0);
     EXPECT_EQ(5u, storage.area->trackerCount);
-    EXPECT_EQ(3u, module.modInfo->traHandler->storageBase);
+    EXPECT_EQ(3u, m.modInfo->traHandler->storageBase);
 
-    UpdateMasks masks{0, 0};
-    module.useMasks(&masks);
-    const int64_t before = now();
-    ASSERT_TRUE(module.writePose(1, 1.5f, -2.25f, -0.0000099f, 90.0f, -45.5f, 180.0f));
-    const int64_t after = now();
+    const int64_t before = platform::readClock().seconds;
+    const std::string out = capturedStdout([&] {
+        EXPECT_TRUE(m.writePose(1, 1.5f, -2.25f, -0.0000099f, 90.0f, -45.5f, 180.0f));
+    });
+    EXPECT_EQ("", out);  // "TraData storage found" only with a debug logger
     const TraData& r = storage.tracker(4);
-    EXPECT_EQ(4u, wordAt(&r, 0));
-    EXPECT_EQ(0u, wordAt(&r, 4));
-    EXPECT_EQ(0u, wordAt(&r, 16));
+    EXPECT_EQ((std::vector<uint32_t>{4, 0, wordAt(&r, 8), wordAt(&r, 12), 0}), wordsAt(&r, 0, 5));
     const unsigned char x[4] = {0x00, 0x02, 0x49, 0xF0};  // 150000
     EXPECT_EQ(0, std::memcmp(x, reinterpret_cast<const unsigned char*>(&r) + 20, 4));
-    EXPECT_EQ(-225000, fixedAt(&r, 24));
-    EXPECT_EQ(0, fixedAt(&r, 28));  // truncated toward zero
-    EXPECT_EQ(9000000, fixedAt(&r, 32));
-    EXPECT_EQ(-4550000, fixedAt(&r, 36));
-    EXPECT_EQ(18000000, fixedAt(&r, 40));
-    expectTimeOf(&r, 44, before, after);
-    EXPECT_EQ(uint32_t{1} << 3, maskBits(masks.trackerMask));
-    const unsigned char maskBytes[4] = {0, 0, 0, 0x08};
+    // z truncated toward zero.
+    EXPECT_EQ((std::vector<int32_t>{150000, -225000, 0, 9000000, -4550000, 18000000}), fixedWordsAt(&r, 20, 6));
+    expectTimeOf(&r, 44, before);
+    const unsigned char maskBytes[4] = {0, 0, 0, 0x08};  // bit of id 4
     EXPECT_EQ(0, std::memcmp(maskBytes, &masks.trackerMask, 4));
     EXPECT_EQ(0u, masks.controllerMask);
 }
 
-TEST(StorageHookup, SecondModuleNumbersBehindTheFirst) {
-    SharedStorage storage;
-    Lines lines;
-    TestModule first(lines.config());
-    TestModule second(lines.config());
-    ASSERT_TRUE(first.setUp(storage.initInfo(), 2, 1));
-    ASSERT_TRUE(second.setUp(storage.initInfo(), 3, 2));
+TEST_F(StorageHookup, SecondModuleNumbersBehindTheFirst) {
+    TestModule& first = setUp(2, 1);
+    TestModule& second = setUp(3, 2);
     EXPECT_EQ(5u, storage.area->trackerCount);
     EXPECT_EQ(3u, storage.area->controllerCount);
     EXPECT_EQ(2u, second.modInfo->traHandler->storageBase);
     EXPECT_EQ(1u, second.modInfo->conHandler->controllerBase);
 
-    UpdateMasks masks{0, 0};
-    second.useMasks(&masks);
-    ASSERT_TRUE(second.writePose(1, 1, 0, 0, 0, 0, 0));
-    ASSERT_TRUE(second.writePose(3, 3, 0, 0, 0, 0, 0));
-    const float v[8] = {};
-    const int32_t b[16] = {1};
-    ASSERT_TRUE(second.writeControllerData(2, 8, 16, v, b));
+    ASSERT_TRUE(second.writePose(1, 1));
+    ASSERT_TRUE(second.writePose(3, 3));
+    ASSERT_TRUE(second.writeControllerData(2, 8, 16, noValuators, button1));
     EXPECT_EQ(3u, wordAt(&storage.tracker(3), 0));
     EXPECT_EQ(100000, fixedAt(&storage.tracker(3), 20));
     EXPECT_EQ(300000, fixedAt(&storage.tracker(5), 20));
@@ -220,83 +172,57 @@ TEST(StorageHookup, SecondModuleNumbersBehindTheFirst) {
     EXPECT_EQ((1u << 2) | (1u << 4), maskBits(masks.trackerMask));
     EXPECT_EQ(1u << 2, maskBits(masks.controllerMask));
 
-    ASSERT_TRUE(first.writePose(2, 2, 0, 0, 0, 0, 0));
+    ASSERT_TRUE(first.writePose(2, 2));
     EXPECT_EQ(200000, fixedAt(&storage.tracker(2), 20));
     EXPECT_EQ(100000, fixedAt(&storage.tracker(3), 20));  // the second module's record stays
 }
 
-TEST(StorageHookup, StorageListFullFailsTheSetUp) {
-    SharedStorage storage;
-    storage.area->trackerCount = 31;
-    Lines lines;
-    TestModule module(lines.config());
-    Captured c = capture([&] { return module.setUp(storage.initInfo(), 2, 0); });
-    EXPECT_FALSE(c.result);
-    EXPECT_EQ("HOST: ERROR: CDataStorage: The new number is too big.\n", c.out);
-    EXPECT_EQ(31u, storage.area->trackerCount);
-}
-
-TEST(StorageHookup, ControllerRecordIsByteExact) {
-    SharedStorage storage;
-    Lines lines;
-    TestModule module(lines.config());
-    ASSERT_TRUE(module.setUp(storage.initInfo(), 0, 2));
-    UpdateMasks masks{0, 0};
-    module.useMasks(&masks);
+TEST_F(StorageHookup, ControllerRecordIsByteExact) {
+    TestModule& m = setUp(0, 2);
     const float valuators[8] = {0.5f, -1.25f, 0.0015f, 0, 0, 0, 0, 2.0f};
-    const int32_t buttons[16] = {1, 0, -1, 2, 0, 0, 0, 0, 1};
-    const int64_t before = now();
-    ASSERT_TRUE(module.writeControllerData(2, 8, 16, valuators, buttons));
-    const int64_t after = now();
+    const int32_t buttons[16] = {1, 0, -1, 2, 0, 0, 0, 0, 1};  // 0 and below clear, above 0 sets
+    const int64_t before = platform::readClock().seconds;
+    ASSERT_TRUE(m.writeControllerData(2, 8, 16, valuators, buttons));
     const ConData& r = storage.controller(2);
-    EXPECT_EQ(2u, wordAt(&r, 0));
-    EXPECT_EQ(0u, wordAt(&r, 4));
-    EXPECT_EQ(0u, wordAt(&r, 16));
-    EXPECT_EQ(8u, wordAt(&r, 20));
-    EXPECT_EQ(16u, wordAt(&r, 24));
-    EXPECT_EQ(36u, wordAt(&r, 28));
-    EXPECT_EQ(68u, wordAt(&r, 32));
-    EXPECT_EQ(500, fixedAt(&r, 36));
-    EXPECT_EQ(-1250, fixedAt(&r, 40));
-    EXPECT_EQ(1, fixedAt(&r, 44));
-    EXPECT_EQ(2000, fixedAt(&r, 64));
-    for (size_t k = 9; k <= 32; ++k) EXPECT_EQ(0, fixedAt(&r, 32 + 4 * k)) << k;
+    EXPECT_EQ((std::vector<uint32_t>{2, 0, wordAt(&r, 8), wordAt(&r, 12), 0, 8, 16, 36, 68}), wordsAt(&r, 0, 9));
+    std::vector<int32_t> values(32, 0);
+    values[0] = 500, values[1] = -1250, values[2] = 1, values[7] = 2000;
+    EXPECT_EQ(values, fixedWordsAt(&r, 36, 32));
     const unsigned char bits[4] = {0x09, 0x01, 0x00, 0x00};  // buttons 1, 4, 9
     EXPECT_EQ(0, std::memcmp(bits, reinterpret_cast<const unsigned char*>(&r) + 164, 4));
     uint32_t byteCount;
     std::memcpy(&byteCount, reinterpret_cast<const unsigned char*>(&r) + 168, 4);
     EXPECT_EQ(4u, byteCount);  // host byte order
-    expectTimeOf(&r, 172, before, after);
+    expectTimeOf(&r, 172, before);
     EXPECT_EQ(1u << 1, maskBits(masks.controllerMask));
     EXPECT_EQ(0u, masks.trackerMask);
 
     // A tool: no valuators, the buttons start right after the offsets.
-    ASSERT_TRUE(module.writeControllerData(1, 0, 16, nullptr, buttons));
+    ASSERT_TRUE(m.writeControllerData(1, 0, 16, nullptr, buttons));
     EXPECT_EQ(0u, wordAt(&storage.controller(1), 20));
     EXPECT_EQ(36u, wordAt(&storage.controller(1), 32));
 }
 
-TEST(StorageHookup, MappingOptionsReorderValuatorsAndButtons) {
-    SharedStorage storage;
-    Lines lines;
+TEST_F(StorageHookup, MappingOptionsReorderValuatorsAndButtons) {
     lines.add({"valuatororder", "1", "3", "0", "1"});
-    lines.add({"buttonorder", "1", "2", "1"});
+    lines.add({"buttonorder", "1", "2", "1", "3"});
     lines.add({"valuatorscale", "1", "2", "all"});
-    TestModule module(lines.config());
-    ASSERT_TRUE(module.setUp(storage.initInfo(), 0, 1));
+    setUp(0, 1);
     EXPECT_EQ(1, lines.config()->lines[0].used);
     const float valuators[8] = {1.0f, 2.0f, 3.0f, 4.0f};
-    const int32_t buttons[16] = {1, 0};
-    ASSERT_TRUE(module.writeControllerData(1, 8, 16, valuators, buttons));
+    const int32_t buttons[16] = {1, 0, 1};
+    ASSERT_TRUE(modules[0]->writeControllerData(1, 8, 16, valuators, buttons));
     const ConData& r = storage.controller(1);
-    EXPECT_EQ(6000, fixedAt(&r, 36));  // output 1: own 3, doubled
-    EXPECT_EQ(0, fixedAt(&r, 40));     // output 2 left empty
-    EXPECT_EQ(2000, fixedAt(&r, 44));  // output 3: own 1, doubled
-    EXPECT_EQ(0, fixedAt(&r, 48));     // own 4 dropped
-    EXPECT_EQ(0x02, reinterpret_cast<const unsigned char*>(&r)[164]);  // own button 1 at output 2
+    // Output 1: own 3, doubled; output 2 empty (own 2 goes to 0); output 3:
+    // own 1, doubled; own 4 dropped.
+    EXPECT_EQ((std::vector<int32_t>{6000, 0, 2000, 0}), fixedWordsAt(&r, 36, 4));
+    EXPECT_EQ(0x06, reinterpret_cast<const unsigned char*>(&r)[164]);  // own 1 at 2, own 3 at 3
+    // A record with 2 buttons has no room for output 3: that button is dropped.
+    ASSERT_TRUE(modules[0]->writeControllerData(1, 8, 2, valuators, buttons));
+    EXPECT_EQ(0x02, reinterpret_cast<const unsigned char*>(&r)[164]);
 }
 
-TEST(StorageHookup, EmulationStartsAtItsInitialPoseAndIntegrates) {
+TEST_F(StorageHookup, EmulationStartsAtItsInitialPoseAndIntegrates) {
     static double clockSeconds = 1700000000.0;
     struct FakeClock {
         static platform::ClockReading read() noexcept {
@@ -306,29 +232,19 @@ TEST(StorageHookup, EmulationStartsAtItsInitialPoseAndIntegrates) {
             return r;
         }
     };
-    SharedStorage storage;
     storage.area->trackerCount = 1;
-    Lines lines;
     lines.add({"emulatetracker", "2", "[1,2,3,10,20,30]", "1", "2", "0", "0", "0", "0", "3"});
-    TestModule module(lines.config());
-    ASSERT_TRUE(module.setUp(storage.initInfo(), 2, 2));
-    EXPECT_EQ(1u, module.numTrackerEmulations);
+    TestModule& m = setUp(2, 2);
+    EXPECT_EQ(1u, m.numTrackerEmulations);
     EXPECT_EQ(4u, storage.area->trackerCount);  // 1 earlier + 2 own + 1 emulated
     const TraData& e = storage.tracker(4);
     EXPECT_EQ(4u, wordAt(&e, 0));
-    EXPECT_EQ(100000, fixedAt(&e, 20));
-    EXPECT_EQ(200000, fixedAt(&e, 24));
-    EXPECT_EQ(300000, fixedAt(&e, 28));
-    EXPECT_EQ(1000000, fixedAt(&e, 32));
-    EXPECT_EQ(2000000, fixedAt(&e, 36));
-    EXPECT_EQ(3000000, fixedAt(&e, 40));
+    EXPECT_EQ((std::vector<int32_t>{100000, 200000, 300000, 1000000, 2000000, 3000000}), fixedWordsAt(&e, 20, 6));
 
-    module.modInfo->conHandler->setClockSource(&FakeClock::read);
-    UpdateMasks masks{0, 0};
-    module.useMasks(&masks);
+    m.modInfo->conHandler->setClockSource(&FakeClock::read);
     const float rates[8] = {0.5f, -1.0f};
     int32_t buttons[16] = {};
-    ASSERT_TRUE(module.writeControllerData(2, 8, 16, rates, buttons));  // first write: reset
+    ASSERT_TRUE(m.writeControllerData(2, 8, 16, rates, buttons));  // first write: reset
     EXPECT_EQ(100000, fixedAt(&e, 20));
     EXPECT_EQ(1u << 3, maskBits(masks.trackerMask));
     EXPECT_EQ(1u << 1, maskBits(masks.controllerMask));
@@ -337,104 +253,89 @@ TEST(StorageHookup, EmulationStartsAtItsInitialPoseAndIntegrates) {
     EXPECT_EQ(wordAt(&storage.controller(2), 12), wordAt(&e, 12));
 
     clockSeconds += 0.2;
-    ASSERT_TRUE(module.writeControllerData(2, 8, 16, rates, buttons));
+    ASSERT_TRUE(m.writeControllerData(2, 8, 16, rates, buttons));
     EXPECT_NEAR(110000, fixedAt(&e, 20), 2);
     EXPECT_NEAR(180000, fixedAt(&e, 24), 2);
     EXPECT_EQ(300000, fixedAt(&e, 28));
 
     buttons[2] = 1;  // the reset button
     clockSeconds += 0.2;
-    ASSERT_TRUE(module.writeControllerData(2, 8, 16, rates, buttons));
+    ASSERT_TRUE(m.writeControllerData(2, 8, 16, rates, buttons));
     EXPECT_EQ(100000, fixedAt(&e, 20));
     EXPECT_EQ(200000, fixedAt(&e, 24));
 }
 
-TEST(StorageHookup, EmulationOnlyModuleGetsATrackerHandler) {
-    SharedStorage storage;
-    Lines lines;
+TEST_F(StorageHookup, EmulationOnlyModuleGetsATrackerHandlerAndRepeatedSetUpCountsAfresh) {
     lines.add({"emulatetracker", "1", "[0.5]", "1", "0", "0", "0", "0", "0"});
-    TestModule module(lines.config());
-    ASSERT_TRUE(module.setUp(storage.initInfo(), 0, 1));
-    ASSERT_TRUE(module.modInfo->traHandler);
+    TestModule& m = setUp(0, 1);
+    ASSERT_TRUE(m.modInfo->traHandler);
+    EXPECT_EQ(1u, m.numTrackerEmulations);
     EXPECT_EQ(1u, storage.area->trackerCount);
     EXPECT_EQ(1u, wordAt(&storage.tracker(1), 0));
     EXPECT_EQ(50000, fixedAt(&storage.tracker(1), 20));
-}
-
-TEST(StorageHookup, RepeatedSetUpCountsEmulationsAfresh) {
-    SharedStorage storage;
-    Lines lines;
-    lines.add({"emulatetracker", "1", "[0.5]", "1", "0", "0", "0", "0", "0"});
-    TestModule module(lines.config());
-    ASSERT_TRUE(module.setUp(storage.initInfo(), 0, 1));
-    EXPECT_EQ(1u, module.numTrackerEmulations);
     // Configured again without controllers: no emulation is left over.
-    Captured c = capture([&] { return module.setUp(storage.initInfo(), 1, 0); });
-    EXPECT_TRUE(c.result);
-    EXPECT_EQ("", c.out);
-    EXPECT_EQ(0u, module.numTrackerEmulations);
+    EXPECT_EQ("", capturedStdout([&] { EXPECT_TRUE(m.setUp(storage.initInfo(), 1, 0)); }));
+    EXPECT_EQ(0u, m.numTrackerEmulations);
     EXPECT_EQ(2u, storage.area->trackerCount);  // behind the first set-up's record
-    EXPECT_EQ(1u, module.modInfo->traHandler->storageBase);
+    EXPECT_EQ(1u, m.modInfo->traHandler->storageBase);
 }
 
-TEST(StorageHookup, FailingCalibrationLibraryWritesNothing) {
-    SharedStorage storage;
-    Lines lines;
-    lines.add({"calibration", "/nonexistent/libno_such_calibration.so"});
-    TestModule module(lines.config());
-    testing::internal::CaptureStdout();
-    ASSERT_TRUE(module.setUp(storage.initInfo(), 1, 0));
-    testing::internal::GetCapturedStdout();
-    UpdateMasks masks{0, 0};
-    module.useMasks(&masks);
-    const TraData before = storage.tracker(1);
-    Captured c = capture([&] { return module.writePose(1, 1, 2, 3, 4, 5, 6); });
-    EXPECT_FALSE(c.result);
-    EXPECT_EQ(0, std::memcmp(&before, &storage.tracker(1), sizeof before));
-    EXPECT_EQ(0u, masks.trackerMask);
+// A library that moves every tracker by one in x is applied before the
+// record is stored; one without its entry point fails every write, so
+// nothing is stored and no bit is set.
+TEST_F(StorageHookup, CalibrationLibrariesAreAppliedOrStopTheWrite) {
+    lines.add({"calibration", CALIB_ADD_ONE_PATH});
+    TestModule& m = setUp(1, 0);
+    ASSERT_TRUE(m.writePose(1, 2.5f));
+    EXPECT_EQ(350000, fixedAt(&storage.tracker(1), 20));
+    EXPECT_EQ(1u, maskBits(masks.trackerMask));
+
+    test_support::ConfigLines failing;
+    failing.add({"calibration", CALIB_NO_ENTRY_PATH});
+    TestModule broken(failing.config(), log);
+    ASSERT_TRUE(broken.setUp(storage.initInfo(), 1, 0));
+    UpdateMasks brokenMasks{0, 0};
+    broken.modInfo->updateMasks = &brokenMasks;
+    const TraData before = storage.tracker(2);
+    EXPECT_EQ("", capturedStdout([&] { EXPECT_FALSE(broken.writePose(1, 1, 2, 3, 4, 5, 6)); }));
+    EXPECT_EQ(0, std::memcmp(&before, &storage.tracker(2), sizeof before));
+    EXPECT_EQ(0u, brokenMasks.trackerMask);
 }
 
-TEST(StorageHookup, LocalNumbersWithoutSlotsAreNotFound) {
-    SharedStorage storage;
+TEST_F(StorageHookup, LocalNumbersZeroOrWithoutSlotsWriteNothing) {
     storage.area->trackerCount = 3;
     storage.area->controllerCount = 3;
-    Lines lines;
-    TestModule module(lines.config());
-    ASSERT_TRUE(module.setUp(storage.initInfo(), 2, 1));
-    UpdateMasks masks{0, 0};
-    module.useMasks(&masks);
+    TestModule& m = setUp(2, 1);
     test_support::SharedArea before;
     std::memcpy(&before, storage.area, sizeof before);
+
+    EXPECT_EQ("dev: ERROR: ID of TraData is zero.\n", capturedStdout([&] { EXPECT_FALSE(m.writePose(0, 1)); }));
+    EXPECT_EQ("dev: ERROR: ID of ConData is zero.\n",
+              capturedStdout([&] { EXPECT_FALSE(m.writeControllerData(0, 8, 16, noValuators, button1)); }));
 
     // Beyond the handler's 32 slots, and a slot without an output position
     // (it must not land on record 3 of the earlier module).
     for (uint32_t local : {3u, 32u, 33u, 4000000000u}) {
-        Captured c = capture([&] { return module.writePose(local, 1, 2, 3, 4, 5, 6); });
-        EXPECT_FALSE(c.result) << local;
-        EXPECT_EQ("dev: ERROR: TraData storage not found\n", c.out) << local;
+        EXPECT_EQ("dev: ERROR: TraData storage not found\n",
+                  capturedStdout([&] { EXPECT_FALSE(m.writePose(local, 1, 2, 3, 4, 5, 6)); }))
+            << local;
     }
-    const float v[8] = {};
-    const int32_t b[16] = {1};
     for (uint32_t local : {2u, 32u, 33u, 4000000000u}) {
-        Captured c = capture([&] { return module.writeControllerData(local, 8, 16, v, b); });
-        EXPECT_FALSE(c.result) << local;
-        EXPECT_EQ("dev: ERROR: ConData storage not found\n", c.out) << local;
+        EXPECT_EQ("dev: ERROR: ConData storage not found\n",
+                  capturedStdout([&] { EXPECT_FALSE(m.writeControllerData(local, 8, 16, noValuators, button1)); }))
+            << local;
     }
     EXPECT_EQ(0, std::memcmp(&before.trackers, storage.area->trackers, sizeof before.trackers));
     EXPECT_EQ(0, std::memcmp(&before.controllers, storage.area->controllers, sizeof before.controllers));
-    EXPECT_EQ(0u, masks.trackerMask);
-    EXPECT_EQ(0u, masks.controllerMask);
+    EXPECT_EQ(0u, masks.trackerMask | masks.controllerMask);
 }
 
-TEST(StorageHookup, WriteWaitsForTheStorageLock) {
-    SharedStorage storage;
-    Lines lines;
-    TestModule module(lines.config());
-    ASSERT_TRUE(module.setUp(storage.initInfo(), 1, 0));
+TEST_F(StorageHookup, WriteWaitsForTheStorageLock) {
+    TestModule& m = setUp(1, 0);
     ASSERT_TRUE(storage.trackerStorage.lock());  // a reader holds the list
     std::atomic<bool> written{false};
     std::thread writer([&] {
-        module.writePose(1, 7, 0, 0, 0, 0, 0);
+        m.writePose(1, 7);
         written = true;
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -446,24 +347,34 @@ TEST(StorageHookup, WriteWaitsForTheStorageLock) {
     EXPECT_EQ(700000, fixedAt(&storage.tracker(1), 20));
 }
 
-TEST(StorageHookup, PrintTailReportsBothHandlersThenTheRule) {
-    SharedStorage storage;
-    Lines lines;
-    TestModule module(lines.config());
-    ASSERT_TRUE(module.setUp(storage.initInfo(), 1, 1, 0, 2));
-    Captured c = capture([&] { return module.printTail(); });
-    EXPECT_TRUE(c.result);
-    const size_t controllers = c.out.find("dev: INFO: CONTROLLER ORDER      : <Real con> -> <Output con>\n");
-    const size_t trackers = c.out.find("dev: INFO: TRACKER ORDER         : <Real tra> -> <Output tra>\n");
+TEST_F(StorageHookup, PrintTailReportsBothHandlersThenTheRule) {
+    TestModule& m = setUp(1, 1, 0, 2);
+    const std::string out = capturedStdout([&] { EXPECT_TRUE(m.printTail()); });
+    const size_t controllers = out.find("dev: INFO: CONTROLLER ORDER      : <Real con> -> <Output con>\n");
+    const size_t trackers = out.find("dev: INFO: TRACKER ORDER         : <Real tra> -> <Output tra>\n");
     ASSERT_NE(std::string::npos, controllers);
     ASSERT_NE(std::string::npos, trackers);
     EXPECT_LT(controllers, trackers);
     const std::string rule = "dev: INFO: -----------------------\n";
-    ASSERT_GE(c.out.size(), rule.size());
-    EXPECT_EQ(rule, c.out.substr(c.out.size() - rule.size()));
+    ASSERT_GE(out.size(), rule.size());
+    EXPECT_EQ(rule, out.substr(out.size() - rule.size()));
 
-    TestModule bare(lines.config());
-    ASSERT_TRUE(bare.setUp(storage.initInfo(), 0, 0));
-    c = capture([&] { return bare.printTail(); });
-    EXPECT_EQ(rule, c.out);
+    TestModule& bare = setUp(0, 0);
+    EXPECT_EQ(rule, capturedStdout([&] { EXPECT_TRUE(bare.printTail()); }));
+}
+
+// With a debug logger: each write reports its look-up, and the handlers
+// say farewell tracker first.
+TEST_F(StorageHookup, DebugLinesOfWritesAndTeardown) {
+    log.debugLevel = 1;
+    TestModule& m = setUp(1, 1);
+    EXPECT_EQ("dev: DEBUG: TraData storage found\n", capturedStdout([&] { EXPECT_TRUE(m.writePose(1, 1)); }));
+    EXPECT_EQ("dev: DEBUG: ConData storage found\n",
+              capturedStdout([&] { EXPECT_TRUE(m.writeControllerData(1, 8, 16, noValuators, button1)); }));
+    const std::string out = capturedStdout([&] { modules.clear(); });
+    const size_t tracker = out.find("dev: DEBUG: CTraCommonH: \"destructor\" called.\n");
+    const size_t controller = out.find("dev: DEBUG: CConCommonH: \"destructor\" called.\n");
+    ASSERT_NE(std::string::npos, tracker) << out;
+    ASSERT_NE(std::string::npos, controller) << out;
+    EXPECT_LT(tracker, controller);
 }

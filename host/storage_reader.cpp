@@ -33,6 +33,27 @@ bool lockList(platform::SharedMutex* mutex) noexcept {
     return platform::lockSharedMutex(*mutex).result != platform::MutexResult::Failed;
 }
 
+// The count under the lock, then each record under the lock on its own, so
+// that a writer waits at most one record's copy.
+template <typename Record>
+bool copyUnderLock(platform::SharedMutex* mutex, const uint32_t& count, const Record* list,
+                   std::vector<Record>& records) {
+    if (!lockList(mutex)) {
+        return false;
+    }
+    uint32_t n = clampCount(count);
+    platform::unlockSharedMutex(*mutex);
+    records.resize(n);
+    for (uint32_t i = 0; i < n; ++i) {
+        if (!lockList(mutex)) {
+            return false;
+        }
+        std::memcpy(static_cast<void*>(&records[i]), &list[i], sizeof(Record));
+        platform::unlockSharedMutex(*mutex);
+    }
+    return true;
+}
+
 template <typename Record>
 bool copyBySequence(const uint32_t& sequence, const uint32_t& count, const Record* list,
                     std::vector<Record>& records, uint32_t maxAttempts, uint32_t& attempts) {
@@ -97,48 +118,15 @@ bool StorageReader::hostAlive() const noexcept { return platform::processExists(
 
 bool StorageReader::copyTrackers(std::vector<TraData>& records) {
     records.clear();
-    if (!isAttached() || !writable_) {
-        return false;
-    }
-    platform::SharedMutex* mutex = trackerMutexOf(memory_.address);
-    if (!lockList(mutex)) {
-        return false;
-    }
-    uint32_t count = clampCount(headerOf(memory_.address)->trackerCount);
-    platform::unlockSharedMutex(*mutex);
-    records.resize(count);
-    const TraData* list = trackersOf(memory_.address);
-    for (uint32_t i = 0; i < count; ++i) {
-        if (!lockList(mutex)) {
-            return false;
-        }
-        std::memcpy(&records[i], &list[i], sizeof(TraData));
-        platform::unlockSharedMutex(*mutex);
-    }
-    return true;
+    return canLock() && copyUnderLock(trackerMutexOf(memory_.address), headerOf(memory_.address)->trackerCount,
+                                      trackersOf(memory_.address), records);
 }
 
 bool StorageReader::copyControllers(std::vector<ConData>& records) {
     records.clear();
-    if (!isAttached() || !writable_) {
-        return false;
-    }
-    platform::SharedMutex* mutex = controllerMutexOf(memory_.address);
-    if (!lockList(mutex)) {
-        return false;
-    }
-    uint32_t count = clampCount(headerOf(memory_.address)->controllerCount);
-    platform::unlockSharedMutex(*mutex);
-    records.resize(count);
-    const ConData* list = controllersOf(memory_.address);
-    for (uint32_t i = 0; i < count; ++i) {
-        if (!lockList(mutex)) {
-            return false;
-        }
-        std::memcpy(&records[i], &list[i], sizeof(ConData));
-        platform::unlockSharedMutex(*mutex);
-    }
-    return true;
+    return canLock() && copyUnderLock(controllerMutexOf(memory_.address),
+                                      headerOf(memory_.address)->controllerCount, controllersOf(memory_.address),
+                                      records);
 }
 
 bool StorageReader::copyTrackersBySequence(std::vector<TraData>& records, uint32_t maxAttempts,

@@ -32,26 +32,30 @@ FrameWriter::FrameWriter(size_t expectedSize) { text_.reserve(expectedSize); }
 
 void FrameWriter::tag(const char* name) { text_ += name; }
 
-void FrameWriter::field(long long value) {
-    text_ += ' ';
+void FrameWriter::integer(long long value) {
     char digits[24];
     auto result = std::to_chars(digits, digits + sizeof digits, value);
     text_.append(digits, result.ptr);
+}
+
+void FrameWriter::field(long long value) {
+    text_ += ' ';
+    integer(value);
+}
+
+void FrameWriter::separate() {
+    if (text_.back() != '[') {
+        text_ += ' ';
+    }
 }
 
 void FrameWriter::number(long long value) {
-    if (text_.back() != '[') {
-        text_ += ' ';
-    }
-    char digits[24];
-    auto result = std::to_chars(digits, digits + sizeof digits, value);
-    text_.append(digits, result.ptr);
+    separate();
+    integer(value);
 }
 
 void FrameWriter::number(double value, int decimals) {
-    if (text_.back() != '[') {
-        text_ += ' ';
-    }
+    separate();
     char digits[64];
     auto result = std::to_chars(digits, digits + sizeof digits, value, std::chars_format::fixed, decimals);
     if (result.ec != std::errc()) {
@@ -101,11 +105,21 @@ void FrameWriter::beginBodies(int count) {
     field(count);
 }
 
-void FrameWriter::body(const BodyEntry& entry) {
-    text_ += ' ';
+void FrameWriter::entryHead(int id, double quality) {
+    text_ += " [";
+    number(id);
+    number(quality, kQualityDecimals);
+}
+
+void FrameWriter::buttonGroup(uint32_t buttons, int buttonCount) {
     open();
-    number(entry.id);
-    number(entry.quality, kQualityDecimals);
+    for (int word = 0; word < buttonWords(buttonCount); ++word) {
+        number(static_cast<long long>(word == 0 ? maskedButtons(buttons, buttonCount) : 0u));
+    }
+}
+
+void FrameWriter::body(const BodyEntry& entry) {
+    entryHead(entry.id, entry.quality);
     close();
     pose(entry.pose);
 }
@@ -116,10 +130,7 @@ void FrameWriter::beginOlderWands(int count) {
 }
 
 void FrameWriter::olderWand(const WandEntry& entry) {
-    text_ += ' ';
-    open();
-    number(entry.id);
-    number(entry.quality, kQualityDecimals);
+    entryHead(entry.id, entry.quality);
     number(static_cast<long long>(olderWandButtonWord(entry.buttons, entry.joystick)));
     close();
     pose(entry.pose);
@@ -132,18 +143,12 @@ void FrameWriter::beginWands(int defined, int count) {
 }
 
 void FrameWriter::wand(const WandEntry& entry) {
-    text_ += ' ';
-    open();
-    number(entry.id);
-    number(entry.quality, kQualityDecimals);
+    entryHead(entry.id, entry.quality);
     number(entry.buttonCount);
     number(2);
     close();
     pose(entry.pose);
-    open();
-    for (int word = 0; word < buttonWords(entry.buttonCount); ++word) {
-        number(static_cast<long long>(word == 0 ? maskedButtons(entry.buttons, entry.buttonCount) : 0u));
-    }
+    buttonGroup(entry.buttons, entry.buttonCount);
     number(entry.joystick[0], kQualityDecimals);
     number(entry.joystick[1], kQualityDecimals);
     close();
@@ -155,10 +160,7 @@ void FrameWriter::beginOlderTools(int count) {
 }
 
 void FrameWriter::olderTool(const ToolEntry& entry) {
-    text_ += ' ';
-    open();
-    number(entry.id);
-    number(entry.quality, kQualityDecimals);
+    entryHead(entry.id, entry.quality);
     number(static_cast<long long>(entry.buttons & 0x0Fu));
     close();
     pose(entry.pose);
@@ -171,18 +173,12 @@ void FrameWriter::beginTools(int defined, int count) {
 }
 
 void FrameWriter::tool(const ToolEntry& entry) {
-    text_ += ' ';
-    open();
-    number(entry.id);
-    number(entry.quality, kQualityDecimals);
+    entryHead(entry.id, entry.quality);
     number(entry.buttonCount);
     number(entry.tipRadius, kLocDecimals);
     close();
     pose(entry.pose);
-    open();
-    for (int word = 0; word < buttonWords(entry.buttonCount); ++word) {
-        number(static_cast<long long>(word == 0 ? maskedButtons(entry.buttons, entry.buttonCount) : 0u));
-    }
+    buttonGroup(entry.buttons, entry.buttonCount);
     close();
     // Covariance of the tip: a steady, small uncertainty (mm squared).
     open();
@@ -212,10 +208,7 @@ void FrameWriter::beginMarkers(int count) {
 }
 
 void FrameWriter::marker(const MarkerEntry& entry) {
-    text_ += ' ';
-    open();
-    number(entry.id);
-    number(entry.quality, kQualityDecimals);
+    entryHead(entry.id, entry.quality);
     close();
     open();
     for (double coordinate : entry.loc) number(coordinate, kLocDecimals);

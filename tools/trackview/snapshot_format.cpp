@@ -9,16 +9,16 @@ namespace {
 
 constexpr size_t kLineWidth = 79;  // one less than the terminal: no wrap at the edge
 
-// Fixed-point text, right-aligned in `width` (wider values just take more).
-std::string fixed(double value, int precision, size_t width) {
-    char buffer[64];
-    auto [end, code] = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, precision);
-    std::string text = code == std::errc() ? std::string(buffer, end) : std::string("?");
+// Wider texts just take more room.
+std::string rightAligned(const std::string& text, size_t width) {
     return text.size() < width ? std::string(width - text.size(), ' ') + text : text;
 }
 
-std::string rightAligned(const std::string& text, size_t width) {
-    return text.size() < width ? std::string(width - text.size(), ' ') + text : text;
+// Fixed-point text, right-aligned in `width`.
+std::string fixed(double value, int precision, size_t width) {
+    char buffer[64];
+    auto [end, code] = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, precision);
+    return rightAligned(code == std::errc() ? std::string(buffer, end) : std::string("?"), width);
 }
 
 std::string ageText(uint32_t seconds, uint32_t microseconds, double now) {
@@ -60,35 +60,42 @@ void appendWrapped(std::string& out, const std::string& prefix, const std::vecto
     out += line + "\n";
 }
 
+// The section's title and, when it has rows, their column heads.
+bool beginSection(std::string& out, const char* title, size_t rows, const char* note, const char* columns) {
+    out += title + (" (" + std::to_string(rows) + ")") + note + "\n";
+    out += rows == 0 ? "  none\n" : columns;
+    return rows != 0;
+}
+
+std::string ageColumn(uint32_t seconds, uint32_t microseconds, const TableContext& context) {
+    return " " + rightAligned(ageText(seconds, microseconds, context.nowSeconds), 7);
+}
+
+std::string rateColumn(uint32_t id, bool tracker, const TableContext& context) {
+    return " " + rightAligned(rateText(context.rates, id, tracker), 7);
+}
+
 void formatTrackers(std::string& out, const Snapshot& snapshot, const TableContext& context) {
-    out += "TRACKERS (" + std::to_string(snapshot.trackers.size()) + ")  x y z in feet, angles in degrees\n";
-    if (snapshot.trackers.empty()) {
-        out += "  none\n";
+    if (!beginSection(out, "TRACKERS", snapshot.trackers.size(), "  x y z in feet, angles in degrees",
+                      " id         x         y         z      azim      elev      roll  age ms      Hz\n")) {
         return;
     }
-    out += " id         x         y         z      azim      elev      roll  age ms      Hz\n";
     for (const TrackerRow& row : snapshot.trackers) {
         std::string line = rightAligned(std::to_string(row.id), 3);
         for (float value : {row.x, row.y, row.z, row.azim, row.elev, row.roll}) {
             line += " " + fixed(value, 3, 9);
         }
-        line += " " + rightAligned(ageText(row.seconds, row.microseconds, context.nowSeconds), 7);
-        line += " " + rightAligned(rateText(context.rates, row.id, true), 7);
-        out += line + "\n";
+        out += line + ageColumn(row.seconds, row.microseconds, context) + rateColumn(row.id, true, context) + "\n";
     }
 }
 
 void formatControllers(std::string& out, const Snapshot& snapshot, const TableContext& context) {
-    out += "CONTROLLERS (" + std::to_string(snapshot.controllers.size()) + ")\n";
-    if (snapshot.controllers.empty()) {
-        out += "  none\n";
+    if (!beginSection(out, "CONTROLLERS", snapshot.controllers.size(), "", " id  age ms      Hz  pressed buttons\n")) {
         return;
     }
-    out += " id  age ms      Hz  pressed buttons\n";
     for (const ControllerRow& row : snapshot.controllers) {
-        std::string head = rightAligned(std::to_string(row.id), 3) + " " +
-                           rightAligned(ageText(row.seconds, row.microseconds, context.nowSeconds), 7) + " " +
-                           rightAligned(rateText(context.rates, row.id, false), 7) + "  ";
+        std::string head = rightAligned(std::to_string(row.id), 3) + ageColumn(row.seconds, row.microseconds, context) +
+                           rateColumn(row.id, false, context) + "  ";
         std::vector<std::string> pressed;
         for (size_t b = 0; b < row.buttons.size(); ++b) {
             if (row.buttons[b] != 0) {

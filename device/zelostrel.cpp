@@ -132,22 +132,20 @@ int zelostrel::init(InitInfo* info) {
 
 // Without remote control the tracking system runs on its own: nothing to
 // send, and the host may go on.
-bool zelostrel::sendCommand(bool (OstrelSDK::*command)(), const char* failure) {
-    if (!remoteControl) {
-        return true;
-    }
-    if (!client || !((*client).*command)()) {
-        logger->errorf("%s", failure);
-        return false;
-    }
-    return true;
-}
-
 bool zelostrel::start() {
-    return sendCommand(&OstrelSDK::startTracking, "zelostrel: Start measurement failed.\n");
+    return !remoteControl || commandSent(client && client->startTracking(), "zelostrel: Start measurement failed.\n");
 }
 
-bool zelostrel::stop() { return sendCommand(&OstrelSDK::stopTracking, "zelostrel: Stop measurement failed.\n"); }
+bool zelostrel::stop() {
+    return !remoteControl || commandSent(client && client->stopTracking(), "zelostrel: Stop measurement failed.\n");
+}
+
+bool zelostrel::commandSent(bool sent, const char* failure) {
+    if (!sent) {
+        logger->errorf("%s", failure);
+    }
+    return sent;
+}
 
 bool zelostrel::printInfo() {
     printName();

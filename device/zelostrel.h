@@ -30,7 +30,7 @@ private:
     bool readKeywords();
     bool registerRecords();
     bool openClient();
-    bool sendCommand(bool (OstrelSDK::*command)(), const char* failure);
+    bool commandSent(bool sent, const char* failure);
     bool receiveFrame();
     void updateGripwands();
     void updateMeasurementTools();

@@ -265,4 +265,19 @@ private:
     std::string errPath_;
 };
 
+// Waits until the child has written `text` to its standard output.
+inline bool waitForOutput(const Child& child, const std::string& text, int timeoutMillis = 5000) {
+    return waitFor([&] { return child.output().find(text) != std::string::npos; }, timeoutMillis);
+}
+
+// The number behind `text` in the child's output (a port the system chose),
+// or -1 when the text does not come.
+inline int numberAfter(const Child& child, const std::string& text) {
+    if (!waitForOutput(child, text)) {
+        return -1;
+    }
+    std::string output = child.output();
+    return std::atoi(output.c_str() + output.find(text) + text.size());
+}
+
 }  // namespace hosttest

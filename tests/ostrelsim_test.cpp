@@ -6,24 +6,21 @@
 
 #include <algorithm>
 #include <charconv>
-#include <chrono>
 #include <clocale>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
+#include <memory>
 #include <optional>
-#include <random>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "link/ostrel_parser.h"
 #include "link/ostrel_sdk.h"
 #include "link/socket_layer.h"
-#include "platform/child_process.h"
 #include "platform/clock.h"
 #include "platform/server_socket.h"
+#include "tests/host_process_support.h"
 #include "tools/ostrelsim/command_protocol.h"
 #include "tools/ostrelsim/frame_composer.h"
 #include "tools/ostrelsim/frame_writer.h"
@@ -35,6 +32,7 @@
 namespace {
 
 using namespace ostrelsim;
+using hosttest::TempDir;
 
 constexpr uint32_t kLoopback = 0x7F000001;
 
@@ -46,6 +44,8 @@ ParseResult parse(std::vector<const char*> arguments) {
 }
 
 double nowSeconds() { return static_cast<double>(platform::monotonicNanos()) / 1e9; }
+
+std::string loopbackTo(int port) { return "127.0.0.1:" + std::to_string(port); }
 
 // A UDP socket on a loopback port that the system chooses; keeps every
 // datagram (not just the newest).
@@ -62,14 +62,15 @@ public:
         return std::string(buffer.data(), static_cast<size_t>(count));
     }
     // Everything that arrives until nothing came for quietSeconds (at most
-    // limitSeconds in all).
-    std::vector<std::string> collect(double quietSeconds, double limitSeconds) {
+    // limitSeconds in all), with the arrival times.
+    std::vector<std::string> collect(double quietSeconds, double limitSeconds, std::vector<double>* times = nullptr) {
         std::vector<std::string> got;
         double end = nowSeconds() + limitSeconds;
         while (nowSeconds() < end) {
             auto datagram = receive(static_cast<int32_t>(quietSeconds * 1e6));
             if (!datagram) break;
             got.push_back(*datagram);
+            if (times != nullptr) times->push_back(nowSeconds());
         }
         return got;
     }
@@ -79,70 +80,37 @@ private:
     uint16_t port_ = 0;
 };
 
-// A port that was free a moment ago, for the tracking client, which binds
-// its own data socket (the simulator must know the port before the client
-// exists, as the client connects to the controller when it is built).
-uint16_t freeUdpPort() {
-    platform::ServerSocket* socket = nullptr;
-    uint16_t port = 0;
-    EXPECT_EQ(0, platform::udpBind(socket, kLoopback, port));
-    platform::closeServerSocket(socket);
-    return port;
+// Sends each datagram to the loopback port, pausing gapMillis(i) after datagram i.
+template <typename Gap>
+void sendDatagrams(int port, const std::vector<std::string>& datagrams, Gap gapMillis) {
+    platform::ServerSocket* sender = nullptr;
+    uint16_t senderPort = 0;
+    ASSERT_EQ(0, platform::udpBind(sender, kLoopback, senderPort));
+    for (size_t i = 0; i < datagrams.size(); ++i) {
+        EXPECT_EQ(0, platform::udpSendTo(sender, datagrams[i].data(), datagrams[i].size(), kLoopback,
+                                         static_cast<uint16_t>(port)));
+        std::this_thread::sleep_for(std::chrono::milliseconds(gapMillis(i)));
+    }
+    platform::closeServerSocket(sender);
 }
 
 // The real ostrelsim program, run as a user runs it.
-class Simulator {
+class Simulator : public hosttest::Child {
 public:
-    explicit Simulator(std::vector<std::string> arguments) : arguments_(std::move(arguments)) {
-        std::vector<const char*> argv{OSTRELSIM_PATH};
-        for (const std::string& argument : arguments_) argv.push_back(argument.c_str());
-        argv.push_back(nullptr);
-        EXPECT_TRUE(platform::startChild(child_, argv.data()));
-    }
-    ~Simulator() { platform::releaseChild(child_); }
-
-    // Reads output until it holds text (true) or the time is up.
-    bool waitForOutput(const std::string& text, double seconds = 5.0) {
-        double end = nowSeconds() + seconds;
-        char buffer[4096];
-        while (output_.find(text) == std::string::npos && nowSeconds() < end) {
-            int count = platform::readChildOutput(child_, buffer, sizeof buffer, 50000);
-            if (count == 0) break;
-            if (count > 0) output_.append(buffer, static_cast<size_t>(count));
-        }
-        return output_.find(text) != std::string::npos;
-    }
-    // The number behind text in the output (a port the program chose).
-    int numberAfter(const std::string& text) {
-        if (!waitForOutput(text)) return -1;
-        return std::atoi(output_.c_str() + output_.find(text) + text.size());
-    }
-    // Waits for the exit, reading the rest of the output; -1 on time-out.
-    int exitCode(double seconds = 10.0) {
-        waitForOutput("\x01never", seconds);  // drains until the child closes its output
-        platform::ChildExit exit{};
-        if (!platform::waitChild(child_, 2000, exit)) return -1;
-        return exit.bySignal ? 128 + exit.code : exit.code;
-    }
-    void interrupt() { platform::interruptChild(child_); }
-    void kill() { platform::killChild(child_); }
-    const std::string& output() const { return output_; }
+    Simulator(std::vector<std::string> arguments, const TempDir& dir) : Child(withProgram(arguments), dir.path()) {}
+    int numberAfter(const std::string& text) const { return hosttest::numberAfter(*this, text); }
+    bool said(const std::string& text) const { return hosttest::waitForOutput(*this, text); }
+    int finish() { return waitExit(10000) ? exitCode() : -1; }
 
 private:
-    std::vector<std::string> arguments_;
-    platform::ChildProcess* child_ = nullptr;
-    std::string output_;
+    static std::vector<std::string> withProgram(std::vector<std::string> arguments) {
+        arguments.insert(arguments.begin(), OSTRELSIM_PATH);
+        return arguments;
+    }
 };
 
-std::string loopbackTo(uint16_t port) { return "127.0.0.1:" + std::to_string(port); }
-
-std::string temporaryPath(const char* name) {
-    static const std::string tag = std::to_string(std::random_device{}());
-    return (std::filesystem::temp_directory_path() / ("ostrelsim_test_" + tag + "_" + name)).string();
-}
-
 // Parses one frame with the project's parser; false when a line fails.
-bool parseWith(OstrelParser& parser, const std::string& frame) {
+bool parseWith(OstrelParser& parser, std::string_view frame) {
     std::vector<char> buffer(frame.begin(), frame.end());
     buffer.push_back('\0');
     parser.beginFrame();
@@ -188,42 +156,35 @@ void expectScene(const OstrelParser& parser, const SceneCounts& scene) {
     }
 }
 
+}  // namespace
+
 // ----------------------------------------------------------- command line
 
-TEST(OstrelsimOptions, DefaultsOfSendMode) {
-    ParseResult result = parse({"--to", "localhost:5000"});
-    ASSERT_TRUE(result.ok) << result.error;
-    const Options& options = result.options;
-    EXPECT_EQ(Mode::Send, options.mode);
-    EXPECT_EQ("localhost", options.to.host);
-    EXPECT_EQ(5000, options.to.port);
-    EXPECT_EQ(60.0, options.rateHz);
-    EXPECT_EQ(3, options.bodies);
-    EXPECT_EQ(1, options.wands);
-    EXPECT_EQ(0, options.tools + options.inertial + options.markers);
-    EXPECT_EQ(2, options.format);
-    EXPECT_EQ(0.0, options.seconds);
-    EXPECT_FALSE(options.controller);
-}
+TEST(OstrelsimOptions, DefaultsAndEveryOptionOfEveryMode) {
+    const Options defaults = parse({"--to", "localhost:5000"}).options;
+    EXPECT_EQ(Mode::Send, defaults.mode);
+    EXPECT_EQ("localhost", defaults.to.host);
+    EXPECT_EQ(5000, defaults.to.port);
+    EXPECT_EQ(60.0, defaults.rateHz);
+    EXPECT_EQ(3, defaults.bodies);
+    EXPECT_EQ(1, defaults.wands);
+    EXPECT_EQ(0, defaults.tools + defaults.inertial + defaults.markers);
+    EXPECT_EQ(2, defaults.format);
+    EXPECT_EQ(0.0, defaults.seconds);
+    EXPECT_FALSE(defaults.controller);
 
-TEST(OstrelsimOptions, EveryOptionOfEveryMode) {
     ParseResult send = parse({"send", "--to=10.0.0.2:7000", "--rate", "100.5", "--bodies", "5", "--wands=2",
                               "--tools", "3", "--inertial", "4", "--markers", "6", "--format", "1", "--seconds",
                               "2.5", "--controller", "--tcp-port", "0"});
     ASSERT_TRUE(send.ok) << send.error;
-    EXPECT_EQ(100.5, send.options.rateHz);
-    EXPECT_EQ(5, send.options.bodies);
-    EXPECT_EQ(2, send.options.wands);
-    EXPECT_EQ(3, send.options.tools);
-    EXPECT_EQ(4, send.options.inertial);
-    EXPECT_EQ(6, send.options.markers);
-    EXPECT_EQ(1, send.options.format);
-    EXPECT_EQ(2.5, send.options.seconds);
-    EXPECT_TRUE(send.options.controller);
-    EXPECT_EQ(0, send.options.tcpPort);
-    EXPECT_EQ(0, send.options.udpPort) << "the UDP port follows the TCP port";
+    const Options& o = send.options;
+    EXPECT_EQ((std::vector<double>{100.5, 5, 2, 3, 4, 6, 1, 2.5}),
+              (std::vector<double>{o.rateHz, double(o.bodies), double(o.wands), double(o.tools), double(o.inertial),
+                                   double(o.markers), double(o.format), o.seconds}));
+    EXPECT_TRUE(o.controller);
+    EXPECT_EQ(0, o.tcpPort);
+    EXPECT_EQ(0, o.udpPort) << "the UDP port follows the TCP port";
     ParseResult ports = parse({"--to", "h:1", "--controller", "--udp-port", "6000"});
-    ASSERT_TRUE(ports.ok);
     EXPECT_EQ(50105, ports.options.tcpPort);
     EXPECT_EQ(6000, ports.options.udpPort);
 
@@ -238,6 +199,7 @@ TEST(OstrelsimOptions, EveryOptionOfEveryMode) {
     EXPECT_EQ("in.rec", replay.options.inPath);
     EXPECT_EQ(2.0, replay.options.speed);
     EXPECT_TRUE(replay.options.loop);
+    EXPECT_TRUE(parse({"--help"}).helpWanted);
 }
 
 TEST(OstrelsimOptions, RefusalsNameTheProblem) {
@@ -277,26 +239,21 @@ TEST(OstrelsimOptions, RefusalsNameTheProblem) {
         EXPECT_FALSE(result.ok);
         EXPECT_EQ(refused.error, result.error);
     }
-    EXPECT_TRUE(parse({"--help"}).helpWanted);
 }
 
 // ------------------------------------------------------------ frame text
 
-Pose identityPose(double x, double y, double z) {
-    Pose pose{{x, y, z}, {1, 0, 0, 0, 1, 0, 0, 0, 1}};
-    return pose;
-}
-
 TEST(OstrelsimFrameWriter, EveryLineKindByteForByte) {
+    const Pose identity0{{0, 0, 0}, {1, 0, 0, 0, 1, 0, 0, 0, 1}};
     FrameWriter writer;
     writer.frameCounter(4294967295u);
     writer.timestamp(12.5);
     writer.calibratedBodies(3);
     writer.beginBodies(2);
-    writer.body(BodyEntry{0, 1.0, identityPose(1, -2.5, 3.0004)});
-    writer.body(BodyEntry{2, 0.5, identityPose(0, 0, 0)});
+    writer.body(BodyEntry{0, 1.0, Pose{{1, -2.5, 3.0004}, {1, 0, 0, 0, 1, 0, 0, 0, 1}}});
+    writer.body(BodyEntry{2, 0.5, identity0});
     writer.endLine();
-    WandEntry wand{0, 1.0, identityPose(0, 0, 0), 0x83, 8, {-1.0, 0.25}};
+    WandEntry wand{0, 1.0, identity0, 0x83, 8, {-1.0, 0.25}};
     writer.beginOlderWands(1);
     writer.olderWand(wand);
     writer.endLine();
@@ -311,49 +268,56 @@ TEST(OstrelsimFrameWriter, EveryLineKindByteForByte) {
     writer.tool(tool);
     writer.endLine();
     writer.beginInertial(1);
-    writer.inertial(InertialEntry{0, 1, 2.5, identityPose(0, 0, 0)});
+    writer.inertial(InertialEntry{0, 1, 2.5, identity0});
     writer.endLine();
     writer.beginMarkers(2);
     writer.marker(MarkerEntry{1, 1.0, {1, 2, 3}});
     writer.marker(MarkerEntry{2, 1.0, {-0.0001, 0, 0}});
     writer.endLine();
-    const char* identity = "[1.000000 0.000000 0.000000 0.000000 1.000000 0.000000 0.000000 0.000000 1.000000]";
-    const char* zeros = "[0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 0.000000]";
-    std::string expected = std::string("fr 4294967295\nts 12.500000\n6dcal 3\n") +
-                           "6d 2 [0 1.000][1.000 -2.500 3.000]" + identity + " [2 0.500][0.000 0.000 0.000]" +
-                           identity + "\n" +
-                           // bits 0 and 1 stay, bit 7 (button 7) goes, joystick left sets bit 5
-                           "6df 1 [0 1.000 35][0.000 0.000 0.000]" + identity + "\n" +
-                           "6df2 1 1 [0 1.000 8 2][0.000 0.000 0.000]" + identity + "[131 -1.000 0.250]\n" +
-                           "6dmt 1 [0 -1.000 5][0.000 0.000 0.000]" + zeros + "\n" +
-                           "6dmt2 1 1 [0 -1.000 4 1.500][0.000 0.000 0.000]" + zeros +
-                           "[5][0.010000 0.010000 0.010000 0.000000 0.000000 0.000000]\n" +
-                           "6di 1 [0 1 2.500][0.000 0.000 0.000]" + identity + "\n" +
-                           "3d 2 [1 1.000][1.000 2.000 3.000] [2 1.000][0.000 0.000 0.000]\n";
-    EXPECT_EQ(expected, writer.text());
+    const std::string identity =
+        "[1.000000 0.000000 0.000000 0.000000 1.000000 0.000000 0.000000 0.000000 1.000000]";
+    const std::string zeros = "[0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 0.000000]";
+    const std::string origin = "[0.000 0.000 0.000]";
+    EXPECT_EQ("fr 4294967295\nts 12.500000\n6dcal 3\n"
+              "6d 2 [0 1.000][1.000 -2.500 3.000]" + identity + " [2 0.500]" + origin + identity + "\n" +
+                  // bits 0 and 1 stay, bit 7 (button 7) goes, joystick left sets bit 5
+                  "6df 1 [0 1.000 35]" + origin + identity + "\n" +
+                  "6df2 1 1 [0 1.000 8 2]" + origin + identity + "[131 -1.000 0.250]\n" +
+                  "6dmt 1 [0 -1.000 5]" + origin + zeros + "\n" +
+                  "6dmt2 1 1 [0 -1.000 4 1.500]" + origin + zeros +
+                  "[5][0.010000 0.010000 0.010000 0.000000 0.000000 0.000000]\n" +
+                  "6di 1 [0 1 2.500]" + origin + identity + "\n" +
+                  "3d 2 [1 1.000][1.000 2.000 3.000] [2 1.000]" + origin + "\n",
+              writer.text());
 }
 
 TEST(OstrelsimFrameWriter, SameTextUnderAGermanLocale) {
-    FrameWriter plain;
+    FrameWriter plain, german;
     composeFrame(SceneCounts{3, 2, 2, 2, 4, 2}, 7, 1.25, plain);
-    std::string before = std::string(plain.text());
     ASSERT_NE(nullptr, std::setlocale(LC_ALL, "de_DE.UTF-8")) << "de_DE.UTF-8 is installed here";
-    FrameWriter german;
     composeFrame(SceneCounts{3, 2, 2, 2, 4, 2}, 7, 1.25, german);
     std::setlocale(LC_ALL, "C");
-    EXPECT_EQ(before, german.text());
-    EXPECT_NE(std::string::npos, before.find("ts 1.250000\n"));
+    EXPECT_EQ(plain.text(), german.text());
+    EXPECT_NE(std::string::npos, plain.text().find("ts 1.250000\n"));
 }
 
 TEST(OstrelsimFrameWriter, OlderButtonWordFoldsTheJoystick) {
-    const double centre[2] = {0.0, 0.0}, left[2] = {-0.6, 0.0}, right[2] = {0.6, 0.0};
-    const double down[2] = {0.0, -0.6}, up[2] = {0.0, 0.6}, half[2] = {0.5, -0.5};
-    EXPECT_EQ(0x0Fu, olderWandButtonWord(0xFF, centre)) << "buttons above 3 are the joystick's bits";
-    EXPECT_EQ(0x20u, olderWandButtonWord(0, left));
-    EXPECT_EQ(0x80u, olderWandButtonWord(0, right));
-    EXPECT_EQ(0x10u, olderWandButtonWord(0, down));
-    EXPECT_EQ(0x40u, olderWandButtonWord(0, up));
-    EXPECT_EQ(0x00u, olderWandButtonWord(0, half)) << "half way is not yet pushed";
+    struct Case {
+        uint32_t buttons;
+        double joystick[2];
+        uint32_t word;
+    };
+    const Case cases[] = {
+        {0xFF, {0.0, 0.0}, 0x0F},  // buttons above 3 are the joystick's bits
+        {0, {-0.6, 0.0}, 0x20},    // left
+        {0, {0.6, 0.0}, 0x80},     // right
+        {0, {0.0, -0.6}, 0x10},    // down
+        {0, {0.0, 0.6}, 0x40},     // up
+        {0, {0.5, -0.5}, 0x00},    // half way is not yet pushed
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.word, olderWandButtonWord(c.buttons, c.joystick)) << c.joystick[0] << " " << c.joystick[1];
+    }
 }
 
 // ------------------------------------------------------------ the scene
@@ -369,32 +333,30 @@ TEST(OstrelsimMotion, RotationsAreProperAndReadBackAsTheAnglesGiven) {
     EXPECT_NEAR(1.1, std::atan2(rot[1], rot[4]), 1e-12);
     for (double t = 0.0; t < 30.0; t += 0.37) {
         for (int i = 0; i < 6; ++i) {
-            expectRotation(bodyPose(i, t).rot, 1e-12);
-            expectRotation(wandPose(i, t).rot, 1e-12);
-            expectRotation(toolPose(i, t).rot, 1e-12);
-            expectRotation(inertialPose(i, t).rot, 1e-12);
+            for (Pose pose : {bodyPose(i, t), wandPose(i, t), toolPose(i, t), inertialPose(i, t)}) {
+                expectRotation(pose.rot, 1e-12);
+            }
         }
     }
 }
 
 TEST(OstrelsimMotion, PathsAreSmoothAndDistinct) {
+    auto distance = [](const Pose& a, const Pose& b) {
+        return std::hypot(a.loc[0] - b.loc[0], a.loc[1] - b.loc[1], a.loc[2] - b.loc[2]);
+    };
     const double step = 0.01;
     for (int i = 0; i < 6; ++i) {
-        double meanApart = 0.0;
+        double apart = 0.0;
         int samples = 0;
-        for (double t = 0.0; t < 20.0; t += step) {
+        for (double t = 0.0; t < 20.0; t += step, ++samples) {
             Pose now = bodyPose(i, t), next = bodyPose(i, t + step);
-            double moved = std::hypot(next.loc[0] - now.loc[0], next.loc[1] - now.loc[1], next.loc[2] - now.loc[2]);
-            EXPECT_LT(moved, 15.0) << "body " << i << " jumps at " << t << " s (under 1.5 m/s is smooth)";
+            EXPECT_LT(distance(now, next), 15.0) << "body " << i << " jumps at " << t << " s (1.5 m/s is smooth)";
             for (int e = 0; e < 9; ++e) EXPECT_LT(std::fabs(next.rot[e] - now.rot[e]), 0.02);
-            Pose other = bodyPose((i + 1) % 6, t);
-            meanApart += std::hypot(other.loc[0] - now.loc[0], other.loc[1] - now.loc[1], other.loc[2] - now.loc[2]);
-            ++samples;
+            apart += distance(now, bodyPose((i + 1) % 6, t));
         }
-        EXPECT_GT(meanApart / samples, 300.0) << "bodies " << i << " and " << (i + 1) % 6 << " share a path";
+        EXPECT_GT(apart / samples, 300.0) << "bodies " << i << " and " << (i + 1) % 6 << " share a path";
     }
-    Pose start = bodyPose(0, 0.0), later = bodyPose(0, 2.0);
-    EXPECT_GT(std::fabs(later.loc[2] - start.loc[2]), 100.0) << "body 0 moves";
+    EXPECT_GT(std::fabs(bodyPose(0, 2.0).loc[2] - bodyPose(0, 0.0).loc[2]), 100.0) << "body 0 moves";
 }
 
 TEST(OstrelsimMotion, ObjectsDropOutBrieflyEveryFewSecondsNotAllAtOnce) {
@@ -426,15 +388,14 @@ TEST(OstrelsimMotion, ButtonsPressAndReleaseAndTheJoystickSweeps) {
     for (int buttons : {4, 8}) {
         std::vector<int> presses(static_cast<size_t>(buttons), 0);
         uint32_t before = 0;
-        double lowest[2] = {1, 1}, highest[2] = {-1, -1};
-        double previous[2];
+        double lowest[2] = {1, 1}, highest[2] = {-1, -1}, previous[2];
         joystickPosition(0, 0.0, previous);
         for (double t = 0.0; t < buttons + 2.0; t += 0.01) {
             uint32_t now = pressedButtons(0, buttons, t);
             EXPECT_LE(__builtin_popcount(now), 1) << "one button at a time";
             EXPECT_EQ(0u, now >> buttons);
             for (int b = 0; b < buttons; ++b) {
-                presses[static_cast<size_t>(b)] += ((now >> b) & 1u) != 0 && ((before >> b) & 1u) == 0 ? 1 : 0;
+                presses[static_cast<size_t>(b)] += ((now & ~before) >> b) & 1u;
             }
             before = now;
             double stick[2];
@@ -446,7 +407,7 @@ TEST(OstrelsimMotion, ButtonsPressAndReleaseAndTheJoystickSweeps) {
                 previous[axis] = stick[axis];
             }
         }
-        for (int b = 0; b < buttons; ++b) EXPECT_EQ(1, presses[static_cast<size_t>(b)]) << "button " << b;
+        EXPECT_EQ(std::vector<int>(static_cast<size_t>(buttons), 1), presses) << "each button once";
         EXPECT_EQ(0u, before) << "all released at the end of the round";
         for (int axis = 0; axis < 2; ++axis) {
             EXPECT_LT(lowest[axis], -0.95);
@@ -464,7 +425,7 @@ TEST(OstrelsimFrames, BothFormatsParseWithTheAskedCountsThroughDropouts) {
         for (uint32_t frame = 0; frame < 600; ++frame) {
             double t = frame / 50.0;
             composeFrame(scene, frame, t, writer);
-            ASSERT_TRUE(parseWith(parser, std::string(writer.text()))) << writer.text();
+            ASSERT_TRUE(parseWith(parser, writer.text())) << writer.text();
             EXPECT_EQ(frame, parser.frameCounter());
             EXPECT_NEAR(t, parser.timestamp(), 1e-6);
             ASSERT_NO_FATAL_FAILURE(expectScene(parser, scene)) << "format " << format << " frame " << frame;
@@ -490,7 +451,7 @@ TEST(OstrelsimFrames, LargestSceneFitsTheClientsDefaultBuffer) {
     for (double t = 0.0; t < 12.0; t += 0.5) {
         composeFrame(scene, 4000000000u, 1e6 + t, writer);
         largest = std::max(largest, writer.text().size());
-        ASSERT_TRUE(parseWith(parser, std::string(writer.text())));
+        ASSERT_TRUE(parseWith(parser, writer.text()));
     }
     EXPECT_LE(largest, static_cast<size_t>(OstrelSDK::kDefaultBufferSize - 2));
 }
@@ -505,43 +466,40 @@ TEST(OstrelsimPacing, DueTimesComeFromTheFrameNumberAndNeverDrift) {
     EXPECT_EQ(1000u + 86400000000000ull, schedule.dueNanos(60ull * 86400)) << "a day too";
     EXPECT_EQ(6u, schedule.nextFrame(5, schedule.dueNanos(6) + kFallBehindLimitNanos))
         << "a late frame is still sent";
-    uint64_t muchLater = schedule.dueNanos(600) + 1;
-    EXPECT_EQ(600u, schedule.nextFrame(5, muchLater)) << "far behind: on with the newest due frame";
+    EXPECT_EQ(600u, schedule.nextFrame(5, schedule.dueNanos(600) + 1)) << "far behind: on with the newest due frame";
 }
 
 // ------------------------------------------------------ command language
 
 TEST(OstrelsimCommands, KnownCommandsAndTheirAnswers) {
-    EXPECT_EQ(Command::TrackingStart, interpretCommand("ostrel2 tracking start"));
-    EXPECT_EQ(Command::TrackingStop, interpretCommand(" ostrel2 tracking stop\r\n"));
-    EXPECT_EQ(Command::MeasurementOn, interpretCommand("ostrel 10 3"));
-    EXPECT_EQ(Command::MeasurementOff, interpretCommand("ostrel 10 0"));
-    EXPECT_EQ(Command::MeasurementOff, interpretCommand("ostrel 10 1"));
-    EXPECT_EQ(Command::OutputOn, interpretCommand("ostrel 31"));
-    EXPECT_EQ(Command::OutputOff, interpretCommand("ostrel 32"));
-    EXPECT_EQ(Command::Unknown, interpretCommand("ostrel2 tracking startx"));
-    EXPECT_EQ(Command::Unknown, interpretCommand("OSTREL 31"));
-    EXPECT_EQ(Command::Unknown, interpretCommand(""));
+    const std::pair<const char*, Command> commands[] = {
+        {"ostrel2 tracking start", Command::TrackingStart}, {" ostrel2 tracking stop\r\n", Command::TrackingStop},
+        {"ostrel 10 3", Command::MeasurementOn},            {"ostrel 10 0", Command::MeasurementOff},
+        {"ostrel 10 1", Command::MeasurementOff},           {"ostrel 31", Command::OutputOn},
+        {"ostrel 32", Command::OutputOff},                  {"ostrel2 tracking startx", Command::Unknown},
+        {"OSTREL 31", Command::Unknown},                    {"", Command::Unknown},
+    };
+    for (const auto& [text, command] : commands) {
+        EXPECT_EQ(command, interpretCommand(text)) << text;
+    }
     EXPECT_EQ("ostrel2 ok", answerFor(Command::OutputOn));
     EXPECT_EQ("ostrel2 err 1 \"unknown command\"", answerFor(Command::Unknown));
     EXPECT_EQ("ostrel2 err 2 \"command too long\"", errorAnswer(kErrorCommandTooLong, "command too long"));
 
+    // Each command in turn, and whether frames flow after it.
+    const std::pair<Command, bool> steps[] = {
+        {Command::MeasurementOn, false},  // measuring, but output still off
+        {Command::OutputOn, true},         {Command::OutputOff, false}, {Command::TrackingStart, true},
+        {Command::Unknown, true},          {Command::MeasurementOff, false},
+        {Command::OutputOn, false},  // measurement off switched the output off too
+    };
     TrackingState state;
     EXPECT_FALSE(state.sendingFrames());
-    state.apply(Command::MeasurementOn);
-    EXPECT_FALSE(state.sendingFrames()) << "measuring, but output still off";
-    state.apply(Command::OutputOn);
-    EXPECT_TRUE(state.sendingFrames());
-    state.apply(Command::OutputOff);
-    EXPECT_FALSE(state.sendingFrames());
-    state.apply(Command::TrackingStart);
-    EXPECT_TRUE(state.sendingFrames());
-    state.apply(Command::Unknown);
-    EXPECT_TRUE(state.sendingFrames());
-    state.apply(Command::MeasurementOff);
-    EXPECT_FALSE(state.sendingFrames());
-    state.apply(Command::OutputOn);
-    EXPECT_FALSE(state.sendingFrames()) << "measurement off switched the output off too";
+    int step = 0;
+    for (const auto& [command, sending] : steps) {
+        state.apply(command);
+        EXPECT_EQ(sending, state.sendingFrames()) << "step " << step++;
+    }
 }
 
 TEST(OstrelsimCommands, StreamIsCutAtEachTerminator) {
@@ -555,34 +513,24 @@ TEST(OstrelsimCommands, StreamIsCutAtEachTerminator) {
     ASSERT_EQ(1u, commands.size());
     const char rest[] = "king stop\0\0typed\r\n";
     splitter.feed(rest, sizeof rest - 1, sink);
-    std::string huge(250, 'x');
-    huge += '\0';
-    huge += "ostrel 31";
-    huge += '\0';
+    std::string huge = std::string(250, 'x') + '\0' + "ostrel 31" + '\0';
     splitter.feed(huge.data(), huge.size(), sink);
-    ASSERT_EQ(5u, commands.size());
-    EXPECT_EQ("ostrel2 tracking start", commands[0]);
-    EXPECT_EQ("ostrel2 tracking stop", commands[1]);
-    EXPECT_EQ("typed", commands[2]);
-    EXPECT_EQ("LONG:" + std::string(200, 'x'), commands[3]);
-    EXPECT_EQ("ostrel 31", commands[4]) << "the stream recovers after a long command";
+    EXPECT_EQ((std::vector<std::string>{"ostrel2 tracking start", "ostrel2 tracking stop", "typed",
+                                        "LONG:" + std::string(200, 'x'), "ostrel 31"}),
+              commands)
+        << "the stream recovers after a long command";
     EXPECT_EQ("a?b", printableCommand(std::string_view("a\x01" "b")));
 }
 
 // ------------------------------------------------------- recording file
 
-std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+class OstrelsimRecording : public ::testing::Test {
+protected:
+    TempDir dir;
+};
 
-void spit(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-TEST(OstrelsimRecording, LayoutIsHeaderThenTimedLengthPrefixedRecords) {
-    std::string path = temporaryPath("layout.rec");
+TEST_F(OstrelsimRecording, LayoutIsHeaderThenTimedLengthPrefixedRecords) {
+    std::string path = dir.path() + "/layout.rec";
     RecordingWriter writer;
     std::string error;
     ASSERT_TRUE(writer.create(path, error)) << error;
@@ -592,29 +540,26 @@ TEST(OstrelsimRecording, LayoutIsHeaderThenTimedLengthPrefixedRecords) {
     const unsigned char expected[] = {'Z', 'O', 'R', 'E', 'C', 'O', 'R', 'D', 1, 0, 0, 0, 0, 0, 0, 0,
                                       8, 7, 6, 5, 4, 3, 2, 1, 2, 0, 0, 0, 'a', 'b',
                                       9, 7, 6, 5, 4, 3, 2, 1, 0, 0, 0, 0};
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(expected), sizeof expected), slurp(path));
-    std::filesystem::remove(path);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(expected), sizeof expected), hosttest::readFile(path));
 }
 
-TEST(OstrelsimRecording, ACutFileYieldsEveryCompleteRecord) {
-    std::string path = temporaryPath("cut.rec");
+TEST_F(OstrelsimRecording, ACutFileYieldsEveryCompleteRecord) {
     std::vector<std::string> datagrams = {"fr 1\n", std::string("\0bin\0ary", 8), "", std::string(300, 'z')};
-    {
-        RecordingWriter writer;
-        std::string error;
-        ASSERT_TRUE(writer.create(path, error));
-        for (size_t i = 0; i < datagrams.size(); ++i) {
-            ASSERT_TRUE(writer.append(1000 * (i + 1), datagrams[i].data(), datagrams[i].size()));
-        }
+    std::string path = dir.path() + "/cut.rec";
+    RecordingWriter writer;
+    std::string error;
+    ASSERT_TRUE(writer.create(path, error)) << error;
+    for (size_t i = 0; i < datagrams.size(); ++i) {
+        ASSERT_TRUE(writer.append(1000 * (i + 1), datagrams[i].data(), datagrams[i].size()));
     }
-    std::string whole = slurp(path);
+    ASSERT_TRUE(writer.close());
+    std::string whole = hosttest::readFile(path);
     std::vector<size_t> ends{kRecordingHeaderSize};
     for (const std::string& datagram : datagrams) ends.push_back(ends.back() + kRecordHeadSize + datagram.size());
     ASSERT_EQ(ends.back(), whole.size());
     for (size_t cut = kRecordingHeaderSize; cut <= whole.size(); ++cut) {
-        spit(path, whole.substr(0, cut));
+        dir.write("cut.rec", whole.substr(0, cut));
         RecordingReader reader;
-        std::string error;
         ASSERT_TRUE(reader.open(path, error)) << error;
         RecordHead head{};
         std::vector<char> bytes;
@@ -631,92 +576,93 @@ TEST(OstrelsimRecording, ACutFileYieldsEveryCompleteRecord) {
         EXPECT_EQ(expected, complete) << "cut at " << cut;
         bool atBoundary = ends[expected] == cut;
         EXPECT_EQ(atBoundary ? ReadOutcome::End : ReadOutcome::TornTail, outcome) << "cut at " << cut;
-        if (!atBoundary) {
-            EXPECT_EQ(cut - ends[expected], reader.tailBytes());
-        }
+        EXPECT_EQ(atBoundary ? 0 : cut - ends[expected], reader.tailBytes()) << "cut at " << cut;
     }
-    std::filesystem::remove(path);
 }
 
-TEST(OstrelsimRecording, ForeignAndDamagedFilesAreNamed) {
-    std::string path = temporaryPath("foreign.rec");
+TEST_F(OstrelsimRecording, ForeignAndDamagedFilesAreNamed) {
+    const std::string magic(reinterpret_cast<const char*>(kRecordingMagic), 8);
+    const std::string missing = dir.path() + "/missing.rec";
+    const std::pair<std::string, std::string> refused[] = {
+        {dir.write("frames.rec", "fr 1\nts 2.0\n6dcal 0\n"), " is not an ostrelsim recording"},
+        {dir.write("short.rec", "ZOREC"), " ends inside its header: it holds no datagrams"},
+        {dir.write("newer.rec", magic + std::string("\x02\0\0\0\0\0\0\0", 8)),
+         " is a recording of a newer, unknown version"},
+    };
     RecordingReader reader;
     std::string error;
-    spit(path, "fr 1\nts 2.0\n6dcal 0\n");
-    EXPECT_FALSE(reader.open(path, error));
-    EXPECT_EQ(path + " is not an ostrelsim recording", error);
-    spit(path, "ZOREC");
-    EXPECT_FALSE(reader.open(path, error));
-    EXPECT_EQ(path + " ends inside its header: it holds no datagrams", error);
-    std::string header(reinterpret_cast<const char*>(kRecordingMagic), 8);
-    header += std::string("\x02\0\0\0\0\0\0\0", 8);
-    spit(path, header);
-    EXPECT_FALSE(reader.open(path, error));
-    EXPECT_EQ(path + " is a recording of a newer, unknown version", error);
-    header[8] = 1;
-    spit(path, header + std::string("\0\0\0\0\0\0\0\0\xFF\xFF\xFF\x7F", 12));
-    RecordingReader damaged;
-    ASSERT_TRUE(damaged.open(path, error));
+    for (const auto& [path, message] : refused) {
+        EXPECT_FALSE(reader.open(path, error));
+        EXPECT_EQ(path + message, error);
+    }
+    EXPECT_FALSE(reader.open(missing, error));
+    EXPECT_EQ("cannot open " + missing + ": No such file or directory", error);
+    EXPECT_FALSE(reader.open(dir.path(), error));
+    EXPECT_EQ("cannot read " + dir.path() + ": Is a directory", error);
+
+    const std::string tooLong("\0\0\0\0\0\0\0\0\xFF\xFF\xFF\x7F", 12);
+    ASSERT_TRUE(reader.open(dir.write("damaged.rec", magic + std::string("\x01\0\0\0\0\0\0\0", 8) + tooLong), error));
     RecordHead head{};
     std::vector<char> bytes;
-    EXPECT_EQ(ReadOutcome::Damaged, damaged.next(head, bytes)) << "a length no datagram can have";
-    std::filesystem::remove(path);
-    EXPECT_FALSE(reader.open(path, error));
-    EXPECT_EQ("cannot open " + path + ": No such file or directory", error);
-    std::string folder = std::filesystem::temp_directory_path().string();
-    EXPECT_FALSE(reader.open(folder, error));
-    EXPECT_EQ("cannot read " + folder + ": Is a directory", error);
+    EXPECT_EQ(ReadOutcome::Damaged, reader.next(head, bytes)) << "a length no datagram can have";
 }
 
 // ------------------------------------------------- the program as a user meets it
 
-TEST(OstrelsimProgram, BadArgumentsGiveUsageAndStatusTwo) {
-    Simulator noTarget({"--bodies", "2"});
-    EXPECT_EQ(2, noTarget.exitCode());
-    EXPECT_EQ(0u, noTarget.output().find("ostrelsim: send needs --to HOST:PORT\nusage: ostrelsim"));
-    Simulator badRate({"--to", "127.0.0.1:9", "--rate", "fast"});
-    EXPECT_EQ(2, badRate.exitCode());
-    EXPECT_NE(std::string::npos, badRate.output().find("--rate must be a number"));
-    EXPECT_NE(std::string::npos, badRate.output().find("usage:"));
-    Simulator unknownHost({"--to", "no-such-host.invalid:9", "--seconds", "1"});
-    EXPECT_EQ(2, unknownHost.exitCode());
-    EXPECT_NE(std::string::npos, unknownHost.output().find("cannot resolve host \"no-such-host.invalid\""));
-    Simulator help({"--help"});
-    EXPECT_EQ(0, help.exitCode());
-    EXPECT_EQ(0u, help.output().find("usage: ostrelsim"));
+class OstrelsimProgram : public ::testing::Test {
+protected:
+    std::unique_ptr<Simulator> start(std::vector<std::string> arguments) {
+        return std::make_unique<Simulator>(std::move(arguments), dir);
+    }
+
+    TempDir dir;
+};
+
+TEST_F(OstrelsimProgram, BadArgumentsGiveUsageAndStatusTwo) {
+    auto noTarget = start({"--bodies", "2"});
+    EXPECT_EQ(2, noTarget->finish());
+    EXPECT_EQ(0u, noTarget->errors().find("ostrelsim: send needs --to HOST:PORT\nusage: ostrelsim"));
+    auto badRate = start({"--to", "127.0.0.1:9", "--rate", "fast"});
+    EXPECT_EQ(2, badRate->finish());
+    EXPECT_EQ(0u, badRate->errors().find("ostrelsim: --rate must be a number above 0 and at most 1000, not \"fast\"\n"
+                                         "usage: ostrelsim"));
+    auto unknownHost = start({"--to", "no-such-host.invalid:9", "--seconds", "1"});
+    EXPECT_EQ(2, unknownHost->finish());
+    EXPECT_EQ("ostrelsim: cannot resolve host \"no-such-host.invalid\"\n", unknownHost->errors());
+    auto help = start({"--help"});
+    EXPECT_EQ(0, help->finish());
+    EXPECT_EQ(0u, help->output().find("usage: ostrelsim"));
 }
 
-TEST(OstrelsimProgram, APortInUseIsNamed) {
+TEST_F(OstrelsimProgram, APortInUseIsNamed) {
     Receiver taken;
     std::string port = std::to_string(taken.port());
-    Simulator recorder({"record", "--port", port, "--out", temporaryPath("never.rec")});
-    EXPECT_EQ(1, recorder.exitCode());
-    EXPECT_NE(std::string::npos, recorder.output().find("UDP port " + port + " is already in use"))
-        << recorder.output();
+    auto recorder = start({"record", "--port", port, "--out", dir.path() + "/never.rec"});
+    EXPECT_EQ(1, recorder->finish());
+    EXPECT_EQ("ostrelsim: UDP port " + port + " is already in use by another program\n", recorder->errors());
 
     platform::ServerSocket* listener = nullptr;
     uint16_t tcpPort = 0;
     ASSERT_EQ(0, platform::tcpListen(listener, kLoopback, tcpPort));
-    Simulator controller({"--to", "127.0.0.1:9", "--controller", "--tcp-port", std::to_string(tcpPort)});
-    EXPECT_EQ(1, controller.exitCode());
-    EXPECT_NE(std::string::npos,
-              controller.output().find("TCP command port " + std::to_string(tcpPort) + " is already in use"))
-        << controller.output();
-    Simulator udpTaken({"--to", "127.0.0.1:9", "--controller", "--tcp-port", "0", "--udp-port", port});
-    EXPECT_EQ(1, udpTaken.exitCode());
-    EXPECT_NE(std::string::npos, udpTaken.output().find("UDP command port " + port + " is already in use"));
+    auto controller = start({"--to", "127.0.0.1:9", "--controller", "--tcp-port", std::to_string(tcpPort)});
+    EXPECT_EQ(1, controller->finish());
+    EXPECT_EQ("ostrelsim: TCP command port " + std::to_string(tcpPort) + " is already in use by another program\n",
+              controller->errors());
     platform::closeServerSocket(listener);
+    auto udpTaken = start({"--to", "127.0.0.1:9", "--controller", "--tcp-port", "0", "--udp-port", port});
+    EXPECT_EQ(1, udpTaken->finish());
+    EXPECT_EQ("ostrelsim: UDP command port " + port + " is already in use by another program\n", udpTaken->errors());
 }
 
-TEST(OstrelsimProgram, SentFramesParseWithTheAskedCounts) {
+TEST_F(OstrelsimProgram, SentFramesParseWithTheAskedCounts) {
     for (int format : {1, 2}) {
         Receiver receiver;
-        Simulator simulator({"--to", loopbackTo(receiver.port()), "--rate", "50", "--seconds", "1", "--bodies", "5",
-                             "--wands", "2", "--tools", "3", "--inertial", "2", "--markers", "7", "--format",
-                             std::to_string(format)});
+        auto simulator = start({"--to", loopbackTo(receiver.port()), "--rate", "50", "--seconds", "1", "--bodies",
+                                "5", "--wands", "2", "--tools", "3", "--inertial", "2", "--markers", "7", "--format",
+                                std::to_string(format)});
         std::vector<std::string> frames = receiver.collect(1.0, 5.0);
-        EXPECT_EQ(0, simulator.exitCode());
-        EXPECT_NE(std::string::npos, simulator.output().find("sent 50 frames")) << simulator.output();
+        EXPECT_EQ(0, simulator->finish());
+        EXPECT_NE(std::string::npos, simulator->output().find("sent 50 frames")) << simulator->output();
         ASSERT_GE(frames.size(), 40u);
         OstrelParser parser;
         uint32_t expectedFrame = 0;
@@ -730,9 +676,9 @@ TEST(OstrelsimProgram, SentFramesParseWithTheAskedCounts) {
     }
 }
 
-TEST(OstrelsimProgram, PacingHoldsTheRate) {
+TEST_F(OstrelsimProgram, PacingHoldsTheRate) {
     Receiver receiver;
-    Simulator simulator({"--to", loopbackTo(receiver.port()), "--rate", "100", "--seconds", "4"});
+    auto simulator = start({"--to", loopbackTo(receiver.port()), "--rate", "100", "--seconds", "4"});
     ASSERT_TRUE(receiver.receive(3000000)) << "the first frame";
     // Count what arrives in the 3 s after the first frame: 300 expected.
     double end = nowSeconds() + 3.0;
@@ -742,78 +688,78 @@ TEST(OstrelsimProgram, PacingHoldsTheRate) {
         if (left > 0 && receiver.receive(left)) ++frames;
     }
     EXPECT_NEAR(300, frames, 15);
-    EXPECT_EQ(0, simulator.exitCode());
+    EXPECT_EQ(0, simulator->finish());
+    const std::string output = simulator->output();
     const std::string summary = "sent 400 frames in ";
-    ASSERT_NE(std::string::npos, simulator.output().find(summary)) << simulator.output();
-    const char* number = simulator.output().c_str() + simulator.output().find(summary) + summary.size();
+    ASSERT_NE(std::string::npos, output.find(summary)) << output;
+    const char* number = output.c_str() + output.find(summary) + summary.size();
     double seconds = 0.0;
     std::from_chars(number, number + std::strlen(number), seconds);
     EXPECT_GE(seconds, 4.0) << "the run lasts the time asked for";
     EXPECT_LT(seconds, 4.5);
 }
 
-TEST(OstrelsimProgram, UdpCommandPortTakesTheTcpPortsNumber) {
-    Simulator simulator({"--to", "127.0.0.1:9", "--controller", "--tcp-port", "0", "--seconds", "0.2"});
-    int tcpPort = simulator.numberAfter("listening on TCP port ");
-    EXPECT_GT(tcpPort, 0);
-    EXPECT_EQ(tcpPort, simulator.numberAfter("and UDP port "));
-    EXPECT_EQ(0, simulator.exitCode());
-}
+// A simulator acting as the controller on ports the system chose; the UDP
+// command port takes the TCP port's number.
+class OstrelsimController : public OstrelsimProgram {
+protected:
+    void SetUp() override {
+        ASSERT_GT(dataPort, 0);
+        tcpPort = simulator->numberAfter("listening on TCP port ");
+        ASSERT_GT(tcpPort, 0) << simulator->output();
+        ASSERT_EQ(tcpPort, simulator->numberAfter("and UDP port ")) << simulator->output();
+    }
+    void stopSimulator() {
+        simulator->signal(SIGINT);
+        EXPECT_EQ(0, simulator->finish());
+    }
 
-struct ControllerRun {
-    uint16_t dataPort = freeUdpPort();
-    Simulator simulator{{"--to", loopbackTo(dataPort), "--rate", "50", "--bodies", "2", "--controller", "--tcp-port",
-                         "0", "--udp-port", "0", "--seconds", "30"}};
-    int tcpPort = simulator.numberAfter("listening on TCP port ");
-    int udpPort = simulator.numberAfter("and UDP port ");
+    int dataPort = hosttest::freeUdpPort();
+    std::unique_ptr<Simulator> simulator = start({"--to", loopbackTo(dataPort), "--rate", "50", "--bodies", "2",
+                                                  "--controller", "--tcp-port", "0", "--seconds", "30"});
+    int tcpPort = 0;
 };
 
 // Frames arrive while started and stop arriving once stopped.
-void expectGating(OstrelSDK& client, bool (OstrelSDK::*start)(), bool (OstrelSDK::*stop)()) {
+void expectGating(OstrelSDK& client) {
     EXPECT_FALSE(client.receiveFrame()) << "no frames before the start command";
     EXPECT_EQ(NetError::Timeout, client.lastDataError());
-    ASSERT_TRUE((client.*start)());
+    ASSERT_TRUE(client.startTracking());
     ASSERT_TRUE(client.receiveFrame());
     EXPECT_EQ(2, client.bodyCount());
-    ASSERT_TRUE((client.*stop)());
+    ASSERT_TRUE(client.stopTracking());
     bool quiet = false;
     for (int attempt = 0; attempt < 5 && !quiet; ++attempt) {
         quiet = !client.receiveFrame() && client.lastDataError() == NetError::Timeout;
     }
     EXPECT_TRUE(quiet) << "frames stop after the stop command";
     EXPECT_FALSE(client.receiveFrame());
-    ASSERT_TRUE((client.*start)()) << "and start again";
+    ASSERT_TRUE(client.startTracking()) << "and start again";
     EXPECT_TRUE(client.receiveFrame());
 }
 
-TEST(OstrelsimProgram, ControllerOverTcpDrivenByTheTrackingClient) {
-    ControllerRun run;
-    ASSERT_GT(run.tcpPort, 0) << run.simulator.output();
-    OstrelSDK client("127.0.0.1", static_cast<uint16_t>(run.tcpPort), run.dataPort, RemoteKind::Tcp, 32768, 400000,
-                     2000000);
+TEST_F(OstrelsimController, OverTcpDrivenByTheTrackingClient) {
+    OstrelSDK client("127.0.0.1", static_cast<uint16_t>(tcpPort), static_cast<uint16_t>(dataPort), RemoteKind::Tcp,
+                     32768, 400000, 2000000);
     ASSERT_TRUE(client.hasDataSocket());
     ASSERT_TRUE(client.hasCommandConnection());
-    expectGating(client, &OstrelSDK::startTracking, &OstrelSDK::stopTracking);
+    expectGating(client);
     EXPECT_EQ(OstrelSDK::kAnswerError, client.sendTcpCommand("ostrel2 tracking pause"));
     EXPECT_EQ(kErrorUnknownCommand, client.lastRemoteErrorCode());
     EXPECT_STREQ("unknown command", client.lastRemoteErrorText());
-    EXPECT_TRUE(run.simulator.waitForOutput("TCP command \"ostrel2 tracking pause\" from 127.0.0.1: unknown"));
+    EXPECT_TRUE(simulator->said("TCP command \"ostrel2 tracking pause\" from 127.0.0.1: unknown, ignored\n"));
     EXPECT_EQ(OstrelSDK::kAnswerOk, client.sendTcpCommand("ostrel 10 0")) << "older commands over TCP too";
-    run.simulator.interrupt();
-    EXPECT_EQ(0, run.simulator.exitCode());
+    stopSimulator();
 }
 
-TEST(OstrelsimProgram, ControllerOverUdpDrivenByTheTrackingClient) {
-    ControllerRun run;
-    ASSERT_GT(run.udpPort, 0) << run.simulator.output();
-    OstrelSDK client("127.0.0.1", static_cast<uint16_t>(run.udpPort), run.dataPort, RemoteKind::Udp, 32768, 400000,
-                     2000000);
+TEST_F(OstrelsimController, OverUdpDrivenByTheTrackingClient) {
+    OstrelSDK client("127.0.0.1", static_cast<uint16_t>(tcpPort), static_cast<uint16_t>(dataPort), RemoteKind::Udp,
+                     32768, 400000, 2000000);
     ASSERT_TRUE(client.hasDataSocket());
-    expectGating(client, &OstrelSDK::startTracking, &OstrelSDK::stopTracking);
-    EXPECT_TRUE(run.simulator.waitForOutput("UDP command \"ostrel 31\" from 127.0.0.1: frames on"));
-    EXPECT_TRUE(run.simulator.waitForOutput("UDP command \"ostrel 10 0\" from 127.0.0.1: still frames off"));
-    run.simulator.interrupt();
-    EXPECT_EQ(0, run.simulator.exitCode());
+    expectGating(client);
+    EXPECT_TRUE(simulator->said("UDP command \"ostrel 31\" from 127.0.0.1: frames on\n"));
+    EXPECT_TRUE(simulator->said("UDP command \"ostrel 10 0\" from 127.0.0.1: still frames off\n"));
+    stopSimulator();
 }
 
 // Reads NUL-terminated answers until count of them arrived.
@@ -828,11 +774,9 @@ std::string readAnswers(SocketHandle* connection, int count) {
     return answers;
 }
 
-TEST(OstrelsimProgram, TcpCommandsAreNulTerminatedBothWays) {
-    ControllerRun run;
-    ASSERT_GT(run.tcpPort, 0) << run.simulator.output();
+TEST_F(OstrelsimController, TcpCommandsAreNulTerminatedBothWays) {
     SocketHandle* connection = nullptr;
-    ASSERT_EQ(0, tcpConnect(connection, kLoopback, static_cast<uint16_t>(run.tcpPort), 2000000));
+    ASSERT_EQ(0, tcpConnect(connection, kLoopback, static_cast<uint16_t>(tcpPort), 2000000));
     const char two[] = "ostrel2 tracking start\0ostrel 99\0ostrel2 tracking st";
     ASSERT_EQ(0, tcpSend(connection, two, sizeof two - 1, 1000000));
     const std::string nul(1, '\0');
@@ -844,94 +788,74 @@ TEST(OstrelsimProgram, TcpCommandsAreNulTerminatedBothWays) {
     ASSERT_EQ(0, tcpSend(connection, tooLong.c_str(), static_cast<int32_t>(tooLong.size() + 1), 1000000));
     EXPECT_EQ("ostrel2 err 2 \"command too long\"" + nul, readAnswers(connection, 1));
     tcpClose(connection);
-    EXPECT_TRUE(run.simulator.waitForOutput("TCP client 127.0.0.1 disconnected"));
+    EXPECT_TRUE(simulator->said("TCP client 127.0.0.1 disconnected\n"));
+    stopSimulator();
 }
 
-TEST(OstrelsimProgram, RecordThenReplayGivesTheSameDatagramsAndPacing) {
-    std::string path = temporaryPath("roundtrip.rec");
-    Simulator recorder({"record", "--port", "0", "--out", path});
-    int port = recorder.numberAfter("recording UDP port ");
-    ASSERT_GT(port, 0) << recorder.output();
-    platform::ServerSocket* sender = nullptr;
-    uint16_t senderPort = 0;
-    ASSERT_EQ(0, platform::udpBind(sender, kLoopback, senderPort));
+TEST_F(OstrelsimProgram, RecordThenReplayGivesTheSameDatagramsAndPacing) {
+    std::string path = dir.path() + "/roundtrip.rec";
+    auto recorder = start({"record", "--port", "0", "--out", path});
+    int port = recorder->numberAfter("recording UDP port ");
+    ASSERT_GT(port, 0) << recorder->output() << recorder->errors();
     std::vector<std::string> sent;
     for (int i = 0; i < 30; ++i) {
-        std::string datagram = "fr " + std::to_string(i) + "\n" + std::string(static_cast<size_t>(i * 37), static_cast<char>('a' + i % 26));
-        if (i == 7) datagram = std::string("\0\x01\xFF", 3);
-        if (i == 8) datagram.clear();
-        ASSERT_EQ(0, platform::udpSendTo(sender, datagram.data(), datagram.size(), kLoopback,
-                                         static_cast<uint16_t>(port)));
-        sent.push_back(datagram);
-        std::this_thread::sleep_for(std::chrono::milliseconds(i < 15 ? 20 : 40));
+        sent.push_back("fr " + std::to_string(i) + "\n" + std::string(i * 37u, static_cast<char>('a' + i % 26)));
     }
-    platform::closeServerSocket(sender);
+    sent[7] = std::string("\0\x01\xFF", 3);
+    sent[8].clear();
+    sendDatagrams(port, sent, [](size_t i) { return i < 15 ? 20 : 40; });
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    recorder.interrupt();
-    EXPECT_EQ(0, recorder.exitCode());
-    EXPECT_NE(std::string::npos, recorder.output().find("recorded 30 datagrams")) << recorder.output();
+    recorder->signal(SIGINT);
+    EXPECT_EQ(0, recorder->finish());
+    EXPECT_NE(std::string::npos, recorder->output().find("recorded 30 datagrams")) << recorder->output();
 
-    for (double speed : {1.0, 2.0}) {
+    for (const char* speed : {"1", "2"}) {
         Receiver receiver;
-        double started = nowSeconds();
-        Simulator replay({"replay", path, "--to", loopbackTo(receiver.port()), "--speed", speed == 1.0 ? "1" : "2"});
+        auto replay = start({"replay", path, "--to", loopbackTo(receiver.port()), "--speed", speed});
         std::vector<double> arrivals;
-        std::vector<std::string> got;
-        while (got.size() < sent.size() && nowSeconds() < started + 10.0) {
-            auto datagram = receiver.receive(2000000);
-            if (!datagram) break;
-            got.push_back(*datagram);
-            arrivals.push_back(nowSeconds());
-        }
-        EXPECT_EQ(0, replay.exitCode());
+        std::vector<std::string> got = receiver.collect(1.0, 10.0, &arrivals);
+        EXPECT_EQ(0, replay->finish());
         ASSERT_EQ(sent, got) << "speed " << speed;
         // Sent over 15 x 20 ms + 14 x 40 ms = 0.86 s.
-        double span = arrivals.back() - arrivals.front();
-        EXPECT_NEAR(0.86 / speed, span, 0.25 / speed) << "speed " << speed;
-        double firstHalf = arrivals[14] - arrivals[0];
-        EXPECT_NEAR(0.28 / speed, firstHalf, 0.12 / speed) << "the pacing follows the recording, not an average";
+        double factor = std::atof(speed);
+        EXPECT_NEAR(0.86 / factor, arrivals.back() - arrivals.front(), 0.25 / factor) << "speed " << speed;
+        EXPECT_NEAR(0.28 / factor, arrivals[14] - arrivals[0], 0.12 / factor)
+            << "the pacing follows the recording, not an average";
     }
-    std::filesystem::remove(path);
 }
 
-TEST(OstrelsimProgram, AKilledRecordersFileReplaysItsCompleteRecords) {
-    std::string path = temporaryPath("killed.rec");
-    Simulator recorder({"record", "--port", "0", "--out", path});
-    int port = recorder.numberAfter("recording UDP port ");
-    ASSERT_GT(port, 0) << recorder.output();
-    platform::ServerSocket* sender = nullptr;
-    uint16_t senderPort = 0;
-    ASSERT_EQ(0, platform::udpBind(sender, kLoopback, senderPort));
-    const size_t expectedSize = kRecordingHeaderSize + 20 * (kRecordHeadSize + 10);
+TEST_F(OstrelsimProgram, AKilledRecordersFileReplaysItsCompleteRecords) {
+    std::string path = dir.path() + "/killed.rec";
+    auto recorder = start({"record", "--port", "0", "--out", path});
+    int port = recorder->numberAfter("recording UDP port ");
+    ASSERT_GT(port, 0) << recorder->output() << recorder->errors();
+    std::vector<std::string> sent;
     for (int i = 0; i < 20; ++i) {
         char datagram[11];
         std::snprintf(datagram, sizeof datagram, "frame %04d", i);
-        ASSERT_EQ(0, platform::udpSendTo(sender, datagram, 10, kLoopback, static_cast<uint16_t>(port)));
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        sent.emplace_back(datagram);
     }
-    platform::closeServerSocket(sender);
-    for (int wait = 0; wait < 200 && std::filesystem::file_size(path) < expectedSize; ++wait) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    recorder.kill();
-    EXPECT_EQ(128 + 9, recorder.exitCode());
+    sendDatagrams(port, sent, [](size_t) { return 5; });
+    const size_t expectedSize = kRecordingHeaderSize + 20 * (kRecordHeadSize + 10);
+    hosttest::waitFor([&] { return std::filesystem::file_size(path) >= expectedSize; }, 2000);
+    recorder->signal(SIGKILL);
+    EXPECT_EQ(128 + SIGKILL, recorder->finish());
     ASSERT_EQ(expectedSize, std::filesystem::file_size(path)) << "every record flushed as it came";
     // As if the kill had come in the middle of writing a 21st record.
     std::ofstream(path, std::ios::binary | std::ios::app).write("\x05\0\0\0\0\0\0\0\x0A\0\0\0fra", 15);
 
     Receiver receiver;
-    Simulator replay({"replay", path, "--to", loopbackTo(receiver.port()), "--speed", "10"});
-    std::vector<std::string> got = receiver.collect(1.0, 5.0);
-    EXPECT_EQ(0, replay.exitCode());
-    ASSERT_EQ(20u, got.size());
-    EXPECT_EQ("frame 0000", got.front());
-    EXPECT_EQ("frame 0019", got.back());
-    EXPECT_NE(std::string::npos, replay.output().find("ends inside a record (15 bytes")) << replay.output();
-    std::filesystem::remove(path);
+    auto replay = start({"replay", path, "--to", loopbackTo(receiver.port()), "--speed", "10"});
+    EXPECT_EQ(sent, receiver.collect(1.0, 5.0));
+    EXPECT_EQ(0, replay->finish());
+    EXPECT_EQ("ostrelsim: " + path +
+                  " ends inside a record (15 bytes, a recorder that was stopped hard); its complete records were "
+                  "replayed\n",
+              replay->errors());
 }
 
-TEST(OstrelsimProgram, ReplayLoopsUntilItsTimeIsUp) {
-    std::string path = temporaryPath("loop.rec");
+TEST_F(OstrelsimProgram, ReplayLoopsUntilItsTimeIsUp) {
+    std::string path = dir.path() + "/loop.rec";
     {
         RecordingWriter writer;
         std::string error;
@@ -939,16 +863,13 @@ TEST(OstrelsimProgram, ReplayLoopsUntilItsTimeIsUp) {
         for (int i = 0; i < 5; ++i) writer.append(50000000ull * i, &"abcde"[i], 1);
     }
     Receiver receiver;
-    Simulator replay({"replay", path, "--to", loopbackTo(receiver.port()), "--loop", "--seconds", "1"});
+    auto replay = start({"replay", path, "--to", loopbackTo(receiver.port()), "--loop", "--seconds", "1"});
     std::vector<std::string> got = receiver.collect(0.5, 5.0);
-    EXPECT_EQ(0, replay.exitCode());
+    EXPECT_EQ(0, replay->finish());
     // One pass lasts 5 x 50 ms; a second holds four passes.
     ASSERT_GE(got.size(), 15u);
     ASSERT_LE(got.size(), 25u);
     for (size_t i = 0; i < got.size(); ++i) {
         EXPECT_EQ(std::string(1, "abcde"[i % 5]), got[i]) << i;
     }
-    std::filesystem::remove(path);
 }
-
-}  // namespace

@@ -3,6 +3,7 @@
 // the shipped module fed real frames on loopback).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <clocale>
 #include <cstring>
 #include <memory>
@@ -29,34 +30,17 @@ float fakeValue(uint32_t cycle, uint32_t id) {
     return static_cast<float>(cycle % 10000) + static_cast<float>(id) / 100.0f;
 }
 
-uint32_t wordAt(const void* base, size_t offset) {
-    uint32_t word = 0;
-    std::memcpy(&word, static_cast<const char*>(base) + offset, sizeof word);
-    return word;
-}
-
 // A record written by the stand-in module in one piece (or never written).
-bool fakeTrackerIsWhole(const TraData& r, uint32_t id, uint32_t* cycleOut = nullptr) {
+bool fakeTrackerIsWhole(const TraData& r, uint32_t id) {
     uint32_t cycle = records::fromBE32(r.seconds);
-    if (cycleOut != nullptr) {
-        *cycleOut = cycle;
-    }
-    if (records::fromBE32(r.id) != id) {
-        return false;
-    }
-    if (cycle == 0) {
-        return r.x == 0 && r.y == 0 && r.z == 0 && r.azim == 0 && r.elev == 0 && r.roll == 0;
-    }
-    uint32_t v = records::encodeFix5(fakeValue(cycle, id));
-    return records::fromBE32(r.microseconds) == id && r.x == v && r.y == v && r.z == v && r.azim == v &&
-           r.elev == v && r.roll == v && r.stamp.seconds == static_cast<int32_t>(cycle);
+    uint32_t v = cycle == 0 ? 0 : records::encodeFix5(fakeValue(cycle, id));
+    return records::fromBE32(r.id) == id && records::fromBE32(r.microseconds) == (cycle == 0 ? 0 : id) &&
+           r.x == v && r.y == v && r.z == v && r.azim == v && r.elev == v && r.roll == v &&
+           r.stamp.seconds == static_cast<int32_t>(cycle);
 }
 
-bool fakeControllerIsWhole(const ConData& r, uint32_t id, uint32_t* cycleOut = nullptr) {
+bool fakeControllerIsWhole(const ConData& r, uint32_t id) {
     uint32_t cycle = records::fromBE32(r.seconds);
-    if (cycleOut != nullptr) {
-        *cycleOut = cycle;
-    }
     if (records::fromBE32(r.id) != id) {
         return false;
     }
@@ -106,12 +90,21 @@ protected:
     }
 
     // Runs a host that must refuse; returns its error output.
-    std::string refusal(const std::string& config, const std::vector<std::string>& options = {}) {
-        std::unique_ptr<Child> host = startHost(config, options);
+    std::string refusal(const std::string& config) {
+        std::unique_ptr<Child> host = startHost(config);
         EXPECT_TRUE(host->waitExit(10000));
         EXPECT_EQ(2, host->exitCode()) << host->output() << host->errors();
         EXPECT_FALSE(hosttest::storageExists(storage)) << "a refused host leaves no storage behind";
         return host->errors();
+    }
+
+    // Asks the host to stop as a service manager (or Ctrl-C) does; it must
+    // end cleanly and leave no storage behind.
+    void terminate(Child& host, int signal = SIGTERM) {
+        host.signal(signal);
+        ASSERT_TRUE(host.waitExit(5000));
+        EXPECT_EQ(0, host.exitCode()) << host.errors();
+        EXPECT_FALSE(hosttest::storageExists(storage));
     }
 
     TempDir dir;
@@ -129,25 +122,25 @@ TEST_F(Trackhost, StorageHeaderIsTheDocumentedLayout) {
 
     platform::SharedMemory view;
     ASSERT_EQ(platform::SharedMemoryResult::Ok, platform::openSharedMemory(storage.c_str(), false, view).result);
-    const void* base = view.address;
+    auto wordAt = [&](size_t offset) {
+        uint32_t word = 0;
+        std::memcpy(&word, static_cast<const char*>(view.address) + offset, sizeof word);
+        return word;
+    };
     EXPECT_EQ(8128u, view.size);
-    EXPECT_EQ(0, std::memcmp(base, "TRACKHST", 8));
-    EXPECT_EQ(1u, wordAt(base, 8));                  // layout version
-    EXPECT_EQ(64u, wordAt(base, 12));                // header size
-    EXPECT_EQ(32u, wordAt(base, 16));                // tracker capacity
-    EXPECT_EQ(32u, wordAt(base, 20));                // controller capacity
-    EXPECT_EQ(3u, wordAt(base, 24));                 // tracker count
-    EXPECT_EQ(2u, wordAt(base, 28));                 // controller count
-    EXPECT_EQ(448u, wordAt(base, 32));               // tracker record 1
-    EXPECT_EQ(2240u, wordAt(base, 36));              // controller record 1
-    EXPECT_EQ(static_cast<uint32_t>(host->pid()), wordAt(base, 48));
-    EXPECT_EQ(64u, wordAt(base, 52));                // update counters
-    EXPECT_EQ(320u, wordAt(base, 56));               // mutexes
-    EXPECT_EQ(8128u, wordAt(base, 60));              // total size
-    // Every record carries its id, written or not.
+    EXPECT_EQ(0, std::memcmp(view.address, "TRACKHST", 8));
+    // Version, header size, capacities, counts, record offsets; process id;
+    // offsets of the counters and the locks, total size.
+    const std::pair<size_t, uint32_t> header[] = {
+        {8, 1},     {12, 64},    {16, 32},  {20, 32},  {24, 3},   {28, 2}, {32, 448},
+        {36, 2240}, {48, static_cast<uint32_t>(host->pid())}, {52, 64}, {56, 320}, {60, 8128},
+    };
+    for (const auto& [offset, value] : header) {
+        EXPECT_EQ(value, wordAt(offset)) << "offset " << offset;
+    }
     for (uint32_t i = 0; i < 32; ++i) {
-        EXPECT_EQ(records::toBE32(i + 1), wordAt(base, 448 + 56 * i));
-        EXPECT_EQ(records::toBE32(i + 1), wordAt(base, 2240 + 184 * i));
+        EXPECT_EQ(records::toBE32(i + 1), wordAt(448 + 56 * i)) << "every record carries its id, written or not";
+        EXPECT_EQ(records::toBE32(i + 1), wordAt(2240 + 184 * i));
     }
     platform::unmapSharedMemory(view);
 
@@ -175,14 +168,9 @@ TEST_F(Trackhost, DevicesTakeStorageIdsInFileOrder) {
         [&] {
             reader.copyTrackers(trackers);
             reader.copyControllers(controllers);
-            bool allWritten = trackers.size() == 5 && controllers.size() == 3;
-            for (const TraData& r : trackers) {
-                allWritten = allWritten && r.seconds != 0;
-            }
-            for (const ConData& r : controllers) {
-                allWritten = allWritten && r.seconds != 0;
-            }
-            return allWritten;
+            return trackers.size() == 5 && controllers.size() == 3 &&
+                   std::all_of(trackers.begin(), trackers.end(), [](const TraData& r) { return r.seconds != 0; }) &&
+                   std::all_of(controllers.begin(), controllers.end(), [](const ConData& r) { return r.seconds != 0; });
         },
         5000));
     for (uint32_t id = 1; id <= 5; ++id) {
@@ -199,30 +187,14 @@ TEST_F(Trackhost, DevicesTakeStorageIdsInFileOrder) {
               log.find("device \"first\": line 5 (\"colour\") was not read by the module; is it spelt right?\n"))
         << log;
     EXPECT_EQ(log.find("was not read"), log.rfind("was not read")) << "only that line";
-    host->signal(SIGINT);
-    ASSERT_TRUE(host->waitExit(5000));
-    EXPECT_EQ(0, host->exitCode());
-}
-
-TEST_F(Trackhost, SigtermStopsWithinASecondOfTheDataTimeOut) {
-    // Every cycle of this module waits one second for data that never comes.
-    std::unique_ptr<Child> host = startHost(writeConfig("device idle " + fake + "\n  timeout 1000\n"));
-    StorageReader reader;
-    ASSERT_TRUE(attachWhenReady(reader, *host, 2)) << host->output() << host->errors();
-    reader.detach();
-    hosttest::Clock::time_point asked = hosttest::Clock::now();
-    host->signal(SIGTERM);
-    ASSERT_TRUE(host->waitExit(5000));
-    EXPECT_LT(hosttest::millisSince(asked), 1000 + 1000);
-    EXPECT_EQ(0, host->exitCode()) << host->errors();
-    EXPECT_FALSE(hosttest::storageExists(storage));
-    EXPECT_NE(std::string::npos, host->output().find("stop requested")) << host->output();
-    EXPECT_NE(std::string::npos, host->output().find("storage \"" + storage + "\" removed")) << host->output();
-    EXPECT_EQ("", host->errors());
+    terminate(*host);
 }
 
 TEST_F(Trackhost, CyclesAndSecondsEndTheRunByThemselves) {
-    std::string config = writeConfig("device a " + fake + "\n  rate 0\ndevice b " + fake + "\n  rate 0\n");
+    // A relative library path starts at the configuration's folder.
+    std::string copy = "cp '" + fake + "' '" + dir.path() + "/local-module.so'";
+    ASSERT_EQ(0, std::system(copy.c_str()));
+    std::string config = writeConfig("device a local-module.so\n  rate 0\ndevice b " + fake + "\n  rate 0\n");
     std::unique_ptr<Child> counted = startHost(config, {"--cycles", "25"});
     ASSERT_TRUE(counted->waitExit(10000));
     EXPECT_EQ(0, counted->exitCode()) << counted->errors();
@@ -252,10 +224,7 @@ TEST_F(Trackhost, SecondHostOnTheSameStorageIsRefused) {
     // The first host is untouched and still writing.
     EXPECT_TRUE(first->running());
     EXPECT_TRUE(reader.hostAlive());
-    EXPECT_TRUE(hosttest::storageExists(storage));
-    first->signal(SIGTERM);
-    ASSERT_TRUE(first->waitExit(5000));
-    EXPECT_EQ(0, first->exitCode());
+    terminate(*first);
 }
 
 TEST_F(Trackhost, TakesOverTheStorageOfAKilledHost) {
@@ -306,44 +275,37 @@ TEST_F(Trackhost, ANameHeldBySomethingElseIsLeftAlone) {
               host->errors());
     EXPECT_EQ(0, std::memcmp(foreign.address, "not ours", 8));
     platform::unmapSharedMemory(foreign);
-    platform::removeSharedMemory(storage.c_str());
 }
 
 TEST_F(Trackhost, RefusesWhatItCannotRunNamingFileAndLine) {
-    std::string path = writeConfig("bogus 1\ndevice a " + fake + "\n");
-    EXPECT_EQ("trackhost: " + path +
-                  ":2: unknown directive \"bogus\" (only \"storage\" and \"device\" may come before the first "
-                  "device)\n",
-              refusal(path));
-
-    std::string lines = "device a " + fake + "\n";
+    std::string tooManyLines = "device a " + fake + "\n";
     for (int i = 0; i < 33; ++i) {
-        lines += "  option" + std::to_string(i) + "\n";
+        tooManyLines += "  option" + std::to_string(i) + "\n";
     }
-    path = writeConfig(lines);
-    EXPECT_EQ("trackhost: " + path + ":35: device \"a\" has more than 32 configuration lines\n", refusal(path));
-
-    std::string wide = "device a " + fake + "\n  wide";
+    std::string tooWide = "device a " + fake + "\n  wide";
     for (int i = 0; i < 65; ++i) {
-        wide += " x";
+        tooWide += " x";
     }
-    path = writeConfig(wide + "\n");
-    EXPECT_EQ("trackhost: " + path + ":3: more than 64 arguments on one line\n", refusal(path));
-
-    path = writeConfig("device a missing-module.so\n");
-    EXPECT_EQ("trackhost: " + path + ":2: device \"a\": cannot load module library \"" + dir.path() +
-                  "/missing-module.so\": cannot open shared object file: No such file or directory\n",
-              refusal(path));
-
-    path = writeConfig("device a " NOT_A_MODULE_LIBRARY "\n");
-    EXPECT_EQ("trackhost: " + path + ":2: device \"a\": \"" NOT_A_MODULE_LIBRARY
-                                     "\" is not a device module: it does not export createDev and deleteDev\n",
-              refusal(path));
-
-    EXPECT_EQ("trackhost: " + dir.path() + "/none.conf: cannot read the configuration file: No such file or directory\n",
+    const std::pair<std::string, std::string> cases[] = {
+        {"bogus 1\ndevice a " + fake + "\n",
+         ":2: unknown directive \"bogus\" (only \"storage\" and \"device\" may come before the first device)\n"},
+        {tooManyLines, ":35: device \"a\" has more than 32 configuration lines\n"},
+        {tooWide + "\n", ":3: more than 64 arguments on one line\n"},
+        {"device a missing-module.so\n", ":2: device \"a\": cannot load module library \"" + dir.path() +
+                                             "/missing-module.so\": cannot open shared object file: No such file or "
+                                             "directory\n"},
+        {"device a " NOT_A_MODULE_LIBRARY "\n",
+         ":2: device \"a\": \"" NOT_A_MODULE_LIBRARY "\" is not a device module: it does not export createDev and "
+         "deleteDev\n"},
+    };
+    for (const auto& [text, message] : cases) {
+        std::string path = writeConfig(text);
+        EXPECT_EQ("trackhost: " + path + message, refusal(path));
+    }
+    const std::string cannotRead = ": cannot read the configuration file: ";
+    EXPECT_EQ("trackhost: " + dir.path() + "/none.conf" + cannotRead + "No such file or directory\n",
               refusal(dir.path() + "/none.conf"));
-    EXPECT_EQ("trackhost: " + dir.path() + ": cannot read the configuration file: Is a directory\n",
-              refusal(dir.path()));
+    EXPECT_EQ("trackhost: " + dir.path() + cannotRead + "Is a directory\n", refusal(dir.path()));
 }
 
 TEST_F(Trackhost, AFailedInitRefusesAndCleansUp) {
@@ -363,13 +325,7 @@ TEST_F(Trackhost, AFailedInitRefusesAndCleansUp) {
     EXPECT_FALSE(hosttest::storageExists(storage));
 }
 
-TEST_F(Trackhost, RelativeLibraryPathsStartAtTheConfigurationsFolder) {
-    std::string copy = "cp '" + fake + "' '" + dir.path() + "/local-module.so'";
-    ASSERT_EQ(0, std::system(copy.c_str()));
-    std::unique_ptr<Child> host = startHost(writeConfig("device a local-module.so\n"), {"--cycles", "3"});
-    ASSERT_TRUE(host->waitExit(10000));
-    EXPECT_EQ(0, host->exitCode()) << host->errors();
-}
+// ---- Readers against a host writing flat out -----------------------------
 
 namespace {
 
@@ -380,26 +336,20 @@ struct RecordChecks {
 };
 
 struct HammerTally {
-    uint64_t copies = 0;           // records checked
-    uint64_t torn = 0;             // records that mixed two writes
-    uint64_t retries = 0;          // lock-free copies the sequence rule threw away
-    uint64_t unprotectedTorn = 0;  // torn records among copies taken with neither
-    uint64_t changes = 0;          // times tracker 1 was seen with new values
+    uint64_t copies = 0;   // records checked
+    uint64_t torn = 0;     // records that mixed two writes
+    uint64_t changes = 0;  // times tracker 1 was seen with new values
 };
 
-enum class ReadMode { UnderTheLock, BySequence };
-
 // Runs in a forked reader process: copies every record over and over for the
-// given time and checks each copy.
-HammerTally hammer(const std::string& name, ReadMode mode, int millis, RecordChecks checks) {
+// given time, under the locks or by the sequence rule, and checks each copy.
+HammerTally hammer(const std::string& name, bool underTheLock, int millis, RecordChecks checks) {
     HammerTally tally;
     StorageReader reader;
-    if (reader.attach(name) != AttachOutcome::Attached) {
+    if (reader.attach(name, underTheLock) != AttachOutcome::Attached) {
         tally.torn = ~0ull;
         return tally;
     }
-    platform::SharedMemory raw;
-    platform::openSharedMemory(name.c_str(), false, raw);
     std::vector<TraData> trackers;
     std::vector<ConData> controllers;
     uint32_t lastX = 0;
@@ -408,108 +358,66 @@ HammerTally hammer(const std::string& name, ReadMode mode, int millis, RecordChe
         if (round % 16 == 0) {
             sched_yield();  // two spinning readers must not starve the host of both cores
         }
-        if (mode == ReadMode::UnderTheLock) {
-            reader.copyTrackers(trackers);
-            reader.copyControllers(controllers);
-        } else {
-            uint32_t attempts = 0;
-            reader.copyTrackersBySequence(trackers, 1000000, attempts);
-            tally.retries += attempts - 1;
-            reader.copyControllersBySequence(controllers, 1000000, attempts);
-            tally.retries += attempts - 1;
-        }
+        uint32_t attempts = 0;
+        bool copied = underTheLock ? reader.copyTrackers(trackers) && reader.copyControllers(controllers)
+                                   : reader.copyTrackersBySequence(trackers, 1000000, attempts) &&
+                                         reader.copyControllersBySequence(controllers, 1000000, attempts);
+        tally.torn += copied ? 0 : 1;
         for (uint32_t i = 0; i < trackers.size(); ++i) {
             tally.torn += checks.tracker(trackers[i], i + 1) ? 0 : 1;
-            ++tally.copies;
         }
         for (uint32_t i = 0; i < controllers.size(); ++i) {
             tally.torn += checks.controller(controllers[i], i + 1) ? 0 : 1;
-            ++tally.copies;
         }
+        tally.copies += trackers.size() + controllers.size();
         if (!trackers.empty() && trackers[0].x != lastX) {
             lastX = trackers[0].x;
             ++tally.changes;
         }
-        if (mode == ReadMode::BySequence && raw.address != nullptr) {
-            // The same copy with no protection at all, to show the check
-            // can see a torn record when there is one.
-            const TraData* list = storage::trackersOf(raw.address);
-            for (uint32_t i = 0; i < trackers.size(); ++i) {
-                TraData copy;
-                std::memcpy(&copy, &list[i], sizeof copy);
-                tally.unprotectedTorn += checks.tracker(copy, i + 1) ? 0 : 1;
-            }
-        }
     }
-    platform::unmapSharedMemory(raw);
     return tally;
 }
 
-struct ReaderProcess {
-    pid_t pid;
-    int pipe;
-};
-
-ReaderProcess startReader(const std::string& name, ReadMode mode, int millis, RecordChecks checks) {
+// Forks a reader that hammers the storage and hands its tally back through
+// a pipe; the returned function collects it.
+std::function<HammerTally()> startReader(const std::string& name, bool underTheLock, RecordChecks checks) {
     int ends[2];
     if (pipe(ends) != 0) {
-        return {-1, -1};
+        return [] { return HammerTally{0, ~0ull, 0}; };
     }
     std::fflush(nullptr);
     pid_t pid = fork();
     if (pid == 0) {
-        close(ends[0]);
-        HammerTally tally = hammer(name, mode, millis, checks);
-        ssize_t written = write(ends[1], &tally, sizeof tally);
-        _exit(written == static_cast<ssize_t>(sizeof tally) ? 0 : 1);
+        HammerTally tally = hammer(name, underTheLock, 1500, checks);
+        _exit(write(ends[1], &tally, sizeof tally) == static_cast<ssize_t>(sizeof tally) ? 0 : 1);
     }
     close(ends[1]);
-    return {pid, ends[0]};
-}
-
-HammerTally collectReader(const ReaderProcess& reader) {
-    HammerTally tally;
-    tally.torn = ~0ull;
-    if (reader.pid <= 0) {
+    return [pid, ends] {
+        HammerTally tally{0, ~0ull, 0};
+        if (pid > 0 && read(ends[0], &tally, sizeof tally) != static_cast<ssize_t>(sizeof tally)) {
+            tally.torn = ~0ull;
+        }
+        close(ends[0]);
+        waitpid(pid, nullptr, 0);
         return tally;
-    }
-    HammerTally got;
-    if (read(reader.pipe, &got, sizeof got) == static_cast<ssize_t>(sizeof got)) {
-        tally = got;
-    }
-    close(reader.pipe);
-    int status = 0;
-    waitpid(reader.pid, &status, 0);
-    return tally;
+    };
 }
 
 // Two reader processes at once, one taking the locks and one going by the
 // sequence rule; neither may ever see a torn record.
 void expectNoTornRecords(const std::string& name, RecordChecks checks, uint64_t minimumChanges) {
-    constexpr int kMillis = 1500;
-    ReaderProcess locked = startReader(name, ReadMode::UnderTheLock, kMillis, checks);
-    ReaderProcess lockFree = startReader(name, ReadMode::BySequence, kMillis, checks);
-    HammerTally byLock = collectReader(locked);
-    HammerTally bySequence = collectReader(lockFree);
-
-    EXPECT_EQ(0u, byLock.torn);
-    EXPECT_EQ(0u, bySequence.torn);
-    EXPECT_GT(byLock.copies, 10000u);
-    EXPECT_GT(bySequence.copies, 10000u);
-    // The host kept writing while they read (how much depends on the load
-    // of the machine; this only shows that reads and writes overlapped).
-    EXPECT_GT(byLock.changes, minimumChanges);
-    EXPECT_GT(bySequence.changes, minimumChanges);
-    std::printf("copies under the lock %llu, by sequence %llu (%llu retried); %llu/%llu changes seen; "
-                "unprotected torn copies %llu\n",
-                static_cast<unsigned long long>(byLock.copies), static_cast<unsigned long long>(bySequence.copies),
-                static_cast<unsigned long long>(bySequence.retries), static_cast<unsigned long long>(byLock.changes),
-                static_cast<unsigned long long>(bySequence.changes),
-                static_cast<unsigned long long>(bySequence.unprotectedTorn));
+    std::function<HammerTally()> locked = startReader(name, true, checks);
+    std::function<HammerTally()> lockFree = startReader(name, false, checks);
+    for (const HammerTally& tally : {locked(), lockFree()}) {
+        EXPECT_EQ(0u, tally.torn);
+        EXPECT_GT(tally.copies, 10000u);
+        // The host kept writing while they read (how much depends on the load
+        // of the machine; this only shows that reads and writes overlapped).
+        EXPECT_GT(tally.changes, minimumChanges);
+        std::printf("%llu copies, %llu changes seen\n", static_cast<unsigned long long>(tally.copies),
+                    static_cast<unsigned long long>(tally.changes));
+    }
 }
-
-bool fakeTrackerCheck(const TraData& record, uint32_t id) { return fakeTrackerIsWhole(record, id); }
-bool fakeControllerCheck(const ConData& record, uint32_t id) { return fakeControllerIsWhole(record, id); }
 
 }  // namespace
 
@@ -521,12 +429,8 @@ TEST_F(Trackhost, ReadersNeverSeeATornRecordWhileTheHostWritesFlatOut) {
                                                         "\n  trackers 8\n  controllers 4\n  rate 0\n"));
     StorageReader reader;
     ASSERT_TRUE(attachWhenReady(reader, *host, 16)) << host->output() << host->errors();
-
-    expectNoTornRecords(storage, {fakeTrackerCheck, fakeControllerCheck}, 20);
-
-    host->signal(SIGTERM);
-    ASSERT_TRUE(host->waitExit(5000));
-    EXPECT_EQ(0, host->exitCode());
+    expectNoTornRecords(storage, {fakeTrackerIsWhole, fakeControllerIsWhole}, 20);
+    terminate(*host);
     EXPECT_EQ("", host->errors());
 }
 
@@ -534,9 +438,9 @@ TEST_F(Trackhost, ReadersNeverSeeATornRecordWhileTheHostWritesFlatOut) {
 
 namespace {
 
-std::string realModuleConfig(const std::string& storage, int port) {
+std::string realModuleConfig(const std::string& storage, int port, int bodies = 2) {
     return "storage " + storage + "\ndevice cave " REAL_MODULE_LIBRARY "\n  port " + std::to_string(port) +
-           "\n  standardbodies 2\n  gripwands 1\n";
+           "\n  standardbodies " + std::to_string(bodies) + "\n  gripwands 1\n";
 }
 
 }  // namespace
@@ -569,28 +473,25 @@ TEST_F(Trackhost, RealModuleWritesTheFramesItReceives) {
         << host->output();
 
     // Local numbers: the Gripwand is tracker 1, then the standard bodies.
-    const TraData& wand = trackers[0];
-    EXPECT_NEAR(0.0f, wand.getX(), 1e-5);
-    EXPECT_NEAR(5.0f, wand.getY(), 2e-5);
-    EXPECT_NEAR(0.0f, wand.getZ(), 1e-5);
-    const TraData& body0 = trackers[1];
-    EXPECT_EQ(2u, records::fromBE32(body0.id));
-    EXPECT_NEAR(1.0f, body0.getX(), 2e-5);
-    EXPECT_NEAR(2.0f, body0.getY(), 2e-5);
-    EXPECT_NEAR(-3.0f, body0.getZ(), 2e-5);
-    EXPECT_EQ(0.0f, body0.getAzim());
-    EXPECT_EQ(0.0f, body0.getElev());
-    EXPECT_EQ(0.0f, body0.getRoll());
-    const TraData& body1 = trackers[2];
-    EXPECT_NEAR(0.5f, body1.getX(), 2e-5);
-    EXPECT_NEAR(10.0f, body1.getZ(), 2e-5);
-    EXPECT_NEAR(90.0f, body1.getAzim(), 1e-4);
-    EXPECT_NEAR(0.0f, body1.getElev(), 1e-4);
-    EXPECT_NEAR(0.0f, body1.getRoll(), 1e-4);
+    struct Expected {
+        float x, y, z, azim, elev, roll;
+    };
+    const Expected expected[] = {{0, 5, 0, 0, 0, 0}, {1, 2, -3, 0, 0, 0}, {0.5f, 0, 10, 90, 0, 0}};
+    for (uint32_t i = 0; i < 3; ++i) {
+        const TraData& r = trackers[i];
+        const Expected& e = expected[i];
+        EXPECT_EQ(i + 1, records::fromBE32(r.id));
+        EXPECT_NEAR(e.x, r.getX(), 2e-5) << "tracker " << i + 1;
+        EXPECT_NEAR(e.y, r.getY(), 2e-5) << "tracker " << i + 1;
+        EXPECT_NEAR(e.z, r.getZ(), 2e-5) << "tracker " << i + 1;
+        EXPECT_NEAR(e.azim, r.getAzim(), 1e-4) << "tracker " << i + 1;
+        EXPECT_NEAR(e.elev, r.getElev(), 1e-4) << "tracker " << i + 1;
+        EXPECT_NEAR(e.roll, r.getRoll(), 1e-4) << "tracker " << i + 1;
+    }
     // Recent, and stamped by the host's clock.
     platform::ClockReading now = platform::readClock();
-    EXPECT_LE(static_cast<int64_t>(records::fromBE32(body1.seconds)), now.seconds);
-    EXPECT_GE(static_cast<int64_t>(records::fromBE32(body1.seconds)), now.seconds - 5);
+    EXPECT_LE(static_cast<int64_t>(records::fromBE32(trackers[2].seconds)), now.seconds);
+    EXPECT_GE(static_cast<int64_t>(records::fromBE32(trackers[2].seconds)), now.seconds - 5);
 
     const ConData& grip = controllers[0];
     EXPECT_EQ(1u, records::fromBE32(grip.id));
@@ -605,14 +506,10 @@ TEST_F(Trackhost, RealModuleWritesTheFramesItReceives) {
     // Rates follow the frames.
     storage::UpdateCounters before = reader.readCounters();
     ASSERT_TRUE(hosttest::waitFor([&] { return reader.readCounters().trackers[1] > before.trackers[1] + 20; }, 5000));
-
-    host->signal(SIGTERM);
-    ASSERT_TRUE(host->waitExit(5000));
-    EXPECT_EQ(0, host->exitCode()) << host->errors();
-    EXPECT_FALSE(hosttest::storageExists(storage));
+    terminate(*host);
 }
 
-TEST_F(Trackhost, RealModuleStopsWithinASecondOfItsDataTimeOut) {
+TEST_F(Trackhost, SigtermStopsWithinASecondOfTheDataTimeOut) {
     int port = hosttest::freeUdpPort();
     std::unique_ptr<Child> host = startHost(dir.write("quiet.conf", realModuleConfig(storage, port)));
     StorageReader reader;
@@ -621,11 +518,11 @@ TEST_F(Trackhost, RealModuleStopsWithinASecondOfItsDataTimeOut) {
     // No frames: every cycle waits the module's full data time-out (1 s).
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     hosttest::Clock::time_point asked = hosttest::Clock::now();
-    host->signal(SIGTERM);
-    ASSERT_TRUE(host->waitExit(5000));
+    terminate(*host);
     EXPECT_LT(hosttest::millisSince(asked), 1000 + 1000);
-    EXPECT_EQ(0, host->exitCode());
-    EXPECT_FALSE(hosttest::storageExists(storage));
+    EXPECT_EQ("", host->errors());
+    EXPECT_NE(std::string::npos, host->output().find("INFO: stop requested\n")) << host->output();
+    EXPECT_NE(std::string::npos, host->output().find("storage \"" + storage + "\" removed\n")) << host->output();
 }
 
 namespace {
@@ -652,17 +549,13 @@ bool countingControllerCheck(const ConData& r, uint32_t id) {
 
 TEST_F(Trackhost, RealModuleReadersNeverSeeATornRecordAtAHighFrameRate) {
     int port = hosttest::freeUdpPort();
-    std::unique_ptr<Child> host = startHost(dir.write(
-        "fast.conf", "storage " + storage + "\ndevice cave " REAL_MODULE_LIBRARY "\n  port " + std::to_string(port) +
-                         "\n  standardbodies 1\n  gripwands 1\n"));
+    std::unique_ptr<Child> host = startHost(dir.write("fast.conf", realModuleConfig(storage, port, 1)));
     StorageReader reader;
     ASSERT_TRUE(attachWhenReady(reader, *host, 2)) << host->output() << host->errors();
     hosttest::FrameSender sender(port, countingFrame, 200);  // a few thousand frames a second
     expectNoTornRecords(storage, {countingTrackerCheck, countingControllerCheck}, 10);
     RecordProperty("frames_sent", std::to_string(sender.sent()));
-    host->signal(SIGTERM);
-    ASSERT_TRUE(host->waitExit(5000));
-    EXPECT_EQ(0, host->exitCode());
+    terminate(*host);
 }
 
 // ---- The example configurations ---------------------------------------------
@@ -674,17 +567,13 @@ namespace {
 std::string adaptExample(const std::string& text, const std::string& storage, int port, int commandPort) {
     std::istringstream in(text);
     std::string out;
-    std::string line;
-    while (std::getline(in, line)) {
-        std::string word = line.substr(0, line.find('#'));
-        std::istringstream words(word);
-        std::string keyword;
-        words >> keyword;
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream words(line.substr(0, line.find('#')));
+        std::string keyword, name;
+        words >> keyword >> name;
         if (keyword == "storage") {
             line = "storage " + storage;
         } else if (keyword == "device") {
-            std::string name;
-            words >> name;
             line = "device " + name + " " REAL_MODULE_LIBRARY;
         } else if (keyword == "port") {
             line = "  port " + std::to_string(port);
@@ -701,13 +590,14 @@ std::string adaptExample(const std::string& text, const std::string& storage, in
 TEST_F(Trackhost, TheExampleConfigurationsRunWithoutAnError) {
     struct Example {
         const char* file;
-        const char* simulator;  // scene options
-        bool remoteControl;  // the example starts the simulator's measurement itself
+        std::vector<std::string> scene;  // the simulator's options
+        bool remoteControl;              // the example starts the simulator's measurement itself
         const char* ids;
     };
     const Example examples[] = {
-        {"simulator.conf", "--bodies 3 --wands 1", false, "trackers 1-4, controllers 1\n"},
-        {"all-options.conf", "--bodies 4 --wands 2 --tools 1", true, "trackers 1-8, controllers 1-3\n"},
+        {"simulator.conf", {"--bodies", "3", "--wands", "1"}, false, "trackers 1-4, controllers 1\n"},
+        {"all-options.conf", {"--bodies", "4", "--wands", "2", "--tools", "1"}, true,
+         "trackers 1-8, controllers 1-3\n"},
     };
     for (const Example& example : examples) {
         SCOPED_TRACE(example.file);
@@ -716,22 +606,10 @@ TEST_F(Trackhost, TheExampleConfigurationsRunWithoutAnError) {
         if (example.remoteControl) {
             simulatorArgs.insert(simulatorArgs.end(), {"--controller", "--tcp-port", "0", "--udp-port", "0"});
         }
-        std::istringstream scene(example.simulator);
-        for (std::string word; scene >> word;) {
-            simulatorArgs.push_back(word);
-        }
+        simulatorArgs.insert(simulatorArgs.end(), example.scene.begin(), example.scene.end());
         Child simulator(simulatorArgs, dir.path());
-        int commandPort = 0;
-        ASSERT_TRUE(!example.remoteControl || hosttest::waitFor(
-                                                  [&] {
-                                                      std::string said = simulator.output();
-                                                      size_t at = said.find("UDP port ");
-                                                      commandPort =
-                                                          at == std::string::npos ? 0 : std::atoi(said.c_str() + at + 9);
-                                                      return commandPort > 0;
-                                                  },
-                                                  10000))
-            << simulator.output() << simulator.errors();
+        int commandPort = example.remoteControl ? hosttest::numberAfter(simulator, "UDP port ") : 0;
+        ASSERT_TRUE(!example.remoteControl || commandPort > 0) << simulator.output() << simulator.errors();
 
         std::string text = hosttest::readFile(std::string(EXAMPLES_FOLDER) + "/" + example.file);
         ASSERT_FALSE(text.empty());
@@ -742,13 +620,11 @@ TEST_F(Trackhost, TheExampleConfigurationsRunWithoutAnError) {
         // Frames flow once the host has started the simulator's measurement.
         ASSERT_TRUE(hosttest::waitFor([&] { return reader.readCounters().trackers[1] > 10; }, 10000))
             << host->output() << simulator.output();
-        host->signal(SIGINT);
-        ASSERT_TRUE(host->waitExit(5000));
-        EXPECT_EQ(0, host->exitCode());
+        reader.detach();
+        terminate(*host, SIGINT);
         EXPECT_EQ(std::string::npos, host->output().find("ERROR")) << host->output();
         EXPECT_EQ(std::string::npos, host->output().find("was not read")) << host->output();
         EXPECT_EQ("", host->errors());
         EXPECT_NE(std::string::npos, host->output().find(example.ids)) << host->output();
-        reader.detach();
     }
 }

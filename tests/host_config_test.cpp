@@ -25,21 +25,6 @@ std::string errorsOf(const ParseResult& result) {
     return text;
 }
 
-std::vector<std::string> words(const std::string& line) {
-    std::vector<std::string> out;
-    std::string error;
-    EXPECT_TRUE(hostconfig::splitWords(line, out, error)) << error;
-    return out;
-}
-
-std::string splitError(const std::string& line) {
-    std::vector<std::string> out;
-    std::string error;
-    EXPECT_FALSE(hostconfig::splitWords(line, out, error));
-    EXPECT_TRUE(out.empty());
-    return error;
-}
-
 std::string deviceWithLines(int count) {
     std::string text = "device wall lib.so\n";
     for (int i = 0; i < count; ++i) {
@@ -51,23 +36,37 @@ std::string deviceWithLines(int count) {
 }  // namespace
 
 TEST(HostConfigWords, BlanksTabsQuotesAndComments) {
-    EXPECT_EQ((std::vector<std::string>{"port", "5000"}), words("  port\t 5000  "));
-    EXPECT_EQ((std::vector<std::string>{"name", "two words", "x"}), words("name \"two words\" x"));
-    EXPECT_EQ((std::vector<std::string>{"a", "", "b"}), words("a \"\" b"));
-    EXPECT_EQ((std::vector<std::string>{"a", "#not a comment"}), words("a \"#not a comment\""));
-    EXPECT_EQ((std::vector<std::string>{"a", "b"}), words("a b# comment \"unclosed"));
-    EXPECT_EQ((std::vector<std::string>{"q"}), words("\"q\"# comment"));
-    EXPECT_TRUE(words("   # only a comment").empty());
-    EXPECT_TRUE(words("").empty());
-    // Brackets and signs are plain characters: option lines use them.
-    EXPECT_EQ((std::vector<std::string>{"valuatorscale", "1", "[0.5,0,2,-1]", "all"}),
-              words("valuatorscale 1 [0.5,0,2,-1] all"));
-}
-
-TEST(HostConfigWords, MisplacedQuotesAreRefused) {
-    EXPECT_EQ("missing closing double quote", splitError("name \"open"));
-    EXPECT_EQ("a closing double quote must end the word", splitError("name \"ab\"cd"));
-    EXPECT_EQ("a double quote may only start a word", splitError("name ab\"cd\""));
+    using Words = std::vector<std::string>;
+    const std::pair<const char*, Words> lines[] = {
+        {"  port\t 5000  ", {"port", "5000"}},
+        {"name \"two words\" x", {"name", "two words", "x"}},
+        {"a \"\" b", {"a", "", "b"}},
+        {"a \"#not a comment\"", {"a", "#not a comment"}},
+        {"a b# comment \"unclosed", {"a", "b"}},
+        {"\"q\"# comment", {"q"}},
+        {"   # only a comment", {}},
+        {"", {}},
+        // Brackets and signs are plain characters: option lines use them.
+        {"valuatorscale 1 [0.5,0,2,-1] all", {"valuatorscale", "1", "[0.5,0,2,-1]", "all"}},
+    };
+    for (const auto& [line, expected] : lines) {
+        Words words{"left over"};
+        std::string error;
+        EXPECT_TRUE(hostconfig::splitWords(line, words, error)) << error;
+        EXPECT_EQ(expected, words) << line;
+    }
+    const std::pair<const char*, const char*> refused[] = {
+        {"name \"open", "missing closing double quote"},
+        {"name \"ab\"cd", "a closing double quote must end the word"},
+        {"name ab\"cd\"", "a double quote may only start a word"},
+    };
+    for (const auto& [line, message] : refused) {
+        Words words;
+        std::string error;
+        EXPECT_FALSE(hostconfig::splitWords(line, words, error));
+        EXPECT_TRUE(words.empty());
+        EXPECT_EQ(message, error);
+    }
 }
 
 TEST(HostConfig, SectionsLinesAndLineNumbers) {
@@ -115,6 +114,7 @@ TEST(HostConfig, DefaultStorageAndLibraryFolders) {
     ASSERT_TRUE(result.errors.empty()) << errorsOf(result);
     EXPECT_EQ("trackhost", result.config.storage);
     EXPECT_EQ(0, result.config.storageLine);
+    EXPECT_TRUE(result.config.devices[0].lines.empty()) << "a device section may be empty";
     // Never a bare name: the loader would search the system folders for it.
     EXPECT_EQ("./lib.so", result.config.devices[0].libraryPath);
     EXPECT_EQ("./../b.so", result.config.devices[1].libraryPath);
@@ -127,12 +127,6 @@ TEST(HostConfig, AByteOrderMarkIsNotPartOfTheFirstWord) {
     ParseResult result = parseHostConfig("\xEF\xBB\xBFstorage lab\ndevice a a.so\n", "");
     EXPECT_EQ("", errorsOf(result));
     EXPECT_EQ("lab", result.config.storage);
-}
-
-TEST(HostConfig, DeviceSectionsMayBeEmpty) {
-    ParseResult result = parseHostConfig("device a a.so\ndevice b b.so\n", "");
-    ASSERT_TRUE(result.errors.empty()) << errorsOf(result);
-    EXPECT_TRUE(result.config.devices[0].lines.empty());
 }
 
 TEST(HostConfig, EveryRefusalNamesItsLine) {
@@ -187,23 +181,20 @@ TEST(HostConfig, AllFaultsAreReportedAtOnce) {
         errorsOf(result));
 }
 
-TEST(HostConfig, ThirtyTwoLinesPerDeviceAtMost) {
-    EXPECT_TRUE(parseHostConfig(deviceWithLines(32), "").errors.empty());
+TEST(HostConfig, ThirtyTwoLinesPerDeviceAndSixtyFourArgumentsPerLineAtMost) {
+    EXPECT_EQ("", errorsOf(parseHostConfig(deviceWithLines(32), "")));
     // Reported once, at the first line too many.
     EXPECT_EQ("34: device \"wall\" has more than 32 configuration lines\n",
               errorsOf(parseHostConfig(deviceWithLines(40), "")));
     // The limit is per device.
-    std::string two = deviceWithLines(32) + "device floor f.so\nport 5001\n";
-    EXPECT_TRUE(parseHostConfig(two, "").errors.empty());
-}
+    EXPECT_EQ("", errorsOf(parseHostConfig(deviceWithLines(32) + "device floor f.so\nport 5001\n", "")));
 
-TEST(HostConfig, SixtyFourArgumentsPerLineAtMost) {
     std::string line = "many";
     for (int i = 0; i < 64; ++i) {
         line += " a" + std::to_string(i);
     }
     ParseResult ok = parseHostConfig("device d d.so\n" + line + "\n", "");
-    ASSERT_TRUE(ok.errors.empty()) << errorsOf(ok);
+    ASSERT_EQ("", errorsOf(ok));
     EXPECT_EQ(64u, ok.config.devices[0].lines[0].args.size());
     EXPECT_EQ("2: more than 64 arguments on one line\n",
               errorsOf(parseHostConfig("device d d.so\n" + line + " one-more\n", "")));
@@ -254,29 +245,20 @@ TEST(DeviceConfigRecord, CarriesNamesLineNumbersAndArguments) {
     }
 }
 
-TEST(HostOptions, ReadsEveryOption) {
+TEST(HostOptions, ReadsEveryOptionInEveryLocale) {
+    // The host adopts the user's locale before it reads its command line.
+    ASSERT_NE(nullptr, std::setlocale(LC_ALL, "de_DE.UTF-8")) << "de_DE.UTF-8 is installed here";
     const char* argv[] = {"trackhost", "--debug", "3", "--cycles", "250", "--seconds", "1.5", "lab.conf"};
     host::HostOptions options;
     std::string error;
-    ASSERT_TRUE(host::parseHostOptions(8, argv, options, error)) << error;
+    bool ok = host::parseHostOptions(8, argv, options, error);
+    std::setlocale(LC_ALL, "C");
+    ASSERT_TRUE(ok) << error;
     EXPECT_EQ("lab.conf", options.configPath);
     EXPECT_EQ(3, options.debugLevel);
     EXPECT_EQ(250u, options.cycles);
     EXPECT_DOUBLE_EQ(1.5, options.seconds);
     EXPECT_FALSE(options.help);
-}
-
-TEST(HostOptions, NumbersIgnoreTheLocale) {
-    if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr) {
-        GTEST_SKIP() << "de_DE.UTF-8 is not installed";
-    }
-    const char* argv[] = {"trackhost", "--seconds", "0.25", "x.conf"};
-    host::HostOptions options;
-    std::string error;
-    bool ok = host::parseHostOptions(4, argv, options, error);
-    std::setlocale(LC_ALL, "C");
-    ASSERT_TRUE(ok) << error;
-    EXPECT_DOUBLE_EQ(0.25, options.seconds);
 }
 
 TEST(HostOptions, RefusesWhatItCannotUse) {

@@ -103,16 +103,17 @@ def decode_tracker(record):
     identity, _, seconds, micros = struct.unpack_from(">IIII", record, 0)
     names = ("x", "y", "z", "azim", "elev", "roll")
     values = {name: fix(record, 20 + 4 * i, 100000.0) for i, name in enumerate(names)}
-    return dict(id=identity, sec=seconds, usec=micros, **values)
+    return dict(id=identity, **values, sec=seconds, usec=micros)  # the order of trackview --json
 
 
 def decode_controller(record):
     identity, _, seconds, micros, _, valuators, buttons = struct.unpack_from(">7I", record, 0)
     valuators, buttons = min(valuators, 32), min(buttons, 32)
     bits = record[164:168]
-    return dict(id=identity, sec=seconds, usec=micros,
+    return dict(id=identity,
                 valuators=[fix(record, 32 + 4 * k, 1000.0) for k in range(1, valuators + 1)],
-                buttons=[(bits[(b - 1) // 8] >> ((b - 1) % 8)) & 1 for b in range(1, buttons + 1)])
+                buttons=[(bits[(b - 1) // 8] >> ((b - 1) % 8)) & 1 for b in range(1, buttons + 1)],
+                sec=seconds, usec=micros)
 
 
 def main():

@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -173,17 +174,10 @@ public:
         std::string stem = outputFolder + "/child" + std::to_string(counter++);
         outPath_ = stem + ".out";
         errPath_ = stem + ".err";
+        // Everything the child needs is made before fork: the test may run threads.
         std::vector<std::string> env = mergedEnvironment(environment);
-        std::vector<char*> args;
-        for (const std::string& a : argv) {
-            args.push_back(const_cast<char*>(a.c_str()));
-        }
-        args.push_back(nullptr);
-        std::vector<char*> envp;
-        for (const std::string& e : env) {
-            envp.push_back(const_cast<char*>(e.c_str()));
-        }
-        envp.push_back(nullptr);
+        std::vector<char*> args = pointersTo(argv);
+        std::vector<char*> envp = pointersTo(env);
         std::fflush(nullptr);
         pid_ = fork();
         if (pid_ == 0) {
@@ -242,19 +236,25 @@ public:
     std::string errors() const { return readFile(errPath_); }
 
 private:
+    static std::vector<char*> pointersTo(const std::vector<std::string>& texts) {
+        std::vector<char*> pointers;
+        for (const std::string& text : texts) {
+            pointers.push_back(const_cast<char*>(text.c_str()));
+        }
+        pointers.push_back(nullptr);
+        return pointers;
+    }
     static std::vector<std::string> mergedEnvironment(const std::vector<std::string>& extra) {
-        std::vector<std::string> env;
+        std::vector<std::string> env(extra);
         for (char** e = environ; *e != nullptr; ++e) {
             std::string entry = *e;
-            bool replaced = false;
-            for (const std::string& x : extra) {
-                replaced = replaced || entry.compare(0, x.find('=') + 1, x, 0, x.find('=') + 1) == 0;
-            }
-            if (!replaced) {
+            auto sameName = [&](const std::string& x) {
+                return entry.compare(0, x.find('=') + 1, x, 0, x.find('=') + 1) == 0;
+            };
+            if (std::none_of(extra.begin(), extra.end(), sameName)) {
                 env.push_back(entry);
             }
         }
-        env.insert(env.end(), extra.begin(), extra.end());
         return env;
     }
 

@@ -8,8 +8,6 @@
 //   rate HZ         cycles per second; 0 = as fast as possible (default 1000)
 //   writes N        write in the first N cycles only, then keep still
 //   fail            init reports failure
-//   timeout MS      every cycle blocks this long and writes nothing (a
-//                   module waiting for data that does not come)
 //
 // Cycle k writes every tracker with id t as: time words (k, t), and all six
 // values equal to valueOf(k, t); every controller with id c as: time words
@@ -53,8 +51,6 @@ public:
                 rate_ = static_cast<uint32_t>(value);
             } else if (std::strcmp(line.keyword, "writes") == 0) {
                 writes_ = static_cast<uint32_t>(value);
-            } else if (std::strcmp(line.keyword, "timeout") == 0) {
-                timeoutMillis_ = static_cast<uint32_t>(value);
             } else if (std::strcmp(line.keyword, "fail") == 0) {
                 logger->errorf("fake: refusing the configuration on line %d\n", line.lineNumber);
                 fail = true;
@@ -77,10 +73,6 @@ public:
     bool printInfo() override { return true; }
 
     int recvData(UpdateMasks* masks, uint32_t) override {
-        if (timeoutMillis_ != 0) {
-            platform::sleepMillis(timeoutMillis_);
-            return 1;
-        }
         if (rate_ != 0) {
             platform::sleepMillis(1000 / rate_);
         }
@@ -158,7 +150,6 @@ private:
     uint32_t trackers_ = 2;
     uint32_t controllers_ = 1;
     uint32_t rate_ = 1000;
-    uint32_t timeoutMillis_ = 0;
     uint32_t writes_ = 0;
     uint32_t trackerBase_ = 0;
     uint32_t controllerBase_ = 0;

@@ -22,11 +22,13 @@ void DeviceRunner::join() {
 
 void DeviceRunner::run() noexcept {
     uint64_t done = 0;
+    lastTrackerWrite_ = platform::monotonicMillis();
     while (!stopRequested_.load() && (maxCycles_ == 0 || done < maxCycles_)) {
         // The host owns the masks; a module clears only the kinds it has.
         UpdateMasks masks{0, 0};
         int result = device_->recvData(&masks, 0);
         countUpdates(masks);
+        watchTrackerWrites(masks.trackerMask != 0);
         ++done;
         cycles_.store(done);
         if (result != 1) {
@@ -48,6 +50,21 @@ void DeviceRunner::countUpdates(const UpdateMasks& masks) noexcept {
         if ((controllers >> bit) & 1u) {
             platform::atomicIncrement(counters_->controllers[bit]);
         }
+    }
+}
+
+void DeviceRunner::watchTrackerWrites(bool wroteTracker) noexcept {
+    uint64_t now = platform::monotonicMillis();
+    if (wroteTracker) {
+        if (silenceReported_) {
+            logger_.infof("device \"%s\": writes tracker records again\n", name_.c_str());
+            silenceReported_ = false;
+        }
+        lastTrackerWrite_ = now;
+    } else if (silenceMillis_ != 0 && !silenceReported_ && now - lastTrackerWrite_ >= silenceMillis_) {
+        logger_.errorf("device \"%s\": no tracker record written in the last %llu s; are frames arriving?\n",
+                       name_.c_str(), static_cast<unsigned long long>(silenceMillis_ / 1000));
+        silenceReported_ = true;
     }
 }
 

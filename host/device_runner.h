@@ -2,7 +2,8 @@
 // One device's measurement loop on its own thread: recvData over and over
 // until the host asks it to stop or the cycle budget is spent. After every
 // cycle it counts the records the module wrote (the update masks) into the
-// storage's update counters.
+// storage's update counters, and it says when tracker records stop coming
+// (a tracking system that is off, or sends elsewhere) and when they resume.
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -16,11 +17,13 @@ namespace host {
 
 class DeviceRunner {
 public:
-    // maxCycles 0: no limit. Everything passed in must outlive the runner.
+    // maxCycles 0: no limit. silenceMillis: how long without a tracker
+    // record written before it says so (0: never, for a device without
+    // trackers). Everything passed in must outlive the runner.
     DeviceRunner(CBaseMod* device, std::string name, storage::UpdateCounters* counters, uint64_t maxCycles,
-                 const std::atomic<bool>& stopRequested, const CLogH& logger)
+                 uint64_t silenceMillis, const std::atomic<bool>& stopRequested, const CLogH& logger)
         : device_(device), name_(std::move(name)), counters_(counters), maxCycles_(maxCycles),
-          stopRequested_(stopRequested), logger_(logger) {}
+          silenceMillis_(silenceMillis), stopRequested_(stopRequested), logger_(logger) {}
     DeviceRunner(const DeviceRunner&) = delete;
     DeviceRunner& operator=(const DeviceRunner&) = delete;
     ~DeviceRunner() { join(); }
@@ -33,12 +36,14 @@ public:
 private:
     void run() noexcept;
     void countUpdates(const UpdateMasks& masks) noexcept;
+    void watchTrackerWrites(bool wroteTracker) noexcept;
     void reportFailedCycle() noexcept;
 
     CBaseMod* device_;
     std::string name_;
     storage::UpdateCounters* counters_;
     uint64_t maxCycles_;
+    uint64_t silenceMillis_;
     const std::atomic<bool>& stopRequested_;
     CLogH logger_;
     std::thread thread_;
@@ -46,6 +51,8 @@ private:
     std::atomic<uint64_t> cycles_{0};
     uint64_t lastFailureReport_ = 0;
     uint64_t failedSinceReport_ = 0;
+    uint64_t lastTrackerWrite_ = 0;
+    bool silenceReported_ = false;
 };
 
 }  // namespace host

@@ -15,6 +15,8 @@ namespace {
 // How often the main thread looks at the clock and the devices while it
 // waits for a stop request.
 constexpr uint32_t kWaitSliceMillis = 50;
+// A device with trackers that writes none for this long is reported.
+constexpr uint64_t kSilenceReportMillis = 5000;
 
 bool readWholeFile(const std::string& path, std::string& text, std::string& reason) {
     std::FILE* file = std::fopen(path.c_str(), "rb");
@@ -170,8 +172,10 @@ bool TrackHost::setUpDevice(const hostconfig::DeviceSection& section, uint32_t d
                                        "\": the module refused its configuration (see its messages above)");
         return false;
     }
+    uint32_t trackersAfter = platform::atomicLoad(header->trackerCount);
+    device.trackers = trackersAfter > trackersBefore ? trackersAfter - trackersBefore : 0;
     logger_.infof("device \"%s\" (%s): trackers %s, controllers %s\n", section.name.c_str(),
-                  section.library.c_str(), idRange(trackersBefore, platform::atomicLoad(header->trackerCount)).c_str(),
+                  section.library.c_str(), idRange(trackersBefore, trackersAfter).c_str(),
                   idRange(controllersBefore, platform::atomicLoad(header->controllerCount)).c_str());
     reportUnusedLines(*device.config);
     return true;
@@ -199,8 +203,9 @@ void TrackHost::startDevices() {
     }
     storage::UpdateCounters* counters = storage::countersOf(storage_.base());
     for (HostedDevice& hosted : devices_) {
+        uint64_t silence = hosted.trackers > 0 ? kSilenceReportMillis : 0;
         hosted.runner = std::make_unique<DeviceRunner>(hosted.device, hosted.config->section().name, counters,
-                                                       options_.cycles, stopRequested_, logger_);
+                                                       options_.cycles, silence, stopRequested_, logger_);
         hosted.runner->start();
     }
     started_ = true;

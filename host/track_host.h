@@ -38,6 +38,7 @@ private:
         std::unique_ptr<hostconfig::DeviceConfigRecord> config;
         std::unique_ptr<ModuleLibrary> library;
         CBaseMod* device = nullptr;
+        uint32_t trackers = 0;  // records it took in the tracker list
         std::unique_ptr<DeviceRunner> runner;
     };
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "framework/records.h"
+#include "host/device_runner.h"
 #include "host/storage_layout.h"
 #include "host/storage_reader.h"
 #include "platform/clock.h"
@@ -323,6 +324,54 @@ TEST_F(Trackhost, AFailedInitRefusesAndCleansUp) {
         << host->output();
     EXPECT_NE(std::string::npos, host->output().find("device \"good\"")) << host->output();
     EXPECT_FALSE(hosttest::storageExists(storage));
+}
+
+// A module that writes tracker 1 in every cycle while `writing` is set.
+class SwitchedDevice : public CBaseMod {
+public:
+    SwitchedDevice() : CBaseMod(nullptr, nullptr) {}
+    int init(InitInfo*) override { return 1; }
+    bool start() override { return true; }
+    int check() override { return 1; }
+    bool stop() override { return true; }
+    bool printInfo() override { return true; }
+    int recvData(UpdateMasks* masks, uint32_t) override {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (writing.load()) {
+            markUpdated(masks->trackerMask, 1);
+        }
+        return 1;
+    }
+    int updateTrackers() override { return 1; }
+    int updateControllers() override { return 1; }
+
+    std::atomic<bool> writing{true};
+};
+
+TEST(DeviceRunner, SaysOnceWhenTrackerRecordsStopAndWhenTheyResume) {
+    SwitchedDevice device;
+    storage::UpdateCounters counters{};
+    std::atomic<bool> stop{false};
+    CLogH logger;
+    testing::internal::CaptureStdout();
+    {
+        host::DeviceRunner runner(&device, "wall", &counters, 0, 1000, stop, logger);
+        runner.start();
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        device.writing.store(false);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        device.writing.store(true);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        stop.store(true);
+    }
+    std::string log = testing::internal::GetCapturedStdout();
+    const std::string silence =
+        "ERROR: device \"wall\": no tracker record written in the last 1 s; are frames arriving?\n";
+    size_t silent = log.find(silence);
+    ASSERT_NE(std::string::npos, silent) << log;
+    EXPECT_EQ(silent, log.rfind(silence)) << "said once";
+    EXPECT_NE(std::string::npos, log.find("INFO: device \"wall\": writes tracker records again\n", silent)) << log;
+    EXPECT_GT(counters.trackers[0], 20u);
 }
 
 // ---- Readers against a host writing flat out -----------------------------

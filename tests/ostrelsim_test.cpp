@@ -614,6 +614,13 @@ protected:
     std::unique_ptr<Simulator> start(std::vector<std::string> arguments) {
         return std::make_unique<Simulator>(std::move(arguments), dir);
     }
+    // A recorder on a port the system chose, which it says.
+    std::unique_ptr<Simulator> startRecorder(const std::string& path, int& port) {
+        std::unique_ptr<Simulator> recorder = start({"record", "--port", "0", "--out", path});
+        port = recorder->numberAfter("recording UDP port ");
+        EXPECT_GT(port, 0) << recorder->output() << recorder->errors();
+        return recorder;
+    }
 
     TempDir dir;
 };
@@ -794,9 +801,9 @@ TEST_F(OstrelsimController, TcpCommandsAreNulTerminatedBothWays) {
 
 TEST_F(OstrelsimProgram, RecordThenReplayGivesTheSameDatagramsAndPacing) {
     std::string path = dir.path() + "/roundtrip.rec";
-    auto recorder = start({"record", "--port", "0", "--out", path});
-    int port = recorder->numberAfter("recording UDP port ");
-    ASSERT_GT(port, 0) << recorder->output() << recorder->errors();
+    int port = 0;
+    auto recorder = startRecorder(path, port);
+    ASSERT_GT(port, 0);
     std::vector<std::string> sent;
     for (int i = 0; i < 30; ++i) {
         sent.push_back("fr " + std::to_string(i) + "\n" + std::string(i * 37u, static_cast<char>('a' + i % 26)));
@@ -826,9 +833,9 @@ TEST_F(OstrelsimProgram, RecordThenReplayGivesTheSameDatagramsAndPacing) {
 
 TEST_F(OstrelsimProgram, AKilledRecordersFileReplaysItsCompleteRecords) {
     std::string path = dir.path() + "/killed.rec";
-    auto recorder = start({"record", "--port", "0", "--out", path});
-    int port = recorder->numberAfter("recording UDP port ");
-    ASSERT_GT(port, 0) << recorder->output() << recorder->errors();
+    int port = 0;
+    auto recorder = startRecorder(path, port);
+    ASSERT_GT(port, 0);
     std::vector<std::string> sent;
     for (int i = 0; i < 20; ++i) {
         char datagram[11];

@@ -3,12 +3,9 @@
 // child processes (output into files, so a chatty child never blocks on a
 // full pipe), picks free loopback ports and storage names, and writes
 // configuration files into a temporary folder. Every wait is bounded.
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <sched.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -24,6 +21,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "platform/server_socket.h"
 
 namespace hosttest {
 
@@ -101,23 +100,15 @@ inline bool storageExists(const std::string& name) {
     return stat(("/dev/shm/" + name).c_str(), &facts) == 0;
 }
 
+constexpr uint32_t kLoopback = 0x7F000001;  // 127.0.0.1
+
 // A UDP port on 127.0.0.1 that was free a moment ago (the system picks it).
 inline int freeUdpPort() {
-    int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
-    socklen_t size = sizeof address;
-    int port = -1;
-    if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0) {
-        port = ntohs(address.sin_port);
-    }
-    if (fd >= 0) {
-        close(fd);
-    }
-    return port;
+    platform::ServerSocket* socket = nullptr;
+    uint16_t port = 0;
+    int bound = platform::udpBind(socket, kLoopback, port);
+    platform::closeServerSocket(socket);
+    return bound == 0 ? port : -1;
 }
 
 // Sends frames to 127.0.0.1:port from its own thread until destroyed: frame
@@ -126,16 +117,12 @@ class FrameSender {
 public:
     FrameSender(int port, std::function<std::string(uint64_t)> compose, int periodMicros)
         : compose_(std::move(compose)) {
-        fd_ = socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = htons(static_cast<uint16_t>(port));
-        thread_ = std::thread([this, address, periodMicros] {
+        uint16_t ownPort = 0;
+        platform::udpBind(socket_, kLoopback, ownPort);
+        thread_ = std::thread([this, port, periodMicros] {
             for (uint64_t k = 1; !stop_.load(); ++k) {
                 std::string frame = compose_(k);
-                sendto(fd_, frame.data(), frame.size(), 0, reinterpret_cast<const sockaddr*>(&address),
-                       sizeof address);
+                platform::udpSendTo(socket_, frame.data(), frame.size(), kLoopback, static_cast<uint16_t>(port));
                 sent_.store(k);
                 if (periodMicros > 0) {
                     std::this_thread::sleep_for(std::chrono::microseconds(periodMicros));
@@ -148,7 +135,7 @@ public:
     ~FrameSender() {
         stop_.store(true);
         thread_.join();
-        close(fd_);
+        platform::closeServerSocket(socket_);
     }
     FrameSender(const FrameSender&) = delete;
     FrameSender& operator=(const FrameSender&) = delete;
@@ -157,7 +144,7 @@ public:
 
 private:
     std::function<std::string(uint64_t)> compose_;
-    int fd_ = -1;
+    platform::ServerSocket* socket_ = nullptr;
     std::atomic<bool> stop_{false};
     std::atomic<uint64_t> sent_{0};
     std::thread thread_;

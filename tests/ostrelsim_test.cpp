@@ -32,9 +32,8 @@
 namespace {
 
 using namespace ostrelsim;
+using hosttest::kLoopback;
 using hosttest::TempDir;
-
-constexpr uint32_t kLoopback = 0x7F000001;
 
 // ---------------------------------------------------------------- helpers
 

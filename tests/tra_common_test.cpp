@@ -570,7 +570,7 @@ const std::string kOrderHeader = info("TRACKER ORDER         : <Real tra> -> <Ou
 
 }  // namespace
 
-TEST(TraCommonReport, CaveLineAndTrackerOrder) {
+TEST(TraCommonReport, CaveLineWithTrackerOrder) {
     struct Case { uint32_t outputs; uint32_t base; bool cave; bool showCave; std::string expected; };
     const Case cases[] = {
         {1, 0, false, true, info("CAVE COORDINATES      : Unused") + kOrderHeader + more(" 1->1")},

@@ -3,7 +3,7 @@
 # otherwise names what is missing. Also makes sure a comma-decimal locale
 # exists, since the tests prove the parsers are proof against it.
 set -eu
-packages="cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev locales python3 iproute2"
+packages="cmake ninja-build g++ clang libclang-rt-dev libgtest-dev libgmock-dev libbenchmark-dev locales python3 iproute2"
 missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

@@ -1,0 +1,94 @@
+"""read_storage.py against crafted blocks and special files in /dev/shm:
+every fault is one line on standard error and status 1, never a traceback
+or a hang."""
+import json
+import os
+import subprocess
+import sys
+import unittest
+
+TOOLS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools")
+sys.path.insert(0, TOOLS)
+import read_storage  # noqa: E402
+
+LAYOUT = dict(version=1, header_size=64, tracker_capacity=32, controller_capacity=32, tracker_count=2,
+              controller_count=0, tracker_offset=448, controller_offset=2240, tracker_sequence=0,
+              controller_sequence=0, host_pid=os.getpid(), counters_offset=64, mutex_offset=320, total_size=8128)
+
+
+def block(magic=b"TRACKHST", size=8128, **changes):
+    fields = dict(LAYOUT, **changes)
+    data = bytearray(read_storage.HEADER.pack(magic, *(fields[f] for f in read_storage.HEADER_FIELDS)))
+    return bytes(data + bytes(max(0, size - len(data))))[:size]
+
+
+class ReadStorage(unittest.TestCase):
+    name = "zt-pyreader-%d" % os.getpid()
+    path = "/dev/shm/" + name
+
+    def tearDown(self):
+        subprocess.run(["rm", "-rf", self.path])
+
+    def run_reader(self, *options):
+        return subprocess.run([sys.executable, os.path.join(TOOLS, "read_storage.py"), "--storage", self.name]
+                              + list(options), capture_output=True, text=True, timeout=20)
+
+    def write(self, data):
+        with open(self.path, "wb") as out:
+            out.write(data)
+
+    def expect_refused(self, reason):
+        result = self.run_reader("--json")
+        self.assertEqual((1, ""), (result.returncode, result.stdout))
+        self.assertEqual('read_storage: "%s" is not a trackhost storage of layout version 1 (%s)\n'
+                         % (self.name, reason), result.stderr)
+
+    def test_a_header_that_does_not_fit_the_block_is_refused(self):
+        cases = [
+            (block(size=20), "20 bytes, shorter than a header"),
+            (block(magic=b"TRACKHS\0"), "no TRACKHST at its start"),
+            (block(version=2), "it says layout version 2"),
+            (block(total_size=1 << 20), "it says 1048576 bytes, the block has 8128"),
+            (block(header_size=32), "a header of 32 bytes"),
+            (block(controller_capacity=33), "room for 33 controllers"),
+            (block(counters_offset=66), "update counters at offset 66 do not fit its 8128 bytes"),
+            (block(mutex_offset=8100), "locks at offset 8100 do not fit its 8128 bytes"),
+            (block(tracker_offset=0xFFFFFFFC), "tracker records at offset 4294967292 do not fit its 8128 bytes"),
+            (block(total_size=4000), "controller records at offset 2240 do not fit its 4000 bytes"),
+        ]
+        for data, reason in cases:
+            with self.subTest(reason):
+                self.write(data)
+                self.expect_refused(reason)
+
+    def test_special_files_are_refused_at_once(self):
+        cases = [(lambda: os.mkfifo(self.path), "not a regular file"),
+                 (lambda: os.mkdir(self.path), "not a regular file"),
+                 (lambda: os.symlink("/etc/passwd", self.path), "cannot open it: Too many levels of symbolic links")]
+        for make, reason in cases:
+            with self.subTest(reason):
+                make()
+                self.expect_refused(reason)  # a FIFO would block an ordinary open
+                self.tearDown()
+
+    def test_counts_beyond_the_capacity_read_only_the_capacity(self):
+        self.write(block(tracker_count=0xFFFFFFFF, tracker_capacity=3))
+        result = self.run_reader("--json")
+        self.assertEqual(0, result.returncode, result.stderr)
+        self.assertEqual(3, len(json.loads(result.stdout)["trackers"]))
+
+    def test_a_block_not_owned_by_its_hosts_user_is_named(self):
+        # The header names a live process of another user than the block's owner.
+        root = os.getuid() == 0
+        pid = os.getpid() if root else 1
+        self.write(block(host_pid=pid))
+        if root:
+            os.chown(self.path, 65534, -1)
+        result = self.run_reader()
+        self.assertEqual(0, result.returncode, result.stderr)
+        self.assertEqual('read_storage: warning: storage "%s" belongs to user %s, but its host process %d runs as '
+                         "user root; someone else may have made it\n"
+                         % (self.name, read_storage.user_name(65534 if root else os.getuid()), pid), result.stderr)
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

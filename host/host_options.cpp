@@ -28,9 +28,13 @@ bool parseHostOptions(int argc, const char* const* argv, HostOptions& options, s
     options = HostOptions{};
     for (int i = 1; i < argc; ++i) {
         std::string_view word = argv[i];
-        if (word == "--help" || word == "-h") {
-            options.help = true;
+        if (word == "--help" || word == "-h" || word == "--version") {
+            (word == "--version" ? options.version : options.help) = true;
             return true;
+        }
+        if (word == "--check") {
+            options.check = true;
+            continue;
         }
         bool takesValue = word == "--debug" || word == "--cycles" || word == "--seconds";
         if (takesValue) {

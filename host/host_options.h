@@ -11,13 +11,19 @@ struct HostOptions {
     uint64_t cycles = 0;      // per device; 0 = until stopped
     double seconds = 0.0;     // 0 = until stopped
     bool help = false;
+    bool version = false;
+    bool check = false;  // check the configuration and its modules, run nothing
 };
 
 constexpr char kHostUsage[] =
     "usage: trackhost [--debug LEVEL] [--cycles N] [--seconds S] CONFIG\n"
+    "       trackhost --check CONFIG\n"
     "  --debug LEVEL  debug level handed to the modules (0: none)\n"
     "  --cycles N     stop after N measurement cycles of every device\n"
     "  --seconds S    stop after S seconds (decimals allowed)\n"
+    "  --check        check the configuration and load its modules, then exit\n"
+    "                 (0: usable, 1: faults named); nothing is started\n"
+    "  --version      the version\n"
     "  Ctrl-C or SIGTERM stops the host cleanly.\n";
 
 // False with a message when the command line is not usable. Numbers are

@@ -114,11 +114,8 @@ bool TrackHost::readConfiguration(hostconfig::HostConfig& config) {
     for (const hostconfig::ConfigError& error : parsed.errors) {
         refuse(error.lineNumber, error.message);
     }
-    if (!parsed.errors.empty()) {
-        return false;
-    }
-    config = std::move(parsed.config);
-    return true;
+    config = std::move(parsed.config);  // --check goes on with what was read
+    return parsed.errors.empty();
 }
 
 bool TrackHost::createStorage(const hostconfig::HostConfig& config) {

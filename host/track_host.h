@@ -22,6 +22,7 @@ namespace host {
 // Exit statuses.
 constexpr int kExitOk = 0;
 constexpr int kExitRefused = 2;  // configuration, storage or module refused
+constexpr int kExitCheckFailed = 1;  // --check found a fault
 
 class TrackHost {
 public:
@@ -32,6 +33,10 @@ public:
 
     // The whole life; returns the exit status.
     int run();
+    // --check: reads the configuration and loads every module, reporting
+    // each fault as run() would, but creates no storage and starts no
+    // device. Returns kExitOk or kExitCheckFailed (config_check.cpp).
+    int check();
 
 private:
     struct HostedDevice {

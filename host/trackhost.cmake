@@ -13,8 +13,9 @@ add_library(trackhost_core STATIC
   ${CMAKE_CURRENT_LIST_DIR}/host_options.cpp
   ${CMAKE_CURRENT_LIST_DIR}/module_library.cpp
   ${CMAKE_CURRENT_LIST_DIR}/device_runner.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/track_host.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/track_host.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/config_check.cpp)
 target_link_libraries(trackhost_core PUBLIC trackhost_storage)
 
 add_executable(trackhost ${CMAKE_CURRENT_LIST_DIR}/trackhost_main.cpp)
-target_link_libraries(trackhost PRIVATE trackhost_core)
+target_link_libraries(trackhost PRIVATE trackhost_core zelostrel_version)

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "host/host_options.h"
+#include "project_version.h"
 #include "host/track_host.h"
 #include "platform/stop_request.h"
 
@@ -23,10 +24,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "trackhost: %s\n%s", error.c_str(), host::kHostUsage);
         return host::kExitRefused;
     }
-    if (options.help) {
-        std::fputs(host::kHostUsage, stdout);
+    if (options.help || options.version) {
+        std::fputs(options.help ? host::kHostUsage : "trackhost " ZELOSTREL_VERSION "\n", stdout);
         return host::kExitOk;
     }
     host::TrackHost trackHost(options);
-    return trackHost.run();
+    return options.check ? trackHost.check() : trackHost.run();
 }

@@ -224,7 +224,8 @@ TEST(OstrelsimOptions, RefusalsNameTheProblem) {
          "--tcp-port must be a port from 0 to 65535, not \"70000\""},
         {{"--to", "h:1", "--loop"}, "--loop does not belong to send mode"},
         {{"--to", "h:1", "--controller=yes"}, "--controller takes no value"},
-        {{"play"}, "unknown mode \"play\" (send, record or replay)"},
+        {{"play"}, "unknown mode \"play\" (send, record, replay or info)"},
+        {{"info"}, "info needs the recording FILE"},
         {{"record", "--out", "f"}, "record needs --port P"},
         {{"record", "--port", "1"}, "record needs --out FILE"},
         {{"record", "--port", "1", "--out", "f", "--to", "h:1"}, "--to does not belong to record mode"},
@@ -858,6 +859,30 @@ TEST_F(OstrelsimProgram, AKilledRecordersFileReplaysItsCompleteRecords) {
                   " ends inside a record (15 bytes, a recorder that was stopped hard); its complete records were "
                   "replayed\n",
               replay->errors());
+}
+
+TEST_F(OstrelsimProgram, InfoTellsWhatARecordingHolds) {
+    std::string path = dir.path() + "/info.rec";
+    {
+        RecordingWriter writer;
+        std::string error;
+        ASSERT_TRUE(writer.create(path, error)) << error;
+        const std::pair<uint64_t, std::string> records[] = {
+            {1000000000, "fr 1\n6d 0\n\x01\xff\n"}, {1020000000, "fr 2\n"}, {1520000000, ""}, {1540000000, "fr 4\n"}};
+        for (const auto& [nanos, text] : records) ASSERT_TRUE(writer.append(nanos, text.data(), text.size()));
+    }
+    std::ofstream(path, std::ios::binary | std::ios::app).write("\x05\0\0", 3);  // a recorder killed mid-record
+    auto info = start({"info", path});
+    EXPECT_EQ(0, info->finish());
+    EXPECT_EQ("recording    " + path +
+                  "\ndatagrams    4, 23 bytes (largest 13)\nduration     0.540 s, first to last datagram\n"
+                  "mean rate    5.56 per second\nlargest gap  0.500 s, before datagram 3\n"
+                  "first frame  (13 bytes)\n  fr 1\n  6d 0\n  ??\n",
+              info->output());
+    EXPECT_EQ("ostrelsim: " + path +
+                  " ends inside a record (3 bytes, a recorder that was stopped hard); its complete records are counted "
+                  "above\n",
+              info->errors());
 }
 
 TEST_F(OstrelsimProgram, ReplayLoopsUntilItsTimeIsUp) {

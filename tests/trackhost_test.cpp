@@ -9,6 +9,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "framework/records.h"
@@ -97,6 +98,14 @@ protected:
         EXPECT_EQ(2, host->exitCode()) << host->output() << host->errors();
         EXPECT_FALSE(hosttest::storageExists(storage)) << "a refused host leaves no storage behind";
         return host->errors();
+    }
+
+    // Runs `trackhost --check`; returns its exit status, its output and its errors.
+    std::tuple<int, std::string, std::string> check(const std::string& config) {
+        std::unique_ptr<Child> host = startHost(config, {"--check"});
+        EXPECT_TRUE(host->waitExit(10000));
+        EXPECT_FALSE(hosttest::storageExists(storage)) << "a check creates no storage";
+        return {host->exitCode(), host->output(), host->errors()};
     }
 
     // Asks the host to stop as a service manager (or Ctrl-C) does; it must
@@ -302,11 +311,29 @@ TEST_F(Trackhost, RefusesWhatItCannotRunNamingFileAndLine) {
     for (const auto& [text, message] : cases) {
         std::string path = writeConfig(text);
         EXPECT_EQ("trackhost: " + path + message, refusal(path));
+        EXPECT_EQ(std::make_tuple(1, std::string(), "trackhost: " + path + message), check(path)) << "--check says the same";
     }
     const std::string cannotRead = ": cannot read the configuration file: ";
     EXPECT_EQ("trackhost: " + dir.path() + "/none.conf" + cannotRead + "No such file or directory\n",
               refusal(dir.path() + "/none.conf"));
     EXPECT_EQ("trackhost: " + dir.path() + cannotRead + "Is a directory\n", refusal(dir.path()));
+}
+
+TEST_F(Trackhost, CheckLoadsEveryModuleButStartsNothing) {
+    // Nothing but the verdict on the output: no device was created, so no
+    // module printed its information block or opened its data socket.
+    std::string good = writeConfig("device cave " REAL_MODULE_LIBRARY "\n  port 5000\ndevice wand " + fake + "\n");
+    EXPECT_EQ(std::make_tuple(0, "trackhost: " + good + ": usable: storage \"" + storage + "\", 2 device(s)\n",
+                              std::string()),
+              check(good));
+    // Every fault is named, not only the first.
+    std::string bad = writeConfig("device a " NOT_A_MODULE_LIBRARY "\n  x \"open\ndevice b " + dir.path() + "/none.so\n",
+                                  "bad.conf");
+    auto [status, output, errors] = check(bad);
+    EXPECT_EQ(1, status);
+    EXPECT_EQ("trackhost: " + bad + ":3: missing closing double quote\ntrackhost: " + bad + ":2: device \"a\": \"" NOT_A_MODULE_LIBRARY "\" is not a device module: it does not "
+              "export createDev and deleteDev\ntrackhost: " + bad + ":4: device \"b\": cannot load module library \"" +
+              dir.path() + "/none.so\": cannot open shared object file: No such file or directory\n", errors);
 }
 
 TEST_F(Trackhost, AFailedInitRefusesAndCleansUp) {

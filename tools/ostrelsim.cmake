@@ -7,4 +7,4 @@ target_include_directories(ostrelsim_core PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(ostrelsim_core PUBLIC zelostrel_platform)
 
 add_executable(ostrelsim ${CMAKE_CURRENT_SOURCE_DIR}/ostrelsim/main.cpp)
-target_link_libraries(ostrelsim PRIVATE ostrelsim_core)
+target_link_libraries(ostrelsim PRIVATE ostrelsim_core zelostrel_version)

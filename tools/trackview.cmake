@@ -7,4 +7,4 @@ add_library(trackview_core STATIC
 target_link_libraries(trackview_core PUBLIC trackhost_storage)
 
 add_executable(trackview ${CMAKE_CURRENT_LIST_DIR}/trackview/trackview_main.cpp)
-target_link_libraries(trackview PRIVATE trackview_core)
+target_link_libraries(trackview PRIVATE trackview_core zelostrel_version)

@@ -15,6 +15,7 @@ const char kUsage[] =
     "                 [--controller [--tcp-port P] [--udp-port P]]\n"
     "       ostrelsim record --port P --out FILE [--seconds S]\n"
     "       ostrelsim replay FILE --to HOST:PORT [--speed X] [--loop] [--seconds S]\n"
+    "       ostrelsim info FILE\n"
     "\n"
     "send     sends simulated tracking frames (default mode); --rate defaults to 60 Hz,\n"
     "         --bodies 3, --wands 1, --format 2 (\"6df2\"/\"6dmt2\"; 1 gives \"6df\"/\"6dmt\").\n"
@@ -23,7 +24,8 @@ const char kUsage[] =
     "         command port; port 0 lets the system choose.\n"
     "record   writes every datagram arriving on UDP port P with its arrival time to FILE.\n"
     "replay   sends a recording again with its recorded pacing (--speed 2: twice as fast).\n"
-    "--seconds S ends the run after S seconds; otherwise Ctrl-C ends it.\n";
+    "info     tells what a recording holds: datagrams, duration, rate, gaps, first frame.\n"
+    "--seconds S ends the run after S seconds; otherwise Ctrl-C ends it. --version: the version.\n";
 
 // Numbers are read with from_chars: the same in every locale.
 bool readInteger(std::string_view text, long long& value) {
@@ -109,6 +111,7 @@ const char* modeName(Mode mode) {
         case Mode::Send: return "send";
         case Mode::Record: return "record";
         case Mode::Replay: return "replay";
+        case Mode::Info: return "info";
     }
     return "send";
 }
@@ -118,6 +121,7 @@ bool acceptedIn(const OptionInfo& info, Mode mode) {
         case Mode::Send: return info.send;
         case Mode::Record: return info.record;
         case Mode::Replay: return info.replay;
+        case Mode::Info: return false;
     }
     return false;
 }
@@ -132,21 +136,24 @@ ParseResult Parser::run() {
             options_.mode = Mode::Record;
         } else if (word == "replay") {
             options_.mode = Mode::Replay;
+        } else if (word == "info") {
+            options_.mode = Mode::Info;
         } else {
-            fail("unknown mode \"" + std::string(word) + "\" (send, record or replay)");
+            fail("unknown mode \"" + std::string(word) + "\" (send, record, replay or info)");
             return result_;
         }
         ++index;
     }
     for (; index < argc_; ++index) {
         std::string_view argument = argv_[index];
-        if (argument == "--help" || argument == "-h") {
-            result_.helpWanted = true;
+        if (argument == "--help" || argument == "-h" || argument == "--version") {
+            (argument == "--version" ? result_.versionWanted : result_.helpWanted) = true;
             result_.ok = true;
             return result_;
         }
         if (argument.size() < 2 || argument.substr(0, 2) != "--") {
-            if (options_.mode == Mode::Replay && options_.inPath.empty() && !argument.empty()) {
+            bool takesFile = options_.mode == Mode::Replay || options_.mode == Mode::Info;
+            if (takesFile && options_.inPath.empty() && !argument.empty()) {
                 options_.inPath = std::string(argument);
                 continue;
             }
@@ -273,6 +280,8 @@ bool Parser::checkModeOptions() {
             if (options_.inPath.empty()) return fail("replay needs the recording FILE");
             if (options_.to.host.empty()) return fail("replay needs --to HOST:PORT");
             return true;
+        case Mode::Info:
+            return !options_.inPath.empty() || fail("info needs the recording FILE");
     }
     return true;
 }

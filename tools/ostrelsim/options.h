@@ -6,7 +6,7 @@
 
 namespace ostrelsim {
 
-enum class Mode { Send, Record, Replay };
+enum class Mode { Send, Record, Replay, Info };
 
 // Largest counts per frame: with all of them at their maximum a frame still
 // fits the tracking client's default receive buffer.
@@ -45,7 +45,7 @@ struct Options {
     uint16_t recordPort = 0;
     std::string outPath;
 
-    // replay
+    // replay and info
     std::string inPath;
     double speed = 1.0;
     bool loop = false;
@@ -54,6 +54,7 @@ struct Options {
 struct ParseResult {
     bool ok = false;
     bool helpWanted = false;  // --help: print the usage, exit 0
+    bool versionWanted = false;  // --version: print the version, exit 0
     Options options;
     std::string error;  // why the command line was refused (ok false)
 };

@@ -10,6 +10,7 @@
 #include "platform/clock.h"
 #include "platform/stop_request.h"
 #include "platform/terminal.h"
+#include "project_version.h"
 #include "tools/trackview/rate_meter.h"
 #include "tools/trackview/snapshot.h"
 #include "tools/trackview/snapshot_format.h"
@@ -26,6 +27,7 @@ constexpr char kUsage[] =
     "  --once          print one snapshot and exit\n"
     "  --json          print snapshots as JSON, one object per line\n"
     "  --interval MS   refresh period of the live view (default 200)\n"
+    "  --version       the version\n"
     "  Ctrl-C ends the live view.\n";
 
 // Terminal controls of the live view.
@@ -40,6 +42,7 @@ struct ViewOptions {
     bool json = false;
     uint32_t intervalMillis = 200;
     bool help = false;
+    bool version = false;
 };
 
 bool parseOptions(int argc, char** argv, ViewOptions& options, std::string& error) {
@@ -47,6 +50,8 @@ bool parseOptions(int argc, char** argv, ViewOptions& options, std::string& erro
         std::string_view word = argv[i];
         if (word == "--help" || word == "-h") {
             options.help = true;
+        } else if (word == "--version") {
+            options.version = true;
         } else if (word == "--once") {
             options.once = true;
         } else if (word == "--json") {
@@ -184,8 +189,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "trackview: %s\n%s", error.c_str(), kUsage);
         return kExitUsage;
     }
-    if (options.help) {
-        std::fputs(kUsage, stdout);
+    if (options.help || options.version) {
+        std::fputs(options.help ? kUsage : "trackview " ZELOSTREL_VERSION "\n", stdout);
         return kExitOk;
     }
     storage::StorageReader reader;

@@ -1,5 +1,5 @@
 # Thin front over the CMake presets; see README.md.
-.PHONY: all deps build test asan fuzz bench demo windows clean
+.PHONY: all deps build test asan fuzz bench demo windows package clean
 
 all: build
 
@@ -27,6 +27,10 @@ bench: build
 
 demo: build
 	@sh scripts/demo.sh $(ARGS)
+
+# The Debian package (build/default/zelostrel_VERSION_ARCH.deb); see docs/install.md.
+package: build
+	cmake --build --preset default --target package
 
 # The module as a 32-bit Windows DLL (cross-built; see docs/windows.md).
 windows:

@@ -3,9 +3,10 @@
 add_library(trackhost_storage STATIC
   ${CMAKE_CURRENT_LIST_DIR}/shared_storage.cpp
   ${CMAKE_CURRENT_LIST_DIR}/storage_name.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/storage_reader.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/storage_reader.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/storage_public_layout.cpp)
 target_include_directories(trackhost_storage PUBLIC ${PROJECT_SOURCE_DIR})
-target_link_libraries(trackhost_storage PUBLIC zelostrel_framework zelostrel_platform)
+target_link_libraries(trackhost_storage PUBLIC zelostrel_framework zelostrel_platform PRIVATE zelostrel_storage_header)
 
 add_library(trackhost_core STATIC
   ${CMAKE_CURRENT_LIST_DIR}/host_config.cpp

@@ -4,22 +4,31 @@
 # exists, since the tests prove the parsers are proof against it.
 set -eu
 packages="cmake ninja-build g++ clang libclang-rt-dev libgtest-dev libgmock-dev libbenchmark-dev locales python3 iproute2"
+# The install and package tests need these; without them they are skipped.
+optional="dpkg-dev file pkg-config"
 missing=""
-for p in $packages; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+missing_optional=""
+for p in $packages $optional; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" && continue
+  case " $optional " in
+    *" $p "*) missing_optional="$missing_optional $p" ;;
+    *) missing="$missing $p" ;;
+  esac
 done
 need_locale=0
 locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$' || need_locale=1
 
-if [ -z "$missing" ] && [ "$need_locale" = 0 ]; then
+if [ -z "$missing$missing_optional" ] && [ "$need_locale" = 0 ]; then
   exit 0
 fi
 if [ "$(id -u)" != 0 ]; then
+  [ -n "$missing_optional" ] && echo "Missing packages:$missing_optional: the install and package tests will be skipped (sudo apt-get install$missing_optional)" >&2
   [ -n "$missing" ] && echo "Missing packages:$missing (install them with: sudo apt-get install$missing)" >&2
   [ "$need_locale" = 1 ] && echo "Missing locale de_DE.UTF-8: the locale tests will be skipped (enable it in /etc/locale.gen and run locale-gen)." >&2
   [ -n "$missing" ] && exit 1
   exit 0
 fi
+missing="$missing$missing_optional"
 if [ -n "$missing" ]; then
   echo "Installing:$missing"
   export DEBIAN_FRONTEND=noninteractive

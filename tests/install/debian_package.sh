@@ -1,0 +1,69 @@
+#!/bin/sh
+# The Debian package, built by CPack from the build folder.
+#   debian_package.sh BUILD_DIR contents   control fields and contents
+#   debian_package.sh BUILD_DIR install    as root: dpkg -i, the installed host run by hand,
+#                                          dpkg -r leaves only the configuration (exit 77: skipped)
+set -eu
+build=$1 part=$2
+for tool in dpkg-deb dpkg-shlibdeps file cpack; do
+  command -v $tool > /dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
+done
+work=$(mktemp -d /tmp/zelostrel-deb-XXXXXX) host=
+trap 'kill $host 2>/dev/null || true; rm -rf "$work"' EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+cpack --config "$build/CPackConfig.cmake" -B "$work" > "$work/cpack.log" 2>&1 || fail "cpack: $(cat "$work/cpack.log")"
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+deb=$work/zelostrel_${version}_$(dpkg --print-architecture).deb
+dpkg-deb -c "$deb" | awk '{print $6}' | grep -v '/$' > "$work/contents"
+conffile=/etc/zelostrel/simulator.conf
+
+if [ "$part" = contents ]; then
+  field() { dpkg-deb -f "$deb" "$1"; }
+  [ "$(field Package) $(field Version) $(field Suggests)" = "zelostrel $version python3" ] || fail "$(field Package) $(field Version)"
+  for library in libc6 libstdc++6; do  # computed from the binaries
+    field Depends | grep -q "$library (>= " || fail "Depends: $(field Depends)"
+  done
+  [ "$(dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles)" = $conffile ] || fail "conffiles"
+  for file in bin/trackhost bin/trackview bin/ostrelsim lib/zelostrel/libzelostrel.so include/zelostrel/storage.h \
+      share/cmake/zelostrel/zelostrelConfig.cmake share/pkgconfig/zelostrel.pc share/zelostrel/read_storage.py \
+      share/zelostrel/examples/simulator.conf share/doc/zelostrel/docs/install.md lib/systemd/system/trackhost@.service; do
+    grep -qx "./usr/$file" "$work/contents" || fail "/usr/$file is missing"
+  done
+  ! grep -v -e '^\./usr/' -e "^.$conffile\$" "$work/contents" || fail "files outside /usr"
+  dpkg-deb --fsys-tarfile "$deb" | tar -xO ".$conffile" | grep -qx "device cave /usr/lib/zelostrel/libzelostrel.so" \
+    || fail "$conffile does not name the installed module"
+  exit 0
+fi
+
+[ "$(id -u)" = 0 ] || { echo "SKIP: installing the package needs root"; exit 77; }
+exec 9> /tmp/zelostrel-package-test.lock && flock 9  # one installing test at a time on this machine
+if dpkg-query -W zelostrel > /dev/null 2>&1; then
+  echo "SKIP: a zelostrel package is installed on this machine; it is left alone"; exit 77
+fi
+dpkg -i "$deb" > "$work/dpkg.log" 2>&1 || fail "dpkg -i: $(cat "$work/dpkg.log")"
+/usr/bin/trackhost --check $conffile > /dev/null || fail "--check refused $conffile"
+if command -v systemd-analyze > /dev/null; then
+  systemd-analyze verify /usr/lib/systemd/system/trackhost@.service || fail "systemd-analyze verify"
+fi
+# By hand, not through systemd: the installed example on a storage of its own.
+storage=zt-package-$$
+port=$(python3 -c 'import socket; s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+sed -e "s/^storage .*/storage $storage/" -e "s/port 5000 /port $port /" $conffile > "$work/host.conf"
+/usr/bin/trackhost "$work/host.conf" > "$work/host.log" 2>&1 & host=$!
+tries=0
+until grep -q "running 1 device" "$work/host.log"; do
+  tries=$((tries + 1)) && [ $tries -lt 100 ] || fail "the installed host did not start: $(cat "$work/host.log")"
+  sleep 0.1
+done
+python3 /usr/share/zelostrel/read_storage.py --storage $storage | grep -q "trackers 4," || fail "read_storage.py"
+kill -TERM $host && wait $host || fail "the installed host did not end cleanly: $(cat "$work/host.log")"
+host=
+
+dpkg -r zelostrel > "$work/dpkg.log" 2>&1 || fail "dpkg -r: $(cat "$work/dpkg.log")"
+[ "$(dpkg-query -W -f='${Status}' zelostrel)" = "deinstall ok config-files" ] || fail "status after dpkg -r"
+while read -r file; do
+  if [ "$file" = ".$conffile" ]; then [ -e "$conffile" ] || fail "dpkg -r removed $conffile"
+  elif [ -e "${file#.}" ]; then fail "dpkg -r left ${file#.}"; fi
+done < "$work/contents"
+dpkg --purge zelostrel > "$work/dpkg.log" 2>&1 && [ ! -e /etc/zelostrel ] || fail "dpkg --purge"

@@ -5,7 +5,7 @@
 #   include/zelostrel/         storage.h, the shared storage's layout for readers
 #   share/cmake/zelostrel/     find_package(zelostrel) -> zelostrel::storage
 #   share/pkgconfig/           zelostrel.pc
-#   share/zelostrel/           read_storage.py and the example configurations
+#   share/zelostrel/           read_storage.py, webview/ and the example configurations
 #   share/doc/zelostrel/       README, CHANGELOG and docs/
 #   lib/systemd/system/        trackhost@.service
 #   etc/zelostrel/             simulator.conf (/etc/zelostrel with the prefix /usr)
@@ -17,10 +17,13 @@ set(zelostrel_package_dir ${CMAKE_INSTALL_DATADIR}/cmake/zelostrel)
 install(TARGETS zelostrel LIBRARY DESTINATION ${ZELOSTREL_MODULE_DIR})
 if(ZELOSTREL_TOOLS)
   install(TARGETS trackhost trackview ostrelsim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  # webview imports read_storage.py from the folder above its own.
   install(PROGRAMS tools/read_storage.py DESTINATION ${CMAKE_INSTALL_DATADIR}/zelostrel)
+  install(PROGRAMS tools/webview/webview.py DESTINATION ${CMAKE_INSTALL_DATADIR}/zelostrel/webview)
+  install(FILES tools/webview/page.html DESTINATION ${CMAKE_INSTALL_DATADIR}/zelostrel/webview)
 endif()
 install(FILES README.md CHANGELOG.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
-install(DIRECTORY docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs FILES_MATCHING PATTERN "*.md")
+install(DIRECTORY docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs FILES_MATCHING PATTERN "*.md" PATTERN "*.png")
 
 # The storage header: header-only, so its CMake package and pkg-config file
 # live under share/ and find their prefix from where they lie.

@@ -14,7 +14,7 @@
  * Encodings: BE32 is a 32-bit word most significant byte first; FIX5 is a
  * BE32 signed integer holding trunc(value x 100000), FIX3 the same with 1000.
  *
- * Reading: map the object read-only, check it with zelostrel_storage_check,
+ * Reading: map the object read-only at its size, check it with zelostrel_storage_check,
  * then copy a list with zelostrel_copy_trackers or zelostrel_copy_controllers.
  * They follow the sequence rule: the host makes a list's sequence word odd
  * while it writes the list and changes it with every write, so a copy taken
@@ -129,18 +129,23 @@ static inline uint32_t zelostrel_update_count(const void* storage, int controlle
     return zelostrel_word(storage, counters + 4u * ((controllers ? ZELOSTREL_CAPACITY : 0u) + k - 1u));
 }
 
-/* Whether `size` mapped bytes at `storage` are a storage of this layout. */
+/* Whether the `size` bytes mapped at `storage` (the object's size: map no
+   more, or reading past its end faults) are a storage of this layout: every
+   area lies inside the header's total size, that inside the mapping. */
 static inline enum zelostrel_storage_status zelostrel_storage_check(const void* storage, size_t size) {
     if (size < 64u || memcmp(storage, ZELOSTREL_STORAGE_MAGIC, 8) != 0) {
         return ZELOSTREL_STORAGE_NOT_READY;
     }
-    uint32_t total = zelostrel_word(storage, ZELOSTREL_HEADER_TOTAL_SIZE);
+    uint64_t total = zelostrel_word(storage, ZELOSTREL_HEADER_TOTAL_SIZE);
+    uint32_t trackers = zelostrel_word(storage, ZELOSTREL_HEADER_TRACKER_CAPACITY);
+    uint32_t controllers = zelostrel_word(storage, ZELOSTREL_HEADER_CONTROLLER_CAPACITY);
     if (zelostrel_word(storage, ZELOSTREL_HEADER_LAYOUT_VERSION) != ZELOSTREL_STORAGE_LAYOUT_VERSION ||
-        zelostrel_word(storage, ZELOSTREL_HEADER_TRACKER_OFFSET) +
-                (uint64_t)ZELOSTREL_CAPACITY * ZELOSTREL_TRACKER_RECORD_SIZE > total ||
+        trackers > ZELOSTREL_CAPACITY || controllers > ZELOSTREL_CAPACITY ||
+        zelostrel_word(storage, ZELOSTREL_HEADER_TRACKER_OFFSET) + (uint64_t)trackers * ZELOSTREL_TRACKER_RECORD_SIZE > total ||
         zelostrel_word(storage, ZELOSTREL_HEADER_CONTROLLER_OFFSET) +
-                (uint64_t)ZELOSTREL_CAPACITY * ZELOSTREL_CONTROLLER_RECORD_SIZE > total ||
-        zelostrel_word(storage, ZELOSTREL_HEADER_COUNTERS_OFFSET) + 8u * (uint64_t)ZELOSTREL_CAPACITY > total) {
+                (uint64_t)controllers * ZELOSTREL_CONTROLLER_RECORD_SIZE > total ||
+        zelostrel_word(storage, ZELOSTREL_HEADER_COUNTERS_OFFSET) + 8u * (uint64_t)ZELOSTREL_CAPACITY > total ||
+        zelostrel_word(storage, ZELOSTREL_HEADER_LOCKS_OFFSET) + 128u > total) {
         return ZELOSTREL_STORAGE_OTHER_LAYOUT;
     }
     return size < total ? ZELOSTREL_STORAGE_TOO_SMALL : ZELOSTREL_STORAGE_OK;
@@ -156,13 +161,16 @@ static inline int zelostrel_copy_list(const void* storage, int controllers, unsi
         (const uint32_t*)(base + (controllers ? ZELOSTREL_HEADER_CONTROLLER_SEQUENCE : ZELOSTREL_HEADER_TRACKER_SEQUENCE));
     size_t first = zelostrel_word(storage, controllers ? ZELOSTREL_HEADER_CONTROLLER_OFFSET : ZELOSTREL_HEADER_TRACKER_OFFSET);
     size_t size = controllers ? ZELOSTREL_CONTROLLER_RECORD_SIZE : ZELOSTREL_TRACKER_RECORD_SIZE;
+    uint32_t capacity =
+        zelostrel_word(storage, controllers ? ZELOSTREL_HEADER_CONTROLLER_CAPACITY : ZELOSTREL_HEADER_TRACKER_CAPACITY);
+    capacity = capacity < ZELOSTREL_CAPACITY ? capacity : ZELOSTREL_CAPACITY;
     while (attempts-- > 0) {
         uint32_t before = ZELOSTREL_LOAD_ACQUIRE_(sequence);
         if (before % 2u != 0) {
             continue; /* a writer is at work */
         }
         uint32_t n = zelostrel_word(storage, controllers ? ZELOSTREL_HEADER_CONTROLLER_COUNT : ZELOSTREL_HEADER_TRACKER_COUNT);
-        n = n < ZELOSTREL_CAPACITY ? n : ZELOSTREL_CAPACITY;
+        n = n < capacity ? n : capacity;
         memcpy(out, base + first, n * size);
         ZELOSTREL_FENCE_ACQUIRE_();
         if (ZELOSTREL_LOAD_ACQUIRE_(sequence) == before) {

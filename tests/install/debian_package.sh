@@ -8,8 +8,10 @@ build=$1 part=$2
 for tool in dpkg-deb dpkg-shlibdeps file cpack; do
   command -v $tool > /dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
 done
-work=$(mktemp -d /tmp/zelostrel-deb-XXXXXX) host=
-trap 'kill $host 2>/dev/null || true; rm -rf "$work"' EXIT
+work=$(mktemp -d /tmp/zelostrel-deb-XXXXXX) host= installed=
+# A failed run takes out what it installed, so that the next run is not skipped.
+trap 'kill $host 2>/dev/null || true; [ -z "$installed" ] || dpkg --purge zelostrel > /dev/null 2>&1 || true
+      rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 cpack --config "$build/CPackConfig.cmake" -B "$work" > "$work/cpack.log" 2>&1 || fail "cpack: $(cat "$work/cpack.log")"
@@ -27,7 +29,8 @@ if [ "$part" = contents ]; then
   [ "$(dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles)" = $conffile ] || fail "conffiles"
   for file in bin/trackhost bin/trackview bin/ostrelsim lib/zelostrel/libzelostrel.so include/zelostrel/storage.h \
       share/cmake/zelostrel/zelostrelConfig.cmake share/pkgconfig/zelostrel.pc share/zelostrel/read_storage.py \
-      share/zelostrel/examples/simulator.conf share/doc/zelostrel/docs/install.md lib/systemd/system/trackhost@.service; do
+      share/zelostrel/examples/simulator.conf share/zelostrel/webview/webview.py share/doc/zelostrel/docs/install.md \
+      lib/systemd/system/trackhost@.service; do
     grep -qx "./usr/$file" "$work/contents" || fail "/usr/$file is missing"
   done
   ! grep -v -e '^\./usr/' -e "^.$conffile\$" "$work/contents" || fail "files outside /usr"
@@ -41,7 +44,19 @@ exec 9> /tmp/zelostrel-package-test.lock && flock 9  # one installing test at a 
 if dpkg-query -W zelostrel > /dev/null 2>&1; then
   echo "SKIP: a zelostrel package is installed on this machine; it is left alone"; exit 77
 fi
-dpkg -i "$deb" > "$work/dpkg.log" 2>&1 || fail "dpkg -i: $(cat "$work/dpkg.log")"
+# dpkg waits for no one: while another installation holds its lock, try again (for 100 s at most).
+dpkg_waiting() {
+  tries=0
+  until dpkg "$@" > "$work/dpkg.log" 2>&1; do
+    grep -q "lock" "$work/dpkg.log" && [ $tries -lt 100 ] || return 1
+    tries=$((tries + 1)) && sleep 1
+  done
+}
+if ! dpkg_waiting -i "$deb"; then
+  grep -q "lock" "$work/dpkg.log" && { echo "SKIP: another installation kept dpkg busy"; exit 77; }
+  fail "dpkg -i: $(cat "$work/dpkg.log")"
+fi
+installed=yes
 /usr/bin/trackhost --check $conffile > /dev/null || fail "--check refused $conffile"
 if command -v systemd-analyze > /dev/null; then
   systemd-analyze verify /usr/lib/systemd/system/trackhost@.service || fail "systemd-analyze verify"
@@ -60,10 +75,10 @@ python3 /usr/share/zelostrel/read_storage.py --storage $storage | grep -q "track
 kill -TERM $host && wait $host || fail "the installed host did not end cleanly: $(cat "$work/host.log")"
 host=
 
-dpkg -r zelostrel > "$work/dpkg.log" 2>&1 || fail "dpkg -r: $(cat "$work/dpkg.log")"
+dpkg_waiting -r zelostrel || fail "dpkg -r: $(cat "$work/dpkg.log")"
 [ "$(dpkg-query -W -f='${Status}' zelostrel)" = "deinstall ok config-files" ] || fail "status after dpkg -r"
 while read -r file; do
   if [ "$file" = ".$conffile" ]; then [ -e "$conffile" ] || fail "dpkg -r removed $conffile"
   elif [ -e "${file#.}" ]; then fail "dpkg -r left ${file#.}"; fi
 done < "$work/contents"
-dpkg --purge zelostrel > "$work/dpkg.log" 2>&1 && [ ! -e /etc/zelostrel ] || fail "dpkg --purge"
+dpkg_waiting --purge zelostrel && installed= && [ ! -e /etc/zelostrel ] || fail "dpkg --purge: $(cat "$work/dpkg.log")"

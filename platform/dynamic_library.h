@@ -20,7 +20,9 @@ using ProcAddress = void (*)();
 // missing a dependency fails here rather than at its first call. On failure
 // the handle stays empty and `reason` receives the system's explanation
 // (always terminated; may be cut). An empty or missing name fails without
-// asking the system: some loaders would hand back the main program.
+// asking the system: some loaders would hand back the main program. A path
+// that is not a regular file, or a library file cut short, is refused before
+// the loader sees it (the loader would hang or crash on it).
 bool openLibrary(const char* name, LibraryHandle& library, char* reason, size_t reasonSize) noexcept;
 
 // The procedure exported under `name`, or null when there is none or no

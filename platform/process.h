@@ -1,5 +1,5 @@
 #pragma once
-// Process ids, and whether a process is still there.
+// Process ids, whether a process is still there, and whose it is.
 #include <cstdint>
 
 namespace platform {
@@ -9,5 +9,12 @@ uint32_t currentProcessId() noexcept;
 // True while a process with this id exists, also one of another user.
 // Id 0 never names a process here.
 bool processExists(uint32_t processId) noexcept;
+
+// The user this process acts as, in the form shared memory's owner takes.
+uint32_t currentUserId() noexcept;
+
+// The user a running process acts as; false when that cannot be learnt
+// (no such process, or the system does not tell).
+bool processUserId(uint32_t processId, uint32_t& userId) noexcept;
 
 }  // namespace platform

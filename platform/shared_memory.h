@@ -5,6 +5,7 @@
 // Names are plain words (letters, digits, '.', '_', '-'); each OS turns a
 // name into its own form (POSIX: "/name", visible as /dev/shm/name on Linux).
 #include <cstddef>
+#include <cstdint>
 
 #include "native.h"
 
@@ -14,6 +15,7 @@ struct SharedMemory {
     void* address = nullptr;
     size_t size = 0;
     NativeSharedMemoryHandle handle = kNoSharedMemoryHandle;
+    uint32_t ownerUser = 0;  // who created the object (compare with currentUserId())
 };
 
 enum class SharedMemoryResult {
@@ -21,6 +23,7 @@ enum class SharedMemoryResult {
     AlreadyExists,  // exclusive creation found an object of that name
     NotFound,       // no object of that name
     AccessDenied,   // the object exists but this process may not use it
+    NotSharedMemory,  // something else holds the name (a FIFO, a folder, a device)
     Failed,         // any other failure; systemCode tells which
 };
 
@@ -35,7 +38,8 @@ SharedMemoryStatus createSharedMemory(const char* name, size_t size, SharedMemor
 
 // Opens an existing object and maps all of it, for reading only or for
 // reading and writing. An object that its creator has not sized yet maps as
-// Ok with a null address and size 0.
+// Ok with a null address and size 0 (its owner is still filled in). Never
+// waits: whatever else holds the name gives NotSharedMemory.
 SharedMemoryStatus openSharedMemory(const char* name, bool writable, SharedMemory& memory) noexcept;
 
 // Unmaps the view and releases the handle; the object itself stays.

@@ -1,6 +1,7 @@
 #pragma once
-// The user's request to end a long-running program: Ctrl-C, or the service
-// manager's termination request.
+// The user's request to end a long-running program: Ctrl-C, the service
+// manager's termination request, a closed terminal, and the other signals
+// whose default is to end the process.
 #include <cstdint>
 
 namespace platform {
@@ -12,5 +13,10 @@ bool catchStopRequests() noexcept;
 
 // Waits up to the given milliseconds; true when a stop request arrived.
 bool waitStopRequest(uint32_t timeoutMillis) noexcept;
+
+// Writing to an output whose reader went away then fails like any other
+// write instead of ending the process. Only for programs whose output is a
+// log, not their result: a pipeline's reader that quits should end a tool.
+bool ignoreBrokenOutput() noexcept;
 
 }  // namespace platform

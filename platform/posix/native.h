@@ -26,3 +26,9 @@ namespace platform {
 using NativeSocket = int;
 inline constexpr NativeSocket kInvalidNativeSocket = -1;
 }
+
+namespace platform {
+// A held lock is an open descriptor with a flock on it.
+using NativeLockHandle = int;
+inline constexpr NativeLockHandle kNoNativeLock = -1;
+}

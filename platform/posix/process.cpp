@@ -1,7 +1,9 @@
 #include "platform/process.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace platform {
@@ -14,6 +16,23 @@ bool processExists(uint32_t processId) noexcept {
     }
     // Signal 0 only checks; EPERM means it exists but belongs to someone else.
     return kill(static_cast<pid_t>(processId), 0) == 0 || errno == EPERM;
+}
+
+uint32_t currentUserId() noexcept { return static_cast<uint32_t>(geteuid()); }
+
+bool processUserId(uint32_t processId, uint32_t& userId) noexcept {
+    if (!processExists(processId)) {
+        return false;
+    }
+    // A process's folder under /proc belongs to the user it acts as.
+    char path[32];
+    std::snprintf(path, sizeof path, "/proc/%u", static_cast<unsigned>(processId));
+    struct stat facts {};
+    if (stat(path, &facts) != 0) {
+        return false;
+    }
+    userId = static_cast<uint32_t>(facts.st_uid);
+    return true;
 }
 
 }  // namespace platform

@@ -40,6 +40,8 @@ SharedMemoryStatus statusFromErrno(int code) noexcept {
 }
 
 SharedMemoryStatus mapDescriptor(int fd, size_t size, bool writable, SharedMemory& memory) noexcept {
+    struct stat facts {};
+    memory.ownerUser = fstat(fd, &facts) == 0 ? static_cast<uint32_t>(facts.st_uid) : 0;
     int protection = PROT_READ | (writable ? PROT_WRITE : 0);
     void* address = mmap(nullptr, size, protection, MAP_SHARED, fd, 0);
     int code = errno;
@@ -60,9 +62,8 @@ SharedMemoryStatus createSharedMemory(const char* name, size_t size, SharedMemor
     if (!objectName(name, path) || size == 0) {
         return {SharedMemoryResult::Failed, EINVAL};
     }
-    // Read and write for the owner's group too: readers that take the list
-    // locks need write access to the mutexes.
-    int fd = shm_open(path, O_RDWR | O_CREAT | O_EXCL, 0664);
+    // Everyone may read; only the creator writes (readers need no locks).
+    int fd = shm_open(path, O_RDWR | O_CREAT | O_EXCL, 0644);
     if (fd < 0) {
         return statusFromErrno(errno);
     }
@@ -85,7 +86,8 @@ SharedMemoryStatus openSharedMemory(const char* name, bool writable, SharedMemor
     if (!objectName(name, path)) {
         return {SharedMemoryResult::NotFound, ENOENT};
     }
-    int fd = shm_open(path, writable ? O_RDWR : O_RDONLY, 0);
+    // Any local user can put a FIFO under the name; opening it must not wait.
+    int fd = shm_open(path, (writable ? O_RDWR : O_RDONLY) | O_NONBLOCK, 0);
     if (fd < 0) {
         return statusFromErrno(errno);
     }
@@ -95,9 +97,14 @@ SharedMemoryStatus openSharedMemory(const char* name, bool writable, SharedMemor
         close(fd);
         return statusFromErrno(code);
     }
+    if (!S_ISREG(facts.st_mode)) {
+        close(fd);
+        return {SharedMemoryResult::NotSharedMemory, 0};
+    }
     if (facts.st_size <= 0) {
         // Mapping zero bytes fails; an empty object is one still being set up.
         close(fd);
+        memory.ownerUser = static_cast<uint32_t>(facts.st_uid);
         return {SharedMemoryResult::Ok, 0};
     }
     return mapDescriptor(fd, static_cast<size_t>(facts.st_size), writable, memory);
@@ -110,6 +117,7 @@ void unmapSharedMemory(SharedMemory& memory) noexcept {
     memory.address = nullptr;
     memory.size = 0;
     memory.handle = kNoSharedMemoryHandle;
+    memory.ownerUser = 0;
 }
 
 SharedMemoryStatus removeSharedMemory(const char* name) noexcept {

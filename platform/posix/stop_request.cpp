@@ -9,11 +9,17 @@ namespace platform {
 
 namespace {
 
+// Every signal that would end the process without a core dump or that a
+// user sends to end it (SIGQUIT: Ctrl-\), so that no clean-up is skipped.
+// SIGPIPE is not among them: see ignoreBrokenOutput.
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM};
+
 sigset_t stopSignals() noexcept {
     sigset_t set;
     sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
+    for (int signal : kStopSignals) {
+        sigaddset(&set, signal);
+    }
     return set;
 }
 
@@ -42,5 +48,7 @@ bool waitStopRequest(uint32_t timeoutMillis) noexcept {
         // only lengthens one wait, and such signals are rare.
     }
 }
+
+bool ignoreBrokenOutput() noexcept { return std::signal(SIGPIPE, SIG_IGN) != SIG_ERR; }
 
 }  // namespace platform

@@ -1,9 +1,20 @@
 #include "platform/terminal.h"
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace platform {
 
 bool standardOutputIsTerminal() noexcept { return isatty(STDOUT_FILENO) == 1; }
+
+bool terminalSize(int& rows, int& columns) noexcept {
+    struct winsize size {};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_row == 0 || size.ws_col == 0) {
+        return false;
+    }
+    rows = size.ws_row;
+    columns = size.ws_col;
+    return true;
+}
 
 }  // namespace platform

@@ -39,3 +39,9 @@ namespace platform {
 using NativeSocket = std::uintptr_t;
 inline constexpr NativeSocket kInvalidNativeSocket = ~static_cast<NativeSocket>(0);
 }  // namespace platform
+
+namespace platform {
+// A held instance lock (a HANDLE).
+using NativeLockHandle = void*;
+inline constexpr NativeLockHandle kNoNativeLock = nullptr;
+}  // namespace platform

@@ -1,0 +1,1 @@
+zelostrel_test(test_library_image SOURCES library_image_test.cpp DEPS zelostrel_platform)

@@ -1,7 +1,6 @@
 // What reading the shared storage costs a reader, side by side: the whole
-// tracker list copied with one lock per record (trackview's way), copied by
-// the sequence rule without locks (a foreign reader's way), and a plain copy
-// with no protection as the floor; and one record written the host's way.
+// tracker list copied by the sequence rule (every reader's way), and a plain
+// copy with no protection as the floor; and one record written the host's way.
 #include <benchmark/benchmark.h>
 
 #include <string>
@@ -36,21 +35,10 @@ FullStorage& fullStorage() {
     return full;
 }
 
-void copyTrackersUnderTheLock(benchmark::State& state) {
+void copyTrackersBySequence(benchmark::State& state) {
     std::vector<TraData> records;
     for (auto _ : state) {
         fullStorage().reader.copyTrackers(records);
-        benchmark::DoNotOptimize(records.data());
-    }
-    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * storage::kCapacity);
-}
-BENCHMARK(copyTrackersUnderTheLock);
-
-void copyTrackersBySequence(benchmark::State& state) {
-    std::vector<TraData> records;
-    uint32_t attempts = 0;
-    for (auto _ : state) {
-        fullStorage().reader.copyTrackersBySequence(records, 1000, attempts);
         benchmark::DoNotOptimize(records.data());
     }
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * storage::kCapacity);

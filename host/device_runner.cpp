@@ -10,6 +10,8 @@ namespace host {
 namespace {
 // A module whose cycle keeps failing is reported at most this often.
 constexpr uint64_t kFailureReportMillis = 5000;
+// How often a host that waits for the thread to end looks.
+constexpr uint32_t kPollMillis = 10;
 }  // namespace
 
 void DeviceRunner::start() { thread_ = std::thread([this] { run(); }); }
@@ -20,7 +22,32 @@ void DeviceRunner::join() {
     }
 }
 
+bool DeviceRunner::joinBy(uint64_t deadlineMillis) {
+    while (!finished() && platform::monotonicMillis() < deadlineMillis) {
+        platform::sleepMillis(kPollMillis);
+    }
+    if (!finished()) {
+        return false;
+    }
+    join();
+    return true;
+}
+
 void DeviceRunner::run() noexcept {
+    // A stop requested before the device started needs neither call.
+    if (!stopRequested_.load()) {
+        if (!device_->start()) {
+            logger_.errorf("device \"%s\": start failed; measuring anyway in case data arrives\n", name_.c_str());
+        }
+        measure();
+        if (!device_->stop()) {
+            logger_.errorf("device \"%s\": stop failed\n", name_.c_str());
+        }
+    }
+    finished_.store(true);
+}
+
+void DeviceRunner::measure() noexcept {
     uint64_t done = 0;
     lastTrackerWrite_ = platform::monotonicMillis();
     while (!stopRequested_.load() && (maxCycles_ == 0 || done < maxCycles_)) {
@@ -37,7 +64,6 @@ void DeviceRunner::run() noexcept {
             platform::sleepMillis(1);
         }
     }
-    finished_.store(true);
 }
 
 void DeviceRunner::countUpdates(const UpdateMasks& masks) noexcept {

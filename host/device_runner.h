@@ -1,9 +1,12 @@
 #pragma once
-// One device's measurement loop on its own thread: recvData over and over
-// until the host asks it to stop or the cycle budget is spent. After every
-// cycle it counts the records the module wrote (the update masks) into the
-// storage's update counters, and it says when tracker records stop coming
-// (a tracking system that is off, or sends elsewhere) and when they resume.
+// One device's life on its own thread: start, then recvData over and over
+// until the host asks it to stop or the cycle budget is spent, then stop.
+// A device whose controller is slow to answer its start or stop command
+// thus holds up only itself, and the host can give up waiting for it.
+// After every cycle it counts the records the module wrote (the update
+// masks) into the storage's update counters, and it says when tracker
+// records stop coming (a tracking system that is off, or sends elsewhere)
+// and when they resume.
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -30,11 +33,16 @@ public:
 
     void start();
     void join();
+    // Waits until the thread has ended, at most until the monotonic clock
+    // reads deadlineMillis; true (and joined) when it ended.
+    bool joinBy(uint64_t deadlineMillis);
     bool finished() const noexcept { return finished_.load(); }
     uint64_t cycles() const noexcept { return cycles_.load(); }
+    const std::string& name() const noexcept { return name_; }
 
 private:
     void run() noexcept;
+    void measure() noexcept;
     void countUpdates(const UpdateMasks& masks) noexcept;
     void watchTrackerWrites(bool wroteTracker) noexcept;
     void reportFailedCycle() noexcept;

@@ -16,10 +16,10 @@ bool readWhole(std::string_view text, Number& value) {
     return code == std::errc() && stop == end;
 }
 
-bool readSeconds(std::string_view text, double& value) {
+bool readSeconds(std::string_view text, double& value, double highest) {
     const char* end = text.data() + text.size();
     auto [stop, code] = std::from_chars(text.data(), end, value, std::chars_format::fixed);
-    return code == std::errc() && stop == end && std::isfinite(value) && value > 0.0 && value <= 1.0e9;
+    return code == std::errc() && stop == end && std::isfinite(value) && value > 0.0 && value <= highest;
 }
 
 }  // namespace
@@ -36,16 +36,17 @@ bool parseHostOptions(int argc, const char* const* argv, HostOptions& options, s
             options.check = true;
             continue;
         }
-        bool takesValue = word == "--debug" || word == "--cycles" || word == "--seconds";
+        bool takesValue = word == "--debug" || word == "--cycles" || word == "--seconds" || word == "--grace";
         if (takesValue) {
             if (i + 1 >= argc) {
                 error = std::string(word) + " needs a value";
                 return false;
             }
             std::string_view value = argv[++i];
-            bool ok = word == "--debug"    ? readWhole(value, options.debugLevel)
-                      : word == "--cycles" ? readWhole(value, options.cycles) && options.cycles > 0
-                                           : readSeconds(value, options.seconds);
+            bool ok = word == "--debug"     ? readWhole(value, options.debugLevel)
+                      : word == "--cycles"  ? readWhole(value, options.cycles) && options.cycles > 0
+                      : word == "--seconds" ? readSeconds(value, options.seconds, 1.0e9)
+                                            : readSeconds(value, options.graceSeconds, kMaxGraceSeconds);
             if (!ok) {
                 error = "invalid value \"" + std::string(value) + "\" for " + std::string(word);
                 return false;

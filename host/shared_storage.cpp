@@ -5,57 +5,88 @@
 #include "platform/atomic.h"
 #include "platform/process.h"
 #include "platform/shared_mutex.h"
-#include "platform/thread.h"
 
 namespace storage {
 
 namespace {
 
-// What lies under a name that exclusive creation found taken.
-enum class Occupant { RunningHost, EndedHost, Unknown, Gone };
+// What lies under a name that exclusive creation found taken, seen while
+// holding the name's lock: a storage there belongs to a host that is gone.
+enum class Occupant { EndedHost, Unknown, Gone };
 
-// A host writes its magic last; one that is still setting up gets this long.
-constexpr uint32_t kSetUpWaitMillis = 1000;
-constexpr uint32_t kSetUpPollMillis = 20;
+struct OccupantFacts {
+    Occupant kind = Occupant::Gone;
+    uint32_t processId = 0;  // EndedHost: the host that left it
+    uint32_t owner = 0;
+    std::string detail;      // Unknown: what it is
+};
 
-Occupant inspectOccupant(const std::string& name, uint32_t& processId, std::string& detail) {
-    for (uint32_t waited = 0;; waited += kSetUpPollMillis) {
-        platform::SharedMemory view;
-        platform::SharedMemoryStatus status = platform::openSharedMemory(name.c_str(), false, view);
-        if (status.result == platform::SharedMemoryResult::NotFound) {
-            return Occupant::Gone;
-        }
-        if (status.result != platform::SharedMemoryResult::Ok) {
-            char text[128];
-            detail = platform::systemErrorText(status.systemCode, text, sizeof text);
-            return Occupant::Unknown;
-        }
-        bool complete = view.size >= sizeof(StorageHeader) &&
-                        std::memcmp(headerOf(view.address)->magic, kMagic, sizeof kMagic) == 0;
-        if (complete) {
-            platform::atomicFence();
-            processId = platform::atomicLoad(headerOf(view.address)->hostProcessId);
-        }
-        platform::unmapSharedMemory(view);
-        if (complete) {
-            return platform::processExists(processId) ? Occupant::RunningHost : Occupant::EndedHost;
-        }
-        if (waited >= kSetUpWaitMillis) {
-            detail = "it is not a trackhost storage";
-            return Occupant::Unknown;
-        }
-        platform::sleepMillis(kSetUpPollMillis);
+OccupantFacts inspectOccupant(const std::string& name) {
+    OccupantFacts facts;
+    platform::SharedMemory view;
+    platform::SharedMemoryStatus status = platform::openSharedMemory(name.c_str(), false, view);
+    if (status.result == platform::SharedMemoryResult::NotFound) {
+        return facts;
     }
+    facts.kind = Occupant::Unknown;
+    if (status.result == platform::SharedMemoryResult::NotSharedMemory) {
+        facts.detail = "it is not a shared memory object";
+        facts.owner = platform::currentUserId();  // nothing to say about its owner
+        return facts;
+    }
+    if (status.result != platform::SharedMemoryResult::Ok) {
+        char text[128];
+        facts.detail = platform::systemErrorText(status.systemCode, text, sizeof text);
+        facts.owner = platform::currentUserId();
+        return facts;
+    }
+    facts.owner = view.ownerUser;
+    bool complete = view.size >= sizeof(StorageHeader) &&
+                    std::memcmp(headerOf(view.address)->magic, kMagic, sizeof kMagic) == 0;
+    if (complete) {
+        platform::atomicFence();
+        facts.kind = Occupant::EndedHost;
+        facts.processId = platform::atomicLoad(headerOf(view.address)->hostProcessId);
+    } else {
+        facts.detail = "it is not a trackhost storage";
+    }
+    platform::unmapSharedMemory(view);
+    return facts;
 }
+
+CreateResult failed(std::string message) { return {CreateOutcome::Failed, 0, 0, std::move(message)}; }
 
 }  // namespace
 
 CreateResult SharedStorage::create(const std::string& name) {
     remove();
     if (!isValidName(name.c_str())) {
-        return {CreateOutcome::Failed, 0, 0, "invalid storage name \"" + name + "\""};
+        return failed("invalid storage name \"" + name + "\"");
     }
     name_ = name;
+    platform::InstanceLockStatus locked = platform::acquireInstanceLock(name_.c_str(), lock_);
+    char text[128];
+    switch (locked.result) {
+    case platform::InstanceLockResult::Acquired:
+        break;
+    case platform::InstanceLockResult::Held:
+        return {CreateOutcome::HeldByRunningHost, locked.holderProcessId, 0, {}};
+    case platform::InstanceLockResult::NotALock:
+        return failed("the lock of storage \"" + name_ + "\" is not a regular file; remove it if nothing uses it (on "
+                      "Linux: /dev/shm/" + name_ + "~lock)");
+    case platform::InstanceLockResult::Failed:
+        return failed("cannot take the lock of storage \"" + name_ +
+                      "\": " + platform::systemErrorText(locked.systemCode, text, sizeof text));
+    }
+    CreateResult result = createUnderLock();
+    if (result.outcome != CreateOutcome::Created) {
+        platform::releaseInstanceLock(name_.c_str(), lock_);
+    }
+    return result;
+}
+
+CreateResult SharedStorage::createUnderLock() {
+    char text[128];
     uint32_t ended = 0;
     for (int attempt = 0; attempt < 3; ++attempt) {
         platform::SharedMemoryStatus status = platform::createSharedMemory(name_.c_str(), kTotalSize, memory_);
@@ -63,45 +94,38 @@ CreateResult SharedStorage::create(const std::string& name) {
             if (!initialise()) {
                 platform::unmapSharedMemory(memory_);
                 platform::removeSharedMemory(name_.c_str());
-                return {CreateOutcome::Failed, 0, 0, "cannot set up the locks of storage \"" + name_ + "\""};
+                return failed("cannot set up the locks of storage \"" + name_ + "\"");
             }
             return {CreateOutcome::Created, 0, ended, {}};
         }
-        char text[128];
         if (status.result != platform::SharedMemoryResult::AlreadyExists) {
-            return {CreateOutcome::Failed, 0, 0,
-                    "cannot create storage \"" + name_ + "\": " +
-                        platform::systemErrorText(status.systemCode, text, sizeof text)};
+            return failed("cannot create storage \"" + name_ +
+                          "\": " + platform::systemErrorText(status.systemCode, text, sizeof text));
         }
-        uint32_t processId = 0;
-        std::string detail;
-        switch (inspectOccupant(name_, processId, detail)) {
-        case Occupant::RunningHost:
-            return {CreateOutcome::HeldByRunningHost, processId, 0, {}};
-        case Occupant::EndedHost: {
-            // Left behind by a host that ended without removing it: take it
-            // over, unless it belongs to a user whose objects we may not remove.
-            ended = processId;
+        OccupantFacts occupant = inspectOccupant(name_);
+        const std::string where = " (on Linux: /dev/shm/" + name_ + ")";
+        if (occupant.kind != Occupant::Gone && occupant.owner != platform::currentUserId()) {
+            // Never take over what someone else made, whatever it claims to be.
+            return failed("storage name \"" + name_ + "\" is taken by an object of another user (user " +
+                          std::to_string(occupant.owner) + "); remove it if nothing uses it" + where);
+        }
+        if (occupant.kind == Occupant::Unknown) {
+            return failed("storage name \"" + name_ + "\" is taken (" + occupant.detail +
+                          "); remove it if nothing uses it" + where);
+        }
+        if (occupant.kind == Occupant::EndedHost) {
+            ended = occupant.processId;
             platform::SharedMemoryStatus removed = platform::removeSharedMemory(name_.c_str());
             if (removed.result != platform::SharedMemoryResult::Ok &&
                 removed.result != platform::SharedMemoryResult::NotFound) {
-                return {CreateOutcome::Failed, 0, 0,
-                        "storage \"" + name_ + "\" was left behind by ended process " + std::to_string(processId) +
-                            " and cannot be removed (" +
-                            platform::systemErrorText(removed.systemCode, text, sizeof text) +
-                            "); remove it as its owner (on Linux: /dev/shm/" + name_ + ")"};
+                return failed("storage \"" + name_ + "\" was left behind by ended process " +
+                              std::to_string(ended) + " and cannot be removed (" +
+                              platform::systemErrorText(removed.systemCode, text, sizeof text) +
+                              "); remove it as its owner" + where);
             }
-            break;
-        }
-        case Occupant::Unknown:
-            return {CreateOutcome::Failed, 0, 0,
-                    "storage name \"" + name_ + "\" is taken (" + detail +
-                        "); remove it if nothing uses it (on Linux: /dev/shm/" + name_ + ")"};
-        case Occupant::Gone:
-            break;  // removed meanwhile: try again
         }
     }
-    return {CreateOutcome::Failed, 0, 0, "storage name \"" + name_ + "\" keeps changing hands"};
+    return failed("storage name \"" + name_ + "\" keeps changing hands");
 }
 
 bool SharedStorage::initialise() {
@@ -136,25 +160,26 @@ bool SharedStorage::initialise() {
 }
 
 void SharedStorage::remove() noexcept {
-    if (memory_.address == nullptr) {
-        return;
+    if (memory_.address != nullptr) {
+        void* base = memory_.address;
+        // Readers that still map the storage see at once that no host holds it.
+        platform::atomicStore(headerOf(base)->hostProcessId, 0);
+        platform::destroySharedMutex(*trackerMutexOf(base));
+        platform::destroySharedMutex(*controllerMutexOf(base));
+        platform::unmapSharedMemory(memory_);
+        // The name is ours while we hold its lock.
+        platform::removeSharedMemory(name_.c_str());
     }
-    void* base = memory_.address;
-    // Readers that still map the storage see at once that no host holds it.
-    platform::atomicStore(headerOf(base)->hostProcessId, 0);
-    platform::destroySharedMutex(*trackerMutexOf(base));
-    platform::destroySharedMutex(*controllerMutexOf(base));
-    platform::unmapSharedMemory(memory_);
-    // Remove the name only while it still shows this host's storage.
-    platform::SharedMemory view;
-    if (platform::openSharedMemory(name_.c_str(), false, view).result == platform::SharedMemoryResult::Ok) {
-        // Ours is marked ended (0); a successor's shows its own process.
-        bool ours = view.size >= sizeof(StorageHeader) && headerOf(view.address)->hostProcessId == 0;
-        platform::unmapSharedMemory(view);
-        if (ours) {
-            platform::removeSharedMemory(name_.c_str());
-        }
+    platform::releaseInstanceLock(name_.c_str(), lock_);
+}
+
+void SharedStorage::withdraw() noexcept {
+    if (memory_.address != nullptr) {
+        platform::atomicStore(headerOf(memory_.address)->hostProcessId, 0);
+        platform::removeSharedMemory(name_.c_str());
+        memory_ = platform::SharedMemory{};  // stays mapped until the process ends
     }
+    platform::releaseInstanceLock(name_.c_str(), lock_);
 }
 
 }  // namespace storage

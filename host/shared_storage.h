@@ -2,17 +2,23 @@
 // The host's side of the shared storage: creates it (refusing a name that a
 // running host holds), sets up the header and the two list mutexes, and
 // removes it again.
+//
+// Whether a host is alive is decided by the storage's instance lock, which
+// the host holds for its whole life and the system releases however the
+// host ends. Under that lock a block found at the name was left behind by a
+// host that is gone, so two hosts started together cannot both take it over.
 #include <cstdint>
 #include <string>
 
 #include "host/storage_layout.h"
+#include "platform/instance_lock.h"
 #include "platform/shared_memory.h"
 
 namespace storage {
 
 enum class CreateOutcome {
     Created,
-    HeldByRunningHost,  // holderProcessId tells which
+    HeldByRunningHost,  // holderProcessId tells which (0: not known)
     Failed,             // message tells why
 };
 
@@ -32,9 +38,14 @@ public:
 
     CreateResult create(const std::string& name);
 
-    // Destroys the mutexes, unmaps and removes the name (only when this
-    // object created it and the name still shows our storage).
+    // Destroys the mutexes, unmaps, removes the name and releases the lock.
     void remove() noexcept;
+
+    // For a host that ends while a module may still be inside a call: marks
+    // the storage ended, removes its name and releases the lock, but leaves
+    // the block mapped and its mutexes as they are, for the process's last
+    // moments.
+    void withdraw() noexcept;
 
     bool isCreated() const noexcept { return memory_.address != nullptr; }
     void* base() noexcept { return memory_.address; }
@@ -42,9 +53,11 @@ public:
     const std::string& name() const noexcept { return name_; }
 
 private:
+    CreateResult createUnderLock();
     bool initialise();
 
     platform::SharedMemory memory_;
+    platform::InstanceLock lock_;
     std::string name_;
 };
 

@@ -4,7 +4,6 @@
 
 #include "platform/atomic.h"
 #include "platform/process.h"
-#include "platform/shared_mutex.h"
 #include "platform/thread.h"
 
 namespace storage {
@@ -28,36 +27,10 @@ bool layoutMatches(const platform::SharedMemory& memory) noexcept {
 
 uint32_t clampCount(uint32_t count) noexcept { return count > kCapacity ? kCapacity : count; }
 
-// Takes the lock; after an owner died holding it, the lock is ours all the same.
-bool lockList(platform::SharedMutex* mutex) noexcept {
-    return platform::lockSharedMutex(*mutex).result != platform::MutexResult::Failed;
-}
-
-// The count under the lock, then each record under the lock on its own, so
-// that a writer waits at most one record's copy.
-template <typename Record>
-bool copyUnderLock(platform::SharedMutex* mutex, const uint32_t& count, const Record* list,
-                   std::vector<Record>& records) {
-    if (!lockList(mutex)) {
-        return false;
-    }
-    uint32_t n = clampCount(count);
-    platform::unlockSharedMutex(*mutex);
-    records.resize(n);
-    for (uint32_t i = 0; i < n; ++i) {
-        if (!lockList(mutex)) {
-            return false;
-        }
-        std::memcpy(static_cast<void*>(&records[i]), &list[i], sizeof(Record));
-        platform::unlockSharedMutex(*mutex);
-    }
-    return true;
-}
-
 template <typename Record>
 bool copyBySequence(const uint32_t& sequence, const uint32_t& count, const Record* list,
-                    std::vector<Record>& records, uint32_t maxAttempts, uint32_t& attempts) {
-    for (attempts = 1; attempts <= maxAttempts; ++attempts) {
+                    std::vector<Record>& records, uint32_t maxAttempts) {
+    for (uint32_t attempt = 1; attempt <= maxAttempts; ++attempt) {
         uint32_t before = platform::atomicLoad(sequence);
         if ((before & 1u) != 0) {
             platform::yieldProcessor();  // a writer holds the lock right now
@@ -73,17 +46,16 @@ bool copyBySequence(const uint32_t& sequence, const uint32_t& count, const Recor
             return true;
         }
     }
-    attempts = maxAttempts;
+    records.clear();
     return false;
 }
 
 }  // namespace
 
-AttachOutcome StorageReader::attach(const std::string& name, bool writable) {
+AttachOutcome StorageReader::attach(const std::string& name) {
     detach();
     name_ = name;
-    writable_ = writable;
-    platform::SharedMemoryStatus status = platform::openSharedMemory(name.c_str(), writable, memory_);
+    platform::SharedMemoryStatus status = platform::openSharedMemory(name.c_str(), false, memory_);
     switch (status.result) {
     case platform::SharedMemoryResult::Ok:
         break;
@@ -116,39 +88,24 @@ uint32_t StorageReader::hostProcessId() const noexcept {
 
 bool StorageReader::hostAlive() const noexcept { return platform::processExists(hostProcessId()); }
 
-bool StorageReader::copyTrackers(std::vector<TraData>& records) {
+bool StorageReader::copyTrackers(std::vector<TraData>& records, uint32_t maxAttempts) const {
     records.clear();
-    return canLock() && copyUnderLock(trackerMutexOf(memory_.address), headerOf(memory_.address)->trackerCount,
-                                      trackersOf(memory_.address), records);
-}
-
-bool StorageReader::copyControllers(std::vector<ConData>& records) {
-    records.clear();
-    return canLock() && copyUnderLock(controllerMutexOf(memory_.address),
-                                      headerOf(memory_.address)->controllerCount, controllersOf(memory_.address),
-                                      records);
-}
-
-bool StorageReader::copyTrackersBySequence(std::vector<TraData>& records, uint32_t maxAttempts,
-                                           uint32_t& attempts) const {
-    attempts = 0;
     if (!isAttached()) {
         return false;
     }
     const StorageHeader* header = headerOf(memory_.address);
     return copyBySequence(header->trackerSequence, header->trackerCount, trackersOf(memory_.address), records,
-                          maxAttempts, attempts);
+                          maxAttempts);
 }
 
-bool StorageReader::copyControllersBySequence(std::vector<ConData>& records, uint32_t maxAttempts,
-                                              uint32_t& attempts) const {
-    attempts = 0;
+bool StorageReader::copyControllers(std::vector<ConData>& records, uint32_t maxAttempts) const {
+    records.clear();
     if (!isAttached()) {
         return false;
     }
     const StorageHeader* header = headerOf(memory_.address);
     return copyBySequence(header->controllerSequence, header->controllerCount, controllersOf(memory_.address),
-                          records, maxAttempts, attempts);
+                          records, maxAttempts);
 }
 
 UpdateCounters StorageReader::readCounters() const noexcept {

@@ -1,8 +1,8 @@
 #pragma once
 // A reader's side of the shared storage: attaches to a running host's
-// storage by name and copies records out of it, either under the list locks
-// (as the monitor does) or without them by the sequence rule (as a reader
-// that cannot take the locks must).
+// storage by name and copies records out of it by the sequence rule. It
+// maps the storage for reading only and never takes the writers' locks, so
+// no reader, however it is stopped or killed, can hold up a writer.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -17,46 +17,42 @@ enum class AttachOutcome {
     Attached,
     NoHost,        // no storage of that name, or its host has ended
     NotAStorage,   // something else holds the name, or another layout version
-    AccessDenied,  // the storage exists but this user may not use it
+    AccessDenied,  // the storage exists but this user may not read it
 };
 
 class StorageReader {
 public:
+    // Torn copies in a row before a copy gives up: only a writer that never
+    // pauses keeps tearing them.
+    static constexpr uint32_t kDefaultAttempts = 100000;
+
     StorageReader() = default;
     StorageReader(const StorageReader&) = delete;
     StorageReader& operator=(const StorageReader&) = delete;
     ~StorageReader() { detach(); }
 
-    // `writable` is needed to take the locks; lock-free reading works without.
-    AttachOutcome attach(const std::string& name, bool writable = true);
+    AttachOutcome attach(const std::string& name);
     void detach() noexcept;
 
     bool isAttached() const noexcept { return memory_.address != nullptr; }
-    // Whether the list locks can be taken (attached for writing).
-    bool canLock() const noexcept { return isAttached() && writable_; }
     // False once the host that created the storage has ended.
     bool hostAlive() const noexcept;
     uint32_t hostProcessId() const noexcept;
+    // The user who created the storage block.
+    uint32_t ownerUser() const noexcept { return memory_.ownerUser; }
     const std::string& name() const noexcept { return name_; }
 
-    // Copies of every record in use, each taken under its list's lock, one
-    // record per lock. False when a lock could not be taken.
-    bool copyTrackers(std::vector<TraData>& records);
-    bool copyControllers(std::vector<ConData>& records);
-
-    // Lock-free copies of a whole list by the sequence rule: the copy counts
-    // when the list's sequence was even before it and unchanged after it.
-    // Gives up after `maxAttempts` torn copies (returns false). `attempts`
-    // tells how many copies it took.
-    bool copyTrackersBySequence(std::vector<TraData>& records, uint32_t maxAttempts, uint32_t& attempts) const;
-    bool copyControllersBySequence(std::vector<ConData>& records, uint32_t maxAttempts, uint32_t& attempts) const;
+    // A copy of every record in use of one list, taken at one moment: it
+    // counts when the list's sequence was even before it and unchanged after
+    // it. False after maxAttempts torn copies.
+    bool copyTrackers(std::vector<TraData>& records, uint32_t maxAttempts = kDefaultAttempts) const;
+    bool copyControllers(std::vector<ConData>& records, uint32_t maxAttempts = kDefaultAttempts) const;
 
     UpdateCounters readCounters() const noexcept;
 
 private:
     platform::SharedMemory memory_;
     std::string name_;
-    bool writable_ = false;
 };
 
 }  // namespace storage

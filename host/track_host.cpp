@@ -1,12 +1,17 @@
 #include "host/track_host.h"
 
-#include <cerrno>
+#include <charconv>
 #include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <thread>
 
 #include "platform/atomic.h"
 #include "platform/clock.h"
+#include "platform/regular_file.h"
 #include "platform/shared_mutex.h"
 #include "platform/stop_request.h"
+#include "platform/thread.h"
 
 namespace host {
 
@@ -18,27 +23,36 @@ constexpr uint32_t kWaitSliceMillis = 50;
 // A device with trackers that writes none for this long is reported.
 constexpr uint64_t kSilenceReportMillis = 5000;
 
-bool readWholeFile(const std::string& path, std::string& text, std::string& reason) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        char buffer[128];
-        reason = platform::systemErrorText(errno, buffer, sizeof buffer);
+// How often a thread that waits for another one looks.
+constexpr uint32_t kPollMillis = 10;
+
+// What the set-up thread has come to.
+enum SetUpState : int { kSettingUp, kSetUpDone, kSetUpRefused };
+
+bool readConfigurationFile(const std::string& path, std::string& text, std::string& reason) {
+    platform::FileStatus status = platform::readRegularFile(path.c_str(), kMaxConfigBytes, text);
+    char buffer[128];
+    switch (status.result) {
+    case platform::FileResult::Ok:
+        return true;
+    case platform::FileResult::NotRegular:
+        reason = "it is not a regular file";
         return false;
+    case platform::FileResult::TooLarge:
+        reason = "it is larger than 1 MiB (" + std::to_string(status.size) + " bytes)";
+        return false;
+    case platform::FileResult::Failed:
+        break;
     }
-    char chunk[4096];
-    size_t got = 0;
-    errno = 0;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
-        text.append(chunk, got);
-    }
-    int code = errno;  // a folder opens, and fails here
-    bool failed = std::ferror(file) != 0;
-    std::fclose(file);
-    if (failed) {
-        char buffer[128];
-        reason = code != 0 ? platform::systemErrorText(code, buffer, sizeof buffer) : "read error";
-    }
-    return !failed;
+    reason = platform::systemErrorText(status.systemCode, buffer, sizeof buffer);
+    return false;
+}
+
+// "3", "0.5": seconds as the user wrote them, in every locale.
+std::string secondsText(double seconds) {
+    char buffer[32];
+    auto [end, code] = std::to_chars(buffer, buffer + sizeof buffer, seconds);
+    return code == std::errc() ? std::string(buffer, end) : std::string("?");
 }
 
 std::string folderOf(const std::string& path) {
@@ -84,29 +98,28 @@ int TrackHost::run() {
         return kExitRefused;
     }
     moduleStorages_ = std::make_unique<storage::ModuleStorages>(storage_.base(), &logger_);
-    devices_.reserve(config.devices.size());
-    for (size_t i = 0; i < config.devices.size(); ++i) {
-        if (!setUpDevice(config.devices[i], static_cast<uint32_t>(i + 1))) {
-            shutDown();
-            return kExitRefused;
-        }
+    if (!setUpDevices(config)) {
+        shutDown();
+        return kExitRefused;
     }
-    // A stop requested while the devices were being set up (a remote
-    // controller that is slow to answer) ends the run before it starts.
-    if (platform::waitStopRequest(0)) {
-        logger_.infof("stop requested\n");
-    } else {
+    // A stop requested during set-up ends the run before it starts.
+    if (!stopRequested_.load()) {
         startDevices();
         waitForEnd();
+        stopDevices();
     }
     shutDown();
     return kExitOk;
 }
 
+uint64_t TrackHost::graceMillis() const noexcept {
+    return static_cast<uint64_t>(options_.graceSeconds * 1000.0 + 0.5);
+}
+
 bool TrackHost::readConfiguration(hostconfig::HostConfig& config) {
     std::string text;
     std::string reason;
-    if (!readWholeFile(options_.configPath, text, reason)) {
+    if (!readConfigurationFile(options_.configPath, text, reason)) {
         refuse(0, "cannot read the configuration file: " + reason);
         return false;
     }
@@ -141,7 +154,47 @@ bool TrackHost::createStorage(const hostconfig::HostConfig& config) {
     return true;
 }
 
-// Load, create and configure one device; file order gives the storage ids.
+// One device after the other in file order (which gives the storage ids),
+// on a thread of its own: a module's configure may wait for a controller
+// that does not answer, and the main thread must keep hearing stop requests.
+bool TrackHost::setUpDevices(const hostconfig::HostConfig& config) {
+    devices_.reserve(config.devices.size());
+    std::atomic<int> state{kSettingUp};
+    std::atomic<size_t> current{0};
+    std::thread worker([&] {
+        bool ok = true;
+        try {
+            for (size_t i = 0; ok && i < config.devices.size() && !stopRequested_.load(); ++i) {
+                current.store(i);
+                ok = setUpDevice(config.devices[i], static_cast<uint32_t>(i + 1));
+            }
+        } catch (const std::exception& failure) {
+            refuse(config.devices[current.load()].lineNumber, std::string("unexpected failure: ") + failure.what());
+            ok = false;
+        }
+        state.store(ok ? kSetUpDone : kSetUpRefused);
+    });
+    uint64_t deadline = 0;
+    while (state.load() == kSettingUp) {
+        if (deadline == 0) {
+            if (platform::waitStopRequest(kPollMillis)) {
+                logger_.infof("stop requested\n");
+                stopRequested_.store(true);
+                deadline = platform::monotonicMillis() + graceMillis();
+            }
+        } else if (platform::monotonicMillis() >= deadline) {
+            logger_.errorf("device \"%s\" did not finish its set-up within %s s\n",
+                           config.devices[current.load()].name.c_str(), secondsText(options_.graceSeconds).c_str());
+            abandon();
+        } else {
+            platform::sleepMillis(kPollMillis);
+        }
+    }
+    worker.join();
+    return state.load() == kSetUpDone;
+}
+
+// Load, create and configure one device.
 bool TrackHost::setUpDevice(const hostconfig::DeviceSection& section, uint32_t deviceNumber) {
     HostedDevice hosted;
     hosted.config = std::make_unique<hostconfig::DeviceConfigRecord>(section, deviceNumber);
@@ -191,13 +244,8 @@ void TrackHost::reportUnusedLines(hostconfig::DeviceConfigRecord& config) const 
     }
 }
 
+// Each device starts, measures and stops on its own thread.
 void TrackHost::startDevices() {
-    for (HostedDevice& hosted : devices_) {
-        if (!hosted.device->start()) {
-            logger_.errorf("device \"%s\": start failed; measuring anyway in case data arrives\n",
-                           hosted.config->section().name.c_str());
-        }
-    }
     storage::UpdateCounters* counters = storage::countersOf(storage_.base());
     for (HostedDevice& hosted : devices_) {
         uint64_t silence = hosted.trackers > 0 ? kSilenceReportMillis : 0;
@@ -211,7 +259,9 @@ void TrackHost::startDevices() {
 
 void TrackHost::waitForEnd() {
     uint64_t started = platform::monotonicMillis();
+    // At least 1 ms: 0 would mean no limit at all.
     uint64_t limit = options_.seconds > 0.0 ? static_cast<uint64_t>(options_.seconds * 1000.0 + 0.5) : 0;
+    limit = options_.seconds > 0.0 && limit == 0 ? 1 : limit;
     for (;;) {
         if (platform::waitStopRequest(kWaitSliceMillis)) {
             logger_.infof("stop requested\n");
@@ -230,22 +280,45 @@ void TrackHost::waitForEnd() {
     }
 }
 
-// Safe to call more than once and at any stage of set-up.
+// Every device gets the grace period to stop; one that has not stopped by
+// then (a controller that never answers, a module stuck in a call) is left
+// behind rather than holding the host.
+void TrackHost::stopDevices() {
+    stopRequested_.store(true);
+    uint64_t deadline = platform::monotonicMillis() + graceMillis();
+    bool allStopped = true;
+    for (HostedDevice& hosted : devices_) {
+        if (!hosted.runner->joinBy(deadline)) {
+            logger_.errorf("device \"%s\" did not stop within %s s\n", hosted.runner->name().c_str(),
+                           secondsText(options_.graceSeconds).c_str());
+            allStopped = false;
+        }
+    }
+    if (!allStopped) {
+        abandon();
+    }
+}
+
+// A thread is still inside a module, so neither the device nor its library
+// may be touched: the storage is withdrawn from the readers and the process
+// ends at once, without running any destructor.
+void TrackHost::abandon() {
+    std::string name = storage_.name();
+    storage_.withdraw();
+    logger_.errorf("ending without waiting longer; storage \"%s\" removed\n", name.c_str());
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::_Exit(kExitAbandoned);
+}
+
+// Safe to call more than once and at any stage of set-up; by now every
+// device thread has ended.
 void TrackHost::shutDown() noexcept {
     stopRequested_.store(true);
-    for (HostedDevice& hosted : devices_) {
-        if (hosted.runner) {
-            hosted.runner->join();  // each ends within one data time-out
-        }
-    }
-    for (HostedDevice& hosted : devices_) {
-        if (hosted.runner && !hosted.device->stop()) {
-            logger_.errorf("device \"%s\": stop failed\n", hosted.config->section().name.c_str());
-        }
-    }
     uint64_t cycles = 0;
     for (HostedDevice& hosted : devices_) {
         if (hosted.runner) {
+            hosted.runner->join();
             cycles += hosted.runner->cycles();
         }
         hosted.runner.reset();

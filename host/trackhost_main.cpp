@@ -1,6 +1,7 @@
 // trackhost: the host daemon. See docs/host.md.
 #include <clocale>
 #include <cstdio>
+#include <exception>
 #include <string>
 
 #include "host/host_options.h"
@@ -8,16 +9,9 @@
 #include "host/track_host.h"
 #include "platform/stop_request.h"
 
-int main(int argc, char** argv) {
-    // Like any daemon that prints local dates: the modules must be proof
-    // against the user's number format.
-    std::setlocale(LC_ALL, "");
-    // Lines reach a pipe or a journal as they are written.
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    // Before any thread: Ctrl-C and SIGTERM become requests the main thread
-    // waits for, so every device can stop cleanly.
-    platform::catchStopRequests();
+namespace {
 
+int runHost(int argc, char** argv) {
     host::HostOptions options;
     std::string error;
     if (!host::parseHostOptions(argc, argv, options, error)) {
@@ -30,4 +24,28 @@ int main(int argc, char** argv) {
     }
     host::TrackHost trackHost(options);
     return options.check ? trackHost.check() : trackHost.run();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Like any daemon that prints local dates: the modules must be proof
+    // against the user's number format.
+    std::setlocale(LC_ALL, "");
+    // Lines reach a pipe or a journal as they are written.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    // Before any thread: Ctrl-C, SIGTERM, a closed terminal and the other
+    // stop signals become requests the main thread waits for, so every
+    // device can stop cleanly; a log reader that goes away stops nothing.
+    platform::catchStopRequests();
+    platform::ignoreBrokenOutput();
+    // Unwinding runs the host's clean-up (devices deleted, storage removed).
+    try {
+        return runHost(argc, argv);
+    } catch (const std::exception& failure) {
+        std::fprintf(stderr, "trackhost: unexpected failure: %s\n", failure.what());
+    } catch (...) {
+        std::fprintf(stderr, "trackhost: unexpected failure\n");
+    }
+    return host::kExitAbandoned;
 }

@@ -8,6 +8,9 @@
 //   rate HZ         cycles per second; 0 = as fast as possible (default 1000)
 //   writes N        write in the first N cycles only, then keep still
 //   fail            init reports failure
+//   initdelay MS, startdelay MS, stopdelay MS
+//                   init, start or stop first sleeps this long (a slow or
+//                   silent controller)
 //
 // Cycle k writes every tracker with id t as: time words (k, t), and all six
 // values equal to valueOf(k, t); every controller with id c as: time words
@@ -40,6 +43,7 @@ public:
         trackerStorage_ = info->trackerStorage;
         controllerStorage_ = info->controllerStorage;
         bool fail = false;
+        uint32_t initDelay = 0;
         for (uint32_t i = 0; i < config->numLines; ++i) {
             ConfigLine& line = config->lines[i];
             int value = line.argCount > 0 ? std::atoi(line.args[0]) : 0;
@@ -51,6 +55,12 @@ public:
                 rate_ = static_cast<uint32_t>(value);
             } else if (std::strcmp(line.keyword, "writes") == 0) {
                 writes_ = static_cast<uint32_t>(value);
+            } else if (std::strcmp(line.keyword, "initdelay") == 0) {
+                initDelay = static_cast<uint32_t>(value);
+            } else if (std::strcmp(line.keyword, "startdelay") == 0) {
+                startDelay_ = static_cast<uint32_t>(value);
+            } else if (std::strcmp(line.keyword, "stopdelay") == 0) {
+                stopDelay_ = static_cast<uint32_t>(value);
             } else if (std::strcmp(line.keyword, "fail") == 0) {
                 logger->errorf("fake: refusing the configuration on line %d\n", line.lineNumber);
                 fail = true;
@@ -59,6 +69,7 @@ public:
             }
             line.used = 1;
         }
+        platform::sleepMillis(initDelay);
         if (fail) {
             return -1;
         }
@@ -67,9 +78,15 @@ public:
                    ? 1
                    : -1;
     }
-    bool start() override { return true; }
+    bool start() override {
+        platform::sleepMillis(startDelay_);
+        return true;
+    }
     int check() override { return 1; }
-    bool stop() override { return true; }
+    bool stop() override {
+        platform::sleepMillis(stopDelay_);
+        return true;
+    }
     bool printInfo() override { return true; }
 
     int recvData(UpdateMasks* masks, uint32_t) override {
@@ -154,6 +171,8 @@ private:
     uint32_t trackerBase_ = 0;
     uint32_t controllerBase_ = 0;
     uint32_t cycle_ = 0;
+    uint32_t startDelay_ = 0;
+    uint32_t stopDelay_ = 0;
 };
 
 }  // namespace

@@ -248,16 +248,17 @@ TEST(DeviceConfigRecord, CarriesNamesLineNumbersAndArguments) {
 TEST(HostOptions, ReadsEveryOptionInEveryLocale) {
     // The host adopts the user's locale before it reads its command line.
     ASSERT_NE(nullptr, std::setlocale(LC_ALL, "de_DE.UTF-8")) << "de_DE.UTF-8 is installed here";
-    const char* argv[] = {"trackhost", "--debug", "3", "--cycles", "250", "--seconds", "1.5", "lab.conf"};
+    const char* argv[] = {"trackhost", "--debug", "3", "--cycles", "250", "--seconds", "1.5", "--grace", "0.5", "lab.conf"};
     host::HostOptions options;
     std::string error;
-    bool ok = host::parseHostOptions(8, argv, options, error);
+    bool ok = host::parseHostOptions(10, argv, options, error);
     std::setlocale(LC_ALL, "C");
     ASSERT_TRUE(ok) << error;
     EXPECT_EQ("lab.conf", options.configPath);
     EXPECT_EQ(3, options.debugLevel);
     EXPECT_EQ(250u, options.cycles);
     EXPECT_DOUBLE_EQ(1.5, options.seconds);
+    EXPECT_DOUBLE_EQ(0.5, options.graceSeconds);
     EXPECT_FALSE(options.help);
 }
 
@@ -275,6 +276,7 @@ TEST(HostOptions, RefusesWhatItCannotUse) {
         {{"trackhost", "--seconds", "0,5", "c"}, "invalid value \"0,5\" for --seconds"},
         {{"trackhost", "--seconds", "nan", "c"}, "invalid value \"nan\" for --seconds"},
         {{"trackhost", "--debug", "x", "c"}, "invalid value \"x\" for --debug"},
+        {{"trackhost", "--grace", "3601", "c"}, "invalid value \"3601\" for --grace"},
         {{"trackhost", "--verbose", "c"}, "unknown option \"--verbose\""},
         {{"trackhost", "a.conf", "b.conf"}, "only one configuration file, please (got \"a.conf\" and \"b.conf\")"},
     };

@@ -100,6 +100,12 @@ inline bool storageExists(const std::string& name) {
     return stat(("/dev/shm/" + name).c_str(), &facts) == 0;
 }
 
+// Removes a storage and its host's lock, as a killed host leaves them.
+inline void removeStorage(const std::string& name) {
+    unlink(("/dev/shm/" + name).c_str());
+    unlink(("/dev/shm/" + name + "~lock").c_str());
+}
+
 constexpr uint32_t kLoopback = 0x7F000001;  // 127.0.0.1
 
 // A UDP port on 127.0.0.1 that was free a moment ago (the system picks it).

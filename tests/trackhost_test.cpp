@@ -62,8 +62,15 @@ bool fakeControllerIsWhole(const ConData& r, uint32_t id) {
 
 class Trackhost : public ::testing::Test {
 protected:
-    // A host that a test leaves to be killed cannot remove its storage.
-    ~Trackhost() override { platform::removeSharedMemory(storage.c_str()); }
+    // A host that a test leaves to be killed cannot remove its storage, and
+    // a host not started as a child (a pipeline's) is not killed with it.
+    ~Trackhost() override {
+        StorageReader reader;
+        if (reader.attach(storage) == AttachOutcome::Attached) {
+            kill(static_cast<pid_t>(reader.hostProcessId()), SIGKILL);
+        }
+        hosttest::removeStorage(storage);
+    }
 
     std::string writeConfig(const std::string& body, const std::string& file = "host.conf") {
         return dir.write(file, "storage " + storage + "\n" + body);
@@ -91,12 +98,14 @@ protected:
             10000);
     }
 
-    // Runs a host that must refuse; returns its error output.
-    std::string refusal(const std::string& config) {
+    // Runs a host that must refuse; returns its error output. What held the
+    // storage's name before still holds it; otherwise nothing is left.
+    std::string refusal(const std::string& config, bool nameWasTaken = false) {
         std::unique_ptr<Child> host = startHost(config);
         EXPECT_TRUE(host->waitExit(10000));
         EXPECT_EQ(2, host->exitCode()) << host->output() << host->errors();
-        EXPECT_FALSE(hosttest::storageExists(storage)) << "a refused host leaves no storage behind";
+        EXPECT_EQ(nameWasTaken, hosttest::storageExists(storage));
+        EXPECT_FALSE(hosttest::storageExists(storage + "~lock"));
         return host->errors();
     }
 
@@ -115,6 +124,7 @@ protected:
         ASSERT_TRUE(host.waitExit(5000));
         EXPECT_EQ(0, host.exitCode()) << host.errors();
         EXPECT_FALSE(hosttest::storageExists(storage));
+        EXPECT_FALSE(hosttest::storageExists(storage + "~lock"));
     }
 
     TempDir dir;
@@ -217,6 +227,8 @@ TEST_F(Trackhost, CyclesAndSecondsEndTheRunByThemselves) {
     EXPECT_GE(hosttest::millisSince(started), 500);
     EXPECT_EQ(0, timed->exitCode()) << timed->errors();
     EXPECT_FALSE(hosttest::storageExists(storage));
+    std::unique_ptr<Child> brief = startHost(config, {"--seconds", "0.0004"});  // below one millisecond
+    EXPECT_TRUE(brief->waitExit(10000));
 }
 
 TEST_F(Trackhost, SecondHostOnTheSameStorageIsRefused) {
@@ -249,16 +261,19 @@ TEST_F(Trackhost, TakesOverTheStorageOfAKilledHost) {
     ASSERT_TRUE(hosttest::storageExists(storage)) << "a killed host cannot clean up";
     EXPECT_EQ(AttachOutcome::NoHost, reader.attach(storage)) << "readers see that its host is gone";
 
-    // A host of another user may not remove it, and says what to do.
+    // Never taken over when another user made it: neither by that user's
+    // host nor by root's.
     if (getuid() == 0 && access("/usr/bin/setpriv", X_OK) == 0 && chmod(dir.path().c_str(), 0755) == 0) {
+        const std::string taken = ":1: storage name \"" + storage + "\" is taken by an object of another user (user ";
+        const std::string where = "); remove it if nothing uses it (on Linux: /dev/shm/" + storage + ")\n";
         Child other({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", TRACKHOST_PROGRAM, config},
                     dir.path());
         ASSERT_TRUE(other.waitExit(10000));
         EXPECT_EQ(2, other.exitCode());
-        EXPECT_EQ("trackhost: " + config + ":1: storage \"" + storage + "\" was left behind by ended process " +
-                      std::to_string(killedPid) + " and cannot be removed (Permission denied); remove it as its "
-                      "owner (on Linux: /dev/shm/" + storage + ")\n",
-                  other.errors());
+        EXPECT_EQ("trackhost: " + config + taken + "0" + where, other.errors());
+        ASSERT_EQ(0, chown(("/dev/shm/" + storage).c_str(), 65534, 65534));
+        EXPECT_EQ("trackhost: " + config + taken + "65534" + where, refusal(config, true));
+        ASSERT_EQ(0, chown(("/dev/shm/" + storage).c_str(), 0, 0));
     }
 
     std::unique_ptr<Child> next = startHost(config);
@@ -271,20 +286,20 @@ TEST_F(Trackhost, TakesOverTheStorageOfAKilledHost) {
 }
 
 TEST_F(Trackhost, ANameHeldBySomethingElseIsLeftAlone) {
+    std::string config = writeConfig("device a " + fake + "\n");
+    const std::string taken = "trackhost: " + config + ":1: storage name \"" + storage + "\" is taken (it is not a ";
+    const std::string where = "); remove it if nothing uses it (on Linux: /dev/shm/" + storage + ")\n";
     platform::SharedMemory foreign;
     ASSERT_EQ(platform::SharedMemoryResult::Ok,
               platform::createSharedMemory(storage.c_str(), 100, foreign).result);
     std::memcpy(foreign.address, "not ours", 8);
-    std::string config = writeConfig("device a " + fake + "\n");
-    std::unique_ptr<Child> host = startHost(config);
-    ASSERT_TRUE(host->waitExit(10000));
-    EXPECT_EQ(2, host->exitCode());
-    EXPECT_EQ("trackhost: " + config + ":1: storage name \"" + storage +
-                  "\" is taken (it is not a trackhost storage); remove it if nothing uses it (on Linux: /dev/shm/" +
-                  storage + ")\n",
-              host->errors());
+    EXPECT_EQ(taken + "trackhost storage" + where, refusal(config, true));
     EXPECT_EQ(0, std::memcmp(foreign.address, "not ours", 8));
     platform::unmapSharedMemory(foreign);
+    // A FIFO that any local user can make there is refused, not waited on.
+    hosttest::removeStorage(storage);
+    ASSERT_EQ(0, mkfifo(("/dev/shm/" + storage).c_str(), 0600));
+    EXPECT_EQ(taken + "shared memory object" + where, refusal(config, true));
 }
 
 TEST_F(Trackhost, RefusesWhatItCannotRunNamingFileAndLine) {
@@ -334,6 +349,28 @@ TEST_F(Trackhost, CheckLoadsEveryModuleButStartsNothing) {
     EXPECT_EQ("trackhost: " + bad + ":3: missing closing double quote\ntrackhost: " + bad + ":2: device \"a\": \"" NOT_A_MODULE_LIBRARY "\" is not a device module: it does not "
               "export createDev and deleteDev\ntrackhost: " + bad + ":4: device \"b\": cannot load module library \"" +
               dir.path() + "/none.so\": cannot open shared object file: No such file or directory\n", errors);
+}
+
+TEST_F(Trackhost, SpecialOversizedAndCutShortFilesAreRefusedAtOnce) {
+    std::string fifo = dir.path() + "/fifo";
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+    std::string module = hosttest::readFile(fake);
+    std::string half = dir.write("half.so", module.substr(0, module.size() / 2));  // a copy that has not finished
+    std::string big = dir.write("big.conf", std::string(1024 * 1024 + 1, '#'));
+    const std::string cannotRead = ": cannot read the configuration file: ";
+    const std::string cannotLoad = ":2: device \"a\": cannot load module library \"";
+    const std::pair<std::string, std::string> cases[] = {
+        {fifo, cannotRead + "it is not a regular file\n"},
+        {"/dev/zero", cannotRead + "it is not a regular file\n"},
+        {big, cannotRead + "it is larger than 1 MiB (1048577 bytes)\n"},
+        {writeConfig("device a " + fifo + "\n", "fifo.conf"), cannotLoad + fifo + "\": it is not a regular file\n"},
+        {writeConfig("device a " + half + "\n", "half.conf"),
+         cannotLoad + half + "\": it is cut short: " + std::to_string(module.size() / 2) +
+             " bytes, but its headers need "},
+    };
+    for (const auto& [path, message] : cases) {
+        EXPECT_EQ(0u, refusal(path).find("trackhost: " + path + message)) << path;
+    }
 }
 
 TEST_F(Trackhost, AFailedInitRefusesAndCleansUp) {
@@ -401,6 +438,85 @@ TEST(DeviceRunner, SaysOnceWhenTrackerRecordsStopAndWhenTheyResume) {
     EXPECT_GT(counters.trackers[0], 20u);
 }
 
+// ---- Stopping, whatever happens ----------------------------------------------
+
+TEST_F(Trackhost, EveryStopSignalEndsTheHostCleanlyAndABrokenOutputNone) {
+    std::string config = writeConfig("device a " + fake + "\n");
+    for (int signal : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM}) {
+        SCOPED_TRACE(strsignal(signal));
+        std::unique_ptr<Child> host = startHost(config);
+        ASSERT_TRUE(hosttest::waitForOutput(*host, "running")) << host->errors();
+        terminate(*host, signal);
+    }
+    // The reader of the host's output is gone before the host writes to it.
+    Child piped({"/bin/sh", "-c", std::string(TRACKHOST_PROGRAM) + " '" + config + "' | true"}, dir.path());
+    StorageReader reader;
+    ASSERT_TRUE(hosttest::waitFor([&] { return reader.attach(storage) == AttachOutcome::Attached; }, 10000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ASSERT_TRUE(reader.hostAlive());
+    kill(static_cast<pid_t>(reader.hostProcessId()), SIGTERM);
+    ASSERT_TRUE(piped.waitExit(5000));
+    EXPECT_FALSE(hosttest::storageExists(storage)) << "it stopped cleanly";
+}
+
+TEST_F(Trackhost, AStopEndsWithinTheGracePeriodWhateverADeviceDoes) {
+    // A device slow to configure, start or stop (a controller that never
+    // answers) before a healthy one, which it must not hold up.
+    const std::pair<const char*, const char*> slowPhases[] = {
+        {"initdelay", "did not finish its set-up within 1 s"},
+        {"startdelay", "did not stop within 1 s"},
+        {"stopdelay", "did not stop within 1 s"},
+    };
+    for (const auto& [phase, message] : slowPhases) {
+        SCOPED_TRACE(phase);
+        std::unique_ptr<Child> host = startHost(writeConfig("device slow " + fake + "\n  trackers 1\n  " + phase +
+                                                            " 60000\ndevice good " + fake + "\n  trackers 1\n"),
+                                                {"--grace", "1"});
+        StorageReader reader;
+        ASSERT_TRUE(hosttest::waitFor(
+            [&] {
+                if (std::string(phase) == "initdelay") {
+                    return host->output().find("ready") != std::string::npos;
+                }
+                return reader.attach(storage) == AttachOutcome::Attached && reader.readCounters().trackers[1] > 10;
+            },
+            10000))
+            << host->output();
+        hosttest::Clock::time_point asked = hosttest::Clock::now();
+        host->signal(SIGTERM);
+        ASSERT_TRUE(host->waitExit(5000));
+        EXPECT_LT(hosttest::millisSince(asked), 1000 + 1000);
+        EXPECT_EQ(1, host->exitCode());
+        EXPECT_NE(std::string::npos, host->output().find("ERROR: device \"slow\" " + std::string(message) + "\n"))
+            << host->output();
+        EXPECT_FALSE(hosttest::storageExists(storage));
+        EXPECT_FALSE(hosttest::storageExists(storage + "~lock"));
+    }
+}
+
+TEST_F(Trackhost, OfTwoHostsStartedTogetherOverALeftStorageOneTakesItOver) {
+    std::string config = writeConfig("device a " + fake + "\n");
+    std::unique_ptr<Child> killed = startHost(config);
+    for (int round = 0; round < 60; ++round) {
+        SCOPED_TRACE(round);
+        ASSERT_TRUE(hosttest::waitForOutput(*killed, "running"));
+        killed->signal(SIGKILL);
+        ASSERT_TRUE(killed->waitExit(5000));
+        std::unique_ptr<Child> hosts[] = {startHost(config), startHost(config)};
+        auto decided = [](Child& host) { return host.output().find("running") != std::string::npos || host.waitExit(0); };
+        ASSERT_TRUE(hosttest::waitFor([&] { return decided(*hosts[0]) && decided(*hosts[1]); }, 10000));
+        ASSERT_NE(hosts[0]->running(), hosts[1]->running()) << hosts[0]->output() << hosts[1]->output();
+        std::unique_ptr<Child>& winner = hosts[0]->running() ? hosts[0] : hosts[1];
+        Child& loser = hosts[0]->running() ? *hosts[1] : *hosts[0];
+        EXPECT_EQ(2, loser.exitCode());
+        EXPECT_NE(std::string::npos, loser.errors().find("is held by a running host")) << loser.errors();
+        StorageReader reader;
+        ASSERT_EQ(AttachOutcome::Attached, reader.attach(storage));
+        EXPECT_EQ(static_cast<uint32_t>(winner->pid()), reader.hostProcessId());
+        killed = std::move(winner);
+    }
+}
+
 // ---- Readers against a host writing flat out -----------------------------
 
 namespace {
@@ -418,11 +534,11 @@ struct HammerTally {
 };
 
 // Runs in a forked reader process: copies every record over and over for the
-// given time, under the locks or by the sequence rule, and checks each copy.
-HammerTally hammer(const std::string& name, bool underTheLock, int millis, RecordChecks checks) {
+// given time by the sequence rule, and checks each copy.
+HammerTally hammer(const std::string& name, int millis, RecordChecks checks) {
     HammerTally tally;
     StorageReader reader;
-    if (reader.attach(name, underTheLock) != AttachOutcome::Attached) {
+    if (reader.attach(name) != AttachOutcome::Attached) {
         tally.torn = ~0ull;
         return tally;
     }
@@ -434,10 +550,7 @@ HammerTally hammer(const std::string& name, bool underTheLock, int millis, Recor
         if (round % 16 == 0) {
             sched_yield();  // two spinning readers must not starve the host of both cores
         }
-        uint32_t attempts = 0;
-        bool copied = underTheLock ? reader.copyTrackers(trackers) && reader.copyControllers(controllers)
-                                   : reader.copyTrackersBySequence(trackers, 1000000, attempts) &&
-                                         reader.copyControllersBySequence(controllers, 1000000, attempts);
+        bool copied = reader.copyTrackers(trackers, 1000000) && reader.copyControllers(controllers, 1000000);
         tally.torn += copied ? 0 : 1;
         for (uint32_t i = 0; i < trackers.size(); ++i) {
             tally.torn += checks.tracker(trackers[i], i + 1) ? 0 : 1;
@@ -456,7 +569,7 @@ HammerTally hammer(const std::string& name, bool underTheLock, int millis, Recor
 
 // Forks a reader that hammers the storage and hands its tally back through
 // a pipe; the returned function collects it.
-std::function<HammerTally()> startReader(const std::string& name, bool underTheLock, RecordChecks checks) {
+std::function<HammerTally()> startReader(const std::string& name, RecordChecks checks) {
     int ends[2];
     if (pipe(ends) != 0) {
         return [] { return HammerTally{0, ~0ull, 0}; };
@@ -464,7 +577,7 @@ std::function<HammerTally()> startReader(const std::string& name, bool underTheL
     std::fflush(nullptr);
     pid_t pid = fork();
     if (pid == 0) {
-        HammerTally tally = hammer(name, underTheLock, 1500, checks);
+        HammerTally tally = hammer(name, 1500, checks);
         _exit(write(ends[1], &tally, sizeof tally) == static_cast<ssize_t>(sizeof tally) ? 0 : 1);
     }
     close(ends[1]);
@@ -479,12 +592,11 @@ std::function<HammerTally()> startReader(const std::string& name, bool underTheL
     };
 }
 
-// Two reader processes at once, one taking the locks and one going by the
-// sequence rule; neither may ever see a torn record.
+// Two reader processes at once; neither may ever see a torn record.
 void expectNoTornRecords(const std::string& name, RecordChecks checks, uint64_t minimumChanges) {
-    std::function<HammerTally()> locked = startReader(name, true, checks);
-    std::function<HammerTally()> lockFree = startReader(name, false, checks);
-    for (const HammerTally& tally : {locked(), lockFree()}) {
+    std::function<HammerTally()> first = startReader(name, checks);
+    std::function<HammerTally()> second = startReader(name, checks);
+    for (const HammerTally& tally : {first(), second()}) {
         EXPECT_EQ(0u, tally.torn);
         EXPECT_GT(tally.copies, 10000u);
         // The host kept writing while they read (how much depends on the load
@@ -654,7 +766,12 @@ std::string adaptExample(const std::string& text, const std::string& storage, in
         } else if (keyword == "port") {
             line = "  port " + std::to_string(port);
         } else if (keyword == "remote") {
-            line = "  remote 127.0.0.1 " + std::to_string(commandPort);  // UDP commands
+            // Only UDP commands (a named port) are safe to run: TCP commands
+            // always go to port 50105 of the named machine.
+            std::string commandPortGiven;
+            words >> commandPortGiven;
+            EXPECT_FALSE(commandPortGiven.empty()) << "a runnable example with TCP remote control: " << line;
+            line = "  remote " + name + " " + std::to_string(commandPort);
         }
         out += line + "\n";
     }

@@ -52,7 +52,7 @@ protected:
     // A host that is killed cannot remove its storage.
     ~Trackview() override {
         host.reset();
-        platform::removeSharedMemory(storage.c_str());
+        hosttest::removeStorage(storage);
     }
 
     // A host whose stand-in module writes 5 cycles and then keeps still.
@@ -173,6 +173,9 @@ TEST_F(Trackview, NoHostOrNoStorageIsAClearMessage) {
     EXPECT_EQ(1, view->exitCode());
     EXPECT_EQ("trackview: \"" + storage + "\" is not a trackhost storage of layout version 1\n", view->errors());
     platform::unmapSharedMemory(foreign);
+    hosttest::removeStorage(storage);
+    ASSERT_EQ(0, mkfifo(("/dev/shm/" + storage).c_str(), 0600));  // refused, not waited on
+    EXPECT_EQ(view->errors(), run({"--storage", storage, "--once"})->errors());
 
     // Bad arguments: status 2 and the usage.
     const std::pair<std::vector<std::string>, std::string> refused[] = {
@@ -188,16 +191,41 @@ TEST_F(Trackview, NoHostOrNoStorageIsAClearMessage) {
     }
 }
 
-TEST_F(Trackview, WithoutWriteAccessASnapshotGoesByTheSequenceRule) {
+TEST_F(Trackview, AStoppedViewerNeverHoldsUpTheHost) {
+    std::string config = dir.write("busy.conf", "storage " + storage + "\ndevice busy " FAKE_MODULE_LIBRARY
+                                                                       "\n  trackers 32\n  controllers 32\n  rate 0\n");
+    host = std::make_unique<Child>(std::vector<std::string>{TRACKHOST_PROGRAM, config}, dir.path());
+    ASSERT_TRUE(hosttest::waitFor([&] { return reader.attach(storage) == AttachOutcome::Attached; }, 10000));
+    Child view({TRACKVIEW_PROGRAM, "--storage", storage, "--interval", "10"}, dir.path());
+    ASSERT_TRUE(hosttest::waitForOutput(view, "TRACKERS (32)"));
+    view.signal(SIGSTOP);
+    // Mapped for reading only, it cannot hold a lock, wherever it stopped.
+    std::string maps = hosttest::readFile("/proc/" + std::to_string(view.pid()) + "/maps");
+    size_t at = maps.find("/dev/shm/" + storage);
+    ASSERT_NE(std::string::npos, at) << maps;
+    size_t line = maps.rfind('\n', at) + 1;
+    EXPECT_EQ("r--s", maps.substr(maps.find(' ', line) + 1, 4));
+    uint32_t before = reader.readCounters().trackers[31];
+    EXPECT_TRUE(hosttest::waitFor([&] { return reader.readCounters().trackers[31] > before + 100; }, 2000));
+    hosttest::Clock::time_point asked = hosttest::Clock::now();
+    host->signal(SIGTERM);
+    ASSERT_TRUE(host->waitExit(2000));
+    EXPECT_EQ(0, host->exitCode());
+    RecordProperty("stop_millis", std::to_string(hosttest::millisSince(asked)));
+}
+
+TEST_F(Trackview, WarnsWhenTheStorageIsNotTheHostUsersOwn) {
+    if (getuid() != 0) {
+        GTEST_SKIP() << "only root can give the storage to another user";
+    }
     startStillHost();
-    StorageReader readOnly;
-    ASSERT_EQ(AttachOutcome::Attached, readOnly.attach(storage, false));
-    trackview::Snapshot snapshot;
-    ASSERT_TRUE(trackview::takeSnapshot(readOnly, snapshot));
-    ASSERT_EQ(3u, snapshot.trackers.size());
-    EXPECT_EQ(trackers[2].getX(), snapshot.trackers[2].x);
-    ASSERT_EQ(2u, snapshot.controllers.size());
-    EXPECT_EQ(controllers[1].getValuator(8), snapshot.controllers[1].valuators[7]);
+    ASSERT_EQ(0, chown(("/dev/shm/" + storage).c_str(), 65534, 65534));
+    std::unique_ptr<Child> view = run({"--storage", storage, "--once", "--json"});
+    EXPECT_EQ(0, view->exitCode());
+    EXPECT_EQ(stillSnapshotJson(), view->output());
+    EXPECT_EQ("trackview: warning: storage \"" + storage + "\" belongs to user 65534, but its host process " +
+                  std::to_string(host->pid()) + " runs as user 0; its records may not come from that host\n",
+              view->errors());
 }
 
 TEST_F(Trackview, ThePythonReaderGivesTheSameValues) {
@@ -240,6 +268,32 @@ TEST(TrackviewJson, IsTheDocumentedShape) {
         "\"controllers\":[{\"id\":2,\"valuators\":[0.5,-1],\"buttons\":[0,1,1],\"sec\":1700000000,\"usec\":1000}]}\n",
         trackview::formatJson(snapshot));
     EXPECT_EQ("{\"trackers\":[],\"controllers\":[]}\n", trackview::formatJson(trackview::Snapshot{}));
+}
+
+TEST(TrackviewScreen, ShowsWhatFitsAndSaysHowMuchIsHidden) {
+    trackview::Snapshot snapshot;
+    for (uint32_t id = 1; id <= 32; ++id) {
+        snapshot.trackers.push_back({id, 1, 2, 3, 4, 5, 6, 0, 0});
+    }
+    std::string table = trackview::formatTable(snapshot, trackview::TableContext{});  // 37 lines
+    EXPECT_EQ(table, trackview::fitToScreen(table, 38, 80));
+    const struct {
+        int rows, columns;
+        size_t lines;
+    } screens[] = {{24, 80, 23}, {24, 30, 23}, {5, 80, 4}, {1, 80, 0}};
+    for (const auto& screen : screens) {
+        std::string fitted = trackview::fitToScreen(table, screen.rows, screen.columns);
+        std::istringstream in(fitted);
+        size_t lines = 0;
+        for (std::string line; std::getline(in, line); ++lines) {
+            EXPECT_LT(line.size(), static_cast<size_t>(screen.columns)) << line;
+        }
+        EXPECT_EQ(screen.lines, lines) << fitted;
+        if (lines > 0) {
+            std::string note = "... " + std::to_string(37 - (lines - 1)) + " more lines do not fit the terminal";
+            EXPECT_EQ(note.substr(0, screen.columns - 1) + "\n", fitted.substr(fitted.rfind('\n', fitted.size() - 2) + 1));
+        }
+    }
 }
 
 TEST(TrackviewRates, CountWritesOverTheLastSecondAcrossTheWrap) {

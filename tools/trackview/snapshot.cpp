@@ -6,19 +6,6 @@ namespace {
 
 uint32_t clampCount(uint32_t count) noexcept { return count > 32 ? 32 : count; }
 
-// Lock-free copies that keep being torn this often mean a writer that never
-// pauses; the snapshot then fails rather than spin on.
-constexpr uint32_t kMaxSequenceAttempts = 100000;
-
-bool copyLists(storage::StorageReader& reader, std::vector<TraData>& trackers, std::vector<ConData>& controllers) {
-    if (reader.canLock()) {
-        return reader.copyTrackers(trackers) && reader.copyControllers(controllers);
-    }
-    uint32_t attempts = 0;
-    return reader.copyTrackersBySequence(trackers, kMaxSequenceAttempts, attempts) &&
-           reader.copyControllersBySequence(controllers, kMaxSequenceAttempts, attempts);
-}
-
 }  // namespace
 
 TrackerRow decodeTracker(const TraData& record) noexcept {
@@ -51,10 +38,10 @@ ControllerRow decodeController(const ConData& record) {
     return row;
 }
 
-bool takeSnapshot(storage::StorageReader& reader, Snapshot& snapshot) {
+bool takeSnapshot(const storage::StorageReader& reader, Snapshot& snapshot) {
     std::vector<TraData> trackers;
     std::vector<ConData> controllers;
-    if (!copyLists(reader, trackers, controllers)) {
+    if (!reader.copyTrackers(trackers) || !reader.copyControllers(controllers)) {
         return false;
     }
     snapshot.trackers.clear();

@@ -30,8 +30,7 @@ struct Snapshot {
 TrackerRow decodeTracker(const TraData& record) noexcept;
 ControllerRow decodeController(const ConData& record);
 
-// Copies every record under its list's lock, or by the sequence rule when
-// the reader may not take the locks. False when no copy could be taken.
-bool takeSnapshot(storage::StorageReader& reader, Snapshot& snapshot);
+// Copies both lists by the sequence rule. False when no copy could be taken.
+bool takeSnapshot(const storage::StorageReader& reader, Snapshot& snapshot);
 
 }  // namespace trackview

@@ -136,6 +136,31 @@ std::string formatTable(const Snapshot& snapshot, const TableContext& context) {
     return out;
 }
 
+std::string fitToScreen(const std::string& table, int rows, int columns) {
+    std::vector<std::string> lines;
+    for (size_t start = 0; start < table.size();) {
+        size_t end = table.find('\n', start);
+        end = end == std::string::npos ? table.size() : end;
+        lines.push_back(table.substr(start, end - start));
+        start = end + 1;
+    }
+    // The cursor rests on the last row, and the last column is left free:
+    // writing there makes some terminals scroll or wrap.
+    size_t room = rows > 1 ? static_cast<size_t>(rows - 1) : 0;
+    size_t width = columns > 1 ? static_cast<size_t>(columns - 1) : 0;
+    if (lines.size() > room && room > 0) {
+        size_t hidden = lines.size() - (room - 1);
+        lines.resize(room - 1);
+        lines.push_back("... " + std::to_string(hidden) + " more lines do not fit the terminal");
+    }
+    lines.resize(lines.size() < room ? lines.size() : room);
+    std::string out;
+    for (const std::string& line : lines) {
+        out += line.substr(0, width) + "\n";
+    }
+    return out;
+}
+
 std::string formatJson(const Snapshot& snapshot) {
     std::string out = "{\"trackers\":[";
     for (size_t i = 0; i < snapshot.trackers.size(); ++i) {

@@ -19,6 +19,11 @@ struct TableContext {
 
 std::string formatTable(const Snapshot& snapshot, const TableContext& context);
 
+// The table as much of it fits a terminal of rows x columns cells without
+// scrolling: at most rows - 1 lines of at most columns - 1 characters; when
+// lines are left out, the last line says how many.
+std::string fitToScreen(const std::string& table, int rows, int columns);
+
 // {"trackers":[{"id":1,"x":..,"y":..,"z":..,"azim":..,"elev":..,"roll":..,"sec":..,"usec":..}],
 //  "controllers":[{"id":1,"valuators":[..],"buttons":[..],"sec":..,"usec":..}]} on one line.
 std::string formatJson(const Snapshot& snapshot);

@@ -8,6 +8,7 @@
 #include "host/storage_layout.h"
 #include "host/storage_reader.h"
 #include "platform/clock.h"
+#include "platform/process.h"
 #include "platform/stop_request.h"
 #include "platform/terminal.h"
 #include "project_version.h"
@@ -105,7 +106,21 @@ int attachFailed(storage::AttachOutcome outcome, const std::string& name) {
     return kExitNoHost;
 }
 
-// A host that ends marks its storage first, then retires its locks.
+// Anyone may create a block under the storage's name and write a running
+// process's id into it; a block that the named host's user did not create
+// is shown, but not trusted silently.
+void warnAboutForeignBlock(const storage::StorageReader& reader, const std::string& name) {
+    uint32_t hostUser = 0;
+    if (platform::processUserId(reader.hostProcessId(), hostUser) && hostUser != reader.ownerUser()) {
+        std::fprintf(stderr,
+                     "trackview: warning: storage \"%s\" belongs to user %u, but its host process %u runs as user "
+                     "%u; its records may not come from that host\n",
+                     name.c_str(), static_cast<unsigned>(reader.ownerUser()),
+                     static_cast<unsigned>(reader.hostProcessId()), static_cast<unsigned>(hostUser));
+    }
+}
+
+// A host that ends marks its storage first.
 int copyFailed(const storage::StorageReader& reader, const std::string& name) {
     std::fprintf(stderr,
                  reader.hostAlive() ? "trackview: cannot take a consistent copy of storage \"%s\"\n"
@@ -114,7 +129,7 @@ int copyFailed(const storage::StorageReader& reader, const std::string& name) {
     return kExitNoHost;
 }
 
-std::string render(storage::StorageReader& reader, const ViewOptions& options, const trackview::RateMeter* rates,
+std::string render(const storage::StorageReader& reader, const ViewOptions& options, const trackview::RateMeter* rates,
                    bool& ok) {
     trackview::Snapshot snapshot;
     ok = trackview::takeSnapshot(reader, snapshot);
@@ -153,7 +168,15 @@ int runLive(storage::StorageReader& reader, const ViewOptions& options) {
             break;
         }
         if (terminal) {
-            // Rewrite in place; clearing only what is below avoids flicker.
+            // Rewrite in place, never more than the window holds (a table
+            // that scrolled would pile copies into the scroll-back); the
+            // size is asked each time to follow a resized window.
+            int rows = 0;
+            int columns = 0;
+            if (platform::terminalSize(rows, columns)) {
+                view = trackview::fitToScreen(view, rows, columns);
+            }
+            // Clearing only what is below avoids flicker.
             std::string frame = kHome;
             for (size_t start = 0; start < view.size();) {
                 size_t end = view.find('\n', start);
@@ -194,14 +217,11 @@ int main(int argc, char** argv) {
         return kExitOk;
     }
     storage::StorageReader reader;
-    storage::AttachOutcome outcome = reader.attach(options.storage, true);
-    if (outcome == storage::AttachOutcome::AccessDenied) {
-        // Another user's host: read without its locks, by the sequence rule.
-        outcome = reader.attach(options.storage, false);
-    }
+    storage::AttachOutcome outcome = reader.attach(options.storage);
     if (outcome != storage::AttachOutcome::Attached) {
         return attachFailed(outcome, options.storage);
     }
+    warnAboutForeignBlock(reader, options.storage);
     if (!options.once) {
         if (platform::standardOutputIsTerminal() && !options.json) {
             std::fputs("\x1b[2J", stdout);  // start from an empty screen

@@ -210,9 +210,9 @@ TEST(OstrelsimOptions, RefusalsNameTheProblem) {
         {{}, "send needs --to HOST:PORT"},
         {{"--to", "host"}, "--to needs HOST:PORT with a port from 1 to 65535, not \"host\""},
         {{"--to", "h:65536"}, "--to needs HOST:PORT with a port from 1 to 65535, not \"h:65536\""},
-        {{"--to", "h:1", "--rate", "0"}, "--rate must be a number above 0 and at most 1000, not \"0\""},
-        {{"--to", "h:1", "--rate", "nan"}, "--rate must be a number above 0 and at most 1000, not \"nan\""},
-        {{"--to", "h:1", "--rate", "1,5"}, "--rate must be a number above 0 and at most 1000, not \"1,5\""},
+        {{"--to", "h:1", "--rate", "0"}, "--rate must be a number from 0.001 to 1000, not \"0\""},
+        {{"--to", "h:1", "--rate", "nan"}, "--rate must be a number from 0.001 to 1000, not \"nan\""},
+        {{"--to", "h:1", "--rate", "1,5"}, "--rate must be a number from 0.001 to 1000, not \"1,5\""},
         {{"--to", "h:1", "--bodies", "-1"}, "--bodies must be a whole number from 0 to 64, not \"-1\""},
         {{"--to", "h:1", "--wands", "17"}, "--wands must be a whole number from 0 to 16, not \"17\""},
         {{"--to", "h:1", "--format", "3"}, "--format must be 1 or 2, not \"3\""},
@@ -232,7 +232,8 @@ TEST(OstrelsimOptions, RefusalsNameTheProblem) {
         {{"replay", "--to", "h:1"}, "replay needs the recording FILE"},
         {{"replay", "f", "g", "--to", "h:1"}, "unexpected argument \"g\""},
         {{"replay", "f"}, "replay needs --to HOST:PORT"},
-        {{"replay", "f", "--to", "h:1", "--speed", "0"}, "--speed must be a number above 0 and at most 100, not \"0\""},
+        {{"replay", "f", "--to", "h:1", "--speed", "1e-300"},
+         "--speed must be a number from 0.001 to 100, not \"1e-300\""},
     };
     for (const Case& refused : cases) {
         ParseResult result = parse(refused.arguments);
@@ -469,6 +470,17 @@ TEST(OstrelsimPacing, DueTimesComeFromTheFrameNumberAndNeverDrift) {
     EXPECT_EQ(600u, schedule.nextFrame(5, schedule.dueNanos(600) + 1)) << "far behind: on with the newest due frame";
 }
 
+TEST(OstrelsimPacing, ReplayTimesSaturateAndLoopsArePacedEvenWithoutGaps) {
+    const uint64_t never = UINT64_MAX;
+    EXPECT_EQ(100u + 500000000u, replayDueNanos(100, 1000000000u, 2.0));
+    EXPECT_EQ(never, replayDueNanos(100, never - 5, 1.0)) << "a gap near 2^64 waits for good";
+    EXPECT_EQ(never, replayDueNanos(never - 5, 10, 1.0));
+    EXPECT_EQ(never, replayDueNanos(0, 1000000000u, 1e-300));
+    EXPECT_EQ(250000000u, loopPeriodNanos(200000000u, 5)) << "span plus one mean interval";
+    EXPECT_EQ(1000000000u, loopPeriodNanos(0, 5)) << "all at one time";
+    EXPECT_EQ(1000000000u, loopPeriodNanos(0, 1));
+}
+
 // ------------------------------------------------------ command language
 
 TEST(OstrelsimCommands, KnownCommandsAndTheirAnswers) {
@@ -631,7 +643,7 @@ TEST_F(OstrelsimProgram, BadArgumentsGiveUsageAndStatusTwo) {
     EXPECT_EQ(0u, noTarget->errors().find("ostrelsim: send needs --to HOST:PORT\nusage: ostrelsim"));
     auto badRate = start({"--to", "127.0.0.1:9", "--rate", "fast"});
     EXPECT_EQ(2, badRate->finish());
-    EXPECT_EQ(0u, badRate->errors().find("ostrelsim: --rate must be a number above 0 and at most 1000, not \"fast\"\n"
+    EXPECT_EQ(0u, badRate->errors().find("ostrelsim: --rate must be a number from 0.001 to 1000, not \"fast\"\n"
                                          "usage: ostrelsim"));
     auto unknownHost = start({"--to", "no-such-host.invalid:9", "--seconds", "1"});
     EXPECT_EQ(2, unknownHost->finish());
@@ -886,21 +898,28 @@ TEST_F(OstrelsimProgram, InfoTellsWhatARecordingHolds) {
 }
 
 TEST_F(OstrelsimProgram, ReplayLoopsUntilItsTimeIsUp) {
-    std::string path = dir.path() + "/loop.rec";
-    {
-        RecordingWriter writer;
-        std::string error;
-        ASSERT_TRUE(writer.create(path, error));
-        for (int i = 0; i < 5; ++i) writer.append(50000000ull * i, &"abcde"[i], 1);
-    }
-    Receiver receiver;
-    auto replay = start({"replay", path, "--to", loopbackTo(receiver.port()), "--loop", "--seconds", "1"});
-    std::vector<std::string> got = receiver.collect(0.5, 5.0);
-    EXPECT_EQ(0, replay->finish());
-    // One pass lasts 5 x 50 ms; a second holds four passes.
-    ASSERT_GE(got.size(), 15u);
-    ASSERT_LE(got.size(), 25u);
-    for (size_t i = 0; i < got.size(); ++i) {
-        EXPECT_EQ(std::string(1, "abcde"[i % 5]), got[i]) << i;
+    // Gaps of 50 ms: a pass lasts 5 x 50 ms, a second holds four passes. No
+    // gaps at all: one pass a second, never a flood.
+    const struct {
+        uint64_t gapNanos;
+        size_t fewest, most;
+    } loops[] = {{50000000, 15, 25}, {0, 5, 10}};
+    for (const auto& loop : loops) {
+        std::string path = dir.path() + "/loop.rec";
+        {
+            RecordingWriter writer;
+            std::string error;
+            ASSERT_TRUE(writer.create(path, error));
+            for (int i = 0; i < 5; ++i) writer.append(loop.gapNanos * i, &"abcde"[i], 1);
+        }
+        Receiver receiver;
+        auto replay = start({"replay", path, "--to", loopbackTo(receiver.port()), "--loop", "--seconds", "1"});
+        std::vector<std::string> got = receiver.collect(0.5, 5.0);
+        EXPECT_EQ(0, replay->finish());
+        ASSERT_GE(got.size(), loop.fewest);
+        ASSERT_LE(got.size(), loop.most);
+        for (size_t i = 0; i < got.size(); ++i) {
+            EXPECT_EQ(std::string(1, "abcde"[i % 5]), got[i]) << i;
+        }
     }
 }

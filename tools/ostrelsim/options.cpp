@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <string_view>
 
 namespace ostrelsim {
@@ -26,6 +27,8 @@ const char kUsage[] =
     "replay   sends a recording again with its recorded pacing (--speed 2: twice as fast).\n"
     "info     tells what a recording holds: datagrams, duration, rate, gaps, first frame.\n"
     "--seconds S ends the run after S seconds; otherwise Ctrl-C ends it. --version: the version.\n";
+
+constexpr double kAboveZero = std::numeric_limits<double>::denorm_min();
 
 // Numbers are read with from_chars: the same in every locale.
 bool readInteger(std::string_view text, long long& value) {
@@ -67,6 +70,7 @@ private:
                    std::string_view& value);
     bool applyOption(std::string_view name, std::string_view value);
     bool setCount(std::string_view name, std::string_view value, int maximum, int& field);
+    // lowest is allowed; kAboveZero stands for "any number above 0".
     bool setReal(std::string_view name, std::string_view value, double lowest, double highest, const char* range,
                  double& field);
     bool checkModeOptions();
@@ -214,7 +218,7 @@ bool Parser::setCount(std::string_view name, std::string_view value, int maximum
 bool Parser::setReal(std::string_view name, std::string_view value, double lowest, double highest,
                      const char* range, double& field) {
     double number = 0.0;
-    if (!readReal(value, number) || !(number > lowest) || number > highest) {
+    if (!readReal(value, number) || !(number >= lowest) || number > highest) {
         return fail(std::string(name) + " must be a number " + range + ", not \"" + std::string(value) + "\"");
     }
     field = number;
@@ -226,14 +230,16 @@ bool Parser::applyOption(std::string_view name, std::string_view value) {
         return parseEndpoint(std::string(value), options_.to) ||
                fail("--to needs HOST:PORT with a port from 1 to 65535, not \"" + std::string(value) + "\"");
     }
-    if (name == "--rate") return setReal(name, value, 0.0, kMaxRateHz, "above 0 and at most 1000", options_.rateHz);
+    if (name == "--rate") return setReal(name, value, kMinRateHz, kMaxRateHz, "from 0.001 to 1000", options_.rateHz);
     if (name == "--bodies") return setCount(name, value, kMaxBodies, options_.bodies);
     if (name == "--wands") return setCount(name, value, kMaxWands, options_.wands);
     if (name == "--tools") return setCount(name, value, kMaxTools, options_.tools);
     if (name == "--inertial") return setCount(name, value, kMaxInertial, options_.inertial);
     if (name == "--markers") return setCount(name, value, kMaxMarkers, options_.markers);
-    if (name == "--seconds") return setReal(name, value, 0.0, 1e7, "above 0 and at most 10000000", options_.seconds);
-    if (name == "--speed") return setReal(name, value, 0.0, 100.0, "above 0 and at most 100", options_.speed);
+    if (name == "--seconds") {
+        return setReal(name, value, kAboveZero, 1e7, "above 0 and at most 10000000", options_.seconds);
+    }
+    if (name == "--speed") return setReal(name, value, kMinSpeed, kMaxSpeed, "from 0.001 to 100", options_.speed);
     if (name == "--format") {
         if (value != "1" && value != "2") {
             return fail("--format must be 1 or 2, not \"" + std::string(value) + "\"");

@@ -15,7 +15,11 @@ constexpr int kMaxWands = 16;
 constexpr int kMaxTools = 16;
 constexpr int kMaxInertial = 32;
 constexpr int kMaxMarkers = 100;
+// Slower rates and speeds make waits that no clock counts down to.
+constexpr double kMinRateHz = 0.001;
 constexpr double kMaxRateHz = 1000.0;
+constexpr double kMinSpeed = 0.001;
+constexpr double kMaxSpeed = 100.0;
 constexpr uint16_t kDefaultControllerPort = 50105;
 
 struct Endpoint {

@@ -31,6 +31,18 @@ private:
     double rateHz_;
 };
 
+// When a datagram recorded `recordedNanos` after the first one of a pass is
+// due, replayed at `speed` from `originNanos`. Saturates: a gap too large
+// for the clock (a damaged or crafted recording) waits for good instead of
+// wrapping round to now.
+uint64_t replayDueNanos(uint64_t originNanos, uint64_t recordedNanos, double speed) noexcept;
+
+// How far apart the passes of a looped recording start: its span plus one
+// mean interval, so the loop keeps the recording's rhythm. A recording with
+// no time between its datagrams (one datagram, or all at one time) is
+// repeated once a second, never as fast as the socket takes it.
+uint64_t loopPeriodNanos(uint64_t spanNanos, uint64_t datagrams) noexcept;
+
 // Waits until the monotonic clock reaches dueNanos, serving the controller's
 // commands meanwhile when there is one. False when the user asked to stop
 // (Ctrl-C or a termination request).

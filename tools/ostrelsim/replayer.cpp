@@ -19,18 +19,14 @@ class ReplayClock {
 public:
     ReplayClock(uint64_t originNanos, double speed) : origin_(originNanos), speed_(speed) {}
 
-    uint64_t dueNanos(uint64_t recordedNanos) const {
-        return origin_ + static_cast<uint64_t>(static_cast<long double>(recordedNanos) / speed_);
-    }
+    uint64_t dueNanos(uint64_t recordedNanos) const { return replayDueNanos(origin_, recordedNanos, speed_); }
     void keepUp(uint64_t dueNanos, uint64_t nowNanos) {
         if (nowNanos > dueNanos + kFallBehindLimitNanos) {
             origin_ += nowNanos - dueNanos;
         }
     }
-    // The next pass starts one recorded period after the previous one ended.
-    void nextPass(uint64_t passNanos) {
-        origin_ += static_cast<uint64_t>(static_cast<long double>(passNanos) / speed_);
-    }
+    // The next pass starts one loop period after the previous one did.
+    void nextPass(uint64_t periodNanos) { origin_ = replayDueNanos(origin_, periodNanos, speed_); }
 
 private:
     uint64_t origin_;
@@ -107,10 +103,7 @@ int runReplay(const Options& options) {
             }
             break;
         }
-        // One average gap between the last datagram and the first of the next pass.
-        uint64_t span = last - first;
-        uint64_t gap = inPass > 1 ? span / (inPass - 1) : 1000000000ull;
-        clock.nextPass(span + gap);
+        clock.nextPass(loopPeriodNanos(last - first, inPass));
     }
     double elapsed = static_cast<double>(platform::monotonicNanos() - start) / 1e9;
     std::printf("ostrelsim: replayed %llu datagrams in %s s\n", static_cast<unsigned long long>(sent),

@@ -107,7 +107,7 @@ CreateResult SharedStorage::createUnderLock() {
         if (occupant.kind != Occupant::Gone && occupant.owner != platform::currentUserId()) {
             // Never take over what someone else made, whatever it claims to be.
             return failed("storage name \"" + name_ + "\" is taken by an object of another user (user " +
-                          std::to_string(occupant.owner) + "); remove it if nothing uses it" + where);
+                          platform::userName(occupant.owner) + "); remove it if nothing uses it" + where);
         }
         if (occupant.kind == Occupant::Unknown) {
             return failed("storage name \"" + name_ + "\" is taken (" + occupant.detail +

@@ -1,6 +1,7 @@
 #pragma once
 // Process ids, whether a process is still there, and whose it is.
 #include <cstdint>
+#include <string>
 
 namespace platform {
 
@@ -16,5 +17,8 @@ uint32_t currentUserId() noexcept;
 // The user a running process acts as; false when that cannot be learnt
 // (no such process, or the system does not tell).
 bool processUserId(uint32_t processId, uint32_t& userId) noexcept;
+
+// The user's name, or the id as a number when the system knows no name.
+std::string userName(uint32_t userId);
 
 }  // namespace platform

@@ -270,9 +270,9 @@ TEST_F(Trackhost, TakesOverTheStorageOfAKilledHost) {
                     dir.path());
         ASSERT_TRUE(other.waitExit(10000));
         EXPECT_EQ(2, other.exitCode());
-        EXPECT_EQ("trackhost: " + config + taken + "0" + where, other.errors());
+        EXPECT_EQ("trackhost: " + config + taken + "root" + where, other.errors());
         ASSERT_EQ(0, chown(("/dev/shm/" + storage).c_str(), 65534, 65534));
-        EXPECT_EQ("trackhost: " + config + taken + "65534" + where, refusal(config, true));
+        EXPECT_EQ("trackhost: " + config + taken + "nobody" + where, refusal(config, true));
         ASSERT_EQ(0, chown(("/dev/shm/" + storage).c_str(), 0, 0));
     }
 

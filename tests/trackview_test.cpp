@@ -223,8 +223,8 @@ TEST_F(Trackview, WarnsWhenTheStorageIsNotTheHostUsersOwn) {
     std::unique_ptr<Child> view = run({"--storage", storage, "--once", "--json"});
     EXPECT_EQ(0, view->exitCode());
     EXPECT_EQ(stillSnapshotJson(), view->output());
-    EXPECT_EQ("trackview: warning: storage \"" + storage + "\" belongs to user 65534, but its host process " +
-                  std::to_string(host->pid()) + " runs as user 0; its records may not come from that host\n",
+    EXPECT_EQ("trackview: warning: storage \"" + storage + "\" belongs to user nobody, but its host process " +
+                  std::to_string(host->pid()) + " runs as user root; someone else may have made it\n",
               view->errors());
 }
 

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -33,6 +34,16 @@ bool processUserId(uint32_t processId, uint32_t& userId) noexcept {
     }
     userId = static_cast<uint32_t>(facts.st_uid);
     return true;
+}
+
+std::string userName(uint32_t userId) {
+    char buffer[1024];
+    struct passwd entry {};
+    struct passwd* found = nullptr;
+    if (getpwuid_r(static_cast<uid_t>(userId), &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr) {
+        return found->pw_name;
+    }
+    return std::to_string(userId);
 }
 
 }  // namespace platform

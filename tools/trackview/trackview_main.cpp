@@ -113,10 +113,10 @@ void warnAboutForeignBlock(const storage::StorageReader& reader, const std::stri
     uint32_t hostUser = 0;
     if (platform::processUserId(reader.hostProcessId(), hostUser) && hostUser != reader.ownerUser()) {
         std::fprintf(stderr,
-                     "trackview: warning: storage \"%s\" belongs to user %u, but its host process %u runs as user "
-                     "%u; its records may not come from that host\n",
-                     name.c_str(), static_cast<unsigned>(reader.ownerUser()),
-                     static_cast<unsigned>(reader.hostProcessId()), static_cast<unsigned>(hostUser));
+                     "trackview: warning: storage \"%s\" belongs to user %s, but its host process %u runs as user "
+                     "%s; someone else may have made it\n",
+                     name.c_str(), platform::userName(reader.ownerUser()).c_str(),
+                     static_cast<unsigned>(reader.hostProcessId()), platform::userName(hostUser).c_str());
     }
 }
 

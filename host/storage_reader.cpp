@@ -40,7 +40,9 @@ bool copyBySequence(const uint32_t& sequence, const uint32_t& count, const Recor
         records.resize(n);
         // A writer may change the bytes during the copy; such a copy is
         // never used, because the sequence then differs below.
-        std::memcpy(static_cast<void*>(records.data()), list, n * sizeof(Record));
+        if (n != 0) {  // an empty vector may have no buffer at all
+            std::memcpy(static_cast<void*>(records.data()), list, n * sizeof(Record));
+        }
         platform::atomicFence();
         if (platform::atomicLoad(sequence) == before) {
             return true;

@@ -482,6 +482,7 @@ TEST_F(Trackhost, AStopEndsWithinTheGracePeriodWhateverADeviceDoes) {
             },
             10000))
             << host->output();
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));  // well inside the slow phase
         hosttest::Clock::time_point asked = hosttest::Clock::now();
         host->signal(SIGTERM);
         ASSERT_TRUE(host->waitExit(5000));

@@ -1,9 +1,7 @@
 // The measurement cycle allocates nothing once its tables have grown:
 // counted with a replaced global operator new over hundreds of real cycles
 // (UDP frame on loopback, parse, convert, calibrate, map, emulate, write).
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
@@ -112,15 +110,7 @@ TEST_F(CycleAllocation, DebugOutputAllocatesNothingEither) {
     ASSERT_EQ(1, rig.configureQuietly({{"standardbodies", "2"}, {"gripwands", "2"}, {"measurementtools", "1"},
                                         {"debug", "60"}}));
     // The debug lines go to standard output; keep them out of the test log.
-    std::fflush(stdout);
-    const int saved = dup(STDOUT_FILENO);
-    const int sink = open("/dev/null", O_WRONLY);
-    ASSERT_GE(saved, 0);
-    ASSERT_GE(sink, 0);
-    dup2(sink, STDOUT_FILENO);
+    testing::internal::CaptureStdout();
     run(rig, 200);
-    std::fflush(stdout);
-    dup2(saved, STDOUT_FILENO);
-    close(saved);
-    close(sink);
+    testing::internal::GetCapturedStdout();
 }

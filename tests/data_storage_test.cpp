@@ -35,6 +35,13 @@ struct Flags {
     uint32_t childReady;
 };
 
+// The storage in memory that forked children share with the test.
+struct SharedMapping {
+    void* memory = mmap(nullptr, sizeof(test_support::SharedArea), PROT_READ | PROT_WRITE,
+                        MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    ~SharedMapping() { munmap(memory, sizeof(test_support::SharedArea)); }
+};
+
 class StorageTest : public testing::Test {
 protected:
     void SetUp() override {
@@ -53,7 +60,8 @@ protected:
         }
     }
 
-    test_support::SharedStorage shared;
+    SharedMapping mapping;
+    test_support::SharedStorage shared{mapping.memory};
     CLogH& log = shared.hostLog;
     CMutexH& mutex = shared.trackerMutex;
     CDataStorage& trackers = shared.trackerStorage;

@@ -8,7 +8,6 @@
 
 #include "device/zelostrel.h"
 #include "link/socket_layer.h"
-#include "platform/server_socket.h"
 #include "shared_storage_fixture.h"
 #include "stdout_capture.h"
 
@@ -19,10 +18,10 @@ constexpr const char* kIdentity = "[1 0 0 0 1 0 0 0 1]";
 
 // A UDP port that is free right now (the system's pick, then released).
 inline uint16_t freeUdpPort() {
-    platform::ServerSocket* socket = nullptr;
+    SocketHandle* socket = nullptr;
     uint16_t port = 0;
-    if (platform::udpBind(socket, 0, port) != 0) return 0;
-    platform::closeServerSocket(socket);
+    if (udpOpen(socket, port, 0) != 0) return 0;
+    udpClose(socket, 0);
     return port;
 }
 

@@ -1,13 +1,12 @@
 #pragma once
 // The host's shared storage as the module meets it, for tests and
 // benchmarks: both record lists, their count and sequence words and their
-// inter-process mutexes in one shared mapping, seen through the framework's
+// inter-process mutexes in one area, seen through the framework's
 // CDataStorage. Also the host's configuration lines and a quiet logger.
-#include <sys/mman.h>
-
 #include <cstdint>
 #include <cstring>
 #include <initializer_list>
+#include <memory>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -32,9 +31,10 @@ struct SharedArea {
     platform::SharedMutex controllerMutex;
 };
 
-inline SharedArea* mapSharedArea() {
-    void* memory = mmap(nullptr, sizeof(SharedArea), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-    if (memory == MAP_FAILED) throw std::runtime_error("mmap of the shared area failed");
+// Sets the area up in the memory given: a shared mapping where other
+// processes read it, otherwise any memory of the right size.
+inline SharedArea* prepareSharedArea(void* memory) {
+    if (memory == nullptr) throw std::runtime_error("no memory for the shared area");
     std::memset(memory, 0, sizeof(SharedArea));
     auto* area = static_cast<SharedArea*>(memory);
     if (!platform::createSharedMutex(area->trackerMutex) || !platform::createSharedMutex(area->controllerMutex)) {
@@ -79,8 +79,10 @@ private:
 
 class SharedStorage {
 public:
-    SharedStorage()
-        : area(mapSharedArea()), hostLog(quietLogger("HOST")),
+    // Without memory from the caller the area lives in this process alone.
+    explicit SharedStorage(void* memory = nullptr)
+        : ownMemory_(memory == nullptr ? new SharedArea : nullptr),
+          area(prepareSharedArea(memory != nullptr ? memory : ownMemory_.get())), hostLog(quietLogger("HOST")),
           trackerMutex(&area->trackerMutex, &hostLog, &area->trackerSequence),
           controllerMutex(&area->controllerMutex, &hostLog, &area->controllerSequence),
           trackerStorage(area->trackers, nullptr, &hostLog, &trackerMutex, &area->trackerCount),
@@ -88,7 +90,6 @@ public:
     ~SharedStorage() {
         platform::destroySharedMutex(area->trackerMutex);
         platform::destroySharedMutex(area->controllerMutex);
-        munmap(area, sizeof(SharedArea));
     }
     SharedStorage(const SharedStorage&) = delete;
     SharedStorage& operator=(const SharedStorage&) = delete;
@@ -103,6 +104,7 @@ public:
     const ConData& controller(uint32_t id) const { return area->controllers[id - 1]; }
     TraData& tracker(uint32_t id) { return area->trackers[id - 1]; }
 
+    std::unique_ptr<SharedArea> ownMemory_;  // when the caller handed in none
     SharedArea* area;
     CLogH hostLog;
     CMutexH trackerMutex;

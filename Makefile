@@ -1,5 +1,5 @@
 # Thin front over the CMake presets; see README.md.
-.PHONY: all deps build test asan fuzz bench demo windows package clean
+.PHONY: all deps build test asan fuzz bench demo windows windows-test package clean
 
 all: build
 
@@ -38,6 +38,11 @@ windows:
 	cmake --preset windows
 	cmake --build --preset windows
 	@sh scripts/check-windows-dll.sh build/windows/device/zelostrel.dll createDev deleteDev
+
+# The module's tests as Windows programs under Wine; the Linux build is made
+# first, since one test compares the records of both (see docs/windows.md).
+windows-test: build
+	@sh scripts/windows-test.sh
 
 clean:
 	rm -rf build

@@ -2,6 +2,7 @@
 // Records the host hands to a module: the device's configuration lines, the
 // init-info words naming the two storages, and the per-cycle update masks.
 // Their layout is shared with the host: fields stay in this order.
+#include <cstddef>
 #include <cstdint>
 
 class CDataStorage;
@@ -31,8 +32,11 @@ struct InitInfo {
     CDataStorage* controllerStorage;
     uint32_t words[kOpaqueWords];  // words 2 to 11
 };
-static_assert(sizeof(InitInfo) == 2 * sizeof(void*) + InitInfo::kOpaqueWords * 4 ||
-                  sizeof(void*) == 8,
+// The 32-bit host hands twelve 32-bit words: the two storages, then words 2 to 11.
+static_assert(sizeof(void*) != 4 ||
+                  (sizeof(InitInfo) == 12 * 4 && offsetof(InitInfo, trackerStorage) == 0 &&
+                   offsetof(InitInfo, controllerStorage) == 4 && offsetof(InitInfo, words) == 8 &&
+                   offsetof(InitInfo, words[InitInfo::kOpaqueWords - 1]) == 11 * 4),
               "InitInfo is twelve 32-bit words on a 32-bit build");
 
 // Two 32-bit masks in network byte order: bit (id - 1) set for every record

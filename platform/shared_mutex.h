@@ -3,7 +3,7 @@
 // The host creates it inside its shared area; modules and readers only lock
 // and unlock it. If an owner dies while holding it, the next locker still
 // gets it (reported as OwnerDied) and the mutex is made usable again. A
-// holder that locks it again gets Failed instead of waiting for itself.
+// holder that locks it again gets it at once; each lock needs its unlock.
 #include <cstddef>
 #include "native.h"
 

@@ -1,7 +1,8 @@
 #!/bin/sh
 # Checks a cross-built Windows DLL: it exports exactly the names given, no
-# more, no fewer, and needs none of the MinGW run-time DLLs (which a Windows
-# machine does not have). Usage: check-windows-dll.sh DLL NAME...
+# more, no fewer, each undecorated (no "_name@8"), and imports only DLLs that
+# every Windows has (no MinGW run-time DLL, which would have to be shipped
+# beside it). Usage: check-windows-dll.sh DLL NAME...
 set -eu
 dll=$1
 shift
@@ -16,8 +17,9 @@ if [ "$exports" != "$expected" ]; then
   echo "$dll exports:" $exports "-- expected exactly:" $expected >&2
   status=1
 fi
-if echo "$imports" | grep -qiE '^(libstdc\+\+|libgcc|libwinpthread)'; then
-  echo "$dll needs MinGW run-time DLLs:" $imports >&2
+foreign=$(echo "$imports" | grep -viE '^(kernel32|msvcrt|ws2_32|advapi32|user32|ntdll)\.dll$' || true)
+if [ -n "$foreign" ]; then
+  echo "$dll imports DLLs that are not the system's:" $foreign >&2
   status=1
 fi
 [ "$status" = 0 ] && echo "$dll exports exactly:" $exports "; imports:" $imports

@@ -20,20 +20,22 @@ constexpr const char* kIdentity = "[1 0 0 0 1 0 0 0 1]";
 inline uint16_t freeUdpPort() {
     SocketHandle* socket = nullptr;
     uint16_t port = 0;
-    if (udpOpen(socket, port, 0) != 0) return 0;
-    udpClose(socket, 0);
+    if (udpOpen(socket, port, 0) == 0) udpClose(socket, 0);
     return port;
 }
 
 class DeviceRig {
 public:
+    // The rig's own sockets need the socket library for the rig's whole life.
     DeviceRig() : log(quietLogger("TRK")) {
+        netStartup();
         dataPort = freeUdpPort();
         portText = std::to_string(dataPort);
     }
     ~DeviceRig() {
         device.reset();
         udpClose(sender, 0);
+        netCleanup();
     }
 
     // Adds "port <free port>" first, then the given lines; runs init.

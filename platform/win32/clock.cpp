@@ -1,22 +1,29 @@
 #include "platform/clock.h"
 
-#include <sys/timeb.h>
 #include <time.h>
 #include <windows.h>
 
 namespace platform {
 
-// One call gives the time, the milliseconds, the standard-time difference
-// (minutes west) and the daylight-saving flag of the same moment; the 64-bit
-// form keeps working after 2038.
+// The time-zone facts come from the system, not from the C run-time's
+// _ftime: that one follows a TZ variable when one is set, and reads a
+// Unix-style value such as "Europe/Berlin" as UTC.
 ClockReading readClock() noexcept {
-    __timeb64 now{};
-    _ftime64(&now);
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    TIME_ZONE_INFORMATION zone{};
+    const DWORD zoneState = GetTimeZoneInformation(&zone);
+    // 100-ns ticks since 1601-01-01; the Unix epoch is 11644473600 s later.
+    const uint64_t ticks = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    const uint64_t sinceEpoch = ticks - 116444736000000000ull;
     ClockReading reading{};
-    reading.seconds = static_cast<int64_t>(now.time);
-    reading.milliseconds = static_cast<uint16_t>(now.millitm % 1000);
-    reading.minutesWest = static_cast<int16_t>(now.timezone);
-    reading.daylightSaving = static_cast<int16_t>(now.dstflag != 0 ? 1 : 0);
+    reading.seconds = static_cast<int64_t>(sinceEpoch / 10000000u);
+    reading.milliseconds = static_cast<uint16_t>(sinceEpoch / 10000u % 1000u);
+    if (zoneState != TIME_ZONE_ID_INVALID) {
+        // Standard time's difference, whether or not daylight saving is on.
+        reading.minutesWest = static_cast<int16_t>(zone.Bias + zone.StandardBias);
+        reading.daylightSaving = static_cast<int16_t>(zoneState == TIME_ZONE_ID_DAYLIGHT ? 1 : 0);
+    }
     return reading;
 }
 

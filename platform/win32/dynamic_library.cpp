@@ -53,8 +53,12 @@ bool openLibrary(const char* name, LibraryHandle& library, char* reason, size_t 
         SetThreadErrorMode(previousMode, nullptr);
     }
     if (handle == nullptr) {
+        // Named like the other systems' loaders do, since the system's own
+        // text ("The specified module could not be found.") names no file.
         char text[256];
-        copyReason(reason, reasonSize, systemErrorText(static_cast<int>(error), text, sizeof text));
+        char named[1024 + 256];
+        std::snprintf(named, sizeof named, "%s: %s", name, systemErrorText(static_cast<int>(error), text, sizeof text));
+        copyReason(reason, reasonSize, named);
         return false;
     }
     library.native = handle;

@@ -9,12 +9,9 @@
 struct HINSTANCE__;
 
 namespace platform {
-// A mutex the host created (a HANDLE), and the thread that took it through
-// this layer: a Windows mutex lets its owner take it again, which the
-// interface reports as a failure instead.
+// A mutex the host created: its HANDLE.
 struct NativeSharedMutex {
     void* handle;
-    uint32_t ownerThread;  // 0 while nobody holds it through this layer
 };
 // A mapped view keeps its file-mapping HANDLE open here.
 using NativeSharedMemoryHandle = void*;

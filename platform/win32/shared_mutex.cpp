@@ -13,12 +13,6 @@ MutexStatus statusOf(MutexResult result, int code) noexcept { return MutexStatus
 
 int lastError() noexcept { return static_cast<int>(GetLastError()); }
 
-uint32_t ownerOf(const SharedMutex& mutex) noexcept { return __atomic_load_n(&mutex.native.ownerThread, __ATOMIC_RELAXED); }
-
-void setOwner(SharedMutex& mutex, uint32_t thread) noexcept {
-    __atomic_store_n(&mutex.native.ownerThread, thread, __ATOMIC_RELAXED);
-}
-
 // FormatMessage ends its texts with a line break (and some with ". "); the
 // callers add their own line end, as they do for the texts of other systems.
 void trimLineEnd(char* text) noexcept {
@@ -35,7 +29,6 @@ static_assert(sizeof(HANDLE) == sizeof(void*), "the mutex handle is kept as a HA
 // An unnamed mutex, usable by the host's own threads and by the modules it
 // loads; other processes need the handle duplicated into them.
 bool createSharedMutex(SharedMutex& mutex) noexcept {
-    mutex.native.ownerThread = 0;
     mutex.native.handle = CreateMutexA(nullptr, FALSE, nullptr);
     return mutex.native.handle != nullptr;
 }
@@ -47,25 +40,16 @@ void destroySharedMutex(SharedMutex& mutex) noexcept {
     mutex.native.handle = nullptr;
 }
 
-// A Windows mutex counts its owner's repeated waits instead of refusing
-// them: a second wait by the holder is undone and reported, so that one
-// unlock always frees the mutex for the others. Whoever takes the mutex
-// writes its thread id, so an id left by a holder that died is overwritten
-// by the next taker (whose wait reports the abandonment, not this case).
+// A holder that waits again gets it at once: Windows counts the waits, and
+// each needs its own release.
 MutexStatus lockSharedMutex(SharedMutex& mutex) noexcept {
-    const DWORD self = GetCurrentThreadId();
     switch (WaitForSingleObject(mutex.native.handle, INFINITE)) {
         case WAIT_OBJECT_0:
-            if (ownerOf(mutex) == self) {
-                ReleaseMutex(mutex.native.handle);
-                return statusOf(MutexResult::Failed, ERROR_POSSIBLE_DEADLOCK);
-            }
-            setOwner(mutex, self);
             return statusOf(MutexResult::Ok, 0);
         case WAIT_ABANDONED:
             // The caller holds it now; Windows makes it usable again by itself.
-            setOwner(mutex, self);
-            return statusOf(MutexResult::OwnerDied, ERROR_SEM_OWNER_DIED);
+            // The wait sets no error code: name the abandonment ourselves.
+            return statusOf(MutexResult::OwnerDied, ERROR_ABANDONED_WAIT_0);
         default: {
             const int code = lastError();
             return statusOf(MutexResult::Failed, code != 0 ? code : ERROR_INVALID_HANDLE);
@@ -74,23 +58,20 @@ MutexStatus lockSharedMutex(SharedMutex& mutex) noexcept {
 }
 
 MutexStatus unlockSharedMutex(SharedMutex& mutex) noexcept {
-    const DWORD self = GetCurrentThreadId();
-    const bool mine = ownerOf(mutex) == self;
-    if (mine) {
-        setOwner(mutex, 0);
-    }
     if (ReleaseMutex(mutex.native.handle) == 0) {
-        const int code = lastError();
-        if (mine) {
-            setOwner(mutex, self);
-        }
-        return statusOf(MutexResult::Failed, code);
+        return statusOf(MutexResult::Failed, lastError());
     }
     return statusOf(MutexResult::Ok, 0);
 }
 
 const char* systemErrorText(int systemCode, char* buffer, size_t size) noexcept {
     if (buffer == nullptr || size == 0) {
+        return buffer;
+    }
+    // An abandoned mutex reads as on the other systems, so that one text in
+    // the host's log means a holder died, whichever system it runs on.
+    if (systemCode == ERROR_ABANDONED_WAIT_0) {
+        std::snprintf(buffer, size, "Owner died");
         return buffer;
     }
     const DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;

@@ -1,6 +1,7 @@
 // A Windows host's whole cycle through the shipped DLL: LoadLibraryA,
-// createDev, init with storages guarded by mutex handles the host made,
-// start, recvData against frames on loopback, stop, deleteDev, FreeLibrary.
+// createDev, init with storages guarded by mutex handles the host made
+// (CreateMutexA, in the storage fixture), start, recvData against frames on
+// loopback, stop, deleteDev, FreeLibrary.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -11,7 +12,6 @@
 #include <vector>
 
 #include "device/exports.h"
-#include "framework/data_storage.h"
 #include "link/socket_layer.h"
 #include "shared_storage_fixture.h"
 #include "stdout_capture.h"
@@ -19,28 +19,6 @@
 namespace {
 
 using namespace test_support;
-
-// The host's side: record lists whose record i carries id i, count words,
-// and one mutex handle per list, made with CreateMutexA.
-struct HostStorage {
-    TraData trackers[32] = {};
-    ConData controllers[32] = {};
-    uint32_t trackerCount = 0, controllerCount = 0;
-    platform::SharedMutex trackerHandle{{CreateMutexA(nullptr, FALSE, nullptr)}};
-    platform::SharedMutex controllerHandle{{CreateMutexA(nullptr, FALSE, nullptr)}};
-    CLogH log = quietLogger("HOST");
-    CMutexH trackerMutex{&trackerHandle, &log};
-    CMutexH controllerMutex{&controllerHandle, &log};
-    CDataStorage trackerStorage{trackers, nullptr, &log, &trackerMutex, &trackerCount};
-    CDataStorage controllerStorage{nullptr, controllers, &log, &controllerMutex, &controllerCount};
-    HostStorage() {
-        for (uint32_t i = 0; i < 32; ++i) trackers[i].setId(i + 1), controllers[i].setId(i + 1);
-    }
-    ~HostStorage() {
-        CloseHandle(trackerHandle.native.handle);
-        CloseHandle(controllerHandle.native.handle);
-    }
-};
 
 TEST(WindowsHost, WholeCycleThroughTheDll) {
     HMODULE dll = LoadLibraryA("zelostrel.dll");
@@ -57,18 +35,16 @@ TEST(WindowsHost, WholeCycleThroughTheDll) {
     ASSERT_EQ(0, udpOpen(probe, dataPort, 0));  // a port that is free, for the device
     udpClose(probe, 0);
     const std::string portText = std::to_string(dataPort);
-    HostStorage host;
+    SharedStorage host;
     ConfigLines lines;
     lines.add({"port", portText.c_str()}).add({"gripwands", "1"}).add({"standardbodies", "1"});
     CLogH hostLog = quietLogger("TRK");
     CBaseMod* device = createDevice(lines.config(), &hostLog);
     ASSERT_NE(nullptr, device);
-    InitInfo info{};
-    info.trackerStorage = &host.trackerStorage;
-    info.controllerStorage = &host.controllerStorage;
+    InitInfo info = host.initInfo();
     capturedStdout([&] { ASSERT_EQ(1, device->init(&info)); });
-    EXPECT_EQ(2u, host.trackerCount);
-    EXPECT_EQ(1u, host.controllerCount);
+    EXPECT_EQ(2u, host.area->trackerCount);
+    EXPECT_EQ(1u, host.area->controllerCount);
     EXPECT_TRUE(device->start());
 
     // Two cycles: the wand's buttons reach its controller record one cycle
@@ -82,10 +58,10 @@ TEST(WindowsHost, WholeCycleThroughTheDll) {
         HANDLE held = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         std::thread holder([&] {
             if (cycle == 0) return;
-            WaitForSingleObject(host.trackerHandle.native.handle, INFINITE);
+            WaitForSingleObject(host.area->trackerMutex.native.handle, INFINITE);
             SetEvent(held);
             Sleep(300);
-            ReleaseMutex(host.trackerHandle.native.handle);
+            ReleaseMutex(host.area->trackerMutex.native.handle);
         });
         if (cycle == 1) WaitForSingleObject(held, 5000);
         const auto start = std::chrono::steady_clock::now();
@@ -95,10 +71,11 @@ TEST(WindowsHost, WholeCycleThroughTheDll) {
         CloseHandle(held);
         EXPECT_GE(waited, std::chrono::milliseconds(cycle == 1 ? 250 : 0));
     }
-    EXPECT_EQ((std::vector<uint32_t>{1, 0}), wordsAt(&host.trackers[0], 0, 2));
-    EXPECT_EQ((std::vector<int32_t>{100000, 0, 0, 0, 0, 0}), fixedWordsAt(&host.trackers[0], 20, 6));
-    EXPECT_EQ((std::vector<int32_t>{100000, -200000, 50000, 9000001, 0, 0}), fixedWordsAt(&host.trackers[1], 20, 6));
-    const ConData& wand = host.controllers[0];
+    EXPECT_EQ((std::vector<uint32_t>{1, 0}), wordsAt(&host.area->trackers[0], 0, 2));
+    EXPECT_EQ((std::vector<int32_t>{100000, 0, 0, 0, 0, 0}), fixedWordsAt(&host.area->trackers[0], 20, 6));
+    EXPECT_EQ((std::vector<int32_t>{100000, -200000, 50000, 9000001, 0, 0}),
+              fixedWordsAt(&host.area->trackers[1], 20, 6));
+    const ConData& wand = host.area->controllers[0];
     EXPECT_EQ((std::vector<uint32_t>{1, 0}), wordsAt(&wand, 0, 2));
     EXPECT_EQ((std::vector<uint32_t>{8, 16, 36, 68}), wordsAt(&wand, 20, 4));
     EXPECT_EQ((std::vector<int32_t>{500, -250, 0}), fixedWordsAt(&wand, 36, 3));

@@ -11,11 +11,11 @@
 #include <string>
 #include <thread>
 
-#include "framework/data_storage.h"
 #include "link/socket_layer.h"
 #include "platform/clock.h"
 #include "platform/dynamic_library.h"
 #include "platform/socket.h"
+#include "shared_storage_fixture.h"
 #include "stdout_capture.h"
 
 namespace {
@@ -111,12 +111,7 @@ protected:
     }
 
     platform::SharedMutex handle{{CreateMutexA(nullptr, FALSE, nullptr)}};
-    CLogH log = [] {
-        CLogH quiet;
-        quiet.showDate = quiet.showTime = quiet.showThreadId = 0;
-        quiet.setName("HOST");
-        return quiet;
-    }();
+    CLogH log = test_support::quietLogger("HOST");
     CMutexH mutex{&handle, &log};
 };
 
@@ -147,7 +142,8 @@ TEST_F(HostMutex, OwnerProcessEndsHoldingIt) {
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION child{};
-    ASSERT_TRUE(CreateProcessA(program, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child));
+    ASSERT_TRUE(
+        CreateProcessA(program, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child));
     ASSERT_EQ(DWORD{WAIT_OBJECT_0}, WaitForSingleObject(child.hProcess, 30000));
     CloseHandle(child.hThread);
     CloseHandle(child.hProcess);
@@ -181,13 +177,13 @@ TEST(WindowsClock, TimeZoneFieldsMatchTheSystemsAndTheThreadIdIsInTheHead) {
 
     CLogH log;
     log.setName("CBase");
-    for (int thread = 0; thread < 2; ++thread) {
-        std::string line;
-        auto write = [&] { line = capturedStdout([&] { log.info("x", true); }) + std::to_string(GetCurrentThreadId()); };
-        thread == 0 ? write() : std::thread(write).join();
-        const std::string id = line.substr(line.rfind('\n') + 1);
-        EXPECT_NE(std::string::npos, line.find(" CBase[" + id + "]: INFO: x\n")) << line;
-    }
+    auto expectOwnIdInTheHead = [&] {
+        const std::string line = capturedStdout([&] { log.info("x", true); });
+        const std::string head = " CBase[" + std::to_string(GetCurrentThreadId()) + "]: INFO: x\n";
+        EXPECT_NE(std::string::npos, line.find(head)) << line;
+    };
+    expectOwnIdInTheHead();
+    std::thread(expectOwnIdInTheHead).join();
 }
 
 }  // namespace

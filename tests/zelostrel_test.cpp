@@ -17,6 +17,7 @@
 #include "calib/tra_common.h"
 #include "device_rig.h"
 #include "link/ostrel_sdk.h"
+#include "platform/server_socket.h"
 
 using namespace test_support;
 using Texts = std::vector<std::string>;

@@ -20,10 +20,18 @@ if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
 fi
 cmake --preset "$preset"
 cmake --build --preset "$preset"
-# The first start of Wine creates its prefix (some seconds); do it once here
+# A wineserver that stays up for the whole run, started here with its output
+# away from CTest's: one started by a test would hold that test's output
+# open until it ended by itself, and CTest would wait for it. The first
+# start of Wine also creates the prefix (some seconds): done once here,
 # rather than inside the first test's time-out.
-prefix="build/$preset/wineprefix"
+export WINEPREFIX="$PWD/build/$preset/wineprefix" WINEDEBUG=-all
 loader=wine
 [ "$preset" = windows-test-x64 ] && loader=/usr/lib/wine/wine64
-WINEPREFIX="$PWD/$prefix" WINEDEBUG=-all "$loader" cmd /c exit >/dev/null 2>&1 || true
-ctest --preset "$preset"
+mkdir -p "$WINEPREFIX"
+/usr/lib/wine/wineserver -p >/dev/null 2>&1
+"$loader" cmd /c exit >/dev/null 2>&1 || true
+status=0
+ctest --preset "$preset" || status=$?
+/usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
+exit "$status"

@@ -352,12 +352,10 @@ bool OstrelParser::parseGripwands2(const char*& cursor) noexcept {
         GripwandRecord& record = gripwands_.records[static_cast<size_t>(k)];
         record.id = k;
         record.quality = quality;
-        const int32_t buttonCount = ints[1];
-        const int32_t joystickCount = ints[2];
-        if (buttonCount < 0 || buttonCount > kMaxRecordButtons || joystickCount < 0 ||
-            joystickCount > kMaxRecordJoystick) {
-            return false;
-        }
+        // A count of 0 or below means none; only counts above the maxima fail.
+        const int32_t buttonCount = std::max(ints[1], 0);
+        const int32_t joystickCount = std::max(ints[2], 0);
+        if (buttonCount > kMaxRecordButtons || joystickCount > kMaxRecordJoystick) return false;
         record.buttonCount = buttonCount;
         record.joystickCount = joystickCount;
         if (!readPose(cursor, record.loc, record.rot) ||
@@ -424,8 +422,8 @@ bool OstrelParser::parseHands(const char*& cursor) noexcept {
         record->id = ints[0];
         record->side = ints[1];
         record->quality = quality;
-        const int32_t fingerCount = ints[2];
-        if (fingerCount < 0 || fingerCount > kMaxHandFingers) return false;
+        const int32_t fingerCount = std::max(ints[2], 0);  // below 0: none
+        if (fingerCount > kMaxHandFingers) return false;
         record->fingerCount = fingerCount;
         if (!readPose(cursor, record->loc, record->rot)) return false;
         for (int32_t f = 0; f < fingerCount; ++f) {
@@ -454,8 +452,8 @@ bool OstrelParser::parseJointModels(const char*& cursor) noexcept {
         int32_t ints[2] = {};  // id, joint count
         if (!readItems(cursor, "ii", ints, nullptr)) return false;
         JointModelRecord* record = jointModels_.at(ints[0]);
-        const int32_t jointCount = ints[1];
-        if (record == nullptr || jointCount < 0 || jointCount > kMaxModelJoints) return false;
+        const int32_t jointCount = std::max(ints[1], 0);  // below 0: none
+        if (record == nullptr || jointCount > kMaxModelJoints) return false;
         record->id = ints[0];
         record->jointCount = jointCount;
         markWritten(jointModels_, ints[0]);

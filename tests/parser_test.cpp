@@ -323,18 +323,14 @@ TEST(ParserRules, BrokenRulesFailTheLineBehindTheLastItemRead) {
         {"6df 2 [1 1 1]" + pose(1, 1, 1), "[1 1 1]"},  // the id must equal its place
         {"6df2 2 1 [0 1 17 0]" + pose(0, 0, 0) + "[1]", "17 0]"},
         {"6df2 2 1 [0 1 0 9]" + pose(0, 0, 0) + "[1 1 1 1 1 1 1 1 1]", "0 9]"},
-        {"6df2 2 1 [0 1 -1 0]" + pose(0, 0, 0) + "[]", "-1 0]"},
-        {"6df2 2 1 [0 1 0 -2]" + pose(0, 0, 0) + "[]", "0 -2]"},
         {"6df2 1 2 [0 1 0 0]" + pose(0, 0, 0) + "[][1 1 0 0]" + pose(0, 0, 0) + "[]", "[1 1 0 0]"},  // > defined
         {"6dmt 1 [3 0.7 5]" + pose(7, 8, 9), "[3 0.7 5]"},
         {"6dmt2 1 1 [0 0.6 -1 2.5]" + pose(1, 2, 3) + "[][1 2 3 4 5 6]", "-1 2.5]"},
         {"6dmtr 3 1 [3 0.4]" + pose(1, 2, 3), "[3 0.4]"},
         {"6dmtr 3 1 [-1 0.4]" + pose(1, 2, 3), "[-1 0.4]"},
         {"gl 1 [0 0.9 1 6]" + pose(7, 8, 9), "1 6]"},
-        {"gl 1 [0 0.9 1 -1]" + pose(7, 8, 9), "1 -1]"},
         {"6dj 2 1 [2 0]", "[2 0]"},
         {"6dj 2 1 [0 201]", "[0 201]"},
-        {"6dj 2 1 [0 -1]", "[0 -1]"},
         {"6di 1 [-1 1 0.25]" + pose(1, 2, 3), "0.25]"},
         {"3d x", "3d "},
         // A table cannot take a negative size.
@@ -525,14 +521,22 @@ TEST_F(ParserLines, MarkersInEntryOrder) {
     EXPECT_EQ(0, parser.markerCount());
 }
 
-// A negative entry count is an empty line; only a table size cannot be
+// A negative entry count is an empty line, and a negative button, joystick,
+// finger or joint count of an entry is none; only a table size cannot be
 // negative (those fail, see above). The marker count follows its line.
-TEST_F(ParserLines, NegativeEntryCountsAreEmpty) {
+TEST_F(ParserLines, NegativeCountsAreEmpty) {
     for (const char* text : {"6d -5", "gl -1", "6di -2", "6df2 0 -3", "6dmtr 0 -1", "6dj 0 -1", "3d -5"}) {
         EXPECT_TRUE(accepts(text)) << text;
     }
     EXPECT_EQ(-5, parser.markerCount());
     EXPECT_EQ(nullptr, parser.marker(0));
+    ASSERT_TRUE(accepts("6df2 1 1 [0 1 -1 -2]" + pose(1, 2, 3) + "[]"));
+    ASSERT_TRUE(accepts("gl 1 [0 0.9 1 -1]" + pose(7, 8, 9)));
+    ASSERT_TRUE(accepts("6dj 1 1 [0 -3]"));
+    EXPECT_EQ(0, parser.gripwand(0)->buttonCount);
+    EXPECT_EQ(0, parser.gripwand(0)->joystickCount);
+    EXPECT_EQ(0, parser.hand(0)->fingerCount);
+    EXPECT_EQ(0, parser.jointModel(0)->jointCount);
 }
 
 // ---------------------------------------------------------------- frames

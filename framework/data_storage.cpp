@@ -36,10 +36,10 @@ bool CMutexH::lock() noexcept {
         return false;
     }
     platform::MutexStatus status = platform::lockSharedMutex(*handle_);
-    if (status.result != platform::MutexResult::Failed) {
-        held_ = true;
-        // Odd while held. An owner that died holding the lock left it odd:
-        // one more step makes it odd again for this holder.
+    // Only the outer lock moves the sequence: it stays odd while held.
+    if (status.result != platform::MutexResult::Failed && depth_++ == 0) {
+        // An owner that died holding the lock left it odd: one more step
+        // makes it odd again for this holder.
         if (sequence_ != nullptr && (platform::atomicIncrement(*sequence_) & 1u) == 0) {
             platform::atomicIncrement(*sequence_);
         }
@@ -56,13 +56,10 @@ bool CMutexH::unlock() noexcept {
         reportMutexFailureText(logger_, "CMutexH: Unlocking mutex: ", kNoHandle);
         return false;
     }
-    // Only a lock this object took moves the sequence: a failed lock followed
-    // by its unlock must leave it even.
-    if (held_) {
-        held_ = false;
-        if (sequence_ != nullptr) {
-            platform::atomicIncrement(*sequence_);
-        }
+    // Only the unlock of the outer lock this object took moves the sequence:
+    // a failed lock followed by its unlock must leave it even.
+    if (depth_ > 0 && --depth_ == 0 && sequence_ != nullptr) {
+        platform::atomicIncrement(*sequence_);
     }
     platform::MutexStatus status = platform::unlockSharedMutex(*handle_);
     if (status.result == platform::MutexResult::Ok) {

@@ -17,6 +17,7 @@ public:
     // Waits without time-out. On failure (or when the previous owner died
     // holding it) reports "CMutexH: Locking mutex: " and the system's text,
     // and returns false; after an owner death the caller holds the lock.
+    // The holder may lock again; each lock needs its own unlock.
     bool lock() noexcept;
     bool unlock() noexcept;
 
@@ -28,7 +29,7 @@ private:
     // It is odd exactly while somebody holds the lock (after an owner's death
     // the next holder steps it twice if needed).
     uint32_t* sequence_;
-    bool held_ = false;  // this object took the lock (the sequence is odd)
+    uint32_t depth_ = 0;  // locks taken through this object and not yet undone (odd sequence while > 0)
 };
 
 class CDataStorage {

@@ -3,6 +3,7 @@
 #include "framework/data_storage.h"
 
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
@@ -11,6 +12,7 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "platform/atomic.h"
 #include "platform/clock.h"
@@ -171,12 +173,28 @@ TEST_F(StorageTest, LockFailuresAreReportedWithTheSystemText) {
     EXPECT_EQ(errorLine("CMutexH: Unlocking mutex: " + systemText(EPERM)),
               capturedStdout([&] { EXPECT_FALSE(mutex.unlock()); }));
     EXPECT_EQ(0u, area().trackerSequence);
-    // Locking twice reports instead of hanging.
-    ASSERT_TRUE(mutex.lock());
-    EXPECT_EQ(errorLine("CMutexH: Locking mutex: " + systemText(EDEADLK)),
-              capturedStdout([&] { EXPECT_FALSE(mutex.lock()); }));
-    EXPECT_EQ(1u, area().trackerSequence);
-    EXPECT_TRUE(mutex.unlock());
+}
+
+// The holder may lock again, as with the host's Windows mutexes; it stays
+// held (for other threads too) until the last of its unlocks.
+TEST_F(StorageTest, TheHolderMayLockAgainAndUnlocksOncePerLock) {
+    auto othersCanLock = [&] {
+        int code = -1;
+        std::thread([&] {
+            code = pthread_mutex_trylock(&area().trackerMutex.native);
+            if (code == 0) pthread_mutex_unlock(&area().trackerMutex.native);
+        }).join();
+        return code == 0;
+    };
+    EXPECT_EQ("", capturedStdout([&] {
+                  ASSERT_TRUE(mutex.lock());
+                  ASSERT_TRUE(mutex.lock());
+                  EXPECT_TRUE(mutex.unlock());
+                  EXPECT_FALSE(othersCanLock());
+                  EXPECT_EQ(1u, area().trackerSequence) << "odd while held";
+                  EXPECT_TRUE(mutex.unlock());
+              }));
+    EXPECT_TRUE(othersCanLock());
     EXPECT_EQ(2u, area().trackerSequence);
 }
 

@@ -14,7 +14,8 @@ MutexStatus statusOf(MutexResult result, int code) noexcept { return MutexStatus
 
 // Process-shared so that every process mapping the area can use it; robust
 // so that a process killed while holding it cannot block the others forever;
-// error-checking so that a holder locking again gets an error, not a hang.
+// recursive like the host's Windows mutexes: the holder may lock again and
+// unlocks once per lock.
 bool createSharedMutex(SharedMutex& mutex) noexcept {
     pthread_mutexattr_t attributes;
     if (pthread_mutexattr_init(&attributes) != 0) {
@@ -22,7 +23,7 @@ bool createSharedMutex(SharedMutex& mutex) noexcept {
     }
     bool ok = pthread_mutexattr_setpshared(&attributes, PTHREAD_PROCESS_SHARED) == 0 &&
               pthread_mutexattr_setrobust(&attributes, PTHREAD_MUTEX_ROBUST) == 0 &&
-              pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_ERRORCHECK) == 0 &&
+              pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE) == 0 &&
               pthread_mutex_init(&mutex.native, &attributes) == 0;
     pthread_mutexattr_destroy(&attributes);
     return ok;

@@ -65,8 +65,9 @@ int CBaseMod::recvData(UpdateMasks* masks, uint32_t /*unused*/) {
         logger->error("\"recvData\" called before the init info was set.", true);
         return -1;
     }
-    if (masks == nullptr) {
-        // The writes mark every record in the masks: nowhere to mark.
+    if (masks == nullptr && (modInfo->conHandler || modInfo->traHandler)) {
+        // The writes mark every record in the masks: nowhere to mark. A
+        // module without handlers writes nothing and needs none.
         logger->error("Update masks are empty.", true);
         return -1;
     }

@@ -204,6 +204,9 @@ TEST_F(BaseTest, RecvDataClearsAndUpdatesTheKindsTheModuleHas) {
         EXPECT_EQ(c.controllerMask, masks.controllerMask) << c.trackers << c.controllers;
         EXPECT_EQ(c.calls, probe.calls);
     }
+    ProbeModule idle(&config, &hostLog);  // no handler: no masks needed
+    idle.configure(info, false, false);
+    EXPECT_EQ("", capturedStdout([&] { EXPECT_EQ(1, idle.recvData(nullptr, 0)); }));
 }
 
 TEST_F(BaseTest, AFailedUpdateFailsTheCycle) {

@@ -17,6 +17,12 @@ struct ClockReading {
 
 ClockReading readClock() noexcept;
 
+// The time-zone facts of a moment in the process's zone: the difference of
+// the zone's standard time in minutes west of UTC (whatever the size of its
+// daylight-saving shift), and 1 while daylight-saving time is in force,
+// else 0. False (nothing written) when the moment cannot be converted.
+bool zoneAt(std::time_t seconds, int16_t& minutesWest, int16_t& daylightSaving) noexcept;
+
 // Milliseconds from an arbitrary fixed point; never goes backwards. For
 // time-outs and pacing, never for record times.
 uint64_t monotonicMillis() noexcept;

@@ -3,7 +3,7 @@
 # otherwise names what is missing. Also makes sure a comma-decimal locale
 # exists, since the tests prove the parsers are proof against it.
 set -eu
-packages="cmake ninja-build g++ clang libclang-rt-dev libgtest-dev libgmock-dev libbenchmark-dev locales python3 iproute2"
+packages="cmake ninja-build g++ clang libclang-rt-dev libgtest-dev libgmock-dev libbenchmark-dev locales tzdata python3 iproute2"
 # The install and package tests need these; without them they are skipped.
 optional="dpkg-dev file pkg-config"
 missing=""

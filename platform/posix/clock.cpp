@@ -3,7 +3,59 @@
 #include <sys/time.h>
 #include <time.h>
 
+#include <initializer_list>
+
 namespace platform {
+
+namespace {
+
+// Seconds east of UTC of the zone's standard time near a moment at which
+// daylight-saving time is in force: the offset of the nearest moment
+// without it, looking back and then ahead a year in steps of about a
+// month. The shift is the zone's own (half an hour on Lord Howe Island),
+// so it cannot be assumed.
+long standardEastNear(time_t seconds, long currentEast) noexcept {
+    constexpr time_t kStep = 30 * 86400;
+    for (const int direction : {-1, 1}) {
+        for (int step = 1; step <= 13; ++step) {
+            const time_t probe = seconds + direction * step * kStep;
+            struct tm other {};
+            if (localtime_r(&probe, &other) != nullptr && other.tm_isdst == 0) {
+                return other.tm_gmtoff;
+            }
+        }
+    }
+    return currentEast;  // daylight-saving time all year: it is the standard
+}
+
+// The search runs once per daylight-saving period and zone, not per reading.
+struct StandardOffsetMemo {
+    const char* zone = nullptr;  // the system's abbreviation text, compared by address
+    long currentEast = 0;
+    time_t day = 0;
+    long standardEast = 0;
+};
+thread_local StandardOffsetMemo memo;
+
+}  // namespace
+
+bool zoneAt(std::time_t seconds, int16_t& minutesWest, int16_t& daylightSaving) noexcept {
+    struct tm local {};
+    if (localtime_r(&seconds, &local) == nullptr) {
+        return false;
+    }
+    long standardEast = local.tm_gmtoff;
+    if (local.tm_isdst > 0) {
+        const time_t day = seconds / 86400;
+        if (memo.zone != local.tm_zone || memo.currentEast != local.tm_gmtoff || memo.day != day) {
+            memo = StandardOffsetMemo{local.tm_zone, local.tm_gmtoff, day, standardEastNear(seconds, local.tm_gmtoff)};
+        }
+        standardEast = memo.standardEast;
+    }
+    minutesWest = static_cast<int16_t>(-standardEast / 60);
+    daylightSaving = static_cast<int16_t>(local.tm_isdst > 0 ? 1 : 0);
+    return true;
+}
 
 ClockReading readClock() noexcept {
     struct timespec now {};
@@ -11,15 +63,7 @@ ClockReading readClock() noexcept {
     ClockReading reading{};
     reading.seconds = static_cast<int64_t>(now.tv_sec);
     reading.milliseconds = static_cast<uint16_t>(now.tv_nsec / 1000000);
-    struct tm local {};
-    time_t seconds = now.tv_sec;
-    if (localtime_r(&seconds, &local) != nullptr) {
-        // tm_gmtoff is seconds east of UTC and already includes daylight saving;
-        // the record wants the standard-time difference, minutes west.
-        long east = local.tm_gmtoff - (local.tm_isdst > 0 ? 3600 : 0);
-        reading.minutesWest = static_cast<int16_t>(-east / 60);
-        reading.daylightSaving = static_cast<int16_t>(local.tm_isdst > 0 ? 1 : 0);
-    }
+    zoneAt(now.tv_sec, reading.minutesWest, reading.daylightSaving);
     return reading;
 }
 

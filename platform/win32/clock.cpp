@@ -27,6 +27,19 @@ ClockReading readClock() noexcept {
     return reading;
 }
 
+// The system's standard-time bias of the zone, and the flag of the moment.
+bool zoneAt(std::time_t seconds, int16_t& minutesWest, int16_t& daylightSaving) noexcept {
+    const __time64_t wide = seconds;
+    std::tm local{};
+    long west = 0;
+    if (_localtime64_s(&local, &wide) != 0 || _get_timezone(&west) != 0) {
+        return false;
+    }
+    minutesWest = static_cast<int16_t>(west / 60);
+    daylightSaving = static_cast<int16_t>(local.tm_isdst > 0 ? 1 : 0);
+    return true;
+}
+
 uint64_t monotonicNanos() noexcept {
     // Both calls only read memory the system keeps up to date; the division
     // is split so that the product cannot overflow after years of uptime.

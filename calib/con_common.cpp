@@ -1,6 +1,7 @@
 #include "calib/con_common.h"
 
 #include <algorithm>
+#include <new>
 
 namespace {
 
@@ -27,11 +28,14 @@ CConCommonH::~CConCommonH() {
     }
 }
 
-bool CConCommonH::init(uint32_t n, bool limit) {
+bool CConCommonH::init(uint32_t n, bool limit) noexcept {
     if (n == 0) {
         return false;
     }
-    std::unique_ptr<ControllerMap[]> fresh(new ControllerMap[n]);
+    std::unique_ptr<ControllerMap[]> fresh(new (std::nothrow) ControllerMap[n]);
+    if (!fresh) {
+        return false;  // the maps as they were
+    }
     for (uint32_t i = 0; i < n; ++i) {
         for (float(&scale)[4] : fresh[i].valuatorScale) {
             setIdentityScale(scale);
@@ -81,13 +85,16 @@ bool CConCommonH::setControllerDefaults(uint32_t c, uint32_t outputId, uint32_t 
 }
 
 bool CConCommonH::setEmulation(uint32_t c, uint32_t trackerId, const float initPose[6],
-                               const uint32_t valuatorAssign[6], uint32_t resetButton) {
+                               const uint32_t valuatorAssign[6], uint32_t resetButton) noexcept {
     ControllerMap* map = mapOf(c);
     if (map == nullptr) {
         return false;
     }
     if (!map->emulation) {
-        map->emulation.reset(new TrackerEmulation);
+        map->emulation.reset(new (std::nothrow) TrackerEmulation);
+        if (!map->emulation) {
+            return false;
+        }
     }
     TrackerEmulation& e = *map->emulation;
     e.trackerId = trackerId;

@@ -54,15 +54,17 @@ public:
     CConCommonH& operator=(const CConCommonH&) = delete;
 
     // Makes n identity-free maps (output 0, counts 0, scales (0,0,1,0)).
-    bool init(uint32_t n, bool limit);
+    // False for n = 0 or without memory; the maps stay as they were.
+    bool init(uint32_t n, bool limit) noexcept;
     bool freeMaps() noexcept;
 
     // Output number and counts of controller c; own valuator/button k goes
     // to output k. Counts above 32 are cut to 32 (the record's capacity).
     bool setControllerDefaults(uint32_t c, uint32_t outputId, uint32_t numValuators,
                                uint32_t numButtons) noexcept;
+    // False for a controller outside 1..count or without memory.
     bool setEmulation(uint32_t c, uint32_t trackerId, const float initPose[6], const uint32_t valuatorAssign[6],
-                      uint32_t resetButton);
+                      uint32_t resetButton) noexcept;
     // Numbers the emulations firstId, firstId + 1, ... in controller order;
     // returns how many there are.
     uint32_t assignEmulatedIds(uint32_t firstId) noexcept;

@@ -1,6 +1,7 @@
 // The controller option lines: "emulatetracker", "valuatororder",
 // "buttonorder" and "valuatorscale". Every check of a line precedes every
 // change, so a faulty line leaves the handler exactly as it was.
+#include <algorithm>
 #include <cmath>
 
 #include "calib/con_common.h"
@@ -23,16 +24,21 @@ constexpr char kInvalidValuator[] = "Invalid valuator ID found for ";
 constexpr char kInvalidButton[] = "Invalid button ID found for ";
 constexpr char kSameId[] = "Same ID found more than once in ";
 constexpr char kInvalidId[] = "Invalid ID found in ";
+constexpr char kOutOfMemory[] = "Out of memory for ";
 
 // A bracketed list replaces the values from the left with those it holds.
-// A value too large for a float ends the list there: an infinite pose or
-// coefficient would poison every later value.
-void readListInto(const char* text, float* values, size_t capacity) noexcept {
+// An entry beyond float range fails the line (false, values untouched): an
+// infinite pose or coefficient would poison every later value.
+bool readListInto(const char* text, float* values, size_t capacity) noexcept {
     float read[6] = {};
-    size_t stored = optionline::readBracketedList(text, read, capacity < 6 ? capacity : 6);
-    for (size_t i = 0; i < stored && std::isfinite(read[i]); ++i) {
-        values[i] = read[i];
+    const size_t stored = optionline::readBracketedList(text, read, capacity < 6 ? capacity : 6);
+    for (size_t i = 0; i < stored; ++i) {
+        if (!std::isfinite(read[i])) {
+            return false;
+        }
     }
+    std::copy(read, read + stored, values);
+    return true;
 }
 
 }  // namespace
@@ -95,7 +101,9 @@ bool CConCommonH::parseEmulateTracker(const LineReader& o) {
         return false;
     }
     float pose[TrackerEmulation::kComponents] = {};
-    readListInto(o.arg(1), pose, TrackerEmulation::kComponents);
+    if (!readListInto(o.arg(1), pose, TrackerEmulation::kComponents)) {
+        return o.fail(optionline::kInvalidArg);
+    }
     if (!o.countWithin(8, 9)) {
         return false;
     }
@@ -113,7 +121,7 @@ bool CConCommonH::parseEmulateTracker(const LineReader& o) {
             return o.fail(kInvalidButton, kEmulateIdLabel, ". Ignored.");
         }
     }
-    return setEmulation(c, 0, pose, assign, resetButton);
+    return setEmulation(c, 0, pose, assign, resetButton) || o.fail(kOutOfMemory);
 }
 
 bool CConCommonH::parseOrder(const LineReader& o, bool buttons) {
@@ -164,7 +172,9 @@ bool CConCommonH::parseValuatorScale(const LineReader& o) {
     float coefficients[4] = {};  // a3, a2, a1, a0
     const char* factorText = o.arg(1);
     if (factorText[0] == '[') {
-        readListInto(factorText, coefficients, 4);
+        if (!readListInto(factorText, coefficients, 4)) {
+            return o.fail(optionline::kInvalidArg);
+        }
         if (coefficients[0] == 0.0f && coefficients[1] == 0.0f && coefficients[2] == 0.0f &&
             coefficients[3] == 0.0f) {
             return o.fail(optionline::kIncomplete);

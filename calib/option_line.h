@@ -74,8 +74,9 @@ UnsignedRead readUnsigned(const char* text) noexcept;
 // Bracketed list "[v1,v2,...]": reads up to `capacity` numbers after the
 // "[", each optionally preceded by white space and followed by a ",";
 // stops at the first number that cannot be read or the first missing ",".
-// Returns how many values were stored (from the left). 0 when the text does
-// not begin with "[".
+// Returns how many values were stored (from the left); one beyond float
+// range is stored as infinity, for the caller to refuse. 0 when the text
+// does not begin with "[".
 size_t readBracketedList(const char* text, float* values, size_t capacity) noexcept;
 
 // --- Words ------------------------------------------------------------------

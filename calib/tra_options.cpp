@@ -1,5 +1,6 @@
 // Option lines of the tracker calibration handler: keywords, count rules,
 // units, messages and the rule that drops geometry lines after an error.
+#include <cmath>
 #include <cstring>
 #include <new>
 
@@ -36,8 +37,14 @@ Values readLengths(LineReader& o, int first, const char* unitReason, bool afterE
         o.fail(unitReason);
         return Values::failed;
     }
+    // A value that fits a float only before its unit factor would store an
+    // infinite length: refuse it like any unreadable number.
     for (float& v : xyz) {
         v *= factor;
+        if (!std::isfinite(v)) {
+            o.fail(optionline::kInvalidArg);
+            return Values::failed;
+        }
     }
     return Values::read;
 }

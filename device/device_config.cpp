@@ -33,9 +33,9 @@ bool readNumber(const ConfigLine& line, DeviceFields& fields, KeywordFault& faul
 }
 
 // The host and the switch are taken before the port is looked at.
-bool readRemote(const ConfigLine& line, DeviceFields& fields, KeywordFault& fault) {
+bool readRemote(const ConfigLine& line, DeviceFields& fields, KeywordFault& fault) noexcept {
+    if (!fields.remoteHost.assign(argument(line, 0))) return rejected(fault, KeywordFault::OutOfMemory);
     fields.remoteControl = true;
-    fields.remoteHost = argument(line, 0);
     fields.remotePort = 0;
     if (line.argCount == 2) {
         const int32_t port = readDecimal(argument(line, 1));
@@ -57,7 +57,7 @@ bool readDebug(const ConfigLine& line, DeviceFields& fields, KeywordFault&) noex
 struct Keyword {
     const char* name;
     int32_t maxArgs;  // every keyword takes at least one argument
-    bool (*read)(const ConfigLine& line, DeviceFields& fields, KeywordFault& fault);
+    bool (*read)(const ConfigLine& line, DeviceFields& fields, KeywordFault& fault) noexcept;
 };
 
 // Tested in this order, with case significant.
@@ -76,7 +76,7 @@ constexpr Keyword kKeywords[] = {
 
 // The checks of one line: the number of arguments first, then the value.
 // Returns false with the fault of the first failing check.
-bool readLine(const ConfigLine& line, DeviceFields& fields, KeywordFault& fault) {
+bool readLine(const ConfigLine& line, DeviceFields& fields, KeywordFault& fault) noexcept {
     if (line.keyword == nullptr) return true;
     for (const Keyword& keyword : kKeywords) {
         if (std::strcmp(line.keyword, keyword.name) != 0) continue;
@@ -97,11 +97,12 @@ const char* faultFormat(KeywordFault fault) noexcept {
         case KeywordFault::MeasurementTools: return "Invalid Number of Measurement Tools on Line %d.\n";
         case KeywordFault::CaveCoordinates: return "Only CAVELib Coordinates supported on Line %d.\n";
         case KeywordFault::BufferSize: return "Invalid Buffer Size on Line %d.\n";
+        case KeywordFault::OutOfMemory: return "Out of memory on Line %d.\n";
     }
     return "Invalid Line %d.\n";
 }
 
-KeywordReport readDeviceKeywords(const DeviceConfig& config, DeviceFields& fields) {
+KeywordReport readDeviceKeywords(const DeviceConfig& config, DeviceFields& fields) noexcept {
     KeywordReport report;
     const uint32_t lines = config.numLines < DeviceConfig::kMaxLines ? config.numLines : DeviceConfig::kMaxLines;
     for (uint32_t i = 0; i < lines; ++i) {
@@ -143,8 +144,9 @@ uint32_t controllerCount(const DeviceFields& fields) noexcept {
     return fields.numGripwands + static_cast<uint32_t>(fields.numMeasurementTools);
 }
 
-ClientParameters clientParameters(const DeviceFields& fields) {
+ClientParameters clientParameters(const DeviceFields& fields) noexcept {
     ClientParameters p{};
+    p.host = "";
     p.dataPort = fields.dataPort;
     p.dataTimeoutMicros = kDataTimeoutMicros;
     p.commandTimeoutMicros = kCommandTimeoutMicros;
@@ -156,7 +158,7 @@ ClientParameters clientParameters(const DeviceFields& fields) {
         return p;
     }
     p.dataOnly = false;
-    p.host = fields.remoteHost;
+    p.host = fields.remoteHost.c_str();
     if (fields.remotePort == 0) {
         p.serverPort = kDefaultCommandPort;
         p.remoteKind = 2;

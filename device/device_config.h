@@ -3,7 +3,6 @@
 // configuration lines into the device's fields. No I/O here: the caller
 // logs the faults (each names its line) and marks the accepted lines used.
 #include <cstdint>
-#include <string>
 
 #include "device/device_fields.h"
 #include "framework/host_records.h"
@@ -23,6 +22,7 @@ enum class KeywordFault {
     MeasurementTools,
     CaveCoordinates,
     BufferSize,
+    OutOfMemory,  // a text of the line could not be copied
 };
 
 // The printf format of a fault's message; its one %d takes the line number.
@@ -46,7 +46,7 @@ struct KeywordReport {
 // and the reading goes on, so all faults are known after one pass. A
 // rejected count or port is not taken over, so the cycle never sees one
 // (only "remote" keeps its host when its port is refused).
-KeywordReport readDeviceKeywords(const DeviceConfig& config, DeviceFields& fields);
+KeywordReport readDeviceKeywords(const DeviceConfig& config, DeviceFields& fields) noexcept;
 
 // Like atoi: leading blanks and a sign, decimal digits up to the first other
 // character, 0 without digits. Out-of-range values saturate instead of
@@ -62,7 +62,7 @@ uint32_t controllerCount(const DeviceFields& fields) noexcept;
 // How the tracking client is built from the fields.
 struct ClientParameters {
     bool dataOnly;          // true: only the data port matters
-    std::string host;
+    const char* host;       // the fields' text: valid while they live
     uint16_t serverPort;
     uint16_t dataPort;
     int32_t remoteKind;     // 0 none, 1 UDP commands, 2 TCP commands
@@ -76,6 +76,6 @@ constexpr int32_t kDefaultBufferSize = 32768;
 constexpr int32_t kDataTimeoutMicros = 1000000;
 constexpr int32_t kCommandTimeoutMicros = 10000000;
 
-ClientParameters clientParameters(const DeviceFields& fields);
+ClientParameters clientParameters(const DeviceFields& fields) noexcept;
 
 }  // namespace device_config

@@ -6,9 +6,8 @@
 // this order; the keyword reader and the printout take it on its own, which
 // keeps them testable without a device.
 #include <cstdint>
-#include <string>
-
 #include "framework/owned_ptr.h"
+#include "framework/owned_text.h"
 
 class OstrelSDK;
 
@@ -31,7 +30,7 @@ struct DeviceFields {
     int32_t numMeasurementTools = 0;
     uint16_t dataPort = 5000;
     bool remoteControl = false;
-    std::string remoteHost;
+    OwnedText remoteHost;
     uint16_t remotePort = 0;     // 0: not given
     OwnedPtr<OstrelSDK> client;  // made by configure
     int32_t bufferSize = 0;      // 0: the client's default

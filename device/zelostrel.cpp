@@ -94,7 +94,7 @@ bool zelostrel::openClient() {
     if (p.dataOnly) {
         made = new (std::nothrow) OstrelSDK(p.dataPort);
     } else {
-        made = new (std::nothrow) OstrelSDK(p.host.c_str(), p.serverPort, p.dataPort,
+        made = new (std::nothrow) OstrelSDK(p.host, p.serverPort, p.dataPort,
                                             static_cast<RemoteKind>(p.remoteKind), p.bufferSize,
                                             p.dataTimeoutMicros, p.commandTimeoutMicros);
     }

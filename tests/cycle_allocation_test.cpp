@@ -1,6 +1,7 @@
 // The measurement cycle allocates nothing once its tables have grown:
 // counted with a replaced global operator new over hundreds of real cycles
 // (UDP frame on loopback, parse, convert, calibrate, map, emulate, write).
+// The same operator new can refuse memory: the module fails, never throws.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -9,6 +10,8 @@
 #include <new>
 #include <string>
 
+#include "calib/con_common.h"
+#include "device/device_config.h"
 #include "device_rig.h"
 
 // GCC cannot see that every operator new below is malloc-based.
@@ -17,17 +20,18 @@
 namespace {
 std::atomic<bool> counting{false};
 std::atomic<long> allocations{0};
+std::atomic<bool> refusing{false};
 }  // namespace
 
 void* operator new(std::size_t size) {
     if (counting.load(std::memory_order_relaxed)) allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+    if (void* p = refusing ? nullptr : std::malloc(size == 0 ? 1 : size)) return p;
     throw std::bad_alloc();
 }
 void* operator new[](std::size_t size) { return operator new(size); }
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
     if (counting.load(std::memory_order_relaxed)) allocations.fetch_add(1, std::memory_order_relaxed);
-    return std::malloc(size == 0 ? 1 : size);
+    return refusing ? nullptr : std::malloc(size == 0 ? 1 : size);
 }
 void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept { return operator new(size, tag); }
 void operator delete(void* p) noexcept { std::free(p); }
@@ -113,4 +117,38 @@ TEST_F(CycleAllocation, DebugOutputAllocatesNothingEither) {
     testing::internal::CaptureStdout();
     run(rig, 200);
     testing::internal::GetCapturedStdout();
+}
+
+// Runs f with every allocation refused; true when it threw.
+template <class F>
+bool throwsWithoutMemory(F&& f) {
+    refusing = true;
+    bool threw = false;
+    try {
+        f();
+    } catch (...) {
+        threw = true;
+    }
+    refusing = false;
+    return threw;
+}
+
+// Without memory a configuration text or a controller map is refused as a
+// failure, not thrown out of the module.
+TEST(AllocationFailure, IsReportedNotThrown) {
+    ConfigLines lines;
+    lines.add({"remote", "a-controller-name-longer-than-any-inline-text.example"});
+    device_config::DeviceFields fields;
+    device_config::KeywordReport report;
+    EXPECT_FALSE(throwsWithoutMemory([&] { report = device_config::readDeviceKeywords(*lines.config(), fields); }));
+    ASSERT_EQ(1u, report.faultCount);
+    EXPECT_STREQ("Out of memory on Line %d.\n", device_config::faultFormat(report.faults[0].fault));
+    EXPECT_FALSE(fields.remoteControl);
+    CConCommonH handler;
+    bool made = true;
+    EXPECT_FALSE(throwsWithoutMemory([&] { made = handler.init(32, true); }));
+    EXPECT_FALSE(made);
+    ASSERT_TRUE(handler.init(32, true));
+    EXPECT_FALSE(throwsWithoutMemory([&] { made = handler.setEmulation(1, 0, nullptr, nullptr, 0); }));
+    EXPECT_FALSE(made);
 }

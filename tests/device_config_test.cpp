@@ -33,7 +33,7 @@ std::vector<std::string> messages(const KeywordReport& r) {
 std::string describe(const DeviceFields& f) {
     return "bodies " + std::to_string(f.numStandardBodies) + " wands " + std::to_string(f.numGripwands) +
            " tools " + std::to_string(f.numMeasurementTools) + " port " + std::to_string(f.dataPort) + " remote " +
-           std::to_string(f.remoteControl) + " '" + f.remoteHost + "' " + std::to_string(f.remotePort) +
+           std::to_string(f.remoteControl) + " '" + f.remoteHost.c_str() + "' " + std::to_string(f.remotePort) +
            " buffer " + std::to_string(f.bufferSize) + " debug " + std::to_string(f.debugFlags);
 }
 
@@ -162,11 +162,11 @@ TEST(DeviceConfig, DerivedCountsAndClientParameters) {
 
     DeviceFields tcp;
     tcp.remoteControl = true;
-    tcp.remoteHost = "ctrl.local";
+    tcp.remoteHost.assign("ctrl.local");
     tcp.bufferSize = 4096;
     p = clientParameters(tcp);
     EXPECT_FALSE(p.dataOnly);
-    EXPECT_EQ("ctrl.local", p.host);
+    EXPECT_STREQ("ctrl.local", p.host);
     EXPECT_EQ(50105, p.serverPort);
     EXPECT_EQ(2, p.remoteKind);
     EXPECT_EQ(4096, p.bufferSize);

@@ -11,7 +11,7 @@ void setIdentityScale(float (&scale)[4]) noexcept { std::copy(kIdentityScale, kI
 
 }  // namespace
 
-CConCommonH::CConCommonH(const CLogH* handed) : clock(&platform::readClock) {
+CConCommonH::CConCommonH(const CLogH* handed) : clock(&monotonicSeconds) {
     if (handed != nullptr) {
         logger = *handed;
     } else {

@@ -24,7 +24,7 @@ struct TrackerEmulation {
     float initPose[kComponents] = {};        // at start and after a reset
     uint32_t valuatorAssign[kComponents] = {};  // output valuator per component; 0 = none
     uint32_t resetButton = 0;                // output button; 0 = none
-    double lastTime = 0.0;                   // seconds of the last step; 0.0 = not started
+    double lastTime = 0.0;                   // monotonic seconds of the last step; 0.0 = not started
 };
 
 struct ControllerMap {
@@ -44,8 +44,9 @@ struct ControllerMap {
 
 class CConCommonH {
 public:
-    // The clock that emulation steps read; tests inject their own.
-    using ClockSource = platform::ClockReading (*)() noexcept;
+    // Seconds on the clock that times the emulation steps; tests inject
+    // their own.
+    using ClockSource = double (*)() noexcept;
 
     // Copies the given logger (or makes one named "CConCommonH"), owner id 3.
     explicit CConCommonH(const CLogH* logger = nullptr);
@@ -90,7 +91,7 @@ public:
     uint32_t mapCount() const noexcept { return count; }
     bool limitsToCounts() const noexcept { return limitToCounts; }
     const CLogH& log() const noexcept { return logger; }
-    // Null restores the system clock.
+    // Null restores the system's monotonic clock.
     void setClockSource(ClockSource source) noexcept;
 
     double timeStep = 0.0;          // time difference of the last emulation step, seconds
@@ -99,6 +100,7 @@ public:
     uint32_t controllerBase = 0;    // controllers in the storage before this module's
 
 private:
+    static double monotonicSeconds() noexcept;
     ControllerMap* mapOf(uint32_t c) noexcept;
 
     bool readOption(ConfigLine& line);

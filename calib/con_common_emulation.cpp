@@ -52,14 +52,16 @@ void copyTimeWords(TraData& traData, const ConData& conData) noexcept {
 
 }  // namespace
 
+// The steps are timed on the monotonic clock: a wall clock set forward
+// would drive the tracker to the edge of the range in one step. The records'
+// time words stay the wall clock's (the controller record's).
+double CConCommonH::monotonicSeconds() noexcept { return static_cast<double>(platform::monotonicNanos()) * 1e-9; }
+
 void CConCommonH::setClockSource(ClockSource source) noexcept {
-    clock = source != nullptr ? source : &platform::readClock;
+    clock = source != nullptr ? source : &monotonicSeconds;
 }
 
-double CConCommonH::nowSeconds() const noexcept {
-    platform::ClockReading reading = clock();
-    return static_cast<double>(reading.seconds) + reading.milliseconds * 0.001;
-}
+double CConCommonH::nowSeconds() const noexcept { return clock(); }
 
 bool CConCommonH::resetEmulation(uint32_t c, TraData* traData, const ConData* conData) noexcept {
     const ControllerMap* map = controllerMap(c);
@@ -100,7 +102,6 @@ bool CConCommonH::applyEmulation(uint32_t c, TraData* traData, const ConData* co
     }
     const double previous = e.lastTime;
     e.lastTime = nowSeconds();
-    // A wall clock set back must not drive the tracker backwards.
     timeStep = e.lastTime > previous ? e.lastTime - previous : 0.0;
     const float step = static_cast<float>(timeStep);
     for (int i = 0; i < TrackerEmulation::kComponents; ++i) {

@@ -19,9 +19,9 @@ using calib_test::Config;
 
 const std::string kErr = "CConCommonH: ERROR: ";
 
-platform::ClockReading fakeNow{};
-platform::ClockReading readFakeClock() noexcept { return fakeNow; }
-void setFakeTime(int64_t seconds, uint16_t milliseconds) { fakeNow = {seconds, milliseconds, 0, 0}; }
+double fakeNow = 0.0;
+double readFakeClock() noexcept { return fakeNow; }
+void setFakeTime(int64_t seconds, uint16_t milliseconds) { fakeNow = double(seconds) + milliseconds * 0.001; }
 
 // Everything but the emulation, which no failing line may create.
 bool sameMap(const ControllerMap& a, const ControllerMap& b) {
@@ -428,13 +428,16 @@ TEST_F(Emulation, RefusesMissingRecordsAndControllersWithoutEmulation) {
     EXPECT_EQ(0xA5A5A5A5u, tracker.x);
 }
 
-TEST(ConCommonClock, NowSecondsIsOneReadingOfTheClock) {
+// Steps are timed on the monotonic clock, which no one sets forward.
+TEST(ConCommonClock, StepsAreTimedOnTheMonotonicClock) {
     CConCommonH handler;
-    setFakeTime(1700000000, 123);
+    const double monotonic = static_cast<double>(platform::monotonicNanos()) * 1e-9;
+    EXPECT_NEAR(monotonic, handler.nowSeconds(), 1.0);
     handler.setClockSource(&readFakeClock);
+    setFakeTime(1700000000, 123);
     EXPECT_DOUBLE_EQ(1700000000.123, handler.nowSeconds());
     handler.setClockSource(nullptr);
-    EXPECT_GT(handler.nowSeconds(), 1700000000.0);
+    EXPECT_NEAR(monotonic, handler.nowSeconds(), 1.0);
 }
 
 // --- Report ------------------------------------------------------------------------

@@ -224,14 +224,6 @@ TEST_F(StorageHookup, MappingOptionsReorderValuatorsAndButtons) {
 
 TEST_F(StorageHookup, EmulationStartsAtItsInitialPoseAndIntegrates) {
     static double clockSeconds = 1700000000.0;
-    struct FakeClock {
-        static platform::ClockReading read() noexcept {
-            platform::ClockReading r{};
-            r.seconds = static_cast<int64_t>(clockSeconds);
-            r.milliseconds = static_cast<uint16_t>((clockSeconds - static_cast<double>(r.seconds)) * 1000.0 + 0.5);
-            return r;
-        }
-    };
     storage.area->trackerCount = 1;
     lines.add({"emulatetracker", "2", "[1,2,3,10,20,30]", "1", "2", "0", "0", "0", "0", "3"});
     TestModule& m = setUp(2, 2);
@@ -241,7 +233,7 @@ TEST_F(StorageHookup, EmulationStartsAtItsInitialPoseAndIntegrates) {
     EXPECT_EQ(4u, wordAt(&e, 0));
     EXPECT_EQ((std::vector<int32_t>{100000, 200000, 300000, 1000000, 2000000, 3000000}), fixedWordsAt(&e, 20, 6));
 
-    m.modInfo->conHandler->setClockSource(&FakeClock::read);
+    m.modInfo->conHandler->setClockSource([]() noexcept { return clockSeconds; });
     const float rates[8] = {0.5f, -1.0f};
     int32_t buttons[16] = {};
     ASSERT_TRUE(m.writeControllerData(2, 8, 16, rates, buttons));  // first write: reset

@@ -5,6 +5,7 @@
 // (link/socket_layer.h) composes them into its operations and result codes.
 // Addresses are IPv4 in host byte order, ports in host byte order; both are
 // turned into network order only where a socket address is filled in.
+#include <cstddef>
 #include <cstdint>
 
 #include "native.h"
@@ -68,5 +69,21 @@ IoResult sendNowTo(NativeSocket socket, const char* data, int32_t length, uint32
 // Writes text, ": " and the text of the last socket error to the standard
 // error stream (what perror does).
 void reportSocketError(const char* text) noexcept;
+
+// Why the calling thread's last failed call above failed, in this module's
+// terms (each thread keeps its own, as with errno). A wait that ran out
+// counts as TimedOut.
+enum class SocketFailure {
+    None,
+    AddressInUse,       // another socket holds the port
+    HostNotFound,       // the name could not be resolved
+    ConnectionRefused,  // nothing listens at the peer's port
+    TimedOut,
+    Other,
+};
+SocketFailure lastSocketFailure() noexcept;
+// The system's own words for that failure ("Address already in use"),
+// written into buffer (always terminated; empty for None); returns buffer.
+const char* lastSocketFailureText(char* buffer, size_t size) noexcept;
 
 }  // namespace platform

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "platform/clock.h"
+#include "platform/shared_mutex.h"
 #include "socket_common.h"
 
 namespace platform {
@@ -24,16 +25,54 @@ ip_mreq groupRequest(uint32_t group) noexcept {
 
 int64_t nowMicros() noexcept { return static_cast<int64_t>(monotonicNanos() / 1000); }
 
+// The calling thread's last failure: its kind, and the system's code for
+// the wording (an errno value, or a getaddrinfo code for HostNotFound).
+struct Failure {
+    SocketFailure kind = SocketFailure::None;
+    int code = 0;
+};
+thread_local Failure lastFailure;
+
+SocketFailure kindOf(int code) noexcept {
+    switch (code) {
+        case EADDRINUSE: return SocketFailure::AddressInUse;
+        case ECONNREFUSED: return SocketFailure::ConnectionRefused;
+        case ETIMEDOUT: return SocketFailure::TimedOut;
+        default: return SocketFailure::Other;
+    }
+}
+
+// Records errno (or the code given) and passes the call's result through.
+template <typename Result>
+Result recordFailure(Result result, int code = errno) noexcept {
+    lastFailure = Failure{kindOf(code), code};
+    return result;
+}
+
 IoResult ioResult(ssize_t moved, int32_t& count) noexcept {
     if (moved >= 0) {
         count = static_cast<int32_t>(moved);
         return IoResult::Done;
     }
     count = 0;
-    return (errno == EAGAIN || errno == EWOULDBLOCK) ? IoResult::WouldBlock : IoResult::Failed;
+    return (errno == EAGAIN || errno == EWOULDBLOCK) ? IoResult::WouldBlock : recordFailure(IoResult::Failed);
 }
 
 }  // namespace
+
+SocketFailure lastSocketFailure() noexcept { return lastFailure.kind; }
+
+const char* lastSocketFailureText(char* buffer, size_t size) noexcept {
+    if (buffer == nullptr || size == 0) return buffer;
+    if (lastFailure.kind == SocketFailure::None) {
+        buffer[0] = '\0';
+    } else if (lastFailure.kind == SocketFailure::HostNotFound) {
+        std::snprintf(buffer, size, "%s", gai_strerror(lastFailure.code));
+    } else {
+        systemErrorText(lastFailure.code, buffer, size);
+    }
+    return buffer;
+}
 
 bool startSocketLibrary() noexcept { return true; }
 
@@ -44,21 +83,24 @@ uint32_t lookupIPv4(const char* host) noexcept {
     addrinfo hints{};
     hints.ai_family = AF_INET;
     addrinfo* results = nullptr;
-    if (getaddrinfo(host, nullptr, &hints, &results) != 0 || results == nullptr) return 0;
+    const int code = getaddrinfo(host, nullptr, &hints, &results);
     uint32_t address = 0;
-    if (results->ai_addr != nullptr && results->ai_addr->sa_family == AF_INET) {
+    if (code == 0 && results != nullptr && results->ai_addr != nullptr && results->ai_addr->sa_family == AF_INET) {
         sockaddr_in found{};
         std::memcpy(&found, results->ai_addr, sizeof found);
         address = ntohl(found.sin_addr.s_addr);
     }
-    freeaddrinfo(results);
+    if (results != nullptr) freeaddrinfo(results);
+    if (address == 0) {
+        lastFailure = Failure{SocketFailure::HostNotFound, code != 0 ? code : EAI_NONAME};
+    }
     return address;
 }
 
 bool openSocket(SocketKind kind, NativeSocket& socket) noexcept {
     int type = kind == SocketKind::Datagram ? SOCK_DGRAM : SOCK_STREAM;
     socket = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
-    return socket >= 0;
+    return socket >= 0 || recordFailure(false);
 }
 
 bool closeSocket(NativeSocket socket) noexcept {
@@ -69,24 +111,25 @@ bool closeSocket(NativeSocket socket) noexcept {
 
 bool enableAddressReuse(NativeSocket socket) noexcept {
     int on = 1;
-    return setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0;
+    return setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) == 0 || recordFailure(false);
 }
 
 bool bindIPv4(NativeSocket socket, uint32_t address, uint16_t port) noexcept {
-    return posixsocket::bindIPv4(socket, address, port) == 0;
+    const int code = posixsocket::bindIPv4(socket, address, port);
+    return code == 0 || recordFailure(false, code);
 }
 
 bool boundPort(NativeSocket socket, uint16_t& port) noexcept {
     sockaddr_in local{};
     socklen_t length = sizeof local;
-    if (getsockname(socket, reinterpret_cast<sockaddr*>(&local), &length) != 0) return false;
+    if (getsockname(socket, reinterpret_cast<sockaddr*>(&local), &length) != 0) return recordFailure(false);
     port = ntohs(local.sin_port);
     return true;
 }
 
 bool joinMulticastGroup(NativeSocket socket, uint32_t group) noexcept {
     ip_mreq request = groupRequest(group);
-    return setsockopt(socket, IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof request) == 0;
+    return setsockopt(socket, IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof request) == 0 || recordFailure(false);
 }
 
 bool leaveMulticastGroup(NativeSocket socket, uint32_t group) noexcept {
@@ -95,7 +138,7 @@ bool leaveMulticastGroup(NativeSocket socket, uint32_t group) noexcept {
 }
 
 WaitResult waitUntilReady(NativeSocket socket, WaitFor what, int32_t timeoutMicros) noexcept {
-    if (timeoutMicros < 0) return WaitResult::Failed;
+    if (timeoutMicros < 0) return recordFailure(WaitResult::Failed, EINVAL);
     // poll, not select: a descriptor number above FD_SETSIZE (a busy host
     // process) must not write outside an fd_set.
     pollfd entry{};
@@ -110,25 +153,27 @@ WaitResult waitUntilReady(NativeSocket socket, WaitFor what, int32_t timeoutMicr
         if (ready > 0) {
             // An error or hang-up condition counts as ready: the receive or
             // send that follows reports what it is.
-            return (entry.revents & POLLNVAL) ? WaitResult::Failed : WaitResult::Ready;
+            return (entry.revents & POLLNVAL) ? recordFailure(WaitResult::Failed, EBADF) : WaitResult::Ready;
         }
-        if (ready == 0) return WaitResult::TimedOut;
-        if (errno != EINTR) return WaitResult::Failed;
+        if (ready == 0) return recordFailure(WaitResult::TimedOut, ETIMEDOUT);
+        if (errno != EINTR) return recordFailure(WaitResult::Failed);
         remaining = deadline - nowMicros();
-        if (remaining < 0) return WaitResult::TimedOut;
+        if (remaining < 0) return recordFailure(WaitResult::TimedOut, ETIMEDOUT);
     }
 }
 
 bool connectIPv4(NativeSocket socket, uint32_t address, uint16_t port, int32_t timeoutMicros) noexcept {
-    if (timeoutMicros < 0 || !posixsocket::setBlocking(socket, false)) return false;
+    if (timeoutMicros < 0) return recordFailure(false, EINVAL);
+    if (!posixsocket::setBlocking(socket, false)) return recordFailure(false);
     sockaddr_in peer = ipv4Address(address, port);
     bool connected = ::connect(socket, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0;
-    if (!connected && (errno == EINPROGRESS || errno == EINTR)) {
-        if (waitUntilReady(socket, WaitFor::Writable, timeoutMicros) == WaitResult::Ready) {
-            int error = 0;
-            socklen_t length = sizeof error;
-            connected = getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
-        }
+    if (!connected && errno != EINPROGRESS && errno != EINTR) {
+        recordFailure(false);
+    } else if (!connected && waitUntilReady(socket, WaitFor::Writable, timeoutMicros) == WaitResult::Ready) {
+        int error = 0;
+        socklen_t length = sizeof error;
+        if (getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &length) != 0) error = errno;
+        connected = error == 0 || recordFailure(false, error);
     }
     return posixsocket::setBlocking(socket, true) && connected;
 }

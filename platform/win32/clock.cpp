@@ -27,15 +27,16 @@ ClockReading readClock() noexcept {
     return reading;
 }
 
-// The system's standard-time bias of the zone, and the flag of the moment.
+// The zone's standard-time bias as the system keeps it, and the flag of the
+// moment.
 bool zoneAt(std::time_t seconds, int16_t& minutesWest, int16_t& daylightSaving) noexcept {
     const __time64_t wide = seconds;
     std::tm local{};
-    long west = 0;
-    if (_localtime64_s(&local, &wide) != 0 || _get_timezone(&west) != 0) {
+    TIME_ZONE_INFORMATION zone{};
+    if (_localtime64_s(&local, &wide) != 0 || GetTimeZoneInformation(&zone) == TIME_ZONE_ID_INVALID) {
         return false;
     }
-    minutesWest = static_cast<int16_t>(west / 60);
+    minutesWest = static_cast<int16_t>(zone.Bias + zone.StandardBias);
     daylightSaving = static_cast<int16_t>(local.tm_isdst > 0 ? 1 : 0);
     return true;
 }

@@ -34,6 +34,33 @@ ip_mreq groupRequest(uint32_t group) noexcept {
     return request;
 }
 
+// The calling thread's last failure: its kind, and the Windows Sockets code
+// for the wording.
+struct Failure {
+    SocketFailure kind = SocketFailure::None;
+    int code = 0;
+};
+thread_local Failure lastFailure;
+
+SocketFailure kindOf(int code) noexcept {
+    switch (code) {
+        case WSAEADDRINUSE: return SocketFailure::AddressInUse;
+        case WSAECONNREFUSED: return SocketFailure::ConnectionRefused;
+        case WSAETIMEDOUT: return SocketFailure::TimedOut;
+        case WSAHOST_NOT_FOUND:
+        case WSANO_DATA: return SocketFailure::HostNotFound;
+        default: return SocketFailure::Other;
+    }
+}
+
+// Records the last Windows Sockets error (or the code given) and passes the
+// call's result through.
+template <typename Result>
+Result recordFailure(Result result, int code = WSAGetLastError()) noexcept {
+    lastFailure = Failure{kindOf(code), code};
+    return result;
+}
+
 bool setBlocking(NativeSocket socket, bool blocking) noexcept {
     u_long nonBlocking = blocking ? 0 : 1;
     return ioctlsocket(socket, FIONBIO, &nonBlocking) == 0;
@@ -60,7 +87,7 @@ IoResult callWithoutWaiting(NativeSocket socket, int32_t capacity, int32_t& coun
         count = capacity;
         return IoResult::Done;
     }
-    return IoResult::Failed;
+    return recordFailure(IoResult::Failed, error);
 }
 
 // Without this, a datagram socket whose earlier send met a closed port fails
@@ -72,6 +99,17 @@ void ignorePortUnreachable(NativeSocket socket) noexcept {
 }
 
 }  // namespace
+
+SocketFailure lastSocketFailure() noexcept { return lastFailure.kind; }
+
+const char* lastSocketFailureText(char* buffer, size_t size) noexcept {
+    if (buffer == nullptr || size == 0) return buffer;
+    if (lastFailure.kind == SocketFailure::None) {
+        buffer[0] = '\0';
+        return buffer;
+    }
+    return systemErrorText(lastFailure.code, buffer, size);
+}
 
 bool startSocketLibrary() noexcept {
     WSADATA data{};
@@ -88,13 +126,17 @@ uint32_t lookupIPv4(const char* host) noexcept {
     hints.ai_family = AF_INET;
     addrinfo* results = nullptr;
     uint32_t address = 0;
-    if (getaddrinfo(host, nullptr, &hints, &results) == 0 && results != nullptr) {
+    const int code = getaddrinfo(host, nullptr, &hints, &results);
+    if (code == 0 && results != nullptr) {
         if (results->ai_addr != nullptr && results->ai_addr->sa_family == AF_INET) {
             sockaddr_in found{};
             std::memcpy(&found, results->ai_addr, sizeof found);
             address = ntohl(found.sin_addr.s_addr);
         }
         freeaddrinfo(results);
+    }
+    if (address == 0) {
+        lastFailure = Failure{SocketFailure::HostNotFound, code != 0 ? code : WSAHOST_NOT_FOUND};
     }
     stopSocketLibrary();
     return address;
@@ -105,7 +147,7 @@ bool openSocket(SocketKind kind, NativeSocket& socket) noexcept {
     // Overlapped is what socket() gives; no inheritance, as elsewhere.
     socket = WSASocketW(AF_INET, datagram ? SOCK_DGRAM : SOCK_STREAM, datagram ? IPPROTO_UDP : IPPROTO_TCP, nullptr,
                         0, WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
-    if (socket == INVALID_SOCKET) return false;
+    if (socket == INVALID_SOCKET) return recordFailure(false);
     if (datagram) ignorePortUnreachable(socket);
     return true;
 }
@@ -114,18 +156,19 @@ bool closeSocket(NativeSocket socket) noexcept { return closesocket(socket) == 0
 
 bool enableAddressReuse(NativeSocket socket) noexcept {
     BOOL on = TRUE;
-    return setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on), sizeof on) == 0;
+    return setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on), sizeof on) == 0 ||
+           recordFailure(false);
 }
 
 bool bindIPv4(NativeSocket socket, uint32_t address, uint16_t port) noexcept {
     sockaddr_in local = ipv4Address(address, port);
-    return bind(socket, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0;
+    return bind(socket, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0 || recordFailure(false);
 }
 
 bool boundPort(NativeSocket socket, uint16_t& port) noexcept {
     sockaddr_in local{};
     int length = sizeof local;
-    if (getsockname(socket, reinterpret_cast<sockaddr*>(&local), &length) != 0) return false;
+    if (getsockname(socket, reinterpret_cast<sockaddr*>(&local), &length) != 0) return recordFailure(false);
     port = ntohs(local.sin_port);
     return true;
 }
@@ -133,7 +176,8 @@ bool boundPort(NativeSocket socket, uint16_t& port) noexcept {
 bool joinMulticastGroup(NativeSocket socket, uint32_t group) noexcept {
     ip_mreq request = groupRequest(group);
     return setsockopt(socket, IPPROTO_IP, IP_ADD_MEMBERSHIP, reinterpret_cast<const char*>(&request),
-                      sizeof request) == 0;
+                      sizeof request) == 0 ||
+           recordFailure(false);
 }
 
 bool leaveMulticastGroup(NativeSocket socket, uint32_t group) noexcept {
@@ -145,7 +189,7 @@ bool leaveMulticastGroup(NativeSocket socket, uint32_t group) noexcept {
 // select on one socket: a Windows fd_set is a list of sockets, so any socket
 // value fits, and signals never cut the wait short here.
 WaitResult waitUntilReady(NativeSocket socket, WaitFor what, int32_t timeoutMicros) noexcept {
-    if (timeoutMicros < 0) return WaitResult::Failed;
+    if (timeoutMicros < 0) return recordFailure(WaitResult::Failed, WSAEINVAL);
     fd_set wanted;
     FD_ZERO(&wanted);
     FD_SET(socket, &wanted);
@@ -161,20 +205,23 @@ WaitResult waitUntilReady(NativeSocket socket, WaitFor what, int32_t timeoutMicr
     int ready = select(0, readable ? &wanted : nullptr, readable ? nullptr : &wanted, readable ? nullptr : &failed,
                        &wait);
     if (ready > 0) return WaitResult::Ready;
-    return ready == 0 ? WaitResult::TimedOut : WaitResult::Failed;
+    return ready == 0 ? recordFailure(WaitResult::TimedOut, WSAETIMEDOUT) : recordFailure(WaitResult::Failed);
 }
 
 bool connectIPv4(NativeSocket socket, uint32_t address, uint16_t port, int32_t timeoutMicros) noexcept {
-    if (timeoutMicros < 0 || !setBlocking(socket, false)) return false;
+    if (timeoutMicros < 0) return recordFailure(false, WSAEINVAL);
+    if (!setBlocking(socket, false)) return recordFailure(false);
     sockaddr_in peer = ipv4Address(address, port);
     bool connected = ::connect(socket, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0;
-    if (!connected && WSAGetLastError() == WSAEWOULDBLOCK) {
-        if (waitUntilReady(socket, WaitFor::Writable, timeoutMicros) == WaitResult::Ready) {
-            int error = 0;
-            int length = sizeof error;
-            connected = getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) == 0 &&
-                        error == 0;
+    if (!connected && WSAGetLastError() != WSAEWOULDBLOCK) {
+        recordFailure(false);
+    } else if (!connected && waitUntilReady(socket, WaitFor::Writable, timeoutMicros) == WaitResult::Ready) {
+        int error = 0;
+        int length = sizeof error;
+        if (getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) != 0) {
+            error = WSAGetLastError();
         }
+        connected = error == 0 || recordFailure(false, error);
     }
     return setBlocking(socket, true) && connected;
 }

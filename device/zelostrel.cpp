@@ -101,6 +101,7 @@ bool zelostrel::openClient() {
     client.adopt(made);
     if (!client || !client->hasDataSocket()) {
         logger->errorf("zelostrel: Cannot Initialize OstrelSDK.\n");
+        logger->errorf("zelostrel: %s.\n", client ? client->failureReason() : "Out of memory for the tracking client");
         return false;
     }
     return true;
@@ -140,9 +141,13 @@ bool zelostrel::stop() {
     return !remoteControl || commandSent(client && client->stopTracking(), "zelostrel: Stop measurement failed.\n");
 }
 
+// A failure is followed by its reason, in the system's words where it has
+// them (host not found, connection refused, timed out...).
 bool zelostrel::commandSent(bool sent, const char* failure) {
     if (!sent) {
         logger->errorf("%s", failure);
+        logger->errorf("zelostrel: %s.\n",
+                       client ? client->failureReason() : "No tracking client (configuration failed)");
     }
     return sent;
 }

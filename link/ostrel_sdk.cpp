@@ -1,10 +1,14 @@
 #include "link/ostrel_sdk.h"
 
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 #include <new>
 #include <string_view>
 
 #include "link/frame_text.h"
+#include "platform/clock.h"
+#include "platform/socket.h"
 
 namespace {
 
@@ -48,8 +52,19 @@ OstrelSDK::OstrelSDK(const char* host, uint16_t serverPort, uint16_t dataPort, R
       dataTimeout_(dataTimeoutMicros),
       bufferSize_(bufferSize) {
     netStartup();
-    if (host != nullptr && *host != '\0') serverAddress_ = resolveHost(host);
-    if (udpOpen(dataSocket_, dataPort_, multicastGroup()) != kSocketOk) {
+    if (host != nullptr && *host != '\0') {
+        serverAddress_ = resolveHost(host);
+        if (serverAddress_ == 0) {
+            char what[kFailureReasonCapacity];
+            std::snprintf(what, sizeof what, "Controller host \"%s\"", host);
+            noteSocketFailure(what);
+        }
+    }
+    const int32_t opened = udpOpen(dataSocket_, dataPort_, multicastGroup());
+    if (opened != kSocketOk) {
+        char what[32];
+        std::snprintf(what, sizeof what, "UDP port %u", static_cast<unsigned>(dataPort_));
+        opened == kSocketNoMemory ? noteFailure("%s: out of memory", what) : noteSocketFailure(what);
         dataSocket_ = nullptr;
         dataPort_ = 0;
         return;
@@ -59,15 +74,19 @@ OstrelSDK::OstrelSDK(const char* host, uint16_t serverPort, uint16_t dataPort, R
     // could ever be received.
     if (bufferSize_ >= 2) buffer_ = new (std::nothrow) char[static_cast<size_t>(bufferSize_)];
     if (buffer_ == nullptr) {
+        noteFailure("Receive buffer of %d bytes: %s", static_cast<int>(bufferSize_),
+                    bufferSize_ < 2 ? "too small" : "out of memory");
         udpClose(dataSocket_, multicastGroup());
         dataSocket_ = nullptr;
         dataPort_ = 0;
         return;
     }
     if (serverAddress_ != 0 && serverPort_ != 0 && remoteKind_ != RemoteKind::Udp) {
-        if (tcpConnect(commandConnection_, serverAddress_, serverPort_, commandTimeout_) == kSocketOk) {
+        const int32_t connected = tcpConnect(commandConnection_, serverAddress_, serverPort_, commandTimeout_);
+        if (connected == kSocketOk) {
             remoteKind_ = RemoteKind::Tcp;
         } else {
+            connected == kSocketNoMemory ? noteControllerFailure(": out of memory") : noteControllerFailure(nullptr);
             commandConnection_ = nullptr;
             // Not determined yet: command the controller by UDP instead.
             // Asked for TCP: stays TCP, and every command reports no connection.
@@ -87,6 +106,32 @@ OstrelSDK::~OstrelSDK() {
 // Frames come in on a multicast group when a host but no command port is
 // given.
 uint32_t OstrelSDK::multicastGroup() const noexcept { return serverPort_ == 0 ? serverAddress_ : 0; }
+
+void OstrelSDK::noteFailure(const char* format, ...) noexcept {
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(failureReason_, sizeof failureReason_, format, arguments);
+    va_end(arguments);
+}
+
+void OstrelSDK::noteSocketFailure(const char* what) noexcept {
+    char text[128];
+    noteFailure("%s: %s", what, platform::lastSocketFailureText(text, sizeof text));
+}
+
+// A null detail stands for the system's words for the last socket failure.
+void OstrelSDK::noteControllerFailure(const char* detail) noexcept {
+    const uint32_t a = serverAddress_;
+    char where[48];
+    std::snprintf(where, sizeof where, "Controller %u.%u.%u.%u:%u", static_cast<unsigned>(a >> 24),
+                  static_cast<unsigned>((a >> 16) & 0xFF), static_cast<unsigned>((a >> 8) & 0xFF),
+                  static_cast<unsigned>(a & 0xFF), static_cast<unsigned>(serverPort_));
+    if (detail == nullptr) {
+        noteSocketFailure(where);
+    } else {
+        noteFailure("%s%s", where, detail);
+    }
+}
 
 bool OstrelSDK::receiveFrame() noexcept {
     lastDataError_ = NetError::None;
@@ -128,8 +173,20 @@ bool OstrelSDK::sendUdpCommand(const char* text) noexcept {
         if (startsWith(rest, "10 0") || startsWith(rest, "10 1")) return stopTracking();
         return true;
     }
+    if (serverAddress_ == 0 || serverPort_ == 0) {
+        // 0.0.0.0 would be this machine: no command leaves unaddressed. An
+        // unresolved host has left its reason already.
+        if (serverPort_ == 0) {
+            noteFailure("No controller port");
+        } else if (failureReason_[0] == '\0') {
+            noteFailure("No controller address");
+        }
+        lastCommandError_ = NetError::Network;
+        return false;
+    }
     const auto length = static_cast<int32_t>(std::strlen(text) + 1);  // the NUL goes too
     if (udpSend(dataSocket_, text, length, serverAddress_, serverPort_, dataTimeout_) != kSocketOk) {
+        noteControllerFailure(nullptr);
         lastDataError_ = NetError::Network;
         return false;
     }
@@ -142,38 +199,83 @@ int32_t OstrelSDK::failCommand(int32_t result, NetError error) noexcept {
 }
 
 int32_t OstrelSDK::sendTcpCommand(const char* text, std::string* answer) noexcept {
-    if (remoteKind_ != RemoteKind::Tcp) return kNotTcp;
+    if (remoteKind_ != RemoteKind::Tcp) {
+        noteFailure("No TCP command channel");
+        return kNotTcp;
+    }
     lastRemoteErrorCode_ = 0;
     lastRemoteErrorText_[0] = '\0';
-    if (text == nullptr) return failCommand(kCommandTooLong, NetError::Network);
-    const int32_t length = textLength(text);
-    if (length > kMaxCommandLength) return failCommand(kCommandTooLong, NetError::Network);
-    if (commandConnection_ == nullptr) return failCommand(kNoConnection, NetError::Network);
-    if (tcpSend(commandConnection_, text, length + 1, commandTimeout_) != kSocketOk) {
+    if (text == nullptr || textLength(text) > kMaxCommandLength) {
+        noteFailure("Command longer than %d characters", static_cast<int>(kMaxCommandLength));
+        return failCommand(kCommandTooLong, NetError::Network);
+    }
+    if (commandConnection_ == nullptr) {
+        // The connect or the controller's close has left its reason.
+        if (failureReason_[0] == '\0') noteFailure("No connection to the controller");
+        return failCommand(kNoConnection, NetError::Network);
+    }
+    // An answer that came after its command's time-out must not be taken
+    // for the answer to this command.
+    if (tcpDiscard(commandConnection_) == kSocketPeerClosed) {
+        dropCommandConnection();
+        return kControllerClosed;
+    }
+    if (tcpSend(commandConnection_, text, textLength(text) + 1, commandTimeout_) != kSocketOk) {
+        noteControllerFailure(nullptr);
         return failCommand(kSendFailed, NetError::Network);
     }
     return readAnswer(answer);
 }
 
+// Dropped for good: later commands report no connection.
+void OstrelSDK::dropCommandConnection() noexcept {
+    noteControllerFailure(" closed the connection");
+    tcpClose(commandConnection_);
+    commandConnection_ = nullptr;
+}
+
+// The answer may arrive in pieces: reads until its NUL, the capacity or the
+// command time-out, whichever comes first. Bytes without a NUL at the
+// time-out are the answer. Their count, or the code of the failed receive.
+int32_t OstrelSDK::receiveAnswer(char (&received)[kAnswerCapacity + 1], int32_t& length) noexcept {
+    length = 0;
+    const int64_t deadline = static_cast<int64_t>(platform::monotonicNanos() / 1000) + commandTimeout_;
+    int32_t wait = commandTimeout_;
+    for (;;) {
+        const int32_t count = tcpReceive(commandConnection_, received + length, kAnswerCapacity - length, wait);
+        if (count < 0) return count == kSocketTimeout && length > 0 ? length : count;
+        const bool complete = std::memchr(received + length, '\0', static_cast<size_t>(count)) != nullptr;
+        length += count;
+        if (complete) return length;
+        const int64_t left = deadline - static_cast<int64_t>(platform::monotonicNanos() / 1000);
+        wait = left > 0 ? static_cast<int32_t>(left) : 0;
+    }
+}
+
 int32_t OstrelSDK::readAnswer(std::string* answer) noexcept {
     char received[kAnswerCapacity + 1];
-    const int32_t count = tcpReceive(commandConnection_, received, kAnswerCapacity, commandTimeout_);
+    int32_t length = 0;
+    const int32_t count = receiveAnswer(received, length);
     if (count < 0) {
         if (count == kSocketTimeout) {
+            noteControllerFailure(nullptr);
             lastCommandError_ = NetError::Timeout;
         } else if (count == kSocketPeerClosed) {
-            // Dropped for good: later commands report no connection.
-            tcpClose(commandConnection_);
-            commandConnection_ = nullptr;
+            dropCommandConnection();
         } else {
+            count == kSocketBufferFull ? noteControllerFailure(": answer of 200 bytes or more")
+                                       : noteControllerFailure(nullptr);
             lastCommandError_ = NetError::Network;
         }
         assignAnswer(answer, "");
         return count;
     }
-    received[count] = '\0';  // the answer ends at its own NUL, or here
+    received[length] = '\0';  // the answer ends at its own NUL, or here
     if (std::strcmp(received, kAnswerOkText) == 0) return kAnswerOk;
+    char detail[kAnswerCapacity + 32];
     if (!startsWith(received, kAnswerErrorPrefix)) {
+        std::snprintf(detail, sizeof detail, " answered \"%s\"", received);
+        noteControllerFailure(detail);
         assignAnswer(answer, received);
         lastCommandError_ = NetError::None;
         return kAnswerOther;
@@ -182,6 +284,8 @@ int32_t OstrelSDK::readAnswer(std::string* answer) noexcept {
     const char* behindCode = frametext::readInt(received + std::strlen(kAnswerErrorPrefix), code);
     std::string_view message;
     if (behindCode == nullptr || frametext::readQuoted(behindCode, message) == nullptr) {
+        std::snprintf(detail, sizeof detail, " answered \"%s\"", received);
+        noteControllerFailure(detail);
         lastRemoteErrorCode_ = -1100;
         std::memcpy(lastRemoteErrorText_, kSdkErrorText, sizeof kSdkErrorText);
         lastCommandError_ = NetError::Parse;
@@ -191,5 +295,7 @@ int32_t OstrelSDK::readAnswer(std::string* answer) noexcept {
     // The message lies inside the answer, which is shorter than the field.
     message.copy(lastRemoteErrorText_, sizeof lastRemoteErrorText_ - 1);
     lastRemoteErrorText_[message.size()] = '\0';
+    std::snprintf(detail, sizeof detail, " answered error %d: %s", static_cast<int>(code), lastRemoteErrorText_);
+    noteControllerFailure(detail);
     return kAnswerError;
 }

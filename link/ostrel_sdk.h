@@ -5,6 +5,7 @@
 // either as NUL-terminated text commands over a TCP connection or in UDP
 // datagrams. The records of the newest frame are read through the parser's
 // accessors. One thread at a time; no locks.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -32,6 +33,7 @@ public:
     static constexpr int32_t kDefaultCommandTimeoutMicros = 10000000;
     static constexpr int32_t kMaxCommandLength = 200;
     static constexpr int32_t kAnswerCapacity = 200;
+    static constexpr size_t kFailureReasonCapacity = 200;
 
     // Results of sendTcpCommand.
     enum CommandResult : int32_t {
@@ -84,6 +86,10 @@ public:
     NetError lastCommandError() const noexcept { return lastCommandError_; }
     int32_t lastRemoteErrorCode() const noexcept { return lastRemoteErrorCode_; }
     const char* lastRemoteErrorText() const noexcept { return lastRemoteErrorText_; }
+    // Why the set-up or the last command failed, in the user's terms with
+    // the system's own words ("UDP port 5000: Address already in use");
+    // empty while nothing failed.
+    const char* failureReason() const noexcept { return failureReason_; }
 
     RemoteKind remoteKind() const noexcept { return remoteKind_; }
     bool hasCommandConnection() const noexcept { return commandConnection_ != nullptr; }
@@ -99,6 +105,14 @@ private:
     uint32_t multicastGroup() const noexcept;
     int32_t failCommand(int32_t result, NetError error) noexcept;
     int32_t readAnswer(std::string* answer) noexcept;
+    int32_t receiveAnswer(char (&received)[kAnswerCapacity + 1], int32_t& length) noexcept;
+    void dropCommandConnection() noexcept;
+    // The failure reason: printf-style; or what the controller did (the
+    // detail follows "Controller <address>:<port>"); or "<what>: " and the
+    // system's words for the calling thread's last socket failure.
+    void noteFailure(const char* format, ...) noexcept ZELOSTREL_PRINTF_FORMAT(2, 3);
+    void noteControllerFailure(const char* detail) noexcept;
+    void noteSocketFailure(const char* what) noexcept;
 
     RemoteKind remoteKind_;
     NetError lastDataError_ = NetError::None;
@@ -114,4 +128,5 @@ private:
     int32_t dataTimeout_;
     int32_t bufferSize_;
     char* buffer_ = nullptr;
+    char failureReason_[kFailureReasonCapacity] = {};
 };

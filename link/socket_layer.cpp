@@ -147,6 +147,22 @@ int32_t tcpReceive(SocketHandle* handle, char* buffer, int32_t capacity, int32_t
     return count < capacity ? count : kSocketBufferFull;
 }
 
+int32_t tcpDiscard(SocketHandle* handle) noexcept {
+    if (handle == nullptr) return kSocketWaitFailed;
+    char dropped[512];
+    for (int32_t read = 0; read < kMaxDatagramsPerReceive; ++read) {
+        int32_t count = 0;
+        switch (platform::receiveNow(handle->descriptor, dropped, static_cast<int32_t>(sizeof dropped), count)) {
+            case IoResult::WouldBlock: return kSocketOk;
+            case IoResult::Failed: return kSocketIoFailed;
+            case IoResult::Done:
+                if (count == 0) return kSocketPeerClosed;
+                break;
+        }
+    }
+    return kSocketOk;
+}
+
 int32_t tcpSend(SocketHandle* handle, const char* data, int32_t length, int32_t timeoutMicros) noexcept {
     if (handle == nullptr) return kSocketWaitFailed;
     WaitResult ready = platform::waitUntilReady(handle->descriptor, WaitFor::Writable, timeoutMicros);

@@ -70,3 +70,6 @@ int32_t tcpClose(SocketHandle* handle) noexcept;
 int32_t tcpReceive(SocketHandle* handle, char* buffer, int32_t capacity, int32_t timeoutMicros) noexcept;
 // 0, -1, -2, -3 (failed or sent short).
 int32_t tcpSend(SocketHandle* handle, const char* data, int32_t length, int32_t timeoutMicros) noexcept;
+// Reads and drops whatever waits unread on the connection, without waiting
+// (bounded, so a flood cannot hold the caller). 0, -2, -3, -9 (peer closed).
+int32_t tcpDiscard(SocketHandle* handle) noexcept;

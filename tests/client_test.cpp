@@ -3,7 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <netdb.h>
+
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -50,6 +54,16 @@ TEST(ClientConstruction, DataOnlyBindsAPortAndHasNoController) {
     EXPECT_TRUE(unresolved->hasDataSocket());
     EXPECT_EQ(0u, unresolved->serverAddress());
     EXPECT_EQ(RemoteKind::None, unresolved->remoteKind()) << "an unknown host is no controller";
+    // Commanded by UDP, it is not 0.0.0.0 (this machine): nothing is sent.
+    auto udp = clientOf("no-such-host.invalid", 5000, RemoteKind::Udp);
+    EXPECT_FALSE(udp->startTracking());
+    EXPECT_EQ(NetError::Network, udp->lastCommandError());
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    addrinfo* found = nullptr;
+    const int lookup = getaddrinfo("no-such-host.invalid", nullptr, &hints, &found);
+    if (found != nullptr) freeaddrinfo(found);
+    EXPECT_EQ("Controller host \"no-such-host.invalid\": " + std::string(gai_strerror(lookup)), udp->failureReason());
 }
 
 TEST(ClientConstruction, TakenPortOrNoBufferLeavesNoDataSocket) {
@@ -57,6 +71,7 @@ TEST(ClientConstruction, TakenPortOrNoBufferLeavesNoDataSocket) {
     ASSERT_TRUE(first.hasDataSocket());
     OstrelSDK second(first.dataPort());
     EXPECT_FALSE(second.hasDataSocket());
+    EXPECT_EQ("UDP port " + std::to_string(first.dataPort()) + ": " + std::strerror(EADDRINUSE), second.failureReason());
     EXPECT_EQ(0, second.dataPort());
     EXPECT_FALSE(second.receiveFrame());
     EXPECT_EQ(NetError::Network, second.lastDataError());
@@ -64,6 +79,7 @@ TEST(ClientConstruction, TakenPortOrNoBufferLeavesNoDataSocket) {
 
     OstrelSDK tiny("", 0, 0, RemoteKind::None, 1, 1000000, 1000000);
     EXPECT_FALSE(tiny.hasDataSocket()) << "a buffer below 2 bytes can never hold a frame";
+    EXPECT_STREQ("Receive buffer of 1 bytes: too small", tiny.failureReason());
     EXPECT_EQ(0, tiny.dataPort());
 }
 
@@ -174,11 +190,12 @@ TEST(ClientTcp, AnswersAndTheirCodes) {
         {loopback::answer(std::string(198, 'z')), OstrelSDK::kAnswerOther, std::string(198, 'z'), 0, "", E::None},
         {loopback::answer(std::string(199, 'y')), OstrelSDK::kAnswerTooLong, "", 0, "", E::Network},  // 200 bytes
         {loopback::answer("ostrel2 ok"), OstrelSDK::kAnswerOk, other, 0, "", E::Network},
+        {loopback::paused("ostrel2 ok", 7, 50), OstrelSDK::kAnswerOk, other, 0, "", E::Network},  // in two pieces
     };
     std::vector<loopback::Reply> script;
     for (const auto& c : cases) script.push_back(c.reply);
     loopback::FakeController controller(script);
-    auto client = clientOf("127.0.0.1", controller.port(), RemoteKind::Tcp);
+    auto client = clientOf("127.0.0.1", controller.port(), RemoteKind::Tcp, 3 * kShortWait);
     ASSERT_TRUE(client->hasCommandConnection());
     for (size_t i = 0; i < std::size(cases); ++i) {
         std::string answer = other;
@@ -210,6 +227,21 @@ TEST(ClientTcp, NoAnswerIsATimeOut) {
     EXPECT_EQ(NetError::Timeout, client->lastCommandError());
     EXPECT_EQ("", answer);
     EXPECT_TRUE(client->hasCommandConnection());
+    EXPECT_EQ("Controller 127.0.0.1:" + std::to_string(controller.port()) + ": " + std::strerror(ETIMEDOUT),
+              client->failureReason());
+}
+
+// The late answer to a command that timed out is dropped before the next
+// command goes out, so it is not taken for that command's answer.
+TEST(ClientTcp, ALateAnswerIsNotTakenForTheNextOne) {
+    loopback::FakeController controller({loopback::paused("ostrel2 ok", 0, 3 * kShortWait / 1000),
+                                         loopback::answer("ostrel2 err 5 \"refused\"")});
+    auto client = clientOf("127.0.0.1", controller.port(), RemoteKind::Tcp, kShortWait);
+    EXPECT_EQ(OstrelSDK::kCommandTimeout, client->sendTcpCommand("ostrel2 tracking start"));
+    ASSERT_TRUE(controller.waitForReplies(1));
+    letQueue();
+    EXPECT_EQ(OstrelSDK::kAnswerError, client->sendTcpCommand("ostrel2 tracking stop"));
+    EXPECT_EQ(5, client->lastRemoteErrorCode());
 }
 
 TEST(ClientTcp, ClosedConnectionIsDroppedForGood) {
@@ -232,11 +264,14 @@ TEST(ClientTcp, ClosedConnectionIsDroppedForGood) {
 // undetermined one that never answers the connect is commanded by UDP,
 // once the bounded connect has given up.
 TEST(ClientTcp, ControllerThatCannotBeReached) {
-    auto asked = clientOf("127.0.0.1", loopback::closedPort(), RemoteKind::Tcp);
+    const uint16_t closed = loopback::closedPort();
+    auto asked = clientOf("127.0.0.1", closed, RemoteKind::Tcp);
     EXPECT_EQ(RemoteKind::Tcp, asked->remoteKind());
     EXPECT_FALSE(asked->hasCommandConnection());
     EXPECT_EQ(OstrelSDK::kNoConnection, asked->sendTcpCommand("ostrel2 tracking start"));
     EXPECT_FALSE(asked->startTracking());
+    EXPECT_EQ("Controller 127.0.0.1:" + std::to_string(closed) + ": " + std::strerror(ECONNREFUSED),
+              asked->failureReason());
 
     loopback::BlackholeListener controller;
     auto start = Clock::now();

@@ -98,9 +98,15 @@ private:
 struct Reply {
     enum Kind { Send, Silence, Close } kind;
     std::string bytes;  // sent as they are: include the NUL where wanted
+    size_t pauseAt = 0;  // with a pause: the bytes before it go first
+    int pauseMs = 0;
 };
 
 inline Reply answer(const std::string& text) { return {Reply::Send, text + std::string(1, '\0')}; }
+// The answer in two pieces, the second after a pause (0: all of it late).
+inline Reply paused(const std::string& text, size_t at, int ms) {
+    return {Reply::Send, text + std::string(1, '\0'), at, ms};
+}
 inline Reply rawAnswer(const std::string& bytes) { return {Reply::Send, bytes}; }
 inline Reply silence() { return {Reply::Silence, {}}; }
 inline Reply closeConnection() { return {Reply::Close, {}}; }
@@ -123,16 +129,34 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         return commands_;
     }
-    // Waits (bounded) until n commands have arrived.
+    // Waits (bounded) until n commands have arrived, or n replies have gone.
     bool waitForCommands(size_t n, int milliseconds = 3000) {
+        return waitFor([&] { return commands().size() >= n; }, milliseconds);
+    }
+    bool waitForReplies(size_t n, int milliseconds = 3000) {
+        return waitFor([&] { return replies_.load() >= n; }, milliseconds);
+    }
+
+private:
+    template <class Done>
+    static bool waitFor(Done done, int milliseconds) {
         for (int waited = 0; waited < milliseconds; waited += 2) {
-            if (commands().size() >= n) return true;
+            if (done()) return true;
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
         return false;
     }
 
-private:
+    void send(platform::ServerSocket* connection, const Reply& reply) {
+        if (reply.pauseMs > 0) {
+            if (reply.pauseAt > 0) platform::streamSend(connection, reply.bytes.data(), reply.pauseAt, 1000000);
+            std::this_thread::sleep_for(std::chrono::milliseconds(reply.pauseMs));
+        }
+        const size_t from = reply.pauseMs > 0 ? reply.pauseAt : 0;
+        platform::streamSend(connection, reply.bytes.data() + from, reply.bytes.size() - from, 1000000);
+        ++replies_;
+    }
+
     void serve() {
         platform::ServerSocket* connection = nullptr;
         for (int tries = 0; connection == nullptr && tries < 500 && !stop_; ++tries) {
@@ -146,7 +170,7 @@ private:
                 commands_.push_back(command);
             }
             if (reply.kind == Reply::Close) break;
-            if (reply.kind == Reply::Send) platform::streamSend(connection, reply.bytes.data(), reply.bytes.size(), 1000000);
+            if (reply.kind == Reply::Send) send(connection, reply);
         }
         // Hold the connection open until the test ends, unless told to close.
         while (!stop_ && (script_.empty() || script_.back().kind != Reply::Close)) readable(connection, 10000);
@@ -173,6 +197,7 @@ private:
     std::mutex mutex_;
     std::vector<std::string> commands_;
     std::atomic<bool> stop_{false};
+    std::atomic<size_t> replies_{0};
     std::thread thread_;
 };
 

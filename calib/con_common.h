@@ -72,6 +72,9 @@ public:
 
     // Reads the controller option lines; false when any line failed.
     bool parseOptions(DeviceConfig* config);
+    // Keyword `index` (0-based) of the option lines this handler knows (any
+    // case); null past the last.
+    static const char* optionKeyword(size_t index) noexcept;
 
     // Per-cycle path: none of these allocate.
     float scaleValuator(uint32_t c, uint32_t k, float x) const noexcept;

@@ -3,6 +3,7 @@
 // change, so a faulty line leaves the handler exactly as it was.
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 
 #include "calib/con_common.h"
 #include "calib/option_line.h"
@@ -25,6 +26,23 @@ constexpr char kInvalidButton[] = "Invalid button ID found for ";
 constexpr char kSameId[] = "Same ID found more than once in ";
 constexpr char kInvalidId[] = "Invalid ID found in ";
 constexpr char kOutOfMemory[] = "Out of memory for ";
+
+enum class Option { emulateTracker, valuatorOrder, buttonOrder, valuatorScale, foreignOrder };
+struct Keyword {
+    const char* name;
+    const char* label;
+    Option option;
+};
+constexpr Keyword kKeywords[] = {
+    {"emulatetracker", kEmulateLabel, Option::emulateTracker},
+    {"valuatororder", kOrderLabel, Option::valuatorOrder},
+    {"buttonorder", kOrderLabel, Option::buttonOrder},
+    {"valuatorscale", kScaleLabel, Option::valuatorScale},
+    // Orders of the controllers themselves: an input connector keeps its own.
+    {"controllerorder", "", Option::foreignOrder},
+    {"unitorder", "", Option::foreignOrder},
+    {"order", "", Option::foreignOrder},
+};
 
 // A bracketed list replaces the values from the left with those it holds.
 // An entry beyond float range fails the line (false, values untouched): an
@@ -59,19 +77,24 @@ bool CConCommonH::parseOptions(DeviceConfig* config) {
 // "order" change nothing on an input connector (always so here), and other
 // keywords belong to other readers.
 bool CConCommonH::readOption(ConfigLine& line) {
-    if (optionline::keywordIs(line, "emulatetracker")) {
-        LineReader o(line, logger, kEmulateLabel);
-        return parseEmulateTracker(o) && o.taken();
-    }
-    if (optionline::keywordIs(line, "valuatororder") || optionline::keywordIs(line, "buttonorder")) {
-        LineReader o(line, logger, kOrderLabel);
-        return parseOrder(o, optionline::keywordIs(line, "buttonorder")) && o.taken();
-    }
-    if (optionline::keywordIs(line, "valuatorscale")) {
-        LineReader o(line, logger, kScaleLabel);
-        return parseValuatorScale(o) && o.taken();
+    for (const Keyword& keyword : kKeywords) {
+        if (!optionline::keywordIs(line, keyword.name)) {
+            continue;
+        }
+        LineReader o(line, logger, keyword.label);
+        switch (keyword.option) {
+            case Option::emulateTracker: return parseEmulateTracker(o) && o.taken();
+            case Option::valuatorOrder: return parseOrder(o, false) && o.taken();
+            case Option::buttonOrder: return parseOrder(o, true) && o.taken();
+            case Option::valuatorScale: return parseValuatorScale(o) && o.taken();
+            case Option::foreignOrder: return true;
+        }
     }
     return true;
+}
+
+const char* CConCommonH::optionKeyword(size_t index) noexcept {
+    return index < std::size(kKeywords) ? kKeywords[index].name : nullptr;
 }
 
 // The checks every controller line begins with: an argument at all, a

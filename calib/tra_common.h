@@ -62,6 +62,10 @@ public:
     // not exist: the record must not be written this cycle.
     bool calibratePose(uint32_t index, TrackerPose& pose) noexcept;
 
+    // Keyword `index` (0-based) of the option lines this handler reads (any
+    // case); null past the last.
+    static const char* optionKeyword(size_t index) noexcept;
+
     // --- Report ---------------------------------------------------------------
 
     bool printSettings(bool showCave = true) const;

@@ -70,6 +70,27 @@ Values readRotation(LineReader& o, int first, bool nineValues, bool afterError, 
     return Values::read;
 }
 
+enum class Kind { transmitterOffset, transmitterRotation, transmitterMatrix, sensorOffset, sensorTranslation,
+                  sensorRotation, sensorMatrix, calibration, order, cave };
+struct Option {
+    const char* keywords[3];
+    const char* label;
+    Kind kind;
+};
+// Tried in this order; the first keyword that matches decides.
+constexpr Option kOptions[] = {
+    {{"transmitteroffset"}, "TransmitterOffset at line ", Kind::transmitterOffset},
+    {{"transmitterrotation"}, "TransmitterRotation at line ", Kind::transmitterRotation},
+    {{"transmitterrotationmatrix"}, "TransmitterRotationMatrix at line ", Kind::transmitterMatrix},
+    {{"sensoroffset"}, "SensorOffset at line ", Kind::sensorOffset},
+    {{"sensortranslation"}, "SensorTranslation at line ", Kind::sensorTranslation},
+    {{"sensorrotation"}, "SensorRotation at line ", Kind::sensorRotation},
+    {{"sensorrotationmatrix"}, "SensorRotationMatrix at line ", Kind::sensorMatrix},
+    {{"calibration", "calib"}, "Calibration at line ", Kind::calibration},
+    {{"trackerorder", "unitorder", "order"}, "Order at line ", Kind::order},
+    {{"cavecoord", "cavecoordinates"}, "CAVECoord at line ", Kind::cave},
+};
+
 }  // namespace
 
 bool CTraCommonH::parseOptions(DeviceConfig* config) {
@@ -88,25 +109,6 @@ bool CTraCommonH::parseOptions(DeviceConfig* config) {
 
 // True for an unknown keyword too: it is someone else's line.
 bool CTraCommonH::readOption(ConfigLine& line, bool afterError) {
-    enum class Kind { transmitterOffset, transmitterRotation, transmitterMatrix, sensorOffset, sensorTranslation,
-                      sensorRotation, sensorMatrix, calibration, order, cave };
-    struct Option {
-        const char* keywords[3];
-        const char* label;
-        Kind kind;
-    };
-    static const Option kOptions[] = {
-        {{"transmitteroffset"}, "TransmitterOffset at line ", Kind::transmitterOffset},
-        {{"transmitterrotation"}, "TransmitterRotation at line ", Kind::transmitterRotation},
-        {{"transmitterrotationmatrix"}, "TransmitterRotationMatrix at line ", Kind::transmitterMatrix},
-        {{"sensoroffset"}, "SensorOffset at line ", Kind::sensorOffset},
-        {{"sensortranslation"}, "SensorTranslation at line ", Kind::sensorTranslation},
-        {{"sensorrotation"}, "SensorRotation at line ", Kind::sensorRotation},
-        {{"sensorrotationmatrix"}, "SensorRotationMatrix at line ", Kind::sensorMatrix},
-        {{"calibration", "calib"}, "Calibration at line ", Kind::calibration},
-        {{"trackerorder", "unitorder", "order"}, "Order at line ", Kind::order},
-        {{"cavecoord", "cavecoordinates"}, "CAVECoord at line ", Kind::cave},
-    };
     for (const Option& option : kOptions) {
         for (const char* keyword : option.keywords) {
             if (keyword == nullptr || !optionline::keywordIs(line, keyword)) {
@@ -128,6 +130,17 @@ bool CTraCommonH::readOption(ConfigLine& line, bool afterError) {
         }
     }
     return true;
+}
+
+const char* CTraCommonH::optionKeyword(size_t index) noexcept {
+    for (const Option& option : kOptions) {
+        for (const char* keyword : option.keywords) {
+            if (keyword != nullptr && index-- == 0) {
+                return keyword;
+            }
+        }
+    }
+    return nullptr;
 }
 
 bool CTraCommonH::readTransmitterOffset(LineReader& o, bool afterError) {

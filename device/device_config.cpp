@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <type_traits>
 
 namespace device_config {
@@ -115,6 +116,10 @@ KeywordReport readDeviceKeywords(const DeviceConfig& config, DeviceFields& field
         }
     }
     return report;
+}
+
+const char* deviceKeyword(size_t index) noexcept {
+    return index < std::size(kKeywords) ? kKeywords[index].name : nullptr;
 }
 
 int32_t readDecimal(const char* text) noexcept {

@@ -2,6 +2,7 @@
 // The device's own configuration keywords, read from the host's
 // configuration lines into the device's fields. No I/O here: the caller
 // logs the faults (each names its line) and marks the accepted lines used.
+#include <cstddef>
 #include <cstdint>
 
 #include "device/device_fields.h"
@@ -47,6 +48,10 @@ struct KeywordReport {
 // rejected count or port is not taken over, so the cycle never sees one
 // (only "remote" keeps its host when its port is refused).
 KeywordReport readDeviceKeywords(const DeviceConfig& config, DeviceFields& fields) noexcept;
+
+// Keyword `index` (0-based) of the device's own lines (case significant);
+// null past the last.
+const char* deviceKeyword(size_t index) noexcept;
 
 // Like atoi: leading blanks and a sign, decimal digits up to the first other
 // character, 0 without digits. Out-of-range values saturate instead of

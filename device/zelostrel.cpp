@@ -2,12 +2,16 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <new>
 
+#include "calib/con_common.h"
+#include "calib/tra_common.h"
 #include "device/device_config.h"
 #include "device/device_info.h"
 #include "device/pose_conversion.h"
 #include "link/ostrel_sdk.h"
+#include "platform/text.h"
 #include "platform/thread.h"
 
 using namespace device_config;
@@ -39,6 +43,21 @@ void copyEntries(To (&to)[kTo], const From (&from)[kFrom], int32_t count) noexce
     }
 }
 
+// Whether the device or one of the framework's handlers reads lines with
+// this keyword.
+bool someReaderKnows(const char* keyword) noexcept {
+    for (size_t i = 0; const char* known = deviceKeyword(i); ++i) {
+        if (std::strcmp(known, keyword) == 0) return true;
+    }
+    for (size_t i = 0; const char* known = CTraCommonH::optionKeyword(i); ++i) {
+        if (platform::equalsIgnoreCase(known, keyword)) return true;
+    }
+    for (size_t i = 0; const char* known = CConCommonH::optionKeyword(i); ++i) {
+        if (platform::equalsIgnoreCase(known, keyword)) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 zelostrel::zelostrel(DeviceConfig* config, const CLogH* hostLogger) noexcept : CBaseMod(config, hostLogger) {}
@@ -52,18 +71,26 @@ zelostrel::~zelostrel() {
 int zelostrel::check() { return 1; }
 
 // Reads the device keywords: every faulty line is reported (with its line
-// number) before the result is known; lines that pass are marked used.
+// number) before the result is known; lines that pass are marked used. As
+// every line passes that is not a device keyword, a misspelt keyword would
+// go unnoticed: a line that no reader knows is named, in line order.
 bool zelostrel::readKeywords() {
     if (config == nullptr) {
         return true;  // no lines: the defaults stand
     }
     const KeywordReport report = readDeviceKeywords(*config, *this);
-    for (uint32_t i = 0; i < report.faultCount; ++i) {
-        logger->errorf(faultFormat(report.faults[i].fault), report.faults[i].lineNumber);
-    }
-    for (uint32_t i = 0; i < DeviceConfig::kMaxLines; ++i) {
+    const uint32_t lines = config->numLines < DeviceConfig::kMaxLines ? config->numLines : DeviceConfig::kMaxLines;
+    uint32_t fault = 0;
+    for (uint32_t i = 0; i < lines; ++i) {
+        ConfigLine& line = config->lines[i];
+        if (!report.accepted[i] && fault < report.faultCount) {
+            logger->errorf(faultFormat(report.faults[fault].fault), report.faults[fault].lineNumber);
+            ++fault;
+        } else if (line.keyword != nullptr && !someReaderKnows(line.keyword)) {
+            logger->infof("zelostrel: Unknown keyword \"%s\" on Line %d.\n", line.keyword, line.lineNumber);
+        }
         if (report.accepted[i]) {
-            config->lines[i].used = 1;
+            line.used = 1;
         }
     }
     return !report.failed();

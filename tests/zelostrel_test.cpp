@@ -73,8 +73,8 @@ std::string tail(const std::string& text, size_t length) {
 // ---------------------------------------------------------------------------
 
 // Each keyword's values and messages are the keyword reader's tests; here
-// the device logs every faulty line before it fails, sets nothing up and
-// marks only the lines that passed.
+// the device logs every faulty line, and every line that no reader knows,
+// before it fails, sets nothing up and marks only the lines that passed.
 TEST(ZelostrelConfig, FaultyLinesAreAllReportedWithTheirNumbers) {
     DeviceRig rig;
     EXPECT_EQ(-1, rig.configureQuietly({
@@ -84,12 +84,16 @@ TEST(ZelostrelConfig, FaultyLinesAreAllReportedWithTheirNumbers) {
                       {"Port", "1"},          // 7: not the device's keyword
                       {"remote", "ctrl", "80"},  // 8
                       {"port", "65535"},      // 9
+                      {"standardbody", "2"},  // 10: misspelt
+                      {"ValuatorScale", "1", "2", "all"},  // 11: a handler's, in any case
                   }));
     EXPECT_EQ(
         "TRK: ERROR: Invalid Port Number on Line 4.\n"
         "TRK: ERROR: Invalid Number of Gripwands on Line 5.\n"
         "TRK: ERROR: Invalid Number of Arguments on Line 6.\n"
-        "TRK: ERROR: Invalid Port Number on Line 8.\n",
+        "TRK: INFO: zelostrel: Unknown keyword \"Port\" on Line 7.\n"
+        "TRK: ERROR: Invalid Port Number on Line 8.\n"
+        "TRK: INFO: zelostrel: Unknown keyword \"standardbody\" on Line 10.\n",
         rig.initOutput);
     const uint8_t used[7] = {1, 0, 0, 0, 1, 0, 1};  // the rig's own port line first
     for (int i = 0; i < 7; ++i) EXPECT_EQ(used[i], rig.lines.config()->lines[i].used) << i;

@@ -8,6 +8,8 @@
 
 #include <cerrno>
 #include <clocale>
+#include <fstream>
+#include <iterator>
 #include <cstring>
 #include <random>
 #include <string>
@@ -16,6 +18,7 @@
 
 #include "calib/con_common.h"
 #include "calib/tra_common.h"
+#include "device/device_config.h"
 #include "device_rig.h"
 #include "link/ostrel_sdk.h"
 #include "platform/server_socket.h"
@@ -103,6 +106,18 @@ TEST(ZelostrelConfig, FaultyLinesAreAllReportedWithTheirNumbers) {
     EXPECT_FALSE(rig.device->modInfo->conHandler);
     EXPECT_FALSE(rig.device->client);
     EXPECT_EQ(0u, rig.storage.area->trackerCount);
+}
+
+// The user's document names every keyword that one of the readers knows.
+TEST(ZelostrelConfig, TheDocumentNamesEveryKeyword) {
+    std::ifstream file(DEVICE_DOC);
+    const std::string doc((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    ASSERT_FALSE(doc.empty()) << DEVICE_DOC;
+    for (auto keywordAt : {&device_config::deviceKeyword, &CTraCommonH::optionKeyword, &CConCommonH::optionKeyword}) {
+        for (size_t i = 0; const char* keyword = keywordAt(i); ++i) {
+            EXPECT_NE(std::string::npos, doc.find("`" + std::string(keyword) + "`")) << keyword;
+        }
+    }
 }
 
 TEST(ZelostrelConfig, TrackerLimitIsThirtyTwo) {

@@ -27,7 +27,7 @@ using test_support::wordsAt;
 namespace {
 
 // The smallest module: the set-up sequence a device runs in its configure.
-class TestModule : public CBaseMod {
+class TestModule final : public CBaseMod {
 public:
     TestModule(DeviceConfig* config, const CLogH& log) : CBaseMod(config, &log) {}
     int init(InitInfo*) override { return 1; }

@@ -112,6 +112,11 @@ void OstrelSDK::noteFailure(const char* format, ...) noexcept {
     va_start(arguments, format);
     std::vsnprintf(failureReason_, sizeof failureReason_, format, arguments);
     va_end(arguments);
+    // It quotes the controller's bytes, and goes into the user's log: no
+    // control characters that could drive a terminal.
+    for (char* c = failureReason_; *c != '\0'; ++c) {
+        if (static_cast<unsigned char>(*c) < 0x20 || *c == 0x7F) *c = '?';
+    }
 }
 
 void OstrelSDK::noteSocketFailure(const char* what) noexcept {

@@ -191,6 +191,7 @@ TEST(ClientTcp, AnswersAndTheirCodes) {
         {loopback::answer(std::string(199, 'y')), OstrelSDK::kAnswerTooLong, "", 0, "", E::Network},  // 200 bytes
         {loopback::answer("ostrel2 ok"), OstrelSDK::kAnswerOk, other, 0, "", E::Network},
         {loopback::paused("ostrel2 ok", 7, 50), OstrelSDK::kAnswerOk, other, 0, "", E::Network},  // in two pieces
+        {loopback::answer("\x1b[2Jbad"), OstrelSDK::kAnswerOther, "\x1b[2Jbad", 0, "", E::None},
     };
     std::vector<loopback::Reply> script;
     for (const auto& c : cases) script.push_back(c.reply);
@@ -205,6 +206,8 @@ TEST(ClientTcp, AnswersAndTheirCodes) {
         EXPECT_STREQ(cases[i].remoteText, client->lastRemoteErrorText()) << i;
         EXPECT_EQ(cases[i].error, client->lastCommandError()) << i;
     }
+    EXPECT_EQ("Controller 127.0.0.1:" + std::to_string(controller.port()) + " answered \"?[2Jbad\"",
+              client->failureReason()) << "the reason carries no control character";
     ASSERT_TRUE(controller.waitForCommands(std::size(cases)));
     for (size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(withNul("cmd " + std::to_string(i)), controller.commands()[i]);
 }

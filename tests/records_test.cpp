@@ -1,16 +1,12 @@
 #include "framework/records.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <array>
 #include <cmath>
 #include <cstddef>
-#include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <limits>
-#include <string>
 
 namespace {
 
@@ -146,36 +142,6 @@ TEST(TraData, ClockFillsTimeWordsAndStampFromOneReading) {
     EXPECT_TRUE(rec.setTime(7, 8000));
     EXPECT_EQ((Bytes4{0, 0, 0, 7}), bytesAt(&rec, 8));
     EXPECT_EQ((Bytes4{0, 0, 0x1F, 0x40}), bytesAt(&rec, 12));
-}
-
-// The stamp's zone fields are the zone's own: its standard offset whatever
-// the size of its daylight-saving shift, and the flag of the moment.
-TEST(TraData, ZoneFieldsFollowTheZoneItself) {
-    const struct {
-        const char* zone;
-        std::time_t when;  // noon UTC
-        int16_t minutesWest, daylightSaving;
-    } cases[] = {
-        {"Australia/Lord_Howe", 1702641600, -630, 1},  // 2023-12-15: half an hour ahead
-        {"Australia/Lord_Howe", 1686830400, -630, 0},  // 2023-06-15
-        {"Asia/Kathmandu", 1702641600, -345, 0},
-        {"America/St_Johns", 1689422400, 210, 1},  // 2023-07-15
-        {"America/St_Johns", 1705320000, 210, 0},  // 2024-01-15
-        {"Europe/Berlin", 1689422400, -60, 1},
-    };
-    if (access("/usr/share/zoneinfo/Australia/Lord_Howe", R_OK) != 0) GTEST_SKIP() << "tzdata is not installed";
-    const char* saved = std::getenv("TZ");
-    const std::string before = saved != nullptr ? saved : "";
-    for (const auto& c : cases) {
-        setenv("TZ", c.zone, 1);
-        tzset();
-        int16_t west = 0, dst = 0;
-        ASSERT_TRUE(platform::zoneAt(c.when, west, dst));
-        EXPECT_EQ(c.minutesWest, west) << c.zone << " " << c.when;
-        EXPECT_EQ(c.daylightSaving, dst) << c.zone << " " << c.when;
-    }
-    saved != nullptr ? setenv("TZ", before.c_str(), 1) : unsetenv("TZ");
-    tzset();
 }
 
 TEST(ConData, ClearPreparesALocalRecord) {

@@ -5,12 +5,15 @@
 #include "device/zelostrel.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <clocale>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
 #include <fstream>
 #include <iterator>
-#include <cstring>
 #include <random>
 #include <string>
 #include <thread>
@@ -386,6 +389,31 @@ TEST(ZelostrelCycle, ReceiveTimeoutWritesNoTrackerButRewritesControllers) {
     EXPECT_EQ(0u, rig.masks.trackerMask);
     EXPECT_EQ(1u, maskBits(rig.masks.controllerMask));
     EXPECT_TRUE(pressed(rig.storage.controller(1), 2));  // the latest stored states
+}
+
+// The time-stamp block carries the zone's own standard offset and the
+// system's daylight-saving flag, whatever the size of the zone's shift (at
+// any date, one of the half-hour zones below keeps daylight-saving time).
+TEST(ZelostrelCycle, TimeStampsCarryTheZonesOwnStandardOffset) {
+    if (access("/usr/share/zoneinfo/Australia/Lord_Howe", R_OK) != 0) GTEST_SKIP() << "tzdata is not installed";
+    DeviceRig rig;
+    ASSERT_EQ(1, rig.configureQuietly({{"gripwands", "1"}}));
+    const char* saved = std::getenv("TZ");
+    const std::string before = saved != nullptr ? saved : "";
+    const std::pair<const char*, int16_t> zones[] = {
+        {"Australia/Lord_Howe", -630}, {"America/St_Johns", 210}, {"Asia/Kathmandu", -345}};
+    for (const auto& [zone, minutesWest] : zones) {
+        setenv("TZ", zone, 1);
+        tzset();
+        ASSERT_EQ(1, rig.cycle("fr 1\n"));  // the controller record is written in every cycle
+        const std::time_t now = std::time(nullptr);
+        std::tm local{};
+        localtime_r(&now, &local);
+        EXPECT_EQ(minutesWest, rig.storage.controller(1).stamp.minutesWest) << zone;
+        EXPECT_EQ(local.tm_isdst > 0 ? 1 : 0, rig.storage.controller(1).stamp.daylightSaving) << zone;
+    }
+    saved != nullptr ? setenv("TZ", before.c_str(), 1) : unsetenv("TZ");
+    tzset();
 }
 
 TEST(ZelostrelCycle, ParserAndNetworkErrorsAreReported) {

@@ -27,17 +27,28 @@ ClockReading readClock() noexcept {
     return reading;
 }
 
-// The zone's standard-time bias as the system keeps it, and the flag of the
-// moment.
+// The zone's standard-time bias as the system keeps it; whether daylight
+// saving is in force at that moment, by the system's rules: its local time
+// then differs from standard time.
 bool zoneAt(std::time_t seconds, int16_t& minutesWest, int16_t& daylightSaving) noexcept {
-    const __time64_t wide = seconds;
-    std::tm local{};
+    constexpr int64_t kUnixEpochIn1601Seconds = 11644473600;
     TIME_ZONE_INFORMATION zone{};
-    if (_localtime64_s(&local, &wide) != 0 || GetTimeZoneInformation(&zone) == TIME_ZONE_ID_INVALID) {
+    if (seconds < -kUnixEpochIn1601Seconds || GetTimeZoneInformation(&zone) == TIME_ZONE_ID_INVALID) {
         return false;
     }
+    const uint64_t ticks = static_cast<uint64_t>(seconds + kUnixEpochIn1601Seconds) * 10000000ull;
+    FILETIME utcFile{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+    SYSTEMTIME utc{};
+    SYSTEMTIME local{};
+    FILETIME localFile{};
+    if (!FileTimeToSystemTime(&utcFile, &utc) || !SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local) ||
+        !SystemTimeToFileTime(&local, &localFile)) {
+        return false;
+    }
+    const uint64_t localTicks = (static_cast<uint64_t>(localFile.dwHighDateTime) << 32) | localFile.dwLowDateTime;
+    const int64_t eastMinutes = (static_cast<int64_t>(localTicks) - static_cast<int64_t>(ticks)) / 600000000;
     minutesWest = static_cast<int16_t>(zone.Bias + zone.StandardBias);
-    daylightSaving = static_cast<int16_t>(local.tm_isdst > 0 ? 1 : 0);
+    daylightSaving = static_cast<int16_t>(-eastMinutes != minutesWest ? 1 : 0);
     return true;
 }
 

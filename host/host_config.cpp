@@ -3,6 +3,7 @@
 #include <cstddef>
 
 #include "host/storage_layout.h"
+#include "platform/path.h"
 
 namespace hostconfig {
 
@@ -41,13 +42,13 @@ bool readPlainWord(std::string_view text, size_t& pos, std::string& word, std::s
 }
 
 std::string resolveLibrary(std::string_view library, std::string_view folder) {
-    if (!library.empty() && library.front() == '/') {
+    if (platform::isAbsolutePath(library)) {
         return std::string(library);
     }
     // Always a path with a slash: a bare name would make the loader search
     // the system's library folders instead.
     std::string path = folder.empty() ? std::string(".") : std::string(folder);
-    if (path.back() != '/') {
+    if (!platform::isPathSeparator(path.back())) {
         path += '/';
     }
     path += library;

@@ -31,7 +31,8 @@ constexpr char kHostUsage[] =
     "  --check        check the configuration and load its modules, then exit\n"
     "                 (0: usable, 1: faults named); nothing is started\n"
     "  --version      the version\n"
-    "  Ctrl-C, SIGTERM, SIGHUP and the other stop signals stop the host cleanly.\n";
+    "  Ctrl-C and the system's other stop requests (SIGTERM, SIGHUP...; on Windows\n"
+    "  Ctrl-Break and closing the console window) stop the host cleanly.\n";
 
 // False with a message when the command line is not usable. Numbers are
 // read the same in every locale.

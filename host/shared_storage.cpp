@@ -56,6 +56,22 @@ OccupantFacts inspectOccupant(const std::string& name) {
 
 CreateResult failed(std::string message) { return {CreateOutcome::Failed, 0, 0, std::move(message)}; }
 
+// The running host named in the storage, for a lock that keeps no holder
+// (Windows); 0 when it is not known or not running.
+uint32_t runningHostOf(const std::string& name) noexcept {
+    platform::SharedMemory view;
+    if (platform::openSharedMemory(name.c_str(), false, view).result != platform::SharedMemoryResult::Ok) {
+        return 0;
+    }
+    uint32_t host = 0;
+    if (view.size >= sizeof(StorageHeader) && std::memcmp(headerOf(view.address)->magic, kMagic, sizeof kMagic) == 0) {
+        platform::atomicFence();
+        host = platform::atomicLoad(headerOf(view.address)->hostProcessId);
+    }
+    platform::unmapSharedMemory(view);
+    return platform::processExists(host) ? host : 0;
+}
+
 }  // namespace
 
 CreateResult SharedStorage::create(const std::string& name) {
@@ -69,11 +85,13 @@ CreateResult SharedStorage::create(const std::string& name) {
     switch (locked.result) {
     case platform::InstanceLockResult::Acquired:
         break;
-    case platform::InstanceLockResult::Held:
-        return {CreateOutcome::HeldByRunningHost, locked.holderProcessId, 0, {}};
+    case platform::InstanceLockResult::Held: {
+        uint32_t holder = locked.holderProcessId != 0 ? locked.holderProcessId : runningHostOf(name_);
+        return {CreateOutcome::HeldByRunningHost, holder, 0, {}};
+    }
     case platform::InstanceLockResult::NotALock:
-        return failed("the lock of storage \"" + name_ + "\" is not a regular file; remove it if nothing uses it (on "
-                      "Linux: /dev/shm/" + name_ + "~lock)");
+        return failed("the lock of storage \"" + name_ + "\" is taken by something else; remove it if nothing uses it (" +
+                      platform::sharedMemoryPlace((name_ + "~lock").c_str()) + ")");
     case platform::InstanceLockResult::Failed:
         return failed("cannot take the lock of storage \"" + name_ +
                       "\": " + platform::systemErrorText(locked.systemCode, text, sizeof text));
@@ -103,7 +121,7 @@ CreateResult SharedStorage::createUnderLock() {
                           "\": " + platform::systemErrorText(status.systemCode, text, sizeof text));
         }
         OccupantFacts occupant = inspectOccupant(name_);
-        const std::string where = " (on Linux: /dev/shm/" + name_ + ")";
+        const std::string where = " (" + platform::sharedMemoryPlace(name_.c_str()) + ")";
         if (occupant.kind != Occupant::Gone && occupant.owner != platform::currentUserId()) {
             // Never take over what someone else made, whatever it claims to be.
             return failed("storage name \"" + name_ + "\" is taken by an object of another user (user " +
@@ -116,6 +134,9 @@ CreateResult SharedStorage::createUnderLock() {
         if (occupant.kind == Occupant::EndedHost) {
             ended = occupant.processId;
             platform::SharedMemoryStatus removed = platform::removeSharedMemory(name_.c_str());
+            if (removed.result == platform::SharedMemoryResult::InUse) {
+                return reuseUnderLock(ended);
+            }
             if (removed.result != platform::SharedMemoryResult::Ok &&
                 removed.result != platform::SharedMemoryResult::NotFound) {
                 return failed("storage \"" + name_ + "\" was left behind by ended process " +
@@ -126,6 +147,27 @@ CreateResult SharedStorage::createUnderLock() {
         }
     }
     return failed("storage name \"" + name_ + "\" keeps changing hands");
+}
+
+// Where a storage cannot be removed while a reader still maps it (Windows),
+// the host that holds the name takes the block over in place. A reader that
+// copies meanwhile sees the host's process id change (or a torn copy, which
+// its sequence check discards).
+CreateResult SharedStorage::reuseUnderLock(uint32_t ended) {
+    platform::SharedMemoryStatus status = platform::openSharedMemory(name_.c_str(), true, memory_);
+    if (status.result != platform::SharedMemoryResult::Ok || memory_.size < kTotalSize) {
+        platform::unmapSharedMemory(memory_);
+        char text[128];
+        return failed("storage \"" + name_ + "\" was left behind by ended process " + std::to_string(ended) +
+                      " and cannot be taken over (" +
+                      platform::systemErrorText(status.systemCode, text, sizeof text) + ")");
+    }
+    std::memset(memory_.address, 0, kTotalSize);
+    if (!initialise()) {
+        platform::unmapSharedMemory(memory_);
+        return failed("cannot set up the locks of storage \"" + name_ + "\"");
+    }
+    return {CreateOutcome::Created, 0, ended, {}};
 }
 
 bool SharedStorage::initialise() {

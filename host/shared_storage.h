@@ -54,6 +54,7 @@ public:
 
 private:
     CreateResult createUnderLock();
+    CreateResult reuseUnderLock(uint32_t ended);
     bool initialise();
 
     platform::SharedMemory memory_;

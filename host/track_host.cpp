@@ -8,6 +8,7 @@
 
 #include "platform/atomic.h"
 #include "platform/clock.h"
+#include "platform/path.h"
 #include "platform/regular_file.h"
 #include "platform/shared_mutex.h"
 #include "platform/stop_request.h"
@@ -56,7 +57,7 @@ std::string secondsText(double seconds) {
 }
 
 std::string folderOf(const std::string& path) {
-    size_t slash = path.rfind('/');
+    size_t slash = platform::lastPathSeparator(path);
     if (slash == std::string::npos) {
         return "";
     }
@@ -137,8 +138,10 @@ bool TrackHost::createStorage(const hostconfig::HostConfig& config) {
     case storage::CreateOutcome::Created:
         break;
     case storage::CreateOutcome::HeldByRunningHost:
-        refuse(config.storageLine, "storage \"" + config.storage + "\" is held by a running host (process " +
-                                       std::to_string(result.holderProcessId) + ")");
+        refuse(config.storageLine, "storage \"" + config.storage + "\" is held by a running host" +
+                                       (result.holderProcessId != 0
+                                            ? " (process " + std::to_string(result.holderProcessId) + ")"
+                                            : std::string()));
         return false;
     case storage::CreateOutcome::Failed:
         refuse(config.storageLine, result.message);

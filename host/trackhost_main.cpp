@@ -8,6 +8,7 @@
 #include "project_version.h"
 #include "host/track_host.h"
 #include "platform/stop_request.h"
+#include "platform/terminal.h"
 
 namespace {
 
@@ -33,10 +34,11 @@ int main(int argc, char** argv) {
     // against the user's number format.
     std::setlocale(LC_ALL, "");
     // Lines reach a pipe or a journal as they are written.
-    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    platform::writeOutputLineByLine();
     // Before any thread: Ctrl-C, SIGTERM, a closed terminal and the other
-    // stop signals become requests the main thread waits for, so every
-    // device can stop cleanly; a log reader that goes away stops nothing.
+    // stop signals (on Windows Ctrl-C, Ctrl-Break, a closed console window)
+    // become requests the main thread waits for, so every device can stop
+    // cleanly; a log reader that goes away stops nothing.
     platform::catchStopRequests();
     platform::ignoreBrokenOutput();
     // Unwinding runs the host's clean-up (devices deleted, storage removed).

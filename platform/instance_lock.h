@@ -6,7 +6,8 @@
 // both read a dead id and both act on it.
 //
 // The lock lives beside the object of the same name (POSIX: the shared
-// memory object "/NAME~lock"; '~' keeps it apart from every object name).
+// memory object "/NAME~lock"; Windows: the mutex "Local\NAME~lock"; '~'
+// keeps it apart from every object name).
 #include <cstdint>
 
 #include "native.h"

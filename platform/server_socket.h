@@ -38,9 +38,10 @@ int udpReceiveFrom(ServerSocket* socket, char* buffer, size_t capacity, int32_t 
 // Sends one datagram; 0 when all bytes left.
 int udpSendTo(ServerSocket* socket, const char* data, size_t length, uint32_t address, uint16_t port) noexcept;
 
-// Listening TCP socket. The address-reuse option is set so that a restarted
-// server gets its port back while old connections linger; a port with a live
-// listener still reports kServerPortInUse.
+// Listening TCP socket. A restarted server gets its port back while old
+// connections linger (POSIX needs the address-reuse option for that, which
+// on Windows would let it take a live listener's port); a port with a live
+// listener reports kServerPortInUse.
 int tcpListen(ServerSocket*& listener, uint32_t address, uint16_t& port) noexcept;
 
 // Accepts one pending connection (call it when the listener is readable;

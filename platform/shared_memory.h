@@ -3,9 +3,16 @@
 // mapped by any number of other processes, removed by its owner.
 //
 // Names are plain words (letters, digits, '.', '_', '-'); each OS turns a
-// name into its own form (POSIX: "/name", visible as /dev/shm/name on Linux).
+// name into its own form (POSIX: "/name", visible as /dev/shm/name on Linux;
+// Windows: the file mapping "Local\name" of the user's session).
+//
+// On Windows an object lives as long as any process has it open, and its
+// name with it: nobody can remove it, and the last process to close it ends
+// it. A name that outlives its creator is therefore one that a reader still
+// holds, and a new owner reuses the object (see removeSharedMemory).
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "native.h"
 
@@ -23,7 +30,8 @@ enum class SharedMemoryResult {
     AlreadyExists,  // exclusive creation found an object of that name
     NotFound,       // no object of that name
     AccessDenied,   // the object exists but this process may not use it
-    NotSharedMemory,  // something else holds the name (a FIFO, a folder, a device)
+    NotSharedMemory,  // something else holds the name (a FIFO, a folder, a device; a mutex...)
+    InUse,          // removal: the object lives on while other processes have it open (Windows)
     Failed,         // any other failure; systemCode tells which
 };
 
@@ -39,14 +47,22 @@ SharedMemoryStatus createSharedMemory(const char* name, size_t size, SharedMemor
 // Opens an existing object and maps all of it, for reading only or for
 // reading and writing. An object that its creator has not sized yet maps as
 // Ok with a null address and size 0 (its owner is still filled in). Never
-// waits: whatever else holds the name gives NotSharedMemory.
+// waits: whatever else holds the name gives NotSharedMemory. The size is
+// the object's; on Windows a whole number of pages (it keeps no other).
 SharedMemoryStatus openSharedMemory(const char* name, bool writable, SharedMemory& memory) noexcept;
 
 // Unmaps the view and releases the handle; the object itself stays.
 void unmapSharedMemory(SharedMemory& memory) noexcept;
 
 // Removes the name; processes that still map the object keep their view.
+// Where names cannot be removed (Windows): Ok once the name is gone, InUse
+// while other processes keep the object, which its owner may then open for
+// writing and reuse.
 SharedMemoryStatus removeSharedMemory(const char* name) noexcept;
+
+// Where a user finds the object of that name, for messages
+// ("on Linux: /dev/shm/NAME").
+std::string sharedMemoryPlace(const char* name);
 
 // The longest name the functions above accept.
 constexpr size_t kMaxSharedMemoryName = 200;

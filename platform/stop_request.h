@@ -1,7 +1,9 @@
 #pragma once
 // The user's request to end a long-running program: Ctrl-C, the service
 // manager's termination request, a closed terminal, and the other signals
-// whose default is to end the process.
+// whose default is to end the process. On Windows: Ctrl-C, Ctrl-Break and a
+// closed console window (also a log-off or shut-down), which the system
+// lets a program answer for some seconds only.
 #include <cstdint>
 
 namespace platform {

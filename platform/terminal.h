@@ -1,5 +1,5 @@
 #pragma once
-// Facts about the terminal a program writes to.
+// Facts about the terminal a program writes to, and how its output leaves.
 
 namespace platform {
 
@@ -10,5 +10,13 @@ bool standardOutputIsTerminal() noexcept;
 // false when it is not a terminal or does not tell. Asked afresh each time,
 // so a caller follows a window that is resized.
 bool terminalSize(int& rows, int& columns) noexcept;
+
+// Lets the terminal act on escape sequences (cursor home, clear to the end
+// of the line...); false when it cannot (an old Windows console).
+bool enableTerminalControls() noexcept;
+
+// Standard output reaches a pipe or a file line by line, as each line is
+// complete, rather than in blocks. Call it before the first output.
+void writeOutputLineByLine() noexcept;
 
 }  // namespace platform

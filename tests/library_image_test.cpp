@@ -1,5 +1,5 @@
-// The check of a library file's headers against its size, on hand-made
-// headers: the real files are checked end to end in trackhost_test.cpp.
+// The check of a library file's headers against its size, on hand-made ELF
+// and PE headers: the real files are checked end to end in trackhost_test.cpp.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -33,6 +33,22 @@ std::vector<unsigned char> elfHead(bool is64, bool bigEndian, std::vector<std::p
     return b;
 }
 
+// A PE head: the DOS header points at the signature at 0x80, an optional
+// header of 0xF0 bytes gives SizeOfHeaders, then sections of (offset, size).
+std::vector<unsigned char> peHead(uint32_t sizeOfHeaders, std::vector<std::pair<uint32_t, uint32_t>> sections) {
+    const size_t pe = 0x80, table = pe + 24 + 0xF0;
+    std::vector<unsigned char> b(table + 40 * sections.size());
+    auto put = [&](size_t at, uint32_t value) {
+        for (size_t i = 0; i < 4; ++i) b[at + i] = static_cast<unsigned char>(value >> (8 * i));
+    };
+    b[0] = 'M', b[1] = 'Z', b[pe] = 'P', b[pe + 1] = 'E';
+    put(0x3C, pe), put(pe + 6, static_cast<uint32_t>(sections.size())), put(pe + 20, 0xF0), put(pe + 84, sizeOfHeaders);
+    for (size_t i = 0; i < sections.size(); ++i) {
+        put(table + 40 * i + 20, sections[i].first), put(table + 40 * i + 16, sections[i].second);
+    }
+    return b;
+}
+
 }  // namespace
 
 TEST(LibraryImage, NeedsTheEndOfEverySegmentAndHeaderTable) {
@@ -50,7 +66,11 @@ TEST(LibraryImage, NeedsTheEndOfEverySegmentAndHeaderTable) {
         {elfHead(true, false, {}, 0, 0), true, 64},
         {{0x7F, 'E', 'L', 'F', 2, 1, 0}, true, 64},  // cut inside the file header
         {{0x7F, 'E', 'L', 'F', 3, 1, 0, 0}, false, 0},
-        {{'M', 'Z', 0x90, 0, 3, 0, 0, 0}, false, 0},
+        {peHead(0x400, {{0x400, 0x1000}, {0x1400, 0x200}}), true, 0x1600},
+        {peHead(0x400, {{0x400, 0x1000}, {0, 0}}), true, 0x1400},  // a section with no bytes in the file
+        {peHead(0x1000, {}), true, 0x1000},
+        {{'M', 'Z', 0x90, 0, 3, 0, 0, 0}, true, 64},  // cut inside the DOS header
+        {[] { auto b = peHead(0x400, {}); b[0x80] = 'X'; return b; }(), false, 0},  // a DOS program
         {{0x7F, 'E'}, false, 0},
     };
     for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
@@ -58,7 +78,10 @@ TEST(LibraryImage, NeedsTheEndOfEverySegmentAndHeaderTable) {
         EXPECT_EQ(cases[i].recognised, check.recognised) << "case " << i;
         EXPECT_EQ(cases[i].needed, check.neededBytes) << "case " << i;
     }
-    // Program headers beyond the head count with their extent only.
+    // Tables beyond the head count with their extent only.
+    std::vector<unsigned char> dos = peHead(0x400, {});
+    dos[0x3D] = 0x10;  // the PE header at 0x1080
+    EXPECT_EQ(0x1080u + 24u, platform::checkLibraryImage(dos.data(), 64).neededBytes);
     std::vector<unsigned char> head = elfHead(true, false, {{0, 100}}, 0, 0);
     head[32] = 0, head[33] = 0x10;  // e_phoff 4096
     EXPECT_EQ(4096u + 56u, platform::checkLibraryImage(head.data(), head.size()).neededBytes);

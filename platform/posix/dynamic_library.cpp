@@ -2,12 +2,9 @@
 
 #include <dlfcn.h>
 
-#include <cinttypes>
 #include <cstdio>
-#include <cstring>
 
 #include "platform/library_image.h"
-#include "platform/regular_file.h"
 
 namespace platform {
 
@@ -19,36 +16,6 @@ void copyReason(char* reason, size_t size, const char* text) noexcept {
     }
 }
 
-// The loader would hang on a FIFO and die of a bus error on a file cut
-// short; both are refused here with a reason. A bare name is searched by
-// the loader and left to it, as is any file that cannot be read here.
-bool refuseUnloadable(const char* name, char* reason, size_t size) noexcept {
-    if (std::strchr(name, '/') == nullptr) {
-        return false;
-    }
-    unsigned char head[4096];
-    size_t got = 0;
-    FileStatus status = readFileHead(name, head, sizeof head, got);
-    if (status.result == FileResult::NotRegular) {
-        copyReason(reason, size, "it is not a regular file");
-        return true;
-    }
-    if (status.result != FileResult::Ok) {
-        return false;
-    }
-    LibraryImageCheck image = checkLibraryImage(head, got);
-    if (image.recognised && image.neededBytes > status.size) {
-        if (reason != nullptr && size > 0) {
-            std::snprintf(reason, size,
-                          "it is cut short: %" PRIu64 " bytes, but its headers need %" PRIu64
-                          " (a copy that has not finished?)",
-                          status.size, image.neededBytes);
-        }
-        return true;
-    }
-    return false;
-}
-
 }  // namespace
 
 bool openLibrary(const char* name, LibraryHandle& library, char* reason, size_t reasonSize) noexcept {
@@ -57,7 +24,8 @@ bool openLibrary(const char* name, LibraryHandle& library, char* reason, size_t 
         copyReason(reason, reasonSize, "empty library name");
         return false;
     }
-    if (refuseUnloadable(name, reason, reasonSize)) {
+    // The loader would hang on a FIFO and die of a bus error on a file cut short.
+    if (refuseUnloadableLibrary(name, reason, reasonSize)) {
         return false;
     }
     // RTLD_LOCAL: the library's symbols must not satisfy later loads.

@@ -32,3 +32,9 @@ namespace platform {
 using NativeLockHandle = int;
 inline constexpr NativeLockHandle kNoNativeLock = -1;
 }
+
+namespace platform {
+// A child process is its process id here.
+using NativeProcessHandle = int;
+inline constexpr NativeProcessHandle kNoNativeProcess = -1;
+}

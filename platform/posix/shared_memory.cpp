@@ -131,4 +131,6 @@ SharedMemoryStatus removeSharedMemory(const char* name) noexcept {
     return {SharedMemoryResult::Ok, 0};
 }
 
+std::string sharedMemoryPlace(const char* name) { return std::string("on Linux: /dev/shm/") + name; }
+
 }  // namespace platform

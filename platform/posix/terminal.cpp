@@ -3,6 +3,8 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cstdio>
+
 namespace platform {
 
 bool standardOutputIsTerminal() noexcept { return isatty(STDOUT_FILENO) == 1; }
@@ -16,5 +18,9 @@ bool terminalSize(int& rows, int& columns) noexcept {
     columns = size.ws_col;
     return true;
 }
+
+bool enableTerminalControls() noexcept { return standardOutputIsTerminal(); }
+
+void writeOutputLineByLine() noexcept { std::setvbuf(stdout, nullptr, _IOLBF, 0); }
 
 }  // namespace platform

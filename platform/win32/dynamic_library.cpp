@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <type_traits>
 
+#include "platform/library_image.h"
 #include "platform/shared_mutex.h"
 
 namespace platform {
@@ -39,6 +40,11 @@ bool openLibrary(const char* name, LibraryHandle& library, char* reason, size_t 
     library.native = kNoNativeLibrary;
     if (name == nullptr || name[0] == '\0') {
         copyReason(reason, reasonSize, "empty library name");
+        return false;
+    }
+    // Refused here with the reason: the loader's own word on a file cut short
+    // does not say what is wrong, and a pipe or device is no library.
+    if (refuseUnloadableLibrary(name, reason, reasonSize)) {
         return false;
     }
     char path[1024];

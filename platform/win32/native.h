@@ -42,3 +42,9 @@ namespace platform {
 using NativeLockHandle = void*;
 inline constexpr NativeLockHandle kNoNativeLock = nullptr;
 }  // namespace platform
+
+namespace platform {
+// A child process (its process HANDLE).
+using NativeProcessHandle = void*;
+inline constexpr NativeProcessHandle kNoNativeProcess = nullptr;
+}  // namespace platform

@@ -147,8 +147,14 @@ std::string render(const storage::StorageReader& reader, const ViewOptions& opti
     return trackview::formatTable(snapshot, context);
 }
 
+// The table is redrawn in place on a terminal that takes escape sequences;
+// otherwise (a file, a pipe, an old Windows console) one table per refresh.
+bool redrawInPlace(const ViewOptions& options) {
+    return !options.json && platform::standardOutputIsTerminal() && platform::enableTerminalControls();
+}
+
 int runLive(storage::StorageReader& reader, const ViewOptions& options) {
-    bool terminal = platform::standardOutputIsTerminal() && !options.json;
+    bool terminal = redrawInPlace(options);
     trackview::RateMeter rates;
     if (terminal) {
         std::fputs(kHideCursor, stdout);
@@ -223,7 +229,7 @@ int main(int argc, char** argv) {
     }
     warnAboutForeignBlock(reader, options.storage);
     if (!options.once) {
-        if (platform::standardOutputIsTerminal() && !options.json) {
+        if (redrawInPlace(options)) {
             std::fputs("\x1b[2J", stdout);  // start from an empty screen
         }
         return runLive(reader, options);

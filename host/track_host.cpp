@@ -9,6 +9,7 @@
 #include "platform/atomic.h"
 #include "platform/clock.h"
 #include "platform/path.h"
+#include "platform/process.h"
 #include "platform/regular_file.h"
 #include "platform/shared_mutex.h"
 #include "platform/stop_request.h"
@@ -311,7 +312,7 @@ void TrackHost::abandon() {
     logger_.errorf("ending without waiting longer; storage \"%s\" removed\n", name.c_str());
     std::fflush(stdout);
     std::fflush(stderr);
-    std::_Exit(kExitAbandoned);
+    platform::endProcessNow(kExitAbandoned);
 }
 
 // Safe to call more than once and at any stage of set-up; by now every

@@ -21,4 +21,9 @@ bool processUserId(uint32_t processId, uint32_t& userId) noexcept;
 // The user's name, or the id as a number when the system knows no name.
 std::string userName(uint32_t userId);
 
+// Ends this process at once with the status: no destructor, exit handler or
+// library's unload code runs, so a thread still inside a library (or
+// holding a lock of the C run-time) cannot hold the end up or be disturbed.
+[[noreturn]] void endProcessNow(int status) noexcept;
+
 }  // namespace platform

@@ -2,19 +2,14 @@
 // Test-only scaffolding for the host's tests: runs the real programs as
 // child processes (output into files, so a chatty child never blocks on a
 // full pipe), picks free loopback ports and storage names, and writes
-// configuration files into a temporary folder. Every wait is bounded.
-#include <fcntl.h>
-#include <sched.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
+// configuration files into a temporary folder. Every wait is bounded. The
+// same on every system.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -22,7 +17,10 @@
 #include <thread>
 #include <vector>
 
+#include "platform/child_process.h"
+#include "platform/process.h"
 #include "platform/server_socket.h"
+#include "platform/shared_memory.h"
 
 namespace hosttest {
 
@@ -51,17 +49,21 @@ inline std::string readFile(const std::string& path) {
     return text.str();
 }
 
-// A folder under /tmp, removed with everything in it.
+// A folder of its own in the system's temporary folder, removed with
+// everything in it.
 class TempDir {
 public:
     TempDir() {
-        char pattern[] = "/tmp/trackhost-test-XXXXXX";
-        const char* made = mkdtemp(pattern);
-        path_ = made != nullptr ? made : "/tmp";
+        static std::atomic<int> counter{0};
+        std::filesystem::path folder = std::filesystem::temp_directory_path() /
+                                       ("trackhost-test-" + std::to_string(platform::currentProcessId()) + "-" +
+                                        std::to_string(counter++));
+        std::filesystem::create_directories(folder);
+        path_ = folder.string();
     }
     ~TempDir() {
-        std::string command = "rm -rf '" + path_ + "'";
-        if (path_ != "/tmp" && std::system(command.c_str()) != 0) {
+        std::error_code error;
+        if (std::filesystem::remove_all(path_, error) == static_cast<std::uintmax_t>(-1)) {
             std::fprintf(stderr, "could not remove %s\n", path_.c_str());
         }
     }
@@ -92,18 +94,23 @@ constexpr char kKnownFrame[] =
 // A storage name no other test run uses at the same time.
 inline std::string uniqueStorageName(const std::string& tag) {
     static std::atomic<int> counter{0};
-    return "zt-" + tag + "-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
+    return "zt-" + tag + "-" + std::to_string(platform::currentProcessId()) + "-" + std::to_string(counter++);
 }
 
+// Whether anything lies under the name: a storage, a host's lock
+// ("NAME~lock"), or whatever else took the name.
 inline bool storageExists(const std::string& name) {
-    struct stat facts {};
-    return stat(("/dev/shm/" + name).c_str(), &facts) == 0;
+    platform::SharedMemory view;
+    platform::SharedMemoryResult result = platform::openSharedMemory(name.c_str(), false, view).result;
+    platform::unmapSharedMemory(view);
+    return result != platform::SharedMemoryResult::NotFound;
 }
 
-// Removes a storage and its host's lock, as a killed host leaves them.
+// Removes a storage and its host's lock, as a killed host leaves them
+// (where names can be removed: on Windows they go with their last user).
 inline void removeStorage(const std::string& name) {
-    unlink(("/dev/shm/" + name).c_str());
-    unlink(("/dev/shm/" + name + "~lock").c_str());
+    platform::removeSharedMemory(name.c_str());
+    platform::removeSharedMemory((name + "~lock").c_str());
 }
 
 constexpr uint32_t kLoopback = 0x7F000001;  // 127.0.0.1
@@ -167,92 +174,35 @@ public:
         std::string stem = outputFolder + "/child" + std::to_string(counter++);
         outPath_ = stem + ".out";
         errPath_ = stem + ".err";
-        // Everything the child needs is made before fork: the test may run threads.
-        std::vector<std::string> env = mergedEnvironment(environment);
-        std::vector<char*> args = pointersTo(argv);
-        std::vector<char*> envp = pointersTo(env);
-        std::fflush(nullptr);
-        pid_ = fork();
-        if (pid_ == 0) {
-            int out = open(outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            int err = open(errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            dup2(out, 1);
-            dup2(err, 2);
-            // A clean signal mask: the test runner's must not leak into the child.
-            sigset_t none;
-            sigemptyset(&none);
-            sigprocmask(SIG_SETMASK, &none, nullptr);
-            execve(args[0], args.data(), envp.data());
-            _exit(127);
-        }
+        platform::startChildProcess(argv, outPath_, errPath_, environment, process_);
+        pid_ = process_.id;
     }
     ~Child() {
-        if (running()) {
-            kill(pid_, SIGKILL);
-            int status = 0;
-            waitpid(pid_, &status, 0);
+        if (platform::killChildProcess(process_)) {
+            waitExit(10000);
         }
     }
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
 
-    pid_t pid() const { return pid_; }
-    bool running() const { return pid_ > 0 && !exited_; }
-    void signal(int number) const {
-        if (running()) {
-            kill(pid_, number);
-        }
-    }
+    uint32_t pid() const { return pid_; }
+    bool running() const { return process_.isRunning(); }
+    // Asks it to stop as a service manager (or, on Windows, Ctrl-C) does.
+    void requestStop() const { platform::requestChildStop(process_); }
+    void kill() const { platform::killChildProcess(process_); }
 
     // True when the child ended within the time; exitCode() then tells how
     // (the exit status, or 128 + the signal).
     bool waitExit(int timeoutMillis) {
-        if (pid_ <= 0) {
-            return false;
-        }
-        return waitFor(
-            [this] {
-                if (exited_) {
-                    return true;
-                }
-                int status = 0;
-                if (waitpid(pid_, &status, WNOHANG) == pid_) {
-                    exited_ = true;
-                    exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-                }
-                return exited_;
-            },
-            timeoutMillis);
+        return !running() ? pid_ != 0 : platform::waitChildProcess(process_, static_cast<uint32_t>(timeoutMillis), exitCode_);
     }
     int exitCode() const { return exitCode_; }
     std::string output() const { return readFile(outPath_); }
     std::string errors() const { return readFile(errPath_); }
 
 private:
-    static std::vector<char*> pointersTo(const std::vector<std::string>& texts) {
-        std::vector<char*> pointers;
-        for (const std::string& text : texts) {
-            pointers.push_back(const_cast<char*>(text.c_str()));
-        }
-        pointers.push_back(nullptr);
-        return pointers;
-    }
-    static std::vector<std::string> mergedEnvironment(const std::vector<std::string>& extra) {
-        std::vector<std::string> env(extra);
-        for (char** e = environ; *e != nullptr; ++e) {
-            std::string entry = *e;
-            auto sameName = [&](const std::string& x) {
-                return entry.compare(0, x.find('=') + 1, x, 0, x.find('=') + 1) == 0;
-            };
-            if (std::none_of(extra.begin(), extra.end(), sameName)) {
-                env.push_back(entry);
-            }
-        }
-        return env;
-    }
-
-    pid_t pid_ = -1;
-    bool exited_ = false;
+    platform::ChildProcess process_;
+    uint32_t pid_ = 0;
     int exitCode_ = -1;
     std::string outPath_;
     std::string errPath_;

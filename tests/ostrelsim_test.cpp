@@ -729,7 +729,7 @@ protected:
         ASSERT_EQ(tcpPort, simulator->numberAfter("and UDP port ")) << simulator->output();
     }
     void stopSimulator() {
-        simulator->signal(SIGINT);
+        simulator->requestStop();
         EXPECT_EQ(0, simulator->finish());
     }
 
@@ -824,7 +824,7 @@ TEST_F(OstrelsimProgram, RecordThenReplayGivesTheSameDatagramsAndPacing) {
     sent[8].clear();
     sendDatagrams(port, sent, [](size_t i) { return i < 15 ? 20 : 40; });
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    recorder->signal(SIGINT);
+    recorder->requestStop();
     EXPECT_EQ(0, recorder->finish());
     EXPECT_NE(std::string::npos, recorder->output().find("recorded 30 datagrams")) << recorder->output();
 
@@ -857,8 +857,8 @@ TEST_F(OstrelsimProgram, AKilledRecordersFileReplaysItsCompleteRecords) {
     sendDatagrams(port, sent, [](size_t) { return 5; });
     const size_t expectedSize = kRecordingHeaderSize + 20 * (kRecordHeadSize + 10);
     hosttest::waitFor([&] { return std::filesystem::file_size(path) >= expectedSize; }, 2000);
-    recorder->signal(SIGKILL);
-    EXPECT_EQ(128 + SIGKILL, recorder->finish());
+    recorder->kill();
+    EXPECT_EQ(platform::kKilledStatus, recorder->finish());
     ASSERT_EQ(expectedSize, std::filesystem::file_size(path)) << "every record flushed as it came";
     // As if the kill had come in the middle of writing a 21st record.
     std::ofstream(path, std::ios::binary | std::ios::app).write("\x05\0\0\0\0\0\0\0\x0A\0\0\0fra", 15);

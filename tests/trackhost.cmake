@@ -9,7 +9,12 @@ target_compile_definitions(not_a_device_module PRIVATE FAKE_MODULE_WITHOUT_EXPOR
 target_link_libraries(not_a_device_module PRIVATE zelostrel_framework)
 set_target_properties(not_a_device_module PROPERTIES CXX_VISIBILITY_PRESET hidden)
 
-zelostrel_test(test_trackhost SOURCES trackhost_test.cpp DEPS trackhost_core)
+# Signals, FIFOs and other users' objects only POSIX systems have.
+set(trackhost_test_sources trackhost_test.cpp)
+if(NOT WIN32)
+  list(APPEND trackhost_test_sources trackhost_posix_test.cpp)
+endif()
+zelostrel_test(test_trackhost SOURCES ${trackhost_test_sources} DEPS trackhost_core)
 add_dependencies(test_trackhost trackhost fake_device_module not_a_device_module zelostrel ostrelsim)
 target_compile_definitions(test_trackhost PRIVATE
   TRACKHOST_PROGRAM="$<TARGET_FILE:trackhost>"

@@ -6,9 +6,11 @@
 #include <algorithm>
 #include <clocale>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -17,11 +19,15 @@
 #include "host/storage_layout.h"
 #include "host/storage_reader.h"
 #include "platform/clock.h"
+#include "platform/dynamic_library.h"
+#include "platform/regular_file.h"
 #include "platform/shared_memory.h"
-#include "tests/host_process_support.h"
+#include "platform/shared_mutex.h"
+#include "tests/trackhost_fixture.h"
 
 using hosttest::Child;
 using hosttest::TempDir;
+using hosttest::Trackhost;
 using storage::AttachOutcome;
 using storage::StorageReader;
 
@@ -60,78 +66,6 @@ bool fakeControllerIsWhole(const ConData& r, uint32_t id) {
     return ok;
 }
 
-class Trackhost : public ::testing::Test {
-protected:
-    // A host that a test leaves to be killed cannot remove its storage, and
-    // a host not started as a child (a pipeline's) is not killed with it.
-    ~Trackhost() override {
-        StorageReader reader;
-        if (reader.attach(storage) == AttachOutcome::Attached) {
-            kill(static_cast<pid_t>(reader.hostProcessId()), SIGKILL);
-        }
-        hosttest::removeStorage(storage);
-    }
-
-    std::string writeConfig(const std::string& body, const std::string& file = "host.conf") {
-        return dir.write(file, "storage " + storage + "\n" + body);
-    }
-
-    std::unique_ptr<Child> startHost(const std::string& config, const std::vector<std::string>& options = {},
-                                     const std::vector<std::string>& environment = {}) {
-        std::vector<std::string> argv{TRACKHOST_PROGRAM};
-        argv.insert(argv.end(), options.begin(), options.end());
-        argv.push_back(config);
-        return std::make_unique<Child>(argv, dir.path(), environment);
-    }
-
-    // Attaches once the host has set up its storage and its devices.
-    bool attachWhenReady(StorageReader& reader, const Child& host, uint32_t trackers) {
-        return hosttest::waitFor(
-            [&] {
-                if (!reader.isAttached() && reader.attach(storage) != AttachOutcome::Attached) {
-                    return false;
-                }
-                std::vector<TraData> records;
-                return reader.copyTrackers(records) && records.size() >= trackers &&
-                       host.output().find("running") != std::string::npos;
-            },
-            10000);
-    }
-
-    // Runs a host that must refuse; returns its error output. What held the
-    // storage's name before still holds it; otherwise nothing is left.
-    std::string refusal(const std::string& config, bool nameWasTaken = false) {
-        std::unique_ptr<Child> host = startHost(config);
-        EXPECT_TRUE(host->waitExit(10000));
-        EXPECT_EQ(2, host->exitCode()) << host->output() << host->errors();
-        EXPECT_EQ(nameWasTaken, hosttest::storageExists(storage));
-        EXPECT_FALSE(hosttest::storageExists(storage + "~lock"));
-        return host->errors();
-    }
-
-    // Runs `trackhost --check`; returns its exit status, its output and its errors.
-    std::tuple<int, std::string, std::string> check(const std::string& config) {
-        std::unique_ptr<Child> host = startHost(config, {"--check"});
-        EXPECT_TRUE(host->waitExit(10000));
-        EXPECT_FALSE(hosttest::storageExists(storage)) << "a check creates no storage";
-        return {host->exitCode(), host->output(), host->errors()};
-    }
-
-    // Asks the host to stop as a service manager (or Ctrl-C) does; it must
-    // end cleanly and leave no storage behind.
-    void terminate(Child& host, int signal = SIGTERM) {
-        host.signal(signal);
-        ASSERT_TRUE(host.waitExit(5000));
-        EXPECT_EQ(0, host.exitCode()) << host.errors();
-        EXPECT_FALSE(hosttest::storageExists(storage));
-        EXPECT_FALSE(hosttest::storageExists(storage + "~lock"));
-    }
-
-    TempDir dir;
-    std::string storage = hosttest::uniqueStorageName("host");
-    std::string fake = FAKE_MODULE_LIBRARY;
-};
-
 }  // namespace
 
 TEST_F(Trackhost, StorageHeaderIsTheDocumentedLayout) {
@@ -147,13 +81,13 @@ TEST_F(Trackhost, StorageHeaderIsTheDocumentedLayout) {
         std::memcpy(&word, static_cast<const char*>(view.address) + offset, sizeof word);
         return word;
     };
-    EXPECT_EQ(8128u, view.size);
+    ASSERT_GE(view.size, 8128u);  // on Windows the mapping is whole pages
     EXPECT_EQ(0, std::memcmp(view.address, "TRACKHST", 8));
     // Version, header size, capacities, counts, record offsets; process id;
     // offsets of the counters and the locks, total size.
     const std::pair<size_t, uint32_t> header[] = {
         {8, 1},     {12, 64},    {16, 32},  {20, 32},  {24, 3},   {28, 2}, {32, 448},
-        {36, 2240}, {48, static_cast<uint32_t>(host->pid())}, {52, 64}, {56, 320}, {60, 8128},
+        {36, 2240}, {48, host->pid()}, {52, 64}, {56, 320}, {60, 8128},
     };
     for (const auto& [offset, value] : header) {
         EXPECT_EQ(value, wordAt(offset)) << "offset " << offset;
@@ -212,9 +146,9 @@ TEST_F(Trackhost, DevicesTakeStorageIdsInFileOrder) {
 
 TEST_F(Trackhost, CyclesAndSecondsEndTheRunByThemselves) {
     // A relative library path starts at the configuration's folder.
-    std::string copy = "cp '" + fake + "' '" + dir.path() + "/local-module.so'";
-    ASSERT_EQ(0, std::system(copy.c_str()));
-    std::string config = writeConfig("device a local-module.so\n  rate 0\ndevice b " + fake + "\n  rate 0\n");
+    const std::string local = "local-module" + std::filesystem::path(fake).extension().string();
+    std::filesystem::copy_file(fake, dir.path() + "/" + local);
+    std::string config = writeConfig("device a " + local + "\n  rate 0\ndevice b " + fake + "\n  rate 0\n");
     std::unique_ptr<Child> counted = startHost(config, {"--cycles", "25"});
     ASSERT_TRUE(counted->waitExit(10000));
     EXPECT_EQ(0, counted->exitCode()) << counted->errors();
@@ -252,43 +186,28 @@ TEST_F(Trackhost, SecondHostOnTheSameStorageIsRefused) {
 TEST_F(Trackhost, TakesOverTheStorageOfAKilledHost) {
     std::string config = writeConfig("device a " + fake + "\n");
     std::unique_ptr<Child> killed = startHost(config);
+    // This reader keeps the storage mapped, which on Windows keeps it alive.
     StorageReader reader;
     ASSERT_TRUE(attachWhenReady(reader, *killed, 2)) << killed->output();
-    reader.detach();
-    pid_t killedPid = killed->pid();
-    killed->signal(SIGKILL);
+    killed->kill();
     ASSERT_TRUE(killed->waitExit(5000));
     ASSERT_TRUE(hosttest::storageExists(storage)) << "a killed host cannot clean up";
-    EXPECT_EQ(AttachOutcome::NoHost, reader.attach(storage)) << "readers see that its host is gone";
-
-    // Never taken over when another user made it: neither by that user's
-    // host nor by root's.
-    if (getuid() == 0 && access("/usr/bin/setpriv", X_OK) == 0 && chmod(dir.path().c_str(), 0755) == 0) {
-        const std::string taken = ":1: storage name \"" + storage + "\" is taken by an object of another user (user ";
-        const std::string where = "); remove it if nothing uses it (on Linux: /dev/shm/" + storage + ")\n";
-        Child other({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", TRACKHOST_PROGRAM, config},
-                    dir.path());
-        ASSERT_TRUE(other.waitExit(10000));
-        EXPECT_EQ(2, other.exitCode());
-        EXPECT_EQ("trackhost: " + config + taken + "root" + where, other.errors());
-        ASSERT_EQ(0, chown(("/dev/shm/" + storage).c_str(), 65534, 65534));
-        EXPECT_EQ("trackhost: " + config + taken + "nobody" + where, refusal(config, true));
-        ASSERT_EQ(0, chown(("/dev/shm/" + storage).c_str(), 0, 0));
-    }
+    StorageReader late;
+    EXPECT_EQ(AttachOutcome::NoHost, late.attach(storage)) << "readers see that its host is gone";
 
     std::unique_ptr<Child> next = startHost(config);
-    ASSERT_TRUE(attachWhenReady(reader, *next, 2)) << next->output() << next->errors();
-    EXPECT_EQ(static_cast<uint32_t>(next->pid()), reader.hostProcessId());
+    ASSERT_TRUE(attachWhenReady(late, *next, 2)) << next->output() << next->errors();
+    EXPECT_EQ(next->pid(), late.hostProcessId());
     EXPECT_NE(std::string::npos, next->output().find("took over storage \"" + storage +
                                                      "\" left behind by ended process " +
-                                                     std::to_string(killedPid)))
+                                                     std::to_string(killed->pid())))
         << next->output();
 }
 
 TEST_F(Trackhost, ANameHeldBySomethingElseIsLeftAlone) {
     std::string config = writeConfig("device a " + fake + "\n");
     const std::string taken = "trackhost: " + config + ":1: storage name \"" + storage + "\" is taken (it is not a ";
-    const std::string where = "); remove it if nothing uses it (on Linux: /dev/shm/" + storage + ")\n";
+    const std::string where = "); remove it if nothing uses it (" + platform::sharedMemoryPlace(storage.c_str()) + ")\n";
     platform::SharedMemory foreign;
     ASSERT_EQ(platform::SharedMemoryResult::Ok,
               platform::createSharedMemory(storage.c_str(), 100, foreign).result);
@@ -296,11 +215,27 @@ TEST_F(Trackhost, ANameHeldBySomethingElseIsLeftAlone) {
     EXPECT_EQ(taken + "trackhost storage" + where, refusal(config, true));
     EXPECT_EQ(0, std::memcmp(foreign.address, "not ours", 8));
     platform::unmapSharedMemory(foreign);
-    // A FIFO that any local user can make there is refused, not waited on.
-    hosttest::removeStorage(storage);
-    ASSERT_EQ(0, mkfifo(("/dev/shm/" + storage).c_str(), 0600));
-    EXPECT_EQ(taken + "shared memory object" + where, refusal(config, true));
 }
+
+namespace {
+
+// What the system says about loading or reading a path, which the host
+// passes on (its words differ between systems).
+std::string loaderReason(const std::string& path) {
+    platform::LibraryHandle library;
+    char reason[512] = "";
+    EXPECT_FALSE(platform::openLibrary(path.c_str(), library, reason, sizeof reason));
+    std::string text = reason;
+    return text.compare(0, path.size() + 2, path + ": ") == 0 ? text.substr(path.size() + 2) : text;
+}
+
+std::string readingReason(const std::string& path) {
+    std::string text;
+    char reason[256];
+    return platform::systemErrorText(platform::readRegularFile(path.c_str(), 16, text).systemCode, reason, sizeof reason);
+}
+
+}  // namespace
 
 TEST_F(Trackhost, RefusesWhatItCannotRunNamingFileAndLine) {
     std::string tooManyLines = "device a " + fake + "\n";
@@ -317,8 +252,8 @@ TEST_F(Trackhost, RefusesWhatItCannotRunNamingFileAndLine) {
         {tooManyLines, ":35: device \"a\" has more than 32 configuration lines\n"},
         {tooWide + "\n", ":3: more than 64 arguments on one line\n"},
         {"device a missing-module.so\n", ":2: device \"a\": cannot load module library \"" + dir.path() +
-                                             "/missing-module.so\": cannot open shared object file: No such file or "
-                                             "directory\n"},
+                                             "/missing-module.so\": " + loaderReason(dir.path() + "/missing-module.so") +
+                                             "\n"},
         {"device a " NOT_A_MODULE_LIBRARY "\n",
          ":2: device \"a\": \"" NOT_A_MODULE_LIBRARY "\" is not a device module: it does not export createDev and "
          "deleteDev\n"},
@@ -329,9 +264,9 @@ TEST_F(Trackhost, RefusesWhatItCannotRunNamingFileAndLine) {
         EXPECT_EQ(std::make_tuple(1, std::string(), "trackhost: " + path + message), check(path)) << "--check says the same";
     }
     const std::string cannotRead = ": cannot read the configuration file: ";
-    EXPECT_EQ("trackhost: " + dir.path() + "/none.conf" + cannotRead + "No such file or directory\n",
-              refusal(dir.path() + "/none.conf"));
-    EXPECT_EQ("trackhost: " + dir.path() + cannotRead + "Is a directory\n", refusal(dir.path()));
+    for (const std::string& path : {dir.path() + "/none.conf", dir.path()}) {  // a folder is not read either
+        EXPECT_EQ("trackhost: " + path + cannotRead + readingReason(path) + "\n", refusal(path));
+    }
 }
 
 TEST_F(Trackhost, CheckLoadsEveryModuleButStartsNothing) {
@@ -348,22 +283,18 @@ TEST_F(Trackhost, CheckLoadsEveryModuleButStartsNothing) {
     EXPECT_EQ(1, status);
     EXPECT_EQ("trackhost: " + bad + ":3: missing closing double quote\ntrackhost: " + bad + ":2: device \"a\": \"" NOT_A_MODULE_LIBRARY "\" is not a device module: it does not "
               "export createDev and deleteDev\ntrackhost: " + bad + ":4: device \"b\": cannot load module library \"" +
-              dir.path() + "/none.so\": cannot open shared object file: No such file or directory\n", errors);
+              dir.path() + "/none.so\": " + loaderReason(dir.path() + "/none.so") + "\n", errors);
 }
 
-TEST_F(Trackhost, SpecialOversizedAndCutShortFilesAreRefusedAtOnce) {
-    std::string fifo = dir.path() + "/fifo";
-    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+// Special files: trackhost_posix_test.cpp.
+TEST_F(Trackhost, OversizedAndCutShortFilesAreRefusedAtOnce) {
     std::string module = hosttest::readFile(fake);
     std::string half = dir.write("half.so", module.substr(0, module.size() / 2));  // a copy that has not finished
     std::string big = dir.write("big.conf", std::string(1024 * 1024 + 1, '#'));
     const std::string cannotRead = ": cannot read the configuration file: ";
     const std::string cannotLoad = ":2: device \"a\": cannot load module library \"";
     const std::pair<std::string, std::string> cases[] = {
-        {fifo, cannotRead + "it is not a regular file\n"},
-        {"/dev/zero", cannotRead + "it is not a regular file\n"},
         {big, cannotRead + "it is larger than 1 MiB (1048577 bytes)\n"},
-        {writeConfig("device a " + fifo + "\n", "fifo.conf"), cannotLoad + fifo + "\": it is not a regular file\n"},
         {writeConfig("device a " + half + "\n", "half.conf"),
          cannotLoad + half + "\": it is cut short: " + std::to_string(module.size() / 2) +
              " bytes, but its headers need "},
@@ -440,25 +371,6 @@ TEST(DeviceRunner, SaysOnceWhenTrackerRecordsStopAndWhenTheyResume) {
 
 // ---- Stopping, whatever happens ----------------------------------------------
 
-TEST_F(Trackhost, EveryStopSignalEndsTheHostCleanlyAndABrokenOutputNone) {
-    std::string config = writeConfig("device a " + fake + "\n");
-    for (int signal : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM}) {
-        SCOPED_TRACE(strsignal(signal));
-        std::unique_ptr<Child> host = startHost(config);
-        ASSERT_TRUE(hosttest::waitForOutput(*host, "running")) << host->errors();
-        terminate(*host, signal);
-    }
-    // The reader of the host's output is gone before the host writes to it.
-    Child piped({"/bin/sh", "-c", std::string(TRACKHOST_PROGRAM) + " '" + config + "' | true"}, dir.path());
-    StorageReader reader;
-    ASSERT_TRUE(hosttest::waitFor([&] { return reader.attach(storage) == AttachOutcome::Attached; }, 10000));
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    ASSERT_TRUE(reader.hostAlive());
-    kill(static_cast<pid_t>(reader.hostProcessId()), SIGTERM);
-    ASSERT_TRUE(piped.waitExit(5000));
-    EXPECT_FALSE(hosttest::storageExists(storage)) << "it stopped cleanly";
-}
-
 TEST_F(Trackhost, AStopEndsWithinTheGracePeriodWhateverADeviceDoes) {
     // A device slow to configure, start or stop (a controller that never
     // answers) before a healthy one, which it must not hold up.
@@ -484,7 +396,7 @@ TEST_F(Trackhost, AStopEndsWithinTheGracePeriodWhateverADeviceDoes) {
             << host->output();
         std::this_thread::sleep_for(std::chrono::milliseconds(200));  // well inside the slow phase
         hosttest::Clock::time_point asked = hosttest::Clock::now();
-        host->signal(SIGTERM);
+        host->requestStop();
         ASSERT_TRUE(host->waitExit(5000));
         EXPECT_LT(hosttest::millisSince(asked), 1000 + 1000);
         EXPECT_EQ(1, host->exitCode());
@@ -498,10 +410,11 @@ TEST_F(Trackhost, AStopEndsWithinTheGracePeriodWhateverADeviceDoes) {
 TEST_F(Trackhost, OfTwoHostsStartedTogetherOverALeftStorageOneTakesItOver) {
     std::string config = writeConfig("device a " + fake + "\n");
     std::unique_ptr<Child> killed = startHost(config);
-    for (int round = 0; round < 60; ++round) {
+    hosttest::Clock::time_point start = hosttest::Clock::now();
+    for (int round = 0; round < 60 && hosttest::millisSince(start) < 30000; ++round) {
         SCOPED_TRACE(round);
         ASSERT_TRUE(hosttest::waitForOutput(*killed, "running"));
-        killed->signal(SIGKILL);
+        killed->kill();
         ASSERT_TRUE(killed->waitExit(5000));
         std::unique_ptr<Child> hosts[] = {startHost(config), startHost(config)};
         auto decided = [](Child& host) { return host.output().find("running") != std::string::npos || host.waitExit(0); };
@@ -513,7 +426,7 @@ TEST_F(Trackhost, OfTwoHostsStartedTogetherOverALeftStorageOneTakesItOver) {
         EXPECT_NE(std::string::npos, loser.errors().find("is held by a running host")) << loser.errors();
         StorageReader reader;
         ASSERT_EQ(AttachOutcome::Attached, reader.attach(storage));
-        EXPECT_EQ(static_cast<uint32_t>(winner->pid()), reader.hostProcessId());
+        EXPECT_EQ(winner->pid(), reader.hostProcessId());
         killed = std::move(winner);
     }
 }
@@ -534,8 +447,8 @@ struct HammerTally {
     uint64_t changes = 0;  // times tracker 1 was seen with new values
 };
 
-// Runs in a forked reader process: copies every record over and over for the
-// given time by the sequence rule, and checks each copy.
+// Copies every record over and over for the given time by the sequence
+// rule, and checks each copy.
 HammerTally hammer(const std::string& name, int millis, RecordChecks checks) {
     HammerTally tally;
     StorageReader reader;
@@ -549,7 +462,7 @@ HammerTally hammer(const std::string& name, int millis, RecordChecks checks) {
     hosttest::Clock::time_point start = hosttest::Clock::now();
     for (uint64_t round = 1; hosttest::millisSince(start) < millis; ++round) {
         if (round % 16 == 0) {
-            sched_yield();  // two spinning readers must not starve the host of both cores
+            std::this_thread::yield();  // two spinning readers must not starve the host of both cores
         }
         bool copied = reader.copyTrackers(trackers, 1000000) && reader.copyControllers(controllers, 1000000);
         tally.torn += copied ? 0 : 1;
@@ -568,36 +481,14 @@ HammerTally hammer(const std::string& name, int millis, RecordChecks checks) {
     return tally;
 }
 
-// Forks a reader that hammers the storage and hands its tally back through
-// a pipe; the returned function collects it.
-std::function<HammerTally()> startReader(const std::string& name, RecordChecks checks) {
-    int ends[2];
-    if (pipe(ends) != 0) {
-        return [] { return HammerTally{0, ~0ull, 0}; };
-    }
-    std::fflush(nullptr);
-    pid_t pid = fork();
-    if (pid == 0) {
-        HammerTally tally = hammer(name, 1500, checks);
-        _exit(write(ends[1], &tally, sizeof tally) == static_cast<ssize_t>(sizeof tally) ? 0 : 1);
-    }
-    close(ends[1]);
-    return [pid, ends] {
-        HammerTally tally{0, ~0ull, 0};
-        if (pid > 0 && read(ends[0], &tally, sizeof tally) != static_cast<ssize_t>(sizeof tally)) {
-            tally.torn = ~0ull;
-        }
-        close(ends[0]);
-        waitpid(pid, nullptr, 0);
-        return tally;
-    };
-}
-
-// Two reader processes at once; neither may ever see a torn record.
+// Two readers at once, each with a mapping of its own, in another process
+// than the writers; neither may ever see a torn record.
 void expectNoTornRecords(const std::string& name, RecordChecks checks, uint64_t minimumChanges) {
-    std::function<HammerTally()> first = startReader(name, checks);
-    std::function<HammerTally()> second = startReader(name, checks);
-    for (const HammerTally& tally : {first(), second()}) {
+    HammerTally tallies[2];
+    std::thread first([&] { tallies[0] = hammer(name, 1500, checks); });
+    tallies[1] = hammer(name, 1500, checks);
+    first.join();
+    for (const HammerTally& tally : tallies) {
         EXPECT_EQ(0u, tally.torn);
         EXPECT_GT(tally.copies, 10000u);
         // The host kept writing while they read (how much depends on the load
@@ -698,7 +589,7 @@ TEST_F(Trackhost, RealModuleWritesTheFramesItReceives) {
     terminate(*host);
 }
 
-TEST_F(Trackhost, SigtermStopsWithinASecondOfTheDataTimeOut) {
+TEST_F(Trackhost, AStopRequestEndsItWithinTheDataTimeOut) {
     int port = hosttest::freeUdpPort();
     std::unique_ptr<Child> host = startHost(dir.write("quiet.conf", realModuleConfig(storage, port)));
     StorageReader reader;
@@ -815,7 +706,7 @@ TEST_F(Trackhost, TheExampleConfigurationsRunWithoutAnError) {
         ASSERT_TRUE(hosttest::waitFor([&] { return reader.readCounters().trackers[1] > 10; }, 10000))
             << host->output() << simulator.output();
         reader.detach();
-        terminate(*host, SIGINT);
+        terminate(*host);
         EXPECT_EQ(std::string::npos, host->output().find("ERROR")) << host->output();
         EXPECT_EQ(std::string::npos, host->output().find("was not read")) << host->output();
         EXPECT_EQ("", host->errors());

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -45,5 +46,7 @@ std::string userName(uint32_t userId) {
     }
     return std::to_string(userId);
 }
+
+void endProcessNow(int status) noexcept { std::_Exit(status); }
 
 }  // namespace platform

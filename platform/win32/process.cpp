@@ -138,4 +138,11 @@ std::string userName(uint32_t userId) {
     return result;
 }
 
+// The C run-time's _Exit ends through ExitProcess, which still runs every
+// library's unload code (and waits for locks that ended threads held).
+void endProcessNow(int status) noexcept {
+    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(status));
+    ExitProcess(static_cast<UINT>(status));  // not reached
+}
+
 }  // namespace platform

@@ -33,8 +33,9 @@ int main(int argc, char** argv) {
     // Like any daemon that prints local dates: the modules must be proof
     // against the user's number format.
     std::setlocale(LC_ALL, "");
-    // Lines reach a pipe or a journal as they are written.
+    // Lines reach a pipe or a journal as they are written, alike everywhere.
     platform::writeOutputLineByLine();
+    platform::endLinesWithNewlineOnly();
     // Before any thread: Ctrl-C, SIGTERM, a closed terminal and the other
     // stop signals (on Windows Ctrl-C, Ctrl-Break, a closed console window)
     // become requests the main thread waits for, so every device can stop

@@ -38,7 +38,8 @@ bool waitChildProcess(ChildProcess& child, uint32_t timeoutMillis, int& status) 
 // Asks the child to stop, as a service manager does (SIGTERM) or, on
 // Windows, Ctrl-C: each child there has a hidden console of its own, which
 // the caller joins for the moment of sending. The caller ignores Ctrl-C from
-// then on, and is without its own console for that moment.
+// then on (its children do not), and is without its own console for that
+// moment.
 bool requestChildStop(const ChildProcess& child) noexcept;
 
 // Ends the child at once, giving it no chance to clean up.

@@ -19,4 +19,10 @@ bool enableTerminalControls() noexcept;
 // complete, rather than in blocks. Call it before the first output.
 void writeOutputLineByLine() noexcept;
 
+// Standard output and error end their lines with "\n" alone, as everywhere
+// else (Windows' C run-time would write "\r\n" into files and pipes), so a
+// program's output is the same byte for byte wherever it runs; consoles
+// show both alike. Call it before the first output.
+void endLinesWithNewlineOnly() noexcept;
+
 }  // namespace platform

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -42,6 +43,13 @@ inline bool waitFor(const std::function<bool()>& condition, int timeoutMillis) {
     return true;
 }
 
+// Switches this process to a German locale (a decimal comma) under the
+// name this system has for it; false where none is installed. A child
+// started with LC_ALL=de_DE.UTF-8 gets it too (Wine takes it from there).
+inline bool useGermanLocale() {
+    return std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr || std::setlocale(LC_ALL, "German_Germany.1252") != nullptr;
+}
+
 inline std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
@@ -61,10 +69,13 @@ public:
         std::filesystem::create_directories(folder);
         path_ = folder.string();
     }
+    // Windows removes a file once every process has closed it, and a child's
+    // console may hold the child's output a moment after the child ended.
     ~TempDir() {
         std::error_code error;
-        if (std::filesystem::remove_all(path_, error) == static_cast<std::uintmax_t>(-1)) {
-            std::fprintf(stderr, "could not remove %s\n", path_.c_str());
+        waitFor([&] { return std::filesystem::remove_all(path_, error) != static_cast<std::uintmax_t>(-1); }, 5000);
+        if (error) {
+            std::fprintf(stderr, "could not remove %s: %s\n", path_.c_str(), error.message().c_str());
         }
     }
     TempDir(const TempDir&) = delete;

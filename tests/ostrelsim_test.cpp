@@ -295,7 +295,7 @@ TEST(OstrelsimFrameWriter, EveryLineKindByteForByte) {
 TEST(OstrelsimFrameWriter, SameTextUnderAGermanLocale) {
     FrameWriter plain, german;
     composeFrame(SceneCounts{3, 2, 2, 2, 4, 2}, 7, 1.25, plain);
-    ASSERT_NE(nullptr, std::setlocale(LC_ALL, "de_DE.UTF-8")) << "de_DE.UTF-8 is installed here";
+    ASSERT_TRUE(hosttest::useGermanLocale()) << "a German locale is installed here";
     composeFrame(SceneCounts{3, 2, 2, 2, 4, 2}, 7, 1.25, german);
     std::setlocale(LC_ALL, "C");
     EXPECT_EQ(plain.text(), german.text());
@@ -609,8 +609,10 @@ TEST_F(OstrelsimRecording, ForeignAndDamagedFilesAreNamed) {
     }
     EXPECT_FALSE(reader.open(missing, error));
     EXPECT_EQ("cannot open " + missing + ": No such file or directory", error);
-    EXPECT_FALSE(reader.open(dir.path(), error));
-    EXPECT_EQ("cannot read " + dir.path() + ": Is a directory", error);
+    EXPECT_FALSE(reader.open(dir.path(), error));  // Windows does not even open a folder
+    EXPECT_TRUE(error == "cannot read " + dir.path() + ": Is a directory" ||
+                error == "cannot open " + dir.path() + ": Permission denied")
+        << error;
 
     const std::string tooLong("\0\0\0\0\0\0\0\0\xFF\xFF\xFF\x7F", 12);
     ASSERT_TRUE(reader.open(dir.write("damaged.rec", magic + std::string("\x01\0\0\0\0\0\0\0", 8) + tooLong), error));

@@ -68,7 +68,8 @@ protected:
     }
 
     // Asks the host to stop as a service manager (or Ctrl-C) does; it must
-    // end cleanly and leave no storage behind.
+    // end cleanly and leave no storage behind. (On Windows a reader that
+    // still maps the storage keeps it alive: the tests detach theirs first.)
     void terminate(Child& host) {
         host.requestStop();
         expectCleanEnd(host);

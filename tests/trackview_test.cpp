@@ -35,12 +35,10 @@ TEST_F(Trackview, OnceJsonGivesTheRecordsValuesInEveryLocale) {
     EXPECT_EQ(0.501f, controllers[1].getValuator(8));
     EXPECT_EQ(1, controllers[0].getButton(3));
 
-    // Where the system has a German locale (Linux with de_DE.UTF-8 installed).
-    if (std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr) {
-        std::setlocale(LC_ALL, "C");
-        std::unique_ptr<Child> german = run({"--storage", storage, "--once", "--json"}, {"LC_ALL=de_DE.UTF-8"});
-        EXPECT_EQ(stillSnapshotJson(), german->output());
-    }
+    ASSERT_TRUE(hosttest::useGermanLocale()) << "a German locale is installed here";
+    std::setlocale(LC_ALL, "C");
+    std::unique_ptr<Child> german = run({"--storage", storage, "--once", "--json"}, {"LC_ALL=de_DE.UTF-8"});
+    EXPECT_EQ(stillSnapshotJson(), german->output());
 }
 
 TEST_F(Trackview, OnceTableFitsAnEightyColumnTerminal) {

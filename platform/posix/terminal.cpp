@@ -23,4 +23,6 @@ bool enableTerminalControls() noexcept { return standardOutputIsTerminal(); }
 
 void writeOutputLineByLine() noexcept { std::setvbuf(stdout, nullptr, _IOLBF, 0); }
 
+void endLinesWithNewlineOnly() noexcept {}
+
 }  // namespace platform

@@ -155,14 +155,18 @@ bool waitChildProcess(ChildProcess& child, uint32_t timeoutMillis, int& status) 
     return true;
 }
 
-// Ctrl-C reaches every process of a console, this one included while it
-// is joined to the child's: it ignores Ctrl-C for good (the flag is also
-// inherited, which programs that catch stop requests undo for themselves).
+// Ctrl-C reaches every process of a console, this one included while it is
+// joined to the child's: a handler swallows it here for good. (Ignoring it
+// through SetConsoleCtrlHandler(nullptr, TRUE) would be inherited by the
+// children started later, and Wine does not let them undo it.)
+static BOOL WINAPI swallowCtrlC(DWORD event) { return event == CTRL_C_EVENT; }
+
 bool requestChildStop(const ChildProcess& child) noexcept {
     if (!child.isRunning()) {
         return false;
     }
     AcquireSRWLockExclusive(&consoleLock);
+    static const bool swallowing = SetConsoleCtrlHandler(swallowCtrlC, TRUE);
     // Another process on this process's own console, to join it again after.
     DWORD attached[16] = {};
     const DWORD count = GetConsoleProcessList(attached, 16);
@@ -170,9 +174,8 @@ bool requestChildStop(const ChildProcess& child) noexcept {
     for (DWORD i = 0; i < count && i < 16; ++i) {
         home = attached[i] != GetCurrentProcessId() ? attached[i] : home;
     }
-    SetConsoleCtrlHandler(nullptr, TRUE);
     FreeConsole();
-    bool sent = AttachConsole(child.id) && GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+    bool sent = swallowing && AttachConsole(child.id) && GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
     FreeConsole();
     if (home != 0) {
         AttachConsole(home);

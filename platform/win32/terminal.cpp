@@ -1,5 +1,7 @@
 #include "platform/terminal.h"
 
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
 #include <cstdio>
@@ -40,5 +42,10 @@ bool enableTerminalControls() noexcept {
 // The C run-time here buffers lines like whole blocks: no buffer at all, so
 // that every line reaches a pipe or file as it is written.
 void writeOutputLineByLine() noexcept { std::setvbuf(stdout, nullptr, _IONBF, 0); }
+
+void endLinesWithNewlineOnly() noexcept {
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+}
 
 }  // namespace platform

@@ -5,12 +5,14 @@
 #include <cstdio>
 
 #include "platform/stop_request.h"
+#include "platform/terminal.h"
 #include "project_version.h"
 #include "tools/ostrelsim/modes.h"
 #include "tools/ostrelsim/options.h"
 
 int main(int argc, char** argv) {
     using namespace ostrelsim;
+    platform::endLinesWithNewlineOnly();
     ParseResult parsed = parseArguments(argc, argv);
     if (!parsed.ok) {
         std::fprintf(stderr, "ostrelsim: %s\n%s", parsed.error.c_str(), usageText());

@@ -211,6 +211,7 @@ int runLive(storage::StorageReader& reader, const ViewOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    platform::endLinesWithNewlineOnly();
     platform::catchStopRequests();
     ViewOptions options;
     std::string error;

@@ -7,6 +7,8 @@
 // the host holds for its whole life and the system releases however the
 // host ends. Under that lock a block found at the name was left behind by a
 // host that is gone, so two hosts started together cannot both take it over.
+// Where a name cannot be removed while a reader maps the block (Windows),
+// such a block is taken over in place.
 #include <cstdint>
 #include <string>
 

@@ -1,8 +1,9 @@
 #!/bin/sh
-# Checks a cross-built Windows DLL: it exports exactly the names given, no
-# more, no fewer, each undecorated (no "_name@8"), and imports only DLLs that
-# every Windows has (no MinGW run-time DLL, which would have to be shipped
-# beside it). Usage: check-windows-dll.sh DLL NAME...
+# Checks a cross-built Windows DLL or program: it exports exactly the names
+# given (a program: none), no more, no fewer, each undecorated (no
+# "_name@8"), and imports only DLLs that every Windows has (no MinGW run-time
+# DLL, which would have to be shipped beside it).
+# Usage: check-windows-dll.sh DLL NAME...   or   check-windows-dll.sh PROGRAM.exe
 set -eu
 dll=$1
 shift

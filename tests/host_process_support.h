@@ -71,9 +71,17 @@ public:
     }
     // Windows removes a file once every process has closed it, and a child's
     // console may hold the child's output a moment after the child ended.
+    // (The folder holds files only; remove_all can loop for good on Wine.)
     ~TempDir() {
         std::error_code error;
-        waitFor([&] { return std::filesystem::remove_all(path_, error) != static_cast<std::uintmax_t>(-1); }, 5000);
+        waitFor(
+            [&] {
+                for (const auto& entry : std::filesystem::directory_iterator(path_, error)) {
+                    std::filesystem::remove(entry.path(), error);
+                }
+                return std::filesystem::remove(path_, error);
+            },
+            5000);
         if (error) {
             std::fprintf(stderr, "could not remove %s: %s\n", path_.c_str(), error.message().c_str());
         }

@@ -29,6 +29,9 @@ export WINEPREFIX="$PWD/build/$preset/wineprefix" WINEDEBUG=-all
 loader=wine
 [ "$preset" = windows-test-x64 ] && loader=/usr/lib/wine/wine64
 mkdir -p "$WINEPREFIX"
+# One still up from an earlier run (a windows-demo a moment ago) is waited
+# for first: it would not stay up.
+/usr/lib/wine/wineserver -w >/dev/null 2>&1 || true
 /usr/lib/wine/wineserver -p >/dev/null 2>&1
 "$loader" cmd /c exit >/dev/null 2>&1 || true
 status=0

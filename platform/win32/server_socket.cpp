@@ -52,7 +52,7 @@ void closeServing(NativeSocket descriptor) noexcept {
 
 int bindAndReadPort(NativeSocket descriptor, uint32_t address, uint16_t& port) noexcept {
     if (!bindIPv4(descriptor, address, port)) {
-        return WSAGetLastError() == WSAEADDRINUSE ? kServerPortInUse : kServerIoFailed;
+        return lastSocketFailure() == SocketFailure::AddressInUse ? kServerPortInUse : kServerIoFailed;
     }
     return boundPort(descriptor, port) ? 0 : kServerIoFailed;
 }

@@ -48,7 +48,7 @@ void netCleanup() noexcept { platform::stopSocketLibrary(); }
 
 uint32_t resolveHost(const char* host) noexcept { return platform::lookupIPv4(host); }
 
-int32_t udpOpen(SocketHandle*& handle, uint16_t& port, uint32_t group) noexcept {
+int32_t udpOpen(SocketHandle*& handle, uint16_t& port, uint32_t group, uint32_t interfaceAddress) noexcept {
     auto* opened = new (std::nothrow) SocketHandle{platform::kInvalidNativeSocket};
     if (opened == nullptr) return kSocketNoMemory;
     if (!platform::openSocket(platform::SocketKind::Datagram, opened->descriptor)) {
@@ -66,7 +66,7 @@ int32_t udpOpen(SocketHandle*& handle, uint16_t& port, uint32_t group) noexcept 
         release(opened);
         return kSocketIoFailed;
     }
-    if (group != 0 && !platform::joinMulticastGroup(opened->descriptor, group)) {
+    if (group != 0 && !platform::joinMulticastGroup(opened->descriptor, group, interfaceAddress)) {
         platform::reportSocketError("setsockopt() failed2");
         release(opened);
         return kSocketJoinFailed;
@@ -76,9 +76,9 @@ int32_t udpOpen(SocketHandle*& handle, uint16_t& port, uint32_t group) noexcept 
     return kSocketOk;
 }
 
-int32_t udpClose(SocketHandle* handle, uint32_t group) noexcept {
+int32_t udpClose(SocketHandle* handle, uint32_t group, uint32_t interfaceAddress) noexcept {
     if (handle == nullptr) return kSocketOk;
-    if (group != 0 && !platform::leaveMulticastGroup(handle->descriptor, group)) {
+    if (group != 0 && !platform::leaveMulticastGroup(handle->descriptor, group, interfaceAddress)) {
         platform::reportSocketError("setsockopt() failed3");
     }
     return release(handle);

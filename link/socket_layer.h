@@ -46,10 +46,12 @@ uint32_t resolveHost(const char* host) noexcept;
 
 // Opens a UDP socket bound to 0.0.0.0:port; port 0 lets the system choose
 // and the chosen port is written back. group != 0 also sets address reuse
-// and joins that multicast group. 0, -2, -3, -4, -5, -11.
-int32_t udpOpen(SocketHandle*& handle, uint16_t& port, uint32_t group) noexcept;
-// Leaves the group (when not 0), closes and frees. 0, or -1.
-int32_t udpClose(SocketHandle* handle, uint32_t group) noexcept;
+// and joins that multicast group on the local interface with the address
+// interfaceAddress (0: the system's choice). 0, -2, -3, -4, -5, -11.
+int32_t udpOpen(SocketHandle*& handle, uint16_t& port, uint32_t group, uint32_t interfaceAddress = 0) noexcept;
+// Leaves the group (when not 0) on the interface it was joined on, closes
+// and frees. 0, or -1.
+int32_t udpClose(SocketHandle* handle, uint32_t group, uint32_t interfaceAddress = 0) noexcept;
 
 // Waits for a datagram, then reads every queued one into the same buffer
 // (at most kMaxDatagramsPerReceive) so that the newest wins. Its length

@@ -45,9 +45,17 @@ bool closeSocket(NativeSocket socket) noexcept;
 bool enableAddressReuse(NativeSocket socket) noexcept;
 bool bindIPv4(NativeSocket socket, uint32_t address, uint16_t port) noexcept;
 bool boundPort(NativeSocket socket, uint16_t& port) noexcept;
-// Joins or leaves a multicast group on the wildcard interface.
-bool joinMulticastGroup(NativeSocket socket, uint32_t group) noexcept;
-bool leaveMulticastGroup(NativeSocket socket, uint32_t group) noexcept;
+// Joins or leaves a multicast group on the local interface that has the
+// address interfaceAddress; 0 leaves the choice to the system. A socket that
+// joined on a chosen interface takes the group's datagrams only from there,
+// even where another socket of the machine joined elsewhere.
+bool joinMulticastGroup(NativeSocket socket, uint32_t group, uint32_t interfaceAddress) noexcept;
+bool leaveMulticastGroup(NativeSocket socket, uint32_t group, uint32_t interfaceAddress) noexcept;
+// For sending to a group: how many routers the datagrams may cross (0 keeps
+// them on this machine, the system's default is 1), and the local interface
+// (by its address) they leave from.
+bool setMulticastHops(NativeSocket socket, int32_t hops) noexcept;
+bool setMulticastInterface(NativeSocket socket, uint32_t interfaceAddress) noexcept;
 
 // Waits until the socket is readable or writable, at most timeoutMicros
 // microseconds (0 only looks). A signal does not cut the wait short.

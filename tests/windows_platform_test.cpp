@@ -89,6 +89,23 @@ TEST_F(Winsock, TcpConnectRefusedAndTimedOut) {
     platform::closeSocket(bound);
 }
 
+TEST_F(Winsock, MulticastJoinedOnAChosenInterface) {
+    const uint32_t group = 0xEFFF4D07;  // 239.255.77.7
+    SocketHandle* receiver = nullptr;
+    uint16_t port = 0;
+    EXPECT_EQ(-5, udpOpen(receiver, port, group, 0xCB0071FE)) << "203.0.113.254: no interface has it";
+    ASSERT_EQ(0, udpOpen(receiver, port, group, kLoopback));
+    platform::NativeSocket sender;
+    ASSERT_TRUE(platform::openSocket(platform::SocketKind::Datagram, sender));
+    ASSERT_TRUE(platform::setMulticastInterface(sender, kLoopback) && platform::setMulticastHops(sender, 0));
+    int32_t sent = 0;
+    EXPECT_EQ(platform::IoResult::Done, platform::sendNowTo(sender, "fr 1", 4, group, port, sent));
+    char buffer[16] = {};
+    EXPECT_EQ(4, udpReceive(receiver, buffer, sizeof buffer, 1000000));
+    EXPECT_EQ(0, udpClose(receiver, group, kLoopback));
+    platform::closeSocket(sender);
+}
+
 // A mutex handle made by the host, seen through the module's CMutexH.
 class HostMutex : public testing::Test {
 protected:

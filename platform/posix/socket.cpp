@@ -16,10 +16,10 @@ namespace {
 
 using posixsocket::ipv4Address;
 
-ip_mreq groupRequest(uint32_t group) noexcept {
+ip_mreq groupRequest(uint32_t group, uint32_t interfaceAddress) noexcept {
     ip_mreq request{};
     request.imr_multiaddr.s_addr = htonl(group);
-    request.imr_interface.s_addr = htonl(INADDR_ANY);
+    request.imr_interface.s_addr = htonl(interfaceAddress);
     return request;
 }
 
@@ -127,14 +127,35 @@ bool boundPort(NativeSocket socket, uint16_t& port) noexcept {
     return true;
 }
 
-bool joinMulticastGroup(NativeSocket socket, uint32_t group) noexcept {
-    ip_mreq request = groupRequest(group);
-    return setsockopt(socket, IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof request) == 0 || recordFailure(false);
+bool joinMulticastGroup(NativeSocket socket, uint32_t group, uint32_t interfaceAddress) noexcept {
+    ip_mreq request = groupRequest(group, interfaceAddress);
+    if (setsockopt(socket, IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof request) != 0) return recordFailure(false);
+#ifdef IP_MULTICAST_ALL
+    // Linux hands a group's datagrams to every socket on the port once any
+    // socket of the machine joined the group anywhere; a socket that chose
+    // its interface wants only its own memberships.
+    int off = 0;
+    if (interfaceAddress != 0 && setsockopt(socket, IPPROTO_IP, IP_MULTICAST_ALL, &off, sizeof off) != 0) {
+        return recordFailure(false);
+    }
+#endif
+    return true;
 }
 
-bool leaveMulticastGroup(NativeSocket socket, uint32_t group) noexcept {
-    ip_mreq request = groupRequest(group);
+bool leaveMulticastGroup(NativeSocket socket, uint32_t group, uint32_t interfaceAddress) noexcept {
+    ip_mreq request = groupRequest(group, interfaceAddress);
     return setsockopt(socket, IPPROTO_IP, IP_DROP_MEMBERSHIP, &request, sizeof request) == 0;
+}
+
+bool setMulticastHops(NativeSocket socket, int32_t hops) noexcept {
+    int value = hops;
+    return setsockopt(socket, IPPROTO_IP, IP_MULTICAST_TTL, &value, sizeof value) == 0 || recordFailure(false);
+}
+
+bool setMulticastInterface(NativeSocket socket, uint32_t interfaceAddress) noexcept {
+    in_addr local{};
+    local.s_addr = htonl(interfaceAddress);
+    return setsockopt(socket, IPPROTO_IP, IP_MULTICAST_IF, &local, sizeof local) == 0 || recordFailure(false);
 }
 
 WaitResult waitUntilReady(NativeSocket socket, WaitFor what, int32_t timeoutMicros) noexcept {

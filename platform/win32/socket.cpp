@@ -27,10 +27,10 @@ sockaddr_in ipv4Address(uint32_t address, uint16_t port) noexcept {
     return socketAddress;
 }
 
-ip_mreq groupRequest(uint32_t group) noexcept {
+ip_mreq groupRequest(uint32_t group, uint32_t interfaceAddress) noexcept {
     ip_mreq request{};
     request.imr_multiaddr.s_addr = htonl(group);
-    request.imr_interface.s_addr = htonl(INADDR_ANY);
+    request.imr_interface.s_addr = htonl(interfaceAddress);
     return request;
 }
 
@@ -173,17 +173,32 @@ bool boundPort(NativeSocket socket, uint16_t& port) noexcept {
     return true;
 }
 
-bool joinMulticastGroup(NativeSocket socket, uint32_t group) noexcept {
-    ip_mreq request = groupRequest(group);
+bool joinMulticastGroup(NativeSocket socket, uint32_t group, uint32_t interfaceAddress) noexcept {
+    ip_mreq request = groupRequest(group, interfaceAddress);
     return setsockopt(socket, IPPROTO_IP, IP_ADD_MEMBERSHIP, reinterpret_cast<const char*>(&request),
                       sizeof request) == 0 ||
            recordFailure(false);
 }
 
-bool leaveMulticastGroup(NativeSocket socket, uint32_t group) noexcept {
-    ip_mreq request = groupRequest(group);
+bool leaveMulticastGroup(NativeSocket socket, uint32_t group, uint32_t interfaceAddress) noexcept {
+    ip_mreq request = groupRequest(group, interfaceAddress);
     return setsockopt(socket, IPPROTO_IP, IP_DROP_MEMBERSHIP, reinterpret_cast<const char*>(&request),
                       sizeof request) == 0;
+}
+
+bool setMulticastHops(NativeSocket socket, int32_t hops) noexcept {
+    DWORD value = static_cast<DWORD>(hops);
+    return setsockopt(socket, IPPROTO_IP, IP_MULTICAST_TTL, reinterpret_cast<const char*>(&value), sizeof value) ==
+               0 ||
+           recordFailure(false);
+}
+
+bool setMulticastInterface(NativeSocket socket, uint32_t interfaceAddress) noexcept {
+    in_addr local{};
+    local.s_addr = htonl(interfaceAddress);
+    return setsockopt(socket, IPPROTO_IP, IP_MULTICAST_IF, reinterpret_cast<const char*>(&local), sizeof local) ==
+               0 ||
+           recordFailure(false);
 }
 
 // select on one socket: a Windows fd_set is a list of sockets, so any socket

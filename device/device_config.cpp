@@ -5,6 +5,8 @@
 #include <iterator>
 #include <type_traits>
 
+#include "link/ipv4_text.h"
+
 namespace device_config {
 namespace {
 
@@ -50,6 +52,21 @@ bool readCaveCoordinates(const ConfigLine& line, DeviceFields&, KeywordFault& fa
     return std::strcmp(argument(line, 0), "yes") == 0 || rejected(fault, KeywordFault::CaveCoordinates);
 }
 
+// Both addresses are checked before either is taken over.
+bool readMulticast(const ConfigLine& line, DeviceFields& fields, KeywordFault& fault) noexcept {
+    uint32_t group = 0;
+    uint32_t local = 0;
+    if (!ipv4text::readDottedQuad(argument(line, 0), group) || !ipv4text::isMulticast(group)) {
+        return rejected(fault, KeywordFault::MulticastGroup);
+    }
+    if (line.argCount == 2 && !ipv4text::readDottedQuad(argument(line, 1), local)) {
+        return rejected(fault, KeywordFault::InterfaceAddress);
+    }
+    fields.multicastGroup = group;
+    fields.multicastInterface = local;
+    return true;
+}
+
 bool readDebug(const ConfigLine& line, DeviceFields& fields, KeywordFault&) noexcept {
     fields.debugFlags = static_cast<uint32_t>(readDecimal(argument(line, 0)));
     return true;
@@ -73,6 +90,7 @@ constexpr Keyword kKeywords[] = {
     {"CAVECoordinates", 1, readCaveCoordinates},
     {"buffersize", 1, readNumber<&DeviceFields::bufferSize, 1, INT32_MAX, KeywordFault::BufferSize>},
     {"debug", 1, readDebug},
+    {"multicast", 2, readMulticast},
 };
 
 // The checks of one line: the number of arguments first, then the value.
@@ -98,6 +116,8 @@ const char* faultFormat(KeywordFault fault) noexcept {
         case KeywordFault::MeasurementTools: return "Invalid Number of Measurement Tools on Line %d.\n";
         case KeywordFault::CaveCoordinates: return "Only CAVELib Coordinates supported on Line %d.\n";
         case KeywordFault::BufferSize: return "Invalid Buffer Size on Line %d.\n";
+        case KeywordFault::MulticastGroup: return "Invalid Multicast Group on Line %d.\n";
+        case KeywordFault::InterfaceAddress: return "Invalid Interface Address on Line %d.\n";
         case KeywordFault::OutOfMemory: return "Out of memory on Line %d.\n";
     }
     return "Invalid Line %d.\n";
@@ -156,6 +176,8 @@ ClientParameters clientParameters(const DeviceFields& fields) noexcept {
     p.dataTimeoutMicros = kDataTimeoutMicros;
     p.commandTimeoutMicros = kCommandTimeoutMicros;
     p.bufferSize = kDefaultBufferSize;
+    p.multicastGroup = fields.multicastGroup;
+    p.multicastInterface = fields.multicastInterface;
     if (!fields.remoteControl) {
         p.dataOnly = true;
         p.serverPort = 0;

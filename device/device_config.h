@@ -23,6 +23,8 @@ enum class KeywordFault {
     MeasurementTools,
     CaveCoordinates,
     BufferSize,
+    MulticastGroup,    // not a dotted multicast address
+    InterfaceAddress,  // not a dotted IPv4 address
     OutOfMemory,  // a text of the line could not be copied
 };
 
@@ -74,6 +76,8 @@ struct ClientParameters {
     int32_t bufferSize;
     int32_t dataTimeoutMicros;
     int32_t commandTimeoutMicros;
+    uint32_t multicastGroup;  // 0: frames come to the data port only
+    uint32_t multicastInterface;
 };
 
 constexpr uint16_t kDefaultCommandPort = 50105;

@@ -37,6 +37,10 @@ struct DeviceFields {
     GripwandState gripwandState[kMaxGripwands] = {};
     int32_t measurementToolButtons[kMaxMeasurementTools][kControllerButtons] = {};
     uint32_t debugFlags = 0;
+    // "multicast": the group frames arrive on (0: none) and the address of
+    // the interface that joins it (0: the system's choice).
+    uint32_t multicastGroup = 0;
+    uint32_t multicastInterface = 0;
 };
 
 }  // namespace device_config

@@ -1,5 +1,7 @@
 #include "device/device_info.h"
 
+#include "link/ipv4_text.h"
+
 namespace device_info {
 
 void printDeviceLines(const CLogH& log, const device_config::DeviceFields& fields) noexcept {
@@ -11,6 +13,11 @@ void printDeviceLines(const CLogH& log, const device_config::DeviceFields& field
     log.infof("Ostrel PORT           : %d\n", static_cast<int>(fields.dataPort));
     // Shown also without remote control, then with an empty host and 0.
     log.infof("Ostrel REMOTE         : %s %d\n", fields.remoteHost.c_str(), static_cast<int>(fields.remotePort));
+    if (fields.multicastGroup != 0) {
+        // The interface 0.0.0.0 stands for the system's choice.
+        log.infof("Ostrel MULTICAST      : %s %s\n", ipv4text::dottedQuad(fields.multicastGroup).text,
+                  ipv4text::dottedQuad(fields.multicastInterface).text);
+    }
     if (fields.bufferSize != 0) {
         log.infof("Ostrel BUFFERSIZE     : %d\n", fields.bufferSize);
     }

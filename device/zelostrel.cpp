@@ -118,12 +118,14 @@ bool zelostrel::openClient() {
     client.reset();  // the old data socket frees the port first
     const ClientParameters p = clientParameters(*this);
     OstrelSDK* made = nullptr;
-    if (p.dataOnly) {
+    if (p.dataOnly && p.multicastGroup == 0) {
         made = new (std::nothrow) OstrelSDK(p.dataPort);
     } else {
+        // Without "remote" the parameters are those of the data-only form.
         made = new (std::nothrow) OstrelSDK(p.host, p.serverPort, p.dataPort,
                                             static_cast<RemoteKind>(p.remoteKind), p.bufferSize,
-                                            p.dataTimeoutMicros, p.commandTimeoutMicros);
+                                            p.dataTimeoutMicros, p.commandTimeoutMicros,
+                                            MulticastJoin{p.multicastGroup, p.multicastInterface});
     }
     client.adopt(made);
     if (!client || !client->hasDataSocket()) {

@@ -7,10 +7,13 @@
 #include <string_view>
 
 #include "link/frame_text.h"
+#include "link/ipv4_text.h"
 #include "platform/clock.h"
 #include "platform/socket.h"
 
 namespace {
+
+using ipv4text::dottedQuad;
 
 constexpr char kAnswerOkText[] = "ostrel2 ok";
 constexpr char kAnswerErrorPrefix[] = "ostrel2 err ";  // blank included
@@ -44,7 +47,8 @@ OstrelSDK::OstrelSDK(uint16_t dataPort) noexcept
                 kDefaultCommandTimeoutMicros) {}
 
 OstrelSDK::OstrelSDK(const char* host, uint16_t serverPort, uint16_t dataPort, RemoteKind remoteKind,
-                     int32_t bufferSize, int32_t dataTimeoutMicros, int32_t commandTimeoutMicros) noexcept
+                     int32_t bufferSize, int32_t dataTimeoutMicros, int32_t commandTimeoutMicros,
+                     MulticastJoin join) noexcept
     : remoteKind_(remoteKind),
       commandTimeout_(commandTimeoutMicros),
       dataPort_(dataPort),
@@ -60,11 +64,16 @@ OstrelSDK::OstrelSDK(const char* host, uint16_t serverPort, uint16_t dataPort, R
             noteSocketFailure(what);
         }
     }
-    const int32_t opened = udpOpen(dataSocket_, dataPort_, multicastGroup());
+    // Without a join of its own, a host given without a command port names
+    // the group, joined on the system's choice of interface.
+    if (join.group != 0) {
+        join_ = join;
+    } else if (serverPort_ == 0) {
+        join_.group = serverAddress_;
+    }
+    const int32_t opened = udpOpen(dataSocket_, dataPort_, join_.group, join_.interfaceAddress);
     if (opened != kSocketOk) {
-        char what[32];
-        std::snprintf(what, sizeof what, "UDP port %u", static_cast<unsigned>(dataPort_));
-        opened == kSocketNoMemory ? noteFailure("%s: out of memory", what) : noteSocketFailure(what);
+        noteOpenFailure(opened);
         dataSocket_ = nullptr;
         dataPort_ = 0;
         return;
@@ -76,7 +85,7 @@ OstrelSDK::OstrelSDK(const char* host, uint16_t serverPort, uint16_t dataPort, R
     if (buffer_ == nullptr) {
         noteFailure("Receive buffer of %d bytes: %s", static_cast<int>(bufferSize_),
                     bufferSize_ < 2 ? "too small" : "out of memory");
-        udpClose(dataSocket_, multicastGroup());
+        udpClose(dataSocket_, join_.group, join_.interfaceAddress);
         dataSocket_ = nullptr;
         dataPort_ = 0;
         return;
@@ -98,14 +107,24 @@ OstrelSDK::OstrelSDK(const char* host, uint16_t serverPort, uint16_t dataPort, R
 
 OstrelSDK::~OstrelSDK() {
     delete[] buffer_;
-    udpClose(dataSocket_, multicastGroup());
+    udpClose(dataSocket_, join_.group, join_.interfaceAddress);
     tcpClose(commandConnection_);
     netCleanup();
 }
 
-// Frames come in on a multicast group when a host but no command port is
-// given.
-uint32_t OstrelSDK::multicastGroup() const noexcept { return serverPort_ == 0 ? serverAddress_ : 0; }
+// A failed join names the group and the interface: the port is not what
+// the user has to look at then.
+void OstrelSDK::noteOpenFailure(int32_t opened) noexcept {
+    char what[80];
+    if (opened == kSocketJoinFailed) {
+        const bool chosen = join_.interfaceAddress != 0;
+        std::snprintf(what, sizeof what, "Multicast group %s%s%s", dottedQuad(join_.group).text,
+                      chosen ? " on interface " : "", chosen ? dottedQuad(join_.interfaceAddress).text : "");
+    } else {
+        std::snprintf(what, sizeof what, "UDP port %u", static_cast<unsigned>(dataPort_));
+    }
+    opened == kSocketNoMemory ? noteFailure("%s: out of memory", what) : noteSocketFailure(what);
+}
 
 void OstrelSDK::noteFailure(const char* format, ...) noexcept {
     va_list arguments;
@@ -126,11 +145,9 @@ void OstrelSDK::noteSocketFailure(const char* what) noexcept {
 
 // A null detail stands for the system's words for the last socket failure.
 void OstrelSDK::noteControllerFailure(const char* detail) noexcept {
-    const uint32_t a = serverAddress_;
     char where[48];
-    std::snprintf(where, sizeof where, "Controller %u.%u.%u.%u:%u", static_cast<unsigned>(a >> 24),
-                  static_cast<unsigned>((a >> 16) & 0xFF), static_cast<unsigned>((a >> 8) & 0xFF),
-                  static_cast<unsigned>(a & 0xFF), static_cast<unsigned>(serverPort_));
+    std::snprintf(where, sizeof where, "Controller %s:%u", dottedQuad(serverAddress_).text,
+                  static_cast<unsigned>(serverPort_));
     if (detail == nullptr) {
         noteSocketFailure(where);
     } else {

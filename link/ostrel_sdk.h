@@ -25,6 +25,13 @@ enum class NetError : int32_t {
     Parse = 3,  // a frame or an answer could not be understood
 };
 
+// A multicast group that frames arrive on, joined on the local interface
+// with interfaceAddress (0: the system's choice). Group 0: none asked for.
+struct MulticastJoin {
+    uint32_t group = 0;
+    uint32_t interfaceAddress = 0;
+};
+
 class OstrelSDK : public OstrelParser {
 public:
     static constexpr uint16_t kDefaultCommandPort = 50105;
@@ -58,9 +65,10 @@ public:
     // serverPort 0 the host is a multicast group that frames arrive on.
     // With remoteKind None a controller that cannot be connected over TCP
     // is commanded by UDP instead. The TCP connect gives up after the
-    // command time-out.
+    // command time-out. A join with a group receives the frames on that
+    // group instead, whatever host and serverPort say.
     OstrelSDK(const char* host, uint16_t serverPort, uint16_t dataPort, RemoteKind remoteKind, int32_t bufferSize,
-              int32_t dataTimeoutMicros, int32_t commandTimeoutMicros) noexcept;
+              int32_t dataTimeoutMicros, int32_t commandTimeoutMicros, MulticastJoin join = {}) noexcept;
     ~OstrelSDK() override;
 
     // False when the data socket or the buffer could not be had; settled at
@@ -96,13 +104,15 @@ public:
     uint32_t serverAddress() const noexcept { return serverAddress_; }
     uint16_t dataPort() const noexcept { return dataPort_; }
     uint16_t serverPort() const noexcept { return serverPort_; }
+    // The group the data socket joined, and where; group 0 when none.
+    MulticastJoin multicastJoin() const noexcept { return join_; }
     int32_t bufferSize() const noexcept { return bufferSize_; }
 
     OstrelSDK(const OstrelSDK&) = delete;
     OstrelSDK& operator=(const OstrelSDK&) = delete;
 
 private:
-    uint32_t multicastGroup() const noexcept;
+    void noteOpenFailure(int32_t opened) noexcept;
     int32_t failCommand(int32_t result, NetError error) noexcept;
     int32_t readAnswer(std::string* answer) noexcept;
     int32_t receiveAnswer(char (&received)[kAnswerCapacity + 1], int32_t& length) noexcept;
@@ -128,5 +138,6 @@ private:
     int32_t dataTimeout_;
     int32_t bufferSize_;
     char* buffer_ = nullptr;
+    MulticastJoin join_;
     char failureReason_[kFailureReasonCapacity] = {};
 };

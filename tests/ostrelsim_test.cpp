@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <clocale>
 #include <cmath>
@@ -198,6 +199,9 @@ TEST(OstrelsimOptions, DefaultsAndEveryOptionOfEveryMode) {
     EXPECT_EQ("in.rec", replay.options.inPath);
     EXPECT_EQ(2.0, replay.options.speed);
     EXPECT_TRUE(replay.options.loop);
+    ParseResult group = parse({"replay", "in.rec", "--to", "239.1.2.3:9", "--ttl", "0", "--interface", "10.0.0.1"});
+    EXPECT_EQ(0, group.options.multicast.ttl);
+    EXPECT_EQ("10.0.0.1", group.options.multicast.interfaceAddress);
     EXPECT_TRUE(parse({"--help"}).helpWanted);
 }
 
@@ -216,6 +220,8 @@ TEST(OstrelsimOptions, RefusalsNameTheProblem) {
         {{"--to", "h:1", "--bodies", "-1"}, "--bodies must be a whole number from 0 to 64, not \"-1\""},
         {{"--to", "h:1", "--wands", "17"}, "--wands must be a whole number from 0 to 16, not \"17\""},
         {{"--to", "h:1", "--format", "3"}, "--format must be 1 or 2, not \"3\""},
+        {{"--to", "h:1", "--ttl", "256"}, "--ttl must be a whole number from 0 to 255, not \"256\""},
+        {{"record", "--port", "1", "--out", "f", "--interface", "a"}, "--interface does not belong to record mode"},
         {{"--to", "h:1", "--rate"}, "--rate needs a value"},
         {{"--to", "h:1", "--bogus"}, "unknown option --bogus"},
         {{"--to", "h:1", "--to", "h:2"}, "--to given twice"},
@@ -650,6 +656,14 @@ TEST_F(OstrelsimProgram, BadArgumentsGiveUsageAndStatusTwo) {
     auto unknownHost = start({"--to", "no-such-host.invalid:9", "--seconds", "1"});
     EXPECT_EQ(2, unknownHost->finish());
     EXPECT_EQ("ostrelsim: cannot resolve host \"no-such-host.invalid\"\n", unknownHost->errors());
+    auto unicastTtl = start({"--to", "127.0.0.1:9", "--ttl", "2"});
+    EXPECT_EQ(2, unicastTtl->finish());
+    EXPECT_EQ("ostrelsim: --ttl and --interface need a multicast group (224.0.0.0 to 239.255.255.255) in --to, not "
+              "\"127.0.0.1\"\n", unicastTtl->errors());
+    auto noInterface = start({"--to", "239.255.77.6:9", "--interface", "203.0.113.254"});
+    EXPECT_EQ(2, noInterface->finish());
+    EXPECT_EQ("ostrelsim: cannot send from interface \"203.0.113.254\": " + std::string(std::strerror(EADDRNOTAVAIL)) +
+              "\n", noInterface->errors());
     auto help = start({"--help"});
     EXPECT_EQ(0, help->finish());
     EXPECT_EQ(0u, help->output().find("usage: ostrelsim"));

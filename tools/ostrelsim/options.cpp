@@ -13,9 +13,10 @@ namespace {
 const char kUsage[] =
     "usage: ostrelsim [send] --to HOST:PORT [--rate HZ] [--bodies N] [--wands N] [--tools N]\n"
     "                 [--inertial N] [--markers N] [--format 1|2] [--seconds S]\n"
-    "                 [--controller [--tcp-port P] [--udp-port P]]\n"
+    "                 [--controller [--tcp-port P] [--udp-port P]] [--ttl N] [--interface ADDRESS]\n"
     "       ostrelsim record --port P --out FILE [--seconds S]\n"
-    "       ostrelsim replay FILE --to HOST:PORT [--speed X] [--loop] [--seconds S]\n"
+    "       ostrelsim replay FILE --to HOST:PORT [--speed X] [--loop] [--seconds S] [--ttl N]\n"
+    "                 [--interface ADDRESS]\n"
     "       ostrelsim info FILE\n"
     "\n"
     "send     sends simulated tracking frames (default mode); --rate defaults to 60 Hz,\n"
@@ -26,6 +27,8 @@ const char kUsage[] =
     "record   writes every datagram arriving on UDP port P with its arrival time to FILE.\n"
     "replay   sends a recording again with its recorded pacing (--speed 2: twice as fast).\n"
     "info     tells what a recording holds: datagrams, duration, rate, gaps, first frame.\n"
+    "To a multicast group (--to 239.1.2.3:5000): --ttl N (0 to 255; default 1, the local network)\n"
+    "and --interface ADDRESS (the local interface that sends; default the system's choice).\n"
     "--seconds S ends the run after S seconds; otherwise Ctrl-C ends it. --version: the version.\n";
 
 constexpr double kAboveZero = std::numeric_limits<double>::denorm_min();
@@ -98,6 +101,7 @@ constexpr OptionInfo kOptions[] = {
     {"--tcp-port", true, true, false, false},   {"--udp-port", true, true, false, false},
     {"--port", true, false, true, false},       {"--out", true, false, true, false},
     {"--speed", true, false, false, true},      {"--loop", false, false, false, true},
+    {"--ttl", true, true, false, true},         {"--interface", true, true, false, true},
 };
 constexpr int kOptionCount = static_cast<int>(sizeof kOptions / sizeof kOptions[0]);
 
@@ -262,6 +266,11 @@ bool Parser::applyOption(std::string_view name, std::string_view value) {
         options_.udpPortGiven = options_.udpPortGiven || name == "--udp-port";
         return readPort(value, port, 0) ||
                fail(std::string(name) + " must be a port from 0 to 65535, not \"" + std::string(value) + "\"");
+    }
+    if (name == "--ttl") return setCount(name, value, 255, options_.multicast.ttl);
+    if (name == "--interface") {
+        options_.multicast.interfaceAddress = std::string(value);
+        return !value.empty() || fail("--interface needs the address of a local interface");
     }
     if (name == "--out") {
         options_.outPath = std::string(value);

@@ -27,9 +27,16 @@ struct Endpoint {
     uint16_t port = 0;
 };
 
+// How datagrams to a multicast group leave (send and replay).
+struct MulticastSending {
+    int ttl = -1;                  // routers they may cross; -1: the system's default (1)
+    std::string interfaceAddress;  // the local interface they leave from; empty: the system's choice
+};
+
 struct Options {
     Mode mode = Mode::Send;
     Endpoint to;           // send and replay: where datagrams go
+    MulticastSending multicast;
     double seconds = 0.0;  // run time; 0 = until interrupted
 
     // send

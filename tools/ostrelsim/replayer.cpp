@@ -55,7 +55,7 @@ int runReplay(const Options& options) {
         return kExitFailure;
     }
     DatagramSender sender;
-    if (!sender.open(options.to.host, options.to.port, error)) {
+    if (!sender.open(options.to.host, options.to.port, options.multicast, error)) {
         std::fprintf(stderr, "ostrelsim: %s\n", error.c_str());
         return kExitUsage;
     }

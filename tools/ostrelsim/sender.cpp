@@ -47,7 +47,7 @@ std::unique_ptr<Controller> openController(const Options& options, int& status) 
 int runSend(const Options& options) {
     DatagramSender sender;
     std::string error;
-    if (!sender.open(options.to.host, options.to.port, error)) {
+    if (!sender.open(options.to.host, options.to.port, options.multicast, error)) {
         std::fprintf(stderr, "ostrelsim: %s\n", error.c_str());
         return kExitUsage;
     }

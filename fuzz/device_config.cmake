@@ -3,4 +3,5 @@ zelostrel_fuzz_target(fuzz_device_config
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/device_config_fuzz.cpp
           ${PROJECT_SOURCE_DIR}/device/device_config.cpp
           ${PROJECT_SOURCE_DIR}/device/pose_conversion.cpp
+          ${PROJECT_SOURCE_DIR}/link/ipv4_text.cpp
   DEPS zelostrel_platform)

@@ -1,6 +1,5 @@
 #include "calib/option_line.h"
 
-#include <charconv>
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
@@ -8,74 +7,12 @@
 #include <limits>
 
 #include "framework/logger.h"
+#include "platform/number_text.h"
 #include "platform/text.h"
 
 namespace optionline {
 
 namespace {
-
-// The "C" locale's white space; the process locale must not matter.
-bool isBlank(char c) noexcept {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-bool isDigit(char c) noexcept { return c >= '0' && c <= '9'; }
-
-bool isHexDigit(char c) noexcept {
-    return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-const char* skipBlanks(const char* p) noexcept {
-    while (isBlank(*p)) {
-        ++p;
-    }
-    return p;
-}
-
-// from_chars reports a value beyond double's range without the value: tell
-// overflow (true) from underflow by the decimal position of the leading
-// significant digit plus the exponent.
-bool overflowsDouble(const char* first, const char* last) noexcept {
-    bool seenNonZero = false;
-    bool inFraction = false;
-    long long fractionZeros = 0;
-    long long integerDigits = 0;
-    const char* p = first;
-    for (; p < last && (isDigit(*p) || *p == '.'); ++p) {
-        if (*p == '.') {
-            inFraction = true;
-        } else if (!inFraction) {
-            if (seenNonZero || *p != '0') {
-                seenNonZero = true;
-                ++integerDigits;
-            }
-        } else if (!seenNonZero) {
-            if (*p == '0') {
-                ++fractionZeros;
-            } else {
-                seenNonZero = true;
-            }
-        }
-    }
-    // power of ten of the leading non-zero digit
-    long long leading = integerDigits > 0 ? integerDigits - 1 : -(fractionZeros + 1);
-    long long exponent = 0;
-    if (p < last && (*p == 'e' || *p == 'E')) {
-        ++p;
-        bool negative = false;
-        if (p < last && (*p == '+' || *p == '-')) {
-            negative = *p == '-';
-            ++p;
-        }
-        for (; p < last && isDigit(*p); ++p) {
-            if (exponent < 1000000) {  // far beyond any double; stops growth
-                exponent = exponent * 10 + (*p - '0');
-            }
-        }
-        exponent = negative ? -exponent : exponent;
-    }
-    return leading + exponent >= 0;
-}
 
 // Round-to-nearest narrowing that never converts an out-of-range value:
 // at or beyond FLT_MAX plus half a unit in the last place, IEEE rounding
@@ -115,29 +52,8 @@ bool keywordIs(const ConfigLine& line, const char* keyword) noexcept {
 }
 
 DecimalRead readDecimal(const char* text) noexcept {
-    if (text == nullptr) {
-        return {0.0, text};
-    }
-    const char* p = skipBlanks(text);
-    bool negative = false;
-    if (*p == '+' || *p == '-') {
-        negative = *p == '-';
-        ++p;
-    }
-    // from_chars would also take "inf" and "nan": only a digit or a point
-    // followed by a digit starts a decimal number.
-    if (!isDigit(*p) && !(*p == '.' && isDigit(p[1]))) {
-        return {0.0, text};
-    }
-    const char* last = p + std::strlen(p);
-    double magnitude = 0.0;
-    std::from_chars_result result = std::from_chars(p, last, magnitude, std::chars_format::general);
-    if (result.ec == std::errc::result_out_of_range) {
-        magnitude = overflowsDouble(p, result.ptr) ? std::numeric_limits<double>::infinity() : 0.0;
-    } else if (result.ec != std::errc()) {
-        return {0.0, text};
-    }
-    return {negative ? -magnitude : magnitude, result.ptr};
+    const platform::Scanned<double> read = platform::scanDouble(text, nullptr, platform::DoubleForms::decimal);
+    return read.end == nullptr ? DecimalRead{0.0, text} : DecimalRead{read.value, read.end};
 }
 
 bool startsWithLetter(const char* text) noexcept {
@@ -162,33 +78,14 @@ bool readFloatArg(const char* text, float& value) noexcept {
 }
 
 UnsignedRead readUnsigned(const char* text) noexcept {
-    constexpr uint32_t kSaturated = std::numeric_limits<uint32_t>::max();
-    if (text == nullptr) {
+    const platform::Scanned<int64_t> read = platform::scanInteger(text, nullptr, platform::IntegerBase::prefixed);
+    if (read.end == nullptr) {
         return {0, true, text};
     }
-    const char* p = skipBlanks(text);
-    bool negative = false;
-    if (*p == '+' || *p == '-') {
-        negative = *p == '-';
-        ++p;
+    if (read.value < 0 || read.value > int64_t{UINT32_MAX}) {
+        return {std::numeric_limits<uint32_t>::max(), false, read.end};
     }
-    int base = 10;
-    if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X') && isHexDigit(p[2])) {
-        base = 16;
-        p += 2;
-    } else if (p[0] == '0') {
-        base = 8;  // "0" alone, and "0x" without a digit, read as 0 here
-    }
-    const char* last = p + std::strlen(p);
-    uint32_t value = 0;
-    std::from_chars_result result = std::from_chars(p, last, value, base);
-    if (result.ec == std::errc::invalid_argument) {
-        return {0, true, text};
-    }
-    if (result.ec == std::errc::result_out_of_range || (negative && value != 0)) {
-        return {kSaturated, false, result.ptr};
-    }
-    return {value, true, result.ptr};
+    return {static_cast<uint32_t>(read.value), true, read.end};
 }
 
 size_t readBracketedList(const char* text, float* values, size_t capacity) noexcept {

@@ -46,7 +46,8 @@ struct DecimalRead {
 
 // Decimal floating-point number: optional leading white space and sign,
 // digits with optional fraction and exponent. No hexadecimal, "inf" or
-// "nan" forms. Independent of the process locale.
+// "nan" forms. The shared scanner's decimal form (platform/number_text.h),
+// independent of the process locale.
 DecimalRead readDecimal(const char* text) noexcept;
 
 // True when the text's first character is an ASCII letter.

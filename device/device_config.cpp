@@ -1,11 +1,13 @@
 #include "device/device_config.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <iterator>
 #include <type_traits>
 
 #include "link/ipv4_text.h"
+#include "platform/number_text.h"
 
 namespace device_config {
 namespace {
@@ -29,7 +31,7 @@ bool inRange(int32_t value, uint32_t low, uint32_t high) noexcept {
 // Only a valid number reaches its field.
 template <auto Field, uint32_t kLow, uint32_t kHigh, KeywordFault kFault>
 bool readNumber(const ConfigLine& line, DeviceFields& fields, KeywordFault& fault) noexcept {
-    const int32_t value = readDecimal(argument(line, 0));
+    const int32_t value = readKeywordInteger(argument(line, 0));
     if (!inRange(value, kLow, kHigh)) return rejected(fault, kFault);
     fields.*Field = static_cast<std::remove_reference_t<decltype(fields.*Field)>>(value);
     return true;
@@ -41,7 +43,7 @@ bool readRemote(const ConfigLine& line, DeviceFields& fields, KeywordFault& faul
     fields.remoteControl = true;
     fields.remotePort = 0;
     if (line.argCount == 2) {
-        const int32_t port = readDecimal(argument(line, 1));
+        const int32_t port = readKeywordInteger(argument(line, 1));
         if (!inRange(port, kMinPort, kMaxPort)) return rejected(fault, KeywordFault::PortNumber);
         fields.remotePort = static_cast<uint16_t>(port);
     }
@@ -68,7 +70,7 @@ bool readMulticast(const ConfigLine& line, DeviceFields& fields, KeywordFault& f
 }
 
 bool readDebug(const ConfigLine& line, DeviceFields& fields, KeywordFault&) noexcept {
-    fields.debugFlags = static_cast<uint32_t>(readDecimal(argument(line, 0)));
+    fields.debugFlags = static_cast<uint32_t>(readKeywordInteger(argument(line, 0)));
     return true;
 }
 
@@ -142,23 +144,9 @@ const char* deviceKeyword(size_t index) noexcept {
     return index < std::size(kKeywords) ? kKeywords[index].name : nullptr;
 }
 
-int32_t readDecimal(const char* text) noexcept {
-    if (text == nullptr) return 0;
-    while (*text == ' ' || (*text >= '\t' && *text <= '\r')) ++text;
-    bool negative = false;
-    if (*text == '+' || *text == '-') {
-        negative = *text == '-';
-        ++text;
-    }
-    // Stop growing just past the int32 range; the sign decides the clamp.
-    int64_t value = 0;
-    constexpr int64_t kLimit = -static_cast<int64_t>(INT32_MIN);
-    while (*text >= '0' && *text <= '9') {
-        if (value <= kLimit) value = value * 10 + (*text - '0');
-        ++text;
-    }
-    if (negative) return value >= kLimit ? INT32_MIN : static_cast<int32_t>(-value);
-    return value > INT32_MAX ? INT32_MAX : static_cast<int32_t>(value);
+int32_t readKeywordInteger(const char* text) noexcept {
+    const platform::Scanned<int64_t> read = platform::scanInteger(text, nullptr, platform::IntegerBase::decimal);
+    return static_cast<int32_t>(std::clamp<int64_t>(read.value, INT32_MIN, INT32_MAX));
 }
 
 uint32_t trackerCount(const DeviceFields& fields) noexcept {

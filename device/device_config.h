@@ -55,10 +55,10 @@ KeywordReport readDeviceKeywords(const DeviceConfig& config, DeviceFields& field
 // null past the last.
 const char* deviceKeyword(size_t index) noexcept;
 
-// Like atoi: leading blanks and a sign, decimal digits up to the first other
-// character, 0 without digits. Out-of-range values saturate instead of
-// overflowing.
-int32_t readDecimal(const char* text) noexcept;
+// A keyword's number, read like atoi: leading blanks and a sign, decimal
+// digits up to the first other character, 0 without digits. Out-of-range
+// values saturate instead of overflowing.
+int32_t readKeywordInteger(const char* text) noexcept;
 
 // Trackers: standard bodies, Gripwands and measurement tools; controllers:
 // Gripwands and measurement tools. Local numbering: Gripwands first, then

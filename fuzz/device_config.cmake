@@ -4,4 +4,5 @@ zelostrel_fuzz_target(fuzz_device_config
           ${PROJECT_SOURCE_DIR}/device/device_config.cpp
           ${PROJECT_SOURCE_DIR}/device/pose_conversion.cpp
           ${PROJECT_SOURCE_DIR}/link/ipv4_text.cpp
+          ${PROJECT_SOURCE_DIR}/platform/number_text.cpp
   DEPS zelostrel_platform)

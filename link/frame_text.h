@@ -2,7 +2,8 @@
 // Readers for the text of measurement frames and controller answers. Each
 // one is pure, never allocates, reads the same in every locale, and returns
 // where it stopped (null when there was nothing to read). The text is
-// NUL-terminated.
+// NUL-terminated. Numbers are read with the C library's rules (strtol with
+// base 0, strtod) by the shared scanner of platform/number_text.h.
 #include <cstddef>
 #include <cstdint>
 #include <string_view>

@@ -182,17 +182,17 @@ TEST(DeviceConfig, DerivedCountsAndClientParameters) {
 }
 
 TEST(DeviceConfig, ReadDecimalLikeAtoiWithoutOverflow) {
-    EXPECT_EQ(0, readDecimal(""));
-    EXPECT_EQ(0, readDecimal("-"));
-    EXPECT_EQ(42, readDecimal("  +42abc"));
-    EXPECT_EQ(-7, readDecimal("\t-7"));
-    EXPECT_EQ(INT32_MAX, readDecimal("99999999999999999999"));
-    EXPECT_EQ(INT32_MIN, readDecimal("-99999999999999999999"));
-    EXPECT_EQ(INT32_MIN, readDecimal("-2147483648"));
-    EXPECT_EQ(INT32_MAX, readDecimal("2147483647"));
+    EXPECT_EQ(0, readKeywordInteger(""));
+    EXPECT_EQ(0, readKeywordInteger("-"));
+    EXPECT_EQ(42, readKeywordInteger("  +42abc"));
+    EXPECT_EQ(-7, readKeywordInteger("\t-7"));
+    EXPECT_EQ(INT32_MAX, readKeywordInteger("99999999999999999999"));
+    EXPECT_EQ(INT32_MIN, readKeywordInteger("-99999999999999999999"));
+    EXPECT_EQ(INT32_MIN, readKeywordInteger("-2147483648"));
+    EXPECT_EQ(INT32_MAX, readKeywordInteger("2147483647"));
     // No locale reaches integer reading.
     if (std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr) {
-        EXPECT_EQ(1, readDecimal("1.5"));
+        EXPECT_EQ(1, readKeywordInteger("1.5"));
         std::setlocale(LC_ALL, "C");
     }
 }

@@ -1,0 +1,1 @@
+zelostrel_test(test_number_text SOURCES number_text_test.cpp DEPS zelostrel_device)

@@ -42,18 +42,22 @@ const char* readUInt(const char* text, uint32_t& value) noexcept { return readUI
 
 const char* readDouble(const char* text, double& value) noexcept { return readDouble(text, nullptr, value); }
 
+// The numbers are read as if the text went on behind the "]": no number
+// and no white space holds a "]", so each stops there anyway, and the
+// readers need not compare every character with the end.
 const char* readGroup(const char* text, const char* types, int32_t* ints, double* doubles) noexcept {
     if (text == nullptr || types == nullptr) return nullptr;
-    const char* open = std::strchr(text, '[');
+    // A group mostly stands right at the cursor or one blank behind it.
+    const char* open = text[0] == '[' ? text : text[0] == ' ' && text[1] == '[' ? text + 1 : std::strchr(text, '[');
     if (open == nullptr) return nullptr;
     const char* close = std::strchr(open + 1, ']');
     if (close == nullptr) return nullptr;
     const char* p = open + 1;
     for (; *types != '\0' && p != nullptr; ++types) {
         if (*types == 'i' && ints != nullptr) {
-            p = readInt(p, close, *ints++);
+            p = readInt(p, *ints++);
         } else if (*types == 'd' && doubles != nullptr) {
-            p = readDouble(p, close, *doubles++);
+            p = readDouble(p, *doubles++);
         } else {
             return nullptr;
         }

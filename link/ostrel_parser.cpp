@@ -26,6 +26,15 @@ void resetRecord(MeasurementRefRecord& record, int32_t index) noexcept {
     record.quality = -1.0;
 }
 
+// The line begins with the tag (which holds no NUL, so the comparison
+// stops at the line's end).
+bool startsWith(const char* line, const char* tag, size_t length) noexcept {
+    for (size_t i = 0; i < length; ++i) {
+        if (line[i] != tag[i]) return false;
+    }
+    return true;
+}
+
 template <class Table>
 void markWritten(Table& table, int32_t index) noexcept {
     table.dirtyEnd = std::max(table.dirtyEnd, index + 1);
@@ -283,7 +292,7 @@ bool OstrelParser::parseLine(const char*& cursor) noexcept {
     };
     if (cursor == nullptr) return false;
     for (const Tag& tag : kTags) {
-        if (std::strncmp(cursor, tag.text, tag.length) == 0) {
+        if (startsWith(cursor, tag.text, tag.length)) {
             cursor += tag.length;
             return (this->*tag.handler)(cursor);
         }

@@ -140,6 +140,9 @@ TEST(NumberText, FrameReadersReadWhatTheCLibraryReads) {
         const long expectedInt = std::strtol(c, &libraryStop, 0);
         int32_t integer = 0;
         ours = frametext::readInt(c, integer);
+        // Windows' strtol reads nothing of a "0x" without hexadecimal digits,
+        // where the C standard (and this reader) takes the 0.
+        if (libraryStop == c && ours != nullptr && (*ours == 'x' || *ours == 'X')) continue;
         ASSERT_EQ(libraryStop == c ? nullptr : libraryStop, ours) << '"' << text << '"';
         if (ours != nullptr) {
             ASSERT_EQ(std::clamp<long>(expectedInt, INT32_MIN, INT32_MAX), integer) << '"' << text << '"';

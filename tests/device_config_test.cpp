@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <clocale>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -179,20 +178,4 @@ TEST(DeviceConfig, DerivedCountsAndClientParameters) {
     EXPECT_EQ(50105, p.serverPort);
     EXPECT_EQ(1, p.remoteKind);
     EXPECT_EQ(32768, p.bufferSize);
-}
-
-TEST(DeviceConfig, ReadDecimalLikeAtoiWithoutOverflow) {
-    EXPECT_EQ(0, readKeywordInteger(""));
-    EXPECT_EQ(0, readKeywordInteger("-"));
-    EXPECT_EQ(42, readKeywordInteger("  +42abc"));
-    EXPECT_EQ(-7, readKeywordInteger("\t-7"));
-    EXPECT_EQ(INT32_MAX, readKeywordInteger("99999999999999999999"));
-    EXPECT_EQ(INT32_MIN, readKeywordInteger("-99999999999999999999"));
-    EXPECT_EQ(INT32_MIN, readKeywordInteger("-2147483648"));
-    EXPECT_EQ(INT32_MAX, readKeywordInteger("2147483647"));
-    // No locale reaches integer reading.
-    if (std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr) {
-        EXPECT_EQ(1, readKeywordInteger("1.5"));
-        std::setlocale(LC_ALL, "C");
-    }
 }

@@ -50,6 +50,7 @@ const Row kRows[] = {
     {"1,5", 1, 1, 1, 1, true, 1, 1, 1},
     {"99999999999", INT32_MAX, 11, 99999999999.0, 11, true, 99999999999.0f, UINT32_MAX, INT32_MAX},
     {"-99999999999", INT32_MIN, 12, -99999999999.0, 12, true, -99999999999.0f, UINT32_MAX, INT32_MIN},
+    {"-2147483648", INT32_MIN, 11, -2147483648.0, 11, true, -2147483648.0f, UINT32_MAX, INT32_MIN},
     {"1e400", 1, 1, kInf, 5, false, 0, 1, 1},
     {"1e-400", 1, 1, 0, 6, true, 0, 1, 1},
     {"inf", 0, kNone, kInf, 3, false, 0, 0, 0},
@@ -99,7 +100,6 @@ std::string randomNumberText(std::mt19937_64& random, bool& decimal) {
         return out;
     };
     std::string text = digits(random() % 3, " \t\n\v\f\r") + digits(random() % 2, "+-");
-    decimal = true;
     const int form = static_cast<int>(random() % 8);
     decimal = form > 1;
     if (form == 0) {

@@ -135,7 +135,10 @@ TEST(NumberText, FrameReadersReadWhatTheCLibraryReads) {
         if (decimal) {
             const optionline::DecimalRead option = optionline::readDecimal(c);
             ASSERT_EQ(libraryStop, option.end) << '"' << text << '"';
-            ASSERT_EQ(0, std::memcmp(&expected, &option.value, sizeof read)) << '"' << text << '"';
+            // Of a text read as nothing, Windows' strtod gives -0 after a "-".
+            if (libraryStop != c) {
+                ASSERT_EQ(0, std::memcmp(&expected, &option.value, sizeof read)) << '"' << text << '"';
+            }
         }
         const long expectedInt = std::strtol(c, &libraryStop, 0);
         int32_t integer = 0;

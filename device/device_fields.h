@@ -6,10 +6,10 @@
 // this order; the keyword reader and the printout take it on its own, which
 // keeps them testable without a device.
 #include <cstdint>
-#include "framework/owned_ptr.h"
-#include "framework/owned_text.h"
+#include <memory>
 
-class OstrelSDK;
+#include "framework/owned_text.h"
+#include "link/ostrel_sdk.h"
 
 namespace device_config {
 
@@ -31,9 +31,9 @@ struct DeviceFields {
     uint16_t dataPort = 5000;
     bool remoteControl = false;
     OwnedText remoteHost;
-    uint16_t remotePort = 0;     // 0: not given
-    OwnedPtr<OstrelSDK> client;  // made by configure
-    int32_t bufferSize = 0;      // 0: the client's default
+    uint16_t remotePort = 0;            // 0: not given
+    std::unique_ptr<OstrelSDK> client;  // made by configure
+    int32_t bufferSize = 0;             // 0: the client's default
     GripwandState gripwandState[kMaxGripwands] = {};
     int32_t measurementToolButtons[kMaxMeasurementTools][kControllerButtons] = {};
     uint32_t debugFlags = 0;

@@ -127,7 +127,7 @@ bool zelostrel::openClient() {
                                             p.dataTimeoutMicros, p.commandTimeoutMicros,
                                             MulticastJoin{p.multicastGroup, p.multicastInterface});
     }
-    client.adopt(made);
+    client.reset(made);
     if (!client || !client->hasDataSocket()) {
         logger->errorf("zelostrel: Cannot Initialize OstrelSDK.\n");
         logger->errorf("zelostrel: %s.\n", client ? client->failureReason() : "Out of memory for the tracking client");

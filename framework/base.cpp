@@ -4,6 +4,9 @@
 #include <cstring>
 #include <new>
 
+#include "calib/con_common.h"
+#include "calib/tra_common.h"
+
 namespace {
 
 std::unique_ptr<char[]> copyText(const char* text) noexcept {
@@ -19,6 +22,15 @@ std::unique_ptr<char[]> copyText(const char* text) noexcept {
 }
 
 }  // namespace
+
+ModInfo::ModInfo() noexcept = default;
+
+// The tracker handler first, then the controller handler: their farewell
+// lines (with a debug logger) come in this order.
+ModInfo::~ModInfo() {
+    traHandler.reset();
+    conHandler.reset();
+}
 
 CBase::CBase(const CLogH* hostLogger) noexcept : logger(&ownLogger_), ownsLogger(true), inputConnector(true) {
     if (hostLogger != nullptr) {

@@ -12,7 +12,6 @@
 
 #include "framework/host_records.h"
 #include "framework/logger.h"
-#include "framework/owned_ptr.h"
 
 class CTraCommonH;
 class CConCommonH;
@@ -23,18 +22,15 @@ struct ConData;
 // adds: the two handlers (made by the storage hook-up, released with this
 // record) and the masks of the current cycle (host-owned).
 struct ModInfo : InitInfo {
-    ModInfo() = default;
+    ModInfo() noexcept;
     ModInfo(const ModInfo&) = delete;
     ModInfo& operator=(const ModInfo&) = delete;
-    // The tracker handler first, then the controller handler: their
-    // farewell lines (with a debug logger) come in this order.
-    ~ModInfo() {
-        traHandler.reset();
-        conHandler.reset();
-    }
+    // Out of line, where the handlers' classes are complete, so that this
+    // header (which the host includes) needs only their names.
+    ~ModInfo();
 
-    OwnedPtr<CTraCommonH> traHandler;
-    OwnedPtr<CConCommonH> conHandler;
+    std::unique_ptr<CTraCommonH> traHandler;
+    std::unique_ptr<CConCommonH> conHandler;
     UpdateMasks* updateMasks = nullptr;
 };
 
@@ -87,7 +83,7 @@ public:
     // First line of the device information printout.
     bool printName();
 
-    // --- Storage hook-up and record writes (calib/storage_hookup.cpp) -------
+    // --- Storage hook-up and record writes (storage_hookup.cpp) --------------
     // Set-up, in this order, after setInitInfo and with numTrackers and
     // numControllers counted: createHandlers, registerTracker for every
     // tracker, registerController for every controller, buildStorageLists.

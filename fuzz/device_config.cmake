@@ -6,3 +6,5 @@ zelostrel_fuzz_target(fuzz_device_config
           ${PROJECT_SOURCE_DIR}/link/ipv4_text.cpp
           ${PROJECT_SOURCE_DIR}/platform/number_text.cpp
   DEPS zelostrel_platform)
+# The keyword fields own the tracking client: its destructor comes from there.
+target_link_libraries(fuzz_device_config PRIVATE zelostrel_link)

@@ -3,7 +3,7 @@
 // two exports looked up.
 #include <string>
 
-#include "device/exports.h"
+#include "framework/module_exports.h"
 #include "platform/dynamic_library.h"
 
 namespace host {

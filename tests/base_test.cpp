@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "calib/con_common.h"
+#include "calib/tra_common.h"
 #include "device/exports.h"
 #include "device/zelostrel.h"
 #include "shared_storage_fixture.h"
@@ -16,22 +19,6 @@ using test_support::quietLogger;
 using Calls = std::vector<std::string>;
 
 namespace {
-
-// recvData only asks whether a handler exists: stand-ins at fixed
-// addresses, whose releases are logged in order.
-Calls releases;
-alignas(16) char trackerHandlerStandIn[16];
-alignas(16) char controllerHandlerStandIn[16];
-
-OwnedPtr<CTraCommonH> standInTrackerHandler() {
-    return OwnedPtr<CTraCommonH>(reinterpret_cast<CTraCommonH*>(trackerHandlerStandIn),
-                                 [](CTraCommonH*) noexcept { releases.push_back("tracker"); });
-}
-
-OwnedPtr<CConCommonH> standInControllerHandler() {
-    return OwnedPtr<CConCommonH>(reinterpret_cast<CConCommonH*>(controllerHandlerStandIn),
-                                 [](CConCommonH*) noexcept { releases.push_back("controller"); });
-}
 
 // A module that records the order of its update calls.
 class ProbeModule final : public CBaseMod {
@@ -53,8 +40,8 @@ public:
     // Init info set, with the handlers asked for.
     void configure(const InitInfo& info, bool trackers, bool controllers) {
         ASSERT_EQ(1u, setInitInfo(&info));
-        if (trackers) modInfo->traHandler = standInTrackerHandler();
-        if (controllers) modInfo->conHandler = standInControllerHandler();
+        if (trackers) modInfo->traHandler.reset(new CTraCommonH(logger));
+        if (controllers) modInfo->conHandler.reset(new CConCommonH(logger));
     }
 
     Calls calls;
@@ -65,7 +52,6 @@ public:
 class BaseTest : public testing::Test {
 protected:
     void SetUp() override {
-        releases.clear();
         config.name = "tracker-1";
         info.words[InitInfo::kOpaqueWords - 1] = 0xC0FFEE;
     }
@@ -144,28 +130,27 @@ TEST_F(BaseTest, NullInitInfoIsRefusedAndChangesNothing) {
               capturedStdout([&] { EXPECT_EQ(0u, module.setInitInfo(nullptr)); }));
     EXPECT_EQ(before, module.modInfo.get());
     EXPECT_TRUE(module.modInfo->traHandler);
-    EXPECT_TRUE(releases.empty());
 }
 
 // The tracker handler goes first: with a debug logger the handlers'
 // farewell lines show in this order.
 TEST_F(BaseTest, ReplacementAndDestructionReleaseTheHandlersInOrder) {
-    module.configure(info, true, true);
+    const std::string farewells = "HOST: DEBUG: CTraCommonH: \"destructor\" called.\n"
+                                  "HOST: DEBUG: CConCommonH: \"destructor\" called.\n";
+    hostLog.debugLevel = 3;  // only the handlers' debug lines (owner 3) show
+    hostLog.debugThreshold = 10;
+    auto probe = std::make_unique<ProbeModule>(&config, &hostLog);
+    capturedStdout([&] { probe->configure(info, true, true); });
     config.name = "tracker-2";
     info.words[InitInfo::kOpaqueWords - 1] = 7;
-    EXPECT_EQ(1u, module.setInitInfo(&info));
-    EXPECT_EQ((Calls{"tracker", "controller"}), releases);
-    EXPECT_FALSE(module.modInfo->traHandler);
-    EXPECT_FALSE(module.modInfo->conHandler);
-    EXPECT_STREQ("tracker-2", module.deviceName.get());
-    EXPECT_EQ(7u, module.lastInitWord);
+    EXPECT_EQ(farewells, capturedStdout([&] { EXPECT_EQ(1u, probe->setInitInfo(&info)); }));
+    EXPECT_FALSE(probe->modInfo->traHandler);
+    EXPECT_FALSE(probe->modInfo->conHandler);
+    EXPECT_STREQ("tracker-2", probe->deviceName.get());
+    EXPECT_EQ(7u, probe->lastInitWord);
 
-    releases.clear();
-    {
-        ProbeModule scoped(&config, nullptr);
-        scoped.configure(info, true, true);
-    }
-    EXPECT_EQ((Calls{"tracker", "controller"}), releases);
+    capturedStdout([&] { probe->configure(info, true, true); });
+    EXPECT_EQ(farewells, capturedStdout([&] { probe.reset(); }));
 }
 
 TEST_F(BaseTest, RecvDataBeforeInitInfoTouchesNothing) {

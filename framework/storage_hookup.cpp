@@ -1,7 +1,7 @@
-// CBaseMod's storage hook-up and record writes. They live beside the
-// handlers they drive (the framework library is built below this folder),
-// so that CBaseMod itself never needs the handlers' classes.
+// CBaseMod's storage hook-up and record writes: the handlers it creates and
+// drives, and the per-cycle writes into the host's storage.
 #include <cstdio>
+#include <memory>
 #include <new>
 #include <type_traits>
 
@@ -56,15 +56,15 @@ bool CBaseMod::createHandlers() {
             logger->error("Controller data storage pointer is empty.", true);
             return false;
         }
-        CConCommonH* handler = new (std::nothrow) CConCommonH(logger);
-        if (handler == nullptr) {
+        std::unique_ptr<CConCommonH> handler(new (std::nothrow) CConCommonH(logger));
+        if (!handler) {
             logger->error("Out of memory for the controller handler.", true);
             return false;
         }
         handler->inputConnector = inputConnector;
         handler->outputControllers = numControllers;
         handler->init(maxControllers, true);
-        modInfo->conHandler.adopt(handler);
+        modInfo->conHandler = std::move(handler);
     }
     if (numTrackers == 0) {
         return true;
@@ -77,8 +77,8 @@ bool CBaseMod::createHandlers() {
 }
 
 bool CBaseMod::makeTrackerHandler(uint32_t outputCount) {
-    CTraCommonH* handler = new (std::nothrow) CTraCommonH(logger);
-    if (handler == nullptr) {
+    std::unique_ptr<CTraCommonH> handler(new (std::nothrow) CTraCommonH(logger));
+    if (!handler) {
         logger->error("Out of memory for the tracker handler.", true);
         return false;
     }
@@ -86,7 +86,7 @@ bool CBaseMod::makeTrackerHandler(uint32_t outputCount) {
     handler->outputCount = outputCount;
     handler->caveCoordinates = true;
     handler->initTrackers(maxTrackers);
-    modInfo->traHandler.adopt(handler);
+    modInfo->traHandler = std::move(handler);
     return true;
 }
 

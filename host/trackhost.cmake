@@ -16,7 +16,9 @@ add_library(trackhost_core STATIC
   ${CMAKE_CURRENT_LIST_DIR}/device_runner.cpp
   ${CMAKE_CURRENT_LIST_DIR}/track_host.cpp
   ${CMAKE_CURRENT_LIST_DIR}/config_check.cpp)
-target_link_libraries(trackhost_core PUBLIC trackhost_storage)
+# The module's interface (framework/base.h): a sanitizer's type checks of the
+# calls into a device need its type information.
+target_link_libraries(trackhost_core PUBLIC trackhost_storage zelostrel_module_base)
 
 add_executable(trackhost ${CMAKE_CURRENT_LIST_DIR}/trackhost_main.cpp)
 target_link_libraries(trackhost PRIVATE trackhost_core zelostrel_version)

@@ -1,7 +1,7 @@
 # One recording replayed into the module as a host loads it, built for both
 # systems; the Windows tests compare the records of the two byte for byte.
 add_executable(replay_records replay_records.cpp ${PROJECT_SOURCE_DIR}/tools/ostrelsim/recording_format.cpp)
-target_link_libraries(replay_records PRIVATE zelostrel_framework zelostrel_link zelostrel_platform)
+target_link_libraries(replay_records PRIVATE zelostrel_module_base zelostrel_link zelostrel_platform)
 add_dependencies(replay_records zelostrel calib_add_one)
 if(CMAKE_CROSSCOMPILING AND ZELOSTREL_LINUX_BUILD)
   set(linux ${ZELOSTREL_LINUX_BUILD})

@@ -14,7 +14,7 @@ set(trackhost_test_sources trackhost_test.cpp)
 if(NOT WIN32)
   list(APPEND trackhost_test_sources trackhost_posix_test.cpp)
 endif()
-zelostrel_test(test_trackhost SOURCES ${trackhost_test_sources} DEPS trackhost_core zelostrel_module_base)
+zelostrel_test(test_trackhost SOURCES ${trackhost_test_sources} DEPS trackhost_core)
 add_dependencies(test_trackhost trackhost fake_device_module not_a_device_module zelostrel ostrelsim)
 target_compile_definitions(test_trackhost PRIVATE
   TRACKHOST_PROGRAM="$<TARGET_FILE:trackhost>"

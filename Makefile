@@ -22,8 +22,11 @@ fuzz: deps
 	cmake --preset fuzz
 	cmake --build --preset fuzz
 
+# The Google Benchmark programs, then a short run of host_latency (Linux;
+# docs/performance.md): the host beside a bare receiver, one second each.
 bench: build
 	@for b in build/default/bench/bench_*; do [ -x "$$b" ] && "$$b"; done
+	@if [ -x build/default/bench/host_latency ]; then build/default/bench/host_latency --seconds 1; fi
 
 demo: build
 	@sh scripts/demo.sh $(ARGS)

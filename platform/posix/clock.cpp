@@ -57,13 +57,43 @@ bool zoneAt(std::time_t seconds, int16_t& minutesWest, int16_t& daylightSaving) 
     return true;
 }
 
+namespace {
+
+// A cycle stamps every record it writes, and the zone facts of one second
+// are the same for all of them: the conversion runs once per second (and
+// again at once when the process switches zones, which renames tzname).
+struct ZoneMemo {
+    time_t second = -1;
+    const char* standardName = nullptr;
+    const char* daylightName = nullptr;
+    long standardWest = 0;
+    bool valid = false;
+    int16_t minutesWest = 0;
+    int16_t daylightSaving = 0;
+};
+thread_local ZoneMemo zoneMemo;
+
+}  // namespace
+
 ClockReading readClock() noexcept {
     struct timespec now {};
     clock_gettime(CLOCK_REALTIME, &now);
     ClockReading reading{};
     reading.seconds = static_cast<int64_t>(now.tv_sec);
     reading.milliseconds = static_cast<uint16_t>(now.tv_nsec / 1000000);
-    zoneAt(now.tv_sec, reading.minutesWest, reading.daylightSaving);
+    ZoneMemo& memo = zoneMemo;
+    if (memo.second != now.tv_sec || memo.standardName != tzname[0] || memo.daylightName != tzname[1] ||
+        memo.standardWest != timezone) {
+        memo.second = now.tv_sec;
+        memo.standardName = tzname[0];
+        memo.daylightName = tzname[1];
+        memo.standardWest = timezone;
+        memo.valid = zoneAt(now.tv_sec, memo.minutesWest, memo.daylightSaving);
+    }
+    if (memo.valid) {
+        reading.minutesWest = memo.minutesWest;
+        reading.daylightSaving = memo.daylightSaving;
+    }
     return reading;
 }
 

@@ -34,6 +34,10 @@ bool DeviceRunner::joinBy(uint64_t deadlineMillis) {
 }
 
 void DeviceRunner::run() noexcept {
+    // The module gives up the processor at the start of every update; with
+    // long turns a busy program on the same core then keeps this thread
+    // from the next frame for the rest of its own turn, and frames are lost.
+    platform::preferShortTurns();
     // A stop requested before the device started needs neither call.
     if (!stopRequested_.load()) {
         if (!device_->start()) {
@@ -67,15 +71,12 @@ void DeviceRunner::measure() noexcept {
 }
 
 void DeviceRunner::countUpdates(const UpdateMasks& masks) noexcept {
-    uint32_t trackers = records::fromBE32(masks.trackerMask);
-    uint32_t controllers = records::fromBE32(masks.controllerMask);
-    for (uint32_t bit = 0; bit < storage::kCapacity; ++bit) {
-        if ((trackers >> bit) & 1u) {
-            platform::atomicIncrement(counters_->trackers[bit]);
-        }
-        if ((controllers >> bit) & 1u) {
-            platform::atomicIncrement(counters_->controllers[bit]);
-        }
+    // Only the bits that are set: most cycles write a few records.
+    for (uint32_t bits = records::fromBE32(masks.trackerMask); bits != 0; bits &= bits - 1) {
+        platform::atomicIncrement(counters_->trackers[__builtin_ctz(bits)]);
+    }
+    for (uint32_t bits = records::fromBE32(masks.controllerMask); bits != 0; bits &= bits - 1) {
+        platform::atomicIncrement(counters_->controllers[__builtin_ctz(bits)]);
     }
 }
 

@@ -10,6 +10,10 @@ uint32_t currentThreadId() noexcept { return static_cast<uint32_t>(GetCurrentThr
 
 void yieldProcessor() noexcept { Sleep(0); }
 
+// The Windows scheduler has no per-thread turn length; it already favours a
+// thread whose wait has just ended.
+bool preferShortTurns() noexcept { return false; }
+
 // Sleep may wake a tick early and treats 0xFFFFFFFF as "forever": sleep in
 // pieces against the monotonic clock until the full time has passed.
 void sleepMillis(uint32_t milliseconds) noexcept {

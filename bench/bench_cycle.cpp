@@ -15,7 +15,8 @@
 #include "link/socket_layer.h"
 #include "platform/clock.h"
 #include "platform/server_socket.h"
-#include "shared_storage_fixture.h"
+#include "tests/support/host_records.h"
+#include "tests/support/shared_storage.h"
 
 namespace {
 

@@ -3,6 +3,7 @@
 // A plain value type: the host hands one in and objects copy it whole, so
 // the field order is part of the host interface.
 #include <cstdarg>
+#include <cstddef>
 #include <cstdint>
 
 #include "native.h"
@@ -45,3 +46,8 @@ private:
     void writeLine(Label label, const char* message, bool newline) const noexcept;
     void writeFormatted(Label label, const char* format, std::va_list args) const noexcept;
 };
+// The host copies loggers field by field: the layout is the host's.
+static_assert(offsetof(CLogH, enabled) == 3 && offsetof(CLogH, name) == 4 && offsetof(CLogH, labels) == 104 &&
+                  offsetof(CLogH, debugThreshold) == 504 && offsetof(CLogH, debugLevel) == 508 &&
+                  offsetof(CLogH, ownerId) == 512 && sizeof(CLogH) == 516,
+              "CLogH: four flag bytes, name, four labels, threshold, level, owner id");

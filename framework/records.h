@@ -32,7 +32,9 @@ struct TimeStampBlock {
     int16_t daylightSaving;
     uint16_t padding;
 };
-static_assert(sizeof(TimeStampBlock) == 12, "time-stamp block is 12 bytes");
+static_assert(sizeof(TimeStampBlock) == 12 && offsetof(TimeStampBlock, milliseconds) == 4 &&
+                  offsetof(TimeStampBlock, minutesWest) == 6 && offsetof(TimeStampBlock, daylightSaving) == 8,
+              "time-stamp block: seconds, milliseconds, minutes west, daylight saving, padding; 12 bytes");
 
 struct TraData {
     static constexpr uint32_t kMaxId = 32;
@@ -63,7 +65,11 @@ struct TraData {
     float getElev() const noexcept;
     float getRoll() const noexcept;
 };
-static_assert(sizeof(TraData) == 56, "TraData is 56 bytes");
+static_assert(sizeof(TraData) == 56 && offsetof(TraData, seconds) == 8 && offsetof(TraData, microseconds) == 12 &&
+                  offsetof(TraData, x) == 20 && offsetof(TraData, y) == 24 && offsetof(TraData, z) == 28 &&
+                  offsetof(TraData, azim) == 32 && offsetof(TraData, elev) == 36 && offsetof(TraData, roll) == 40 &&
+                  offsetof(TraData, stamp) == 44,
+              "TraData: the readers' 56-byte layout");
 
 struct ConData {
     static constexpr uint32_t kMaxId = 32;
@@ -96,7 +102,12 @@ struct ConData {
     float getValuator(uint32_t k) const noexcept;
     int getButton(uint32_t b) const noexcept;
 };
-static_assert(sizeof(ConData) == 184, "ConData is 184 bytes");
+static_assert(sizeof(ConData) == 184 && offsetof(ConData, seconds) == 8 && offsetof(ConData, numValuators) == 20 &&
+                  offsetof(ConData, numButtons) == 24 && offsetof(ConData, valuatorOffset) == 28 &&
+                  offsetof(ConData, buttonOffset) == 32 && offsetof(ConData, valuators) == ConData::kValuatorOffset &&
+                  offsetof(ConData, buttonBits) == 164 && offsetof(ConData, numButtonBytes) == 168 &&
+                  offsetof(ConData, stamp) == 172,
+              "ConData: the readers' 184-byte layout");
 
 // Sets bit (id - 1) of a big-endian mask word; false (unchanged) outside 1..32.
 bool markUpdated(uint32_t& mask, uint32_t id) noexcept;

@@ -1,3 +1,5 @@
+// The loader of calibration libraries with real dynamic libraries: one that
+// moves x by one, one without the entry point, and a file that is missing.
 #include "calib/calib_lib.h"
 
 #include <gtest/gtest.h>
@@ -5,159 +7,93 @@
 #include <memory>
 #include <string>
 
-#include "calib_test_support.h"
+#include "tests/support/host_records.h"
+#include "tests/support/output.h"
+
+using test_support::capturedStdout;
 
 namespace {
 
-using calib_test::captured;
-
-const std::string kAddOne = CALIB_ADD_ONE_PATH;
-const std::string kNoEntry = CALIB_NO_ENTRY_PATH;
-const std::string kMissing = "/nonexistent-dir/libcalib_missing.so";
-
+const std::string kAddOne = CALIB_ADD_ONE_PATH, kNoEntry = CALIB_NO_ENTRY_PATH, kMissing = "/nonexistent-dir/libcalib_missing.so";
 const std::string kNotLoaded = "T: ERROR: CDynamicLibH: Library has not been loaded.\n";
-
-CLogH quietLogger(int32_t debugLevel = 0) { return calib_test::quietLogger("T", debugLevel); }
-
 size_t countOf(const std::string& text, const std::string& part) {
     size_t n = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) {
-        ++n;
-    }
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
     return n;
 }
-
 size_t lookUps(const std::string& out) { return countOf(out, "\"getProcAddr\" called."); }
 
 }  // namespace
 
-TEST(CalibLibLoad, EmptyNameThenEvaluateReportsNotLoaded) {
-    CLogH log = quietLogger();
-    std::unique_ptr<CCalibH> calib;
-    EXPECT_EQ("T: ERROR: CDynamicLibH: Library name is empty.\n",
-              captured([&] { calib = std::make_unique<CCalibH>("", &log); }));
-    TrackerPose pose{1, 2, 3, 4, 5, 6};
-    EXPECT_EQ(kNotLoaded, captured([&] { EXPECT_FALSE(calib->evaluate(pose)); }));
-    EXPECT_EQ(1.0f, pose.x) << "the pose stays as it was";
-    EXPECT_EQ(0u, calib->cachedSlots());
-    EXPECT_EQ(kNotLoaded, captured([&] { EXPECT_EQ(nullptr, calib->getProcAddr("calib_evaluate")); }));
-    EXPECT_TRUE(calib->unload()) << "unload without a library is fine";
-    EXPECT_FALSE(calib->load(nullptr));
-}
-
-TEST(CalibLibLoad, MissingFileKeepsTheFixedTextAndAddsTheReasonOnlyAtDebug) {
-    const std::string failure = "T: ERROR: CDynamicLibH: Can not load the library " + kMissing + "\n";
-    CLogH log = quietLogger();
-    CDynamicLibH loader(nullptr, &log);
-    EXPECT_EQ(failure, captured([&] { EXPECT_FALSE(loader.load(kMissing.c_str())); }));
-    EXPECT_FALSE(loader.isLoaded());
-    EXPECT_TRUE(loader.load(kAddOne.c_str())) << "the loader stays usable";
-
-    CLogH debugLog = quietLogger(3);
-    CDynamicLibH debugLoader(nullptr, &debugLog);
-    std::string out = captured([&] { debugLoader.load(kMissing.c_str()); });
-    EXPECT_NE(std::string::npos, out.find(failure)) << out;
-    size_t reason = out.find("T: DEBUG: CDynamicLibH: System reason: ");
-    ASSERT_NE(std::string::npos, reason) << out;
-    EXPECT_NE(std::string::npos, out.find("libcalib_missing.so", reason)) << out;
-
-    // A disabled logger writes no head; the name after it still shows.
-    CLogH silent = quietLogger(3);
-    silent.enabled = 0;
-    CDynamicLibH silentLoader(nullptr, &silent);
-    out = captured([&] { silentLoader.load(kMissing.c_str()); });
-    EXPECT_EQ(0u, out.find(kMissing + "\nSystem reason: ")) << out;
-    EXPECT_EQ(kAddOne + " library loaded.\n", captured([&] { silentLoader.load(kAddOne.c_str()); }));
-}
-
-TEST(CalibLibLoad, SuccessLineOnlyWithDebugAndSecondLoadKeepsTheFirst) {
-    CLogH log = quietLogger();
-    CDynamicLibH loader(nullptr, &log);
-    EXPECT_EQ("", captured([&] { EXPECT_TRUE(loader.load(kAddOne.c_str())); }));
-    EXPECT_EQ("", captured([&] { EXPECT_FALSE(loader.load(kNoEntry.c_str())); }));
-    EXPECT_NE(nullptr, loader.getProcAddr("calib_evaluate")) << "the first library stays";
-}
-
-TEST(CalibLibLoad, DebugTraceOfALoaderLifeAndLoggerNames) {
-    CLogH log = quietLogger(3);
-    std::string out = captured([&] {
-        CCalibH calib(kAddOne.c_str(), &log);
-        EXPECT_EQ(3, calib.logger().ownerId);
-        EXPECT_STREQ("T", calib.logger().name) << "a handed-in logger keeps its name";
-    });
-    EXPECT_EQ("T: DEBUG: CDynamicLibH: \"constructor\" called.\n"
-              "T: DEBUG: CDynamicLibH: \"init\" called.\n"
-              "T: DEBUG: CDynamicLibH: \"load\" called.\n"
-              "T: DEBUG: CDynamicLibH: " + kAddOne + " library loaded.\n"
-              "T: DEBUG: CCalibH: \"init\" called.\n"
-              "T: DEBUG: CCalibH: \"destructor\" called.\n"
-              "T: DEBUG: CDynamicLibH: \"destructor\" called.\n"
-              "T: DEBUG: CDynamicLibH: \"unload\" called.\n",
-              out);
-
+// The whole life of a loader at debug level, and the logger names without one.
+TEST(CalibLib, TheLoadersLifeAndItsLogger) {
+    CLogH log = test_support::quietLogger("T", 3);
+    EXPECT_EQ("T: DEBUG: CDynamicLibH: \"constructor\" called.\nT: DEBUG: CDynamicLibH: \"init\" called.\n"
+              "T: DEBUG: CDynamicLibH: \"load\" called.\nT: DEBUG: CDynamicLibH: " + kAddOne + " library loaded.\n"
+              "T: DEBUG: CCalibH: \"init\" called.\nT: DEBUG: CCalibH: \"destructor\" called.\n"
+              "T: DEBUG: CDynamicLibH: \"destructor\" called.\nT: DEBUG: CDynamicLibH: \"unload\" called.\n",
+              capturedStdout([&] {
+                  CCalibH calib(kAddOne.c_str(), &log);
+                  EXPECT_EQ(3, calib.logger().ownerId);
+                  EXPECT_STREQ("T", calib.logger().name);
+              }));
     CDynamicLibH loader;
     CCalibH calib(kAddOne.c_str());
     EXPECT_STREQ("CDynamicLibH", loader.logger().name);
-    EXPECT_STREQ("CCalibH", calib.logger().name);
-    EXPECT_EQ(3, calib.logger().ownerId);
+    EXPECT_EQ(std::make_pair(std::string("CCalibH"), 3), std::make_pair(std::string(calib.logger().name), calib.logger().ownerId));
 }
 
-TEST(CalibLibEvaluate, AddingLibraryMovesXByOne) {
-    CLogH log = quietLogger();
-    CCalibH calib(kAddOne.c_str(), &log);
-    TrackerPose pose{0.5f, 2, 3, 90, -10, 45};
-    for (int i = 1; i <= 3; ++i) {
-        ASSERT_TRUE(calib.evaluate(pose));
-        EXPECT_EQ(0.5f + i, pose.x);
-    }
-    EXPECT_EQ(2.0f, pose.y);
-    EXPECT_EQ(3.0f, pose.z);
-    EXPECT_EQ(90.0f, pose.azim);
-    EXPECT_EQ(-10.0f, pose.elev);
-    EXPECT_EQ(45.0f, pose.roll);
+// The fixed failure text, the system's reason only at debug level, and a
+// loader that stays usable; a second load keeps the first library.
+TEST(CalibLib, LoadFailuresAndASecondLoad) {
+    CLogH log = test_support::quietLogger("T");
+    std::unique_ptr<CCalibH> empty;
+    EXPECT_EQ("T: ERROR: CDynamicLibH: Library name is empty.\n", capturedStdout([&] { empty = std::make_unique<CCalibH>("", &log); }));
+    TrackerPose pose{1, 2, 3, 4, 5, 6};
+    EXPECT_EQ(kNotLoaded + kNotLoaded, capturedStdout([&] {
+                  EXPECT_FALSE(empty->evaluate(pose));
+                  EXPECT_EQ(nullptr, empty->getProcAddr("calib_evaluate"));
+              }));
+    EXPECT_TRUE(empty->unload() && !empty->load(nullptr) && pose.x == 1.0f);
+    const std::string failure = "T: ERROR: CDynamicLibH: Can not load the library " + kMissing + "\n";
+    CDynamicLibH loader(nullptr, &log);
+    EXPECT_EQ(failure, capturedStdout([&] { EXPECT_FALSE(loader.load(kMissing.c_str())); }));
+    EXPECT_EQ("", capturedStdout([&] { EXPECT_TRUE(loader.load(kAddOne.c_str()) && !loader.load(kNoEntry.c_str())); }));
+    EXPECT_NE(nullptr, loader.getProcAddr("calib_evaluate")) << "the first library stays";
+    CLogH debugLog = test_support::quietLogger("T", 3);
+    CDynamicLibH debugLoader(nullptr, &debugLog);
+    const std::string out = capturedStdout([&] { debugLoader.load(kMissing.c_str()); });
+    EXPECT_NE(std::string::npos, out.find(failure + "T: DEBUG: CDynamicLibH: System reason: ")) << out;
+    debugLog.enabled = 0;  // no heads: the name and the reason still show
+    CDynamicLibH silent(nullptr, &debugLog);
+    EXPECT_EQ(0u, capturedStdout([&] { silent.load(kMissing.c_str()); }).find(kMissing + "\nSystem reason: "));
+    EXPECT_EQ(kAddOne + " library loaded.\n", capturedStdout([&] { silent.load(kAddOne.c_str()); }));
 }
 
-TEST(CalibLibEvaluate, MissingEntryPointIsLookedUpOnceUntilUnload) {
-    CLogH log = quietLogger(3);
+// calib_evaluate corrects the six values in place; a missing one is looked
+// up once, remembered, and forgotten with the library.
+TEST(CalibLib, EvaluateAndTheLookUpCache) {
+    CLogH log = test_support::quietLogger("T", 3);
     std::unique_ptr<CCalibH> calib;
-    captured([&] { calib = std::make_unique<CCalibH>(kNoEntry.c_str(), &log); });
-    TrackerPose pose{};
-    std::string out = captured([&] {
-        for (int i = 0; i < 5; ++i) {
-            EXPECT_FALSE(calib->evaluate(pose));
-        }
+    capturedStdout([&] { calib = std::make_unique<CCalibH>(kNoEntry.c_str(), &log); });
+    TrackerPose pose{0.5f, 2, 3, 90, -10, 45};
+    std::string out = capturedStdout([&] {
+        for (int i = 0; i < 5; ++i) EXPECT_FALSE(calib->evaluate(pose));
     });
-    EXPECT_EQ(5u, countOf(out, "\"getProcAddrCached\" called."));
-    EXPECT_EQ(1u, lookUps(out)) << out;
-    EXPECT_EQ(0u, countOf(out, "ERROR")) << "a missing entry point is silent";
-    EXPECT_EQ(2u, calib->cachedSlots());
-
-    // Unload forgets the cache; the next library is looked up afresh.
-    captured([&] { calib->unload(); });
-    EXPECT_EQ(0u, calib->cachedSlots());
-    EXPECT_FALSE(calib->isLoaded());
-    EXPECT_EQ("T: DEBUG: CDynamicLibH: \"getProcAddrCached\" called.\n" + kNotLoaded,
-              captured([&] { EXPECT_FALSE(calib->evaluate(pose)); }));
-    captured([&] { ASSERT_TRUE(calib->load(kAddOne.c_str())); });
-    EXPECT_EQ(1u, lookUps(captured([&] { EXPECT_TRUE(calib->evaluate(pose)); })));
-    EXPECT_EQ(1.0f, pose.x);
-}
-
-TEST(CalibLibCache, SlotGrowthAndRememberedResult) {
-    CLogH log = quietLogger(3);
-    std::unique_ptr<CDynamicLibH> loader;
-    captured([&] { loader = std::make_unique<CDynamicLibH>(kAddOne.c_str(), &log); });
-
+    EXPECT_EQ(std::make_tuple(size_t{5}, size_t{1}, size_t{0}, 2u),
+              std::make_tuple(countOf(out, "\"getProcAddrCached\" called."), lookUps(out), countOf(out, "ERROR"), calib->cachedSlots()));
+    capturedStdout([&] { calib->unload(); });
+    EXPECT_EQ(std::make_pair(0u, false), std::make_pair(calib->cachedSlots(), calib->isLoaded()));
+    EXPECT_EQ("T: DEBUG: CDynamicLibH: \"getProcAddrCached\" called.\n" + kNotLoaded, capturedStdout([&] { EXPECT_FALSE(calib->evaluate(pose)); }));
+    capturedStdout([&] { ASSERT_TRUE(calib->load(kAddOne.c_str())); });
+    for (int i = 1; i <= 2; ++i) EXPECT_EQ(size_t(i == 1), lookUps(capturedStdout([&] { EXPECT_TRUE(calib->evaluate(pose)); })));
+    EXPECT_EQ((std::vector<float>{2.5f, 2, 3, 90, -10, 45}), (std::vector<float>{pose.x, pose.y, pose.z, pose.azim, pose.elev, pose.roll}));
+    // Slots are the caller's: a slot grows the cache, its result is kept
+    // whatever name is asked later, and a wild slot is refused.
     CDynamicLibH::ProcAddress first = nullptr;
-    EXPECT_EQ(1u, lookUps(captured([&] { first = loader->getProcAddrCached("calib_evaluate", 5); })));
-    EXPECT_NE(nullptr, first);
-    EXPECT_EQ(6u, loader->cachedSlots());
-    // The name is not compared again.
-    EXPECT_EQ(0u, lookUps(captured([&] { EXPECT_EQ(first, loader->getProcAddrCached("anything_else", 5)); })));
-
-    // A different slot with the same name looks up again; a wild slot is refused.
-    captured([&] { EXPECT_EQ(first, loader->getProcAddrCached("calib_evaluate", 0)); });
-    std::string out = captured([&] { EXPECT_EQ(nullptr, loader->getProcAddrCached("calib_evaluate", 4000000000u)); });
-    EXPECT_NE(std::string::npos, out.find("T: ERROR: CDynamicLibH: Procedure slot out of range.\n")) << out;
-    EXPECT_EQ(6u, loader->cachedSlots());
+    EXPECT_EQ(1u, lookUps(capturedStdout([&] { first = calib->getProcAddrCached("calib_evaluate", 5); })));
+    EXPECT_EQ(std::make_pair(true, 6u), std::make_pair(first != nullptr, calib->cachedSlots()));
+    EXPECT_EQ(0u, lookUps(capturedStdout([&] { EXPECT_EQ(first, calib->getProcAddrCached("anything_else", 5)); })));
+    EXPECT_NE(std::string::npos, capturedStdout([&] { EXPECT_EQ(nullptr, calib->getProcAddrCached("calib_evaluate", 4000000000u)); })
+                                     .find("T: ERROR: CDynamicLibH: Procedure slot out of range.\n"));
 }

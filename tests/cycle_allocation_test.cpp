@@ -1,143 +1,75 @@
 // The measurement cycle allocates nothing once its tables have grown:
-// counted with a replaced global operator new over hundreds of real cycles
-// (UDP frame on loopback, parse, convert, calibrate, map, emulate, write).
+// counted with a replaced operator new over hundreds of real cycles (frame
+// on loopback, parse, convert, calibrate, map, emulate, write, debug lines).
 // The same operator new can refuse memory: the module fails, never throws.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstdio>
-#include <cstdlib>
-#include <new>
 #include <string>
 
 #include "calib/con_common.h"
 #include "device/device_config.h"
-#include "device_rig.h"
-
-// GCC cannot see that every operator new below is malloc-based.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-
-namespace {
-std::atomic<bool> counting{false};
-std::atomic<long> allocations{0};
-std::atomic<bool> refusing{false};
-}  // namespace
-
-void* operator new(std::size_t size) {
-    if (counting.load(std::memory_order_relaxed)) allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = refusing ? nullptr : std::malloc(size == 0 ? 1 : size)) return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) { return operator new(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    if (counting.load(std::memory_order_relaxed)) allocations.fetch_add(1, std::memory_order_relaxed);
-    return refusing ? nullptr : std::malloc(size == 0 ? 1 : size);
-}
-void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept { return operator new(size, tag); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+#include "tests/support/allocations.h"
+#include "tests/support/device_rig.h"
 
 using namespace test_support;
 
 namespace {
 
-// Every kind of source the device reads, with calibration and mapping on.
-std::string typicalFrame(int cycle) {
-    char frame[2048];
-    const double x = 100.0 + cycle % 50;
-    std::snprintf(frame, sizeof frame,
-                  "fr %d\nts %d.125\n6dcal 5\n"
-                  "6d 2 [0 1.000][%.3f 1200.5 -300.25][0.8660254 0 -0.5 0 1 0 0.5 0 0.8660254] "
-                  "[1 -1.000][0 0 0][1 0 0 0 1 0 0 0 1]\n"
-                  "6df2 2 2 [0 1.000 16 2][%.3f 900 10][1 0 0 0 1 0 0 0 1][0x%x 0.5 -0.25] "
-                  "[1 -1.000 12 0][0 0 0][1 0 0 0 1 0 0 0 1][0x3]\n"
-                  "6dmt2 1 1 [0 1.000 4 2.5][10 20 30][1 0 0 0 0 1 0 -1 0][0x%x][0 0 0 0 0 0]\n"
-                  "6di 1 [0 1 0.01][1 2 3][1 0 0 0 1 0 0 0 1]\n",
-                  cycle, cycle, x, x, cycle & 0xffff, cycle & 0xf);
-    return frame;
+// Every kind of source the device reads, with tables that shrink and grow
+// again from frame to frame.
+std::string frame(int cycle) {
+    char text[1024];
+    const int wands = 1 + cycle % 2;
+    std::snprintf(text, sizeof text,
+                  "fr %d\nts %d.125\n6dcal %d\n6d 2 [0 1.000][%d 1200.5 -300.25][0.8660254 0 -0.5 0 1 0 0.5 0 0.8660254] "
+                  "[1 -1.000][0 0 0][1 0 0 0 1 0 0 0 1]\n6df2 %d 2 [0 1.000 16 2][%d 900 10][1 0 0 0 1 0 0 0 1][%d 0.5 -0.25] "
+                  "[1 -1.000 12 0][0 0 0][1 0 0 0 1 0 0 0 1][3]\n6dmt2 1 1 [0 1.000 4 2.5][10 20 30][1 0 0 0 0 1 0 -1 0][%d][0 0 0 0 0 0]\n"
+                  "6di 1 [0 1 0.01][1 2 3][1 0 0 0 1 0 0 0 1]\n6dmtr %d 0\n6dj %d 0\ngl 1 [%d 1 0 0][1 1 1][1 0 0 0 1 0 0 0 1]\n3d %d%s\n",
+                  cycle, cycle, 5 + cycle % 3, 100 + cycle % 50, wands + 1, 100 + cycle, cycle & 0xffff, cycle & 0xf, wands, wands, cycle % 3,
+                  cycle % 2, cycle % 2 ? " [1 1][1 2 3]" : "");
+    return text;
 }
-
-class CycleAllocation : public testing::Test {
-protected:
-    // Counted recvData calls, each with the next frame queued; frames are
-    // made and sent outside the counted span.
-    void run(DeviceRig& rig, int cycles) {
-        std::string frames[4];
-        for (int i = 0; i < 4; ++i) frames[i] = typicalFrame(i + 1);
-        rig.send(frames[0]);
-        ASSERT_EQ(1, rig.device->recvData(&rig.masks, 0));  // the first cycle grows the tables
-        // The counter sees allocations made in this program.
-        allocations = 0;
-        counting = true;
-        int* volatile probe = new int(1);  // volatile: the allocation cannot be elided
-        delete probe;
-        counting = false;
-        ASSERT_EQ(1, allocations.load());
-        allocations = 0;
-        for (int i = 0; i < cycles; ++i) {
-            rig.send(frames[i % 4]);
-            counting = true;
-            const int result = rig.device->recvData(&rig.masks, 0);
-            counting = false;
-            ASSERT_EQ(1, result);
-        }
-        EXPECT_EQ(0, allocations.load());
-        EXPECT_NE(0u, rig.masks.trackerMask);  // the cycles did write
-        EXPECT_NE(0u, rig.masks.controllerMask);
-    }
-};
 
 }  // namespace
 
-TEST_F(CycleAllocation, FullCycleAllocatesNothingAfterTheFirst) {
+TEST(CycleAllocation, AFullCycleAllocatesNothingAfterTheFirst) {
     DeviceRig rig;
-    ASSERT_EQ(1, rig.configureQuietly({{"standardbodies", "2"},
-                                        {"gripwands", "2"},
-                                        {"measurementtools", "1"},
-                                        {"sensoroffset", "3", "0", "0", "10", "cm"},
-                                        {"transmitterrotation", "0", "1", "0", "30"},
-                                        {"valuatorscale", "1", "[0.5,0,2,-1]", "all"},
-                                        {"buttonorder", "1", "2", "1"},
-                                        {"emulatetracker", "1", "[0,0,0,0,0,0]", "1", "2", "0", "0", "0", "0"}}));
-    const DeviceConfig& config = *rig.lines.config();
-    for (uint32_t i = 0; i < config.numLines; ++i) {
-        EXPECT_EQ(1, config.lines[i].used) << config.lines[i].keyword;  // every option took effect
+    rig.log = CLogH();  // date, time and thread id in every line's head, as a host has them
+    ASSERT_EQ(1, rig.configure({{"standardbodies", "2"}, {"gripwands", "2"}, {"measurementtools", "1"}, {"debug", "61"},
+                                {"sensoroffset", "3", "0", "0", "10", "cm"}, {"transmitterrotation", "0", "1", "0", "30"},
+                                {"calibration", CALIB_ADD_ONE_PATH}, {"valuatorscale", "1", "[0.5,0,2,-1]", "all"},
+                                {"buttonorder", "1", "2", "1"}, {"emulatetracker", "1", "[0,0,0,0,0,0]", "1", "2", "0", "0", "0", "0"}}));
+    EXPECT_EQ(std::vector<int>(11, 1), rig.lines.used()) << "every option took effect";
+    std::string frames[4];
+    for (int i = 0; i < 4; ++i) frames[i] = frame(i + 1);
+    for (int i = 0; i < 4; ++i) ASSERT_EQ(1, rig.cycle(frames[i])) << "the first cycles grow the tables";
+    long counted = 0;
+    {
+        AllocationCount allocations;
+        int* volatile probe = new int(1);  // the counter sees this program's allocations
+        delete probe;
+        counted = allocations.count();
     }
-    run(rig, 300);
-}
-
-TEST_F(CycleAllocation, DebugOutputAllocatesNothingEither) {
-    DeviceRig rig;
-    rig.log = CLogH();  // date, time and thread id in every line head, as a host would have them
-    ASSERT_EQ(1, rig.configureQuietly({{"standardbodies", "2"}, {"gripwands", "2"}, {"measurementtools", "1"},
-                                        {"debug", "60"}}));
-    // The debug lines go to standard output; keep them out of the test log.
-    testing::internal::CaptureStdout();
-    run(rig, 200);
-    testing::internal::GetCapturedStdout();
-}
-
-// Runs f with every allocation refused; true when it threw.
-template <class F>
-bool throwsWithoutMemory(F&& f) {
-    refusing = true;
-    bool threw = false;
-    try {
-        f();
-    } catch (...) {
-        threw = true;
+    ASSERT_EQ(1, counted);
+    testing::internal::CaptureStdout();  // the debug lines
+    for (int i = 0; i < 300; ++i) {
+        rig.send(frames[i % 4]);
+        AllocationCount allocations;
+        ASSERT_EQ(1, rig.device->recvData(&rig.masks, 0));
+        counted += allocations.count();
     }
-    refusing = false;
-    return threw;
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(1, counted);
+    EXPECT_EQ(std::string::npos, out.find("Error")) << out.substr(0, 500);
+    EXPECT_EQ(0b101101u, maskBits(rig.masks.trackerMask)) << "wand 1, the tool, body 1 and the emulated tracker";
+    EXPECT_EQ(0b111u, maskBits(rig.masks.controllerMask));
 }
 
 // Without memory a configuration text or a controller map is refused as a
 // failure, not thrown out of the module.
-TEST(AllocationFailure, IsReportedNotThrown) {
-    ConfigLines lines;
-    lines.add({"remote", "a-controller-name-longer-than-any-inline-text.example"});
+TEST(CycleAllocation, WithoutMemoryTheModuleFailsAndNeverThrows) {
+    ConfigLines lines{{"remote", "a-controller-name-longer-than-any-inline-text.example"}};
     device_config::DeviceFields fields;
     device_config::KeywordReport report;
     EXPECT_FALSE(throwsWithoutMemory([&] { report = device_config::readDeviceKeywords(*lines.config(), fields); }));

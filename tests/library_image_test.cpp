@@ -1,26 +1,24 @@
 // The check of a library file's headers against its size, on hand-made ELF
-// and PE headers: the real files are checked end to end in trackhost_test.cpp.
+// and PE heads (the real files are checked end to end in trackhost_test.cpp).
+#include "platform/library_image.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
 
-#include "platform/library_image.h"
-
 namespace {
 
-// An ELF head: file header, then program headers of (offset, file size);
-// the section header table at shoff with shnum entries.
-std::vector<unsigned char> elfHead(bool is64, bool bigEndian, std::vector<std::pair<uint64_t, uint64_t>> segments,
-                                   uint64_t shoff, uint16_t shnum) {
+// File header, then program headers of (offset, file size); the section
+// header table at shoff with shnum entries.
+std::vector<unsigned char> elfHead(bool is64, bool bigEndian, std::vector<std::pair<uint64_t, uint64_t>> segments, uint64_t shoff,
+                                   uint16_t shnum) {
     const size_t header = is64 ? 64 : 52, entry = is64 ? 56 : 32, word = is64 ? 8 : 4;
     std::vector<unsigned char> b(header + entry * segments.size());
-    auto put = [&](size_t at, uint64_t value, size_t width) {
-        for (size_t i = 0; i < width; ++i) {
-            b[at + (bigEndian ? width - 1 - i : i)] = static_cast<unsigned char>(value >> (8 * i));
-        }
+    const auto put = [&](size_t at, uint64_t value, size_t width) {
+        for (size_t i = 0; i < width; ++i) b[at + (bigEndian ? width - 1 - i : i)] = static_cast<unsigned char>(value >> (8 * i));
     };
     b[0] = 0x7F, b[1] = 'E', b[2] = 'L', b[3] = 'F', b[4] = is64 ? 2 : 1, b[5] = bigEndian ? 2 : 1;
-    put(is64 ? 32 : 28, header, word);  // program headers right after the file header
+    put(is64 ? 32 : 28, header, word);
     put(is64 ? 40 : 32, shoff, word);
     put(is64 ? 54 : 42, entry, 2);
     put(is64 ? 56 : 44, segments.size(), 2);
@@ -52,37 +50,32 @@ std::vector<unsigned char> peHead(uint32_t sizeOfHeaders, std::vector<std::pair<
 }  // namespace
 
 TEST(LibraryImage, NeedsTheEndOfEverySegmentAndHeaderTable) {
-    struct Case {
+    std::vector<unsigned char> farHeaders = elfHead(true, false, {{0, 100}}, 0, 0);
+    farHeaders[32] = 0, farHeaders[33] = 0x10;  // program headers at 4096, beyond the head
+    const struct {
         std::vector<unsigned char> head;
         bool recognised;
         uint64_t needed;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {elfHead(true, false, {{0, 4000}, {8192, 500}}, 0, 0), true, 8692},
-        {elfHead(true, false, {{0, 4000}}, 20000, 30), true, 20000 + 30 * 64},  // section table last
+        {elfHead(true, false, {{0, 4000}}, 20000, 30), true, 20000 + 30 * 64},
         {elfHead(false, false, {{0, 100}, {4096, 1000}}, 0, 0), true, 5096},
         {elfHead(false, true, {{0, 100}, {4096, 1000}}, 0, 0), true, 5096},
         {elfHead(true, false, {{~0ull - 5, 100}}, 0, 0), true, ~0ull},  // no wrap-around
-        {elfHead(true, false, {}, 0, 0), true, 64},
+        {elfHead(true, false, {}, 0, 0), true, 64}, {farHeaders, true, 4096 + 56},
         {{0x7F, 'E', 'L', 'F', 2, 1, 0}, true, 64},  // cut inside the file header
-        {{0x7F, 'E', 'L', 'F', 3, 1, 0, 0}, false, 0},
+        {{0x7F, 'E', 'L', 'F', 3, 1, 0, 0}, false, 0}, {{0x7F, 'E'}, false, 0},
         {peHead(0x400, {{0x400, 0x1000}, {0x1400, 0x200}}), true, 0x1600},
         {peHead(0x400, {{0x400, 0x1000}, {0, 0}}), true, 0x1400},  // a section with no bytes in the file
         {peHead(0x1000, {}), true, 0x1000},
         {{'M', 'Z', 0x90, 0, 3, 0, 0, 0}, true, 64},  // cut inside the DOS header
         {[] { auto b = peHead(0x400, {}); b[0x80] = 'X'; return b; }(), false, 0},  // a DOS program
-        {{0x7F, 'E'}, false, 0},
     };
-    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
-        platform::LibraryImageCheck check = platform::checkLibraryImage(cases[i].head.data(), cases[i].head.size());
-        EXPECT_EQ(cases[i].recognised, check.recognised) << "case " << i;
-        EXPECT_EQ(cases[i].needed, check.neededBytes) << "case " << i;
+    for (const auto& c : cases) {
+        const platform::LibraryImageCheck check = platform::checkLibraryImage(c.head.data(), c.head.size());
+        EXPECT_EQ(std::make_pair(c.recognised, c.needed), std::make_pair(check.recognised, check.neededBytes)) << &c - cases;
     }
-    // Tables beyond the head count with their extent only.
     std::vector<unsigned char> dos = peHead(0x400, {});
-    dos[0x3D] = 0x10;  // the PE header at 0x1080
+    dos[0x3D] = 0x10;  // the PE header at 0x1080, beyond the head: counted with its extent only
     EXPECT_EQ(0x1080u + 24u, platform::checkLibraryImage(dos.data(), 64).neededBytes);
-    std::vector<unsigned char> head = elfHead(true, false, {{0, 100}}, 0, 0);
-    head[32] = 0, head[33] = 0x10;  // e_phoff 4096
-    EXPECT_EQ(4096u + 56u, platform::checkLibraryImage(head.data(), head.size()).neededBytes);
 }

@@ -1,1 +1,1 @@
-zelostrel_test(test_parser SOURCES parser_test.cpp DEPS zelostrel_link)
+zelostrel_test(test_parser SOURCES parser_test.cpp support/allocations.cpp DEPS zelostrel_link)

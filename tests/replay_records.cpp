@@ -1,28 +1,61 @@
-// Replays a recording into the shipped module, loaded as a host loads it, and
-// writes every record of every cycle to a dump; built for Linux and for
-// Windows, so that the two systems' dumps can be compared byte for byte.
+// Replays the same frames into the shipped module, loaded as a host loads
+// it, and writes every record of every cycle to a dump; built for Linux and
+// for Windows, so that the two systems' dumps can be compared byte for byte.
 //
-//   replay_records MODULE RECORDING CALIBRATION-LIBRARY DUMP [OTHER-DUMP]
+//   replay_records MODULE CALIBRATION-LIBRARY DUMP [OTHER-DUMP]
 //
-// With OTHER-DUMP, the new dump is compared with it and the first record
-// and byte that differ are named (exit 1). The time words and the time-stamp
+// With OTHER-DUMP the new dump is compared with it and the first byte that
+// differs is named (exit 1). The frames are made from integers alone, so
+// that both systems send the same text; the time words and the time-stamp
 // block differ by nature and are left out of the dump.
 #include <cstdio>
-#include <cstring>
+#include <cstdlib>
 #include <string>
-#include <vector>
 
 #include "device/exports.h"
-#include "link/socket_layer.h"
 #include "platform/dynamic_library.h"
-#include "shared_storage_fixture.h"
-#include "tools/ostrelsim/recording_format.h"
+#include "tests/support/device_rig.h"
 
 namespace {
 
 using namespace test_support;
 constexpr uint32_t kTrackers = 6, kControllers = 3;  // 2 wands, 1 tool, 3 bodies
-constexpr size_t kCycleBytes = 8 + kTrackers * sizeof(TraData) + kControllers * sizeof(ConData);
+
+const char* const kRotations[] = {
+    "1 0 0 0 1 0 0 0 1", "0 0 -1 0 1 0 1 0 0", "1 0 0 0 0 1 0 -1 0",
+    "-0.151359 -0.987844 0.035429 0.275866 -0.007797 0.961164 -0.949204 0.155254 0.273693",
+    "-0.246424 0.965548 -0.083614 -0.914520 -0.203104 0.349861 0.320826 0.162681 0.933063",
+    "-0.326135 0.779510 -0.534790 -0.088554 0.538042 0.838254 0.941166 0.320741 -0.106445"};
+
+// A fixed pseudo-random sequence, and its numbers as decimal text.
+uint32_t state = 20260501u;
+int32_t next(int32_t range) { return static_cast<int32_t>((state = state * 1664525u + 1013904223u) >> 8) % (2 * range + 1) - range; }
+std::string decimal(int32_t units, int decimals) {
+    const int32_t scale = decimals == 3 ? 1000 : 1000000, magnitude = std::abs(units);
+    std::string fraction = std::to_string(scale + magnitude % scale).substr(1);
+    return (units < 0 ? "-" : "") + std::to_string(magnitude / scale) + "." + fraction;
+}
+std::string pose() {
+    const std::string x = decimal(next(3000000), 3), y = decimal(next(3000000), 3), z = decimal(next(3000000), 3);
+    return "[" + x + " " + y + " " + z + "][" + kRotations[std::abs(next(100)) % 6] + "]";
+}
+std::string quality() { return next(4) < -2 ? "-1" : decimal(std::abs(next(1000)), 3); }
+
+// Bodies (or, every fourth frame, inertial bodies instead), wands with
+// buttons and joysticks, a measurement tool.
+std::string frame(int cycle) {
+    std::string text = "fr " + std::to_string(cycle) + "\n";
+    text += cycle % 4 == 0 ? "6d 0\n6di 3" : "6d 3";
+    for (int id = 0; id < 3; ++id) {
+        text += " [" + std::to_string(id) + (cycle % 4 == 0 ? " 1 0.01]" : " " + quality() + "]") + pose();
+    }
+    text += "\n6df2 2 2";
+    for (int id = 0; id < 2; ++id) {
+        text += " [" + std::to_string(id) + " " + quality() + " 16 2]" + pose() + "[" + std::to_string(std::abs(next(32767))) + " " +
+                decimal(next(1000000), 6) + " " + decimal(next(1000000), 6) + "]";
+    }
+    return text + "\n6dmt2 1 1 [0 " + quality() + " 4 2.5]" + pose() + "[" + std::to_string(std::abs(next(7))) + "][0 0 0 0 0 0]\n";
+}
 
 template <typename Record>
 void appendWithoutTimes(std::string& dump, Record record) {
@@ -31,31 +64,17 @@ void appendWithoutTimes(std::string& dump, Record record) {
     dump.append(reinterpret_cast<const char*>(&record), sizeof record);
 }
 
-// "cycle 3 tracker 2 byte 21" for a byte offset in a dump.
-std::string placeOf(size_t offset) {
-    const size_t inCycle = offset % kCycleBytes;
-    std::string place = "cycle " + std::to_string(offset / kCycleBytes + 1);
-    if (inCycle < 8) return place + " update masks byte " + std::to_string(inCycle);
-    const size_t trackerBytes = kTrackers * sizeof(TraData);
-    if (inCycle - 8 < trackerBytes) {
-        return place + " tracker " + std::to_string((inCycle - 8) / sizeof(TraData) + 1) + " byte " +
-               std::to_string((inCycle - 8) % sizeof(TraData));
-    }
-    const size_t at = inCycle - 8 - trackerBytes;
-    return place + " controller " + std::to_string(at / sizeof(ConData) + 1) + " byte " +
-           std::to_string(at % sizeof(ConData));
-}
-
 int compare(const std::string& ours, const char* otherPath) {
     std::string other;
     if (std::FILE* file = std::fopen(otherPath, "rb")) {
         for (int c; (c = std::fgetc(file)) != EOF;) other.push_back(static_cast<char>(c));
         std::fclose(file);
     }
+    const size_t cycleBytes = 8 + kTrackers * sizeof(TraData) + kControllers * sizeof(ConData);
     for (size_t i = 0; i < ours.size() && i < other.size(); ++i) {
         if (ours[i] != other[i]) {
-            std::printf("records differ at %s: 0x%02x here, 0x%02x in %s\n", placeOf(i).c_str(),
-                        ours[i] & 0xff, other[i] & 0xff, otherPath);
+            std::printf("records differ in cycle %zu at byte %zu (masks, then trackers of 56 and controllers of 184 bytes): "
+                        "0x%02x here, 0x%02x in %s\n", i / cycleBytes + 1, i % cycleBytes, ours[i] & 0xff, other[i] & 0xff, otherPath);
             return 1;
         }
     }
@@ -63,15 +82,15 @@ int compare(const std::string& ours, const char* otherPath) {
         std::printf("dumps differ in length: %zu bytes here, %zu in %s\n", ours.size(), other.size(), otherPath);
         return 1;
     }
-    std::printf("%zu cycles, every record identical\n", ours.size() / kCycleBytes);
+    std::printf("%zu cycles, every record identical\n", ours.size() / cycleBytes);
     return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 5) {
-        std::fprintf(stderr, "usage: replay_records MODULE RECORDING CALIBRATION-LIBRARY DUMP [OTHER-DUMP]\n");
+    if (argc < 4) {
+        std::fprintf(stderr, "usage: replay_records MODULE CALIBRATION-LIBRARY DUMP [OTHER-DUMP]\n");
         return 2;
     }
     platform::LibraryHandle module;
@@ -82,58 +101,34 @@ int main(int argc, char** argv) {
     }
     auto createDevice = reinterpret_cast<CreateDevFunction>(platform::findProcedure(module, kCreateDevName));
     auto deleteDevice = reinterpret_cast<DeleteDevFunction>(platform::findProcedure(module, kDeleteDevName));
-    ostrelsim::RecordingReader recording;
-    std::string error;
-    if (createDevice == nullptr || deleteDevice == nullptr || !recording.open(argv[2], error)) {
-        std::fprintf(stderr, "no module exports or no recording: %s\n", error.c_str());
-        return 2;
-    }
-    netStartup();
-    SocketHandle* sender = nullptr;
-    SocketHandle* probe = nullptr;
-    uint16_t senderPort = 0, dataPort = 0;
-    udpOpen(sender, senderPort, 0);
-    udpOpen(probe, dataPort, 0);  // a free port for the device
-    udpClose(probe, 0);
-    const std::string port = std::to_string(dataPort);
-
+    DeviceRig rig;
     // Every conversion the records go through: units, the transmitter's and
     // sensors' transforms, a calibration library, button and valuator maps.
-    SharedStorage storage;
-    ConfigLines lines;
-    lines.add({"port", port.c_str()}).add({"standardbodies", "3"}).add({"gripwands", "2"});
-    lines.add({"measurementtools", "1"}).add({"transmitteroffset", "0", "-0.5", "0.25", "feet"});
-    lines.add({"transmitterrotation", "0", "1", "0", "30"}).add({"sensoroffset", "1", "0", "0", "-10", "cm"});
-    lines.add({"sensortranslation", "4", "0", "0.1", "0", "m"}).add({"sensorrotation", "5", "1", "1", "0", "-37.5"});
-    lines.add({"sensorrotationmatrix", "6", "0", "0", "-1", "0", "1", "0", "1", "0", "0"});
-    lines.add({"calibration", argv[3]}).add({"buttonorder", "1", "2", "1", "3", "4", "5", "6", "7", "8"});
-    lines.add({"valuatororder", "2", "2", "1"}).add({"valuatorscale", "1", "[0.5,0,0.5,0.1]", "1", "2"});
-    CLogH log = quietLogger("TRK");
-    CBaseMod* device = createDevice(lines.config(), &log);
-    InitInfo info = storage.initInfo();
-    if (device == nullptr || device->init(&info) != 1 || !device->start()) return 2;
-
+    rig.lines.add({"port", std::to_string(rig.dataPort)}).add({"standardbodies", "3"}).add({"gripwands", "2"});
+    rig.lines.add({"measurementtools", "1"}).add({"transmitteroffset", "0", "-0.5", "0.25", "feet"});
+    rig.lines.add({"transmitterrotation", "0", "1", "0", "30"}).add({"sensoroffset", "1", "0", "0", "-10", "cm"});
+    rig.lines.add({"sensortranslation", "4", "0", "0.1", "0", "m"}).add({"sensorrotation", "5", "1", "1", "0", "-37.5"});
+    rig.lines.add({"sensorrotationmatrix", "6", "0", "0", "-1", "0", "1", "0", "1", "0", "0"}).add({"calibration", argv[2]});
+    rig.lines.add({"buttonorder", "1", "2", "1", "3", "4", "5", "6", "7", "8"}).add({"valuatororder", "2", "2", "1"});
+    rig.lines.add({"valuatorscale", "1", "[0.5,0,0.5,0.1]", "1", "2"});
+    CBaseMod* device = createDevice != nullptr ? createDevice(rig.lines.config(), &rig.log) : nullptr;
+    InitInfo info = rig.storage.initInfo();
+    if (device == nullptr || deleteDevice == nullptr || device->init(&info) != 1) return 2;
     std::string dump;
-    ostrelsim::RecordHead head{};
-    std::vector<char> frame;
-    while (recording.next(head, frame) == ostrelsim::ReadOutcome::Record) {
-        udpSend(sender, frame.data(), static_cast<int32_t>(frame.size()), 0x7F000001, dataPort, 1000000);
+    for (int cycle = 1; cycle <= 60; ++cycle) {
+        rig.send(frame(cycle));
         UpdateMasks masks{};
         device->recvData(&masks, 0);
         dump.append(reinterpret_cast<const char*>(&masks), sizeof masks);
-        for (uint32_t id = 1; id <= kTrackers; ++id) appendWithoutTimes(dump, storage.tracker(id));
-        for (uint32_t id = 1; id <= kControllers; ++id) appendWithoutTimes(dump, storage.controller(id));
+        for (uint32_t id = 1; id <= kTrackers; ++id) appendWithoutTimes(dump, rig.storage.tracker(id));
+        for (uint32_t id = 1; id <= kControllers; ++id) appendWithoutTimes(dump, rig.storage.controller(id));
     }
-    device->stop();
     deleteDevice(device);
     platform::closeLibrary(module);
-    udpClose(sender, 0);
-    netCleanup();
-
-    std::FILE* out = std::fopen(argv[4], "wb");
+    std::FILE* out = std::fopen(argv[3], "wb");
     if (out == nullptr || std::fwrite(dump.data(), 1, dump.size(), out) != dump.size() || std::fclose(out) != 0) {
-        std::fprintf(stderr, "cannot write %s\n", argv[4]);
+        std::fprintf(stderr, "cannot write %s\n", argv[3]);
         return 2;
     }
-    return argc > 5 ? compare(dump, argv[5]) : 0;
+    return argc > 4 ? compare(dump, argv[4]) : 0;
 }

@@ -1,679 +1,389 @@
+// CTraCommonH: its slots, its option lines with their units, checks and
+// messages, the per-tracker calibration and its report.
 #include "calib/tra_common.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
 #include <cstring>
-#include <new>
+#include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
-#include "calib_test_support.h"
+#include "tests/support/host_records.h"
+#include "tests/support/output.h"
 
-// Counts heap allocations while `g_counting` is set, to show that the
-// per-write path allocates nothing.
-namespace {
-std::atomic<bool> g_counting{false};
-std::atomic<long> g_allocations{0};
-}  // namespace
-
-// The replacements below pair malloc with free by design; GCC cannot see
-// that operator delete here is the partner of this operator new.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(std::size_t size) {
-    if (g_counting) {
-        ++g_allocations;
-    }
-    if (void* p = std::malloc(size == 0 ? 1 : size)) {
-        return p;
-    }
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) { return operator new(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-#pragma GCC diagnostic pop
+using test_support::capturedStdout;
+using test_support::ConfigLines;
 
 namespace {
-
-using calib_test::captured;
-using calib_test::Config;
 
 const char* const kAddOne = CALIB_ADD_ONE_PATH;
 const char* const kNoEntry = CALIB_NO_ENTRY_PATH;
 const char* const kMissing = "/nonexistent-dir/libcalib_missing.so";
+constexpr float kInch = 0.083333336f, kMeter = 3.2808399f, kCentimetre = 0.0328084f;
 
-constexpr float kInch = 0.083333336f;
-constexpr float kMeter = 3.2808399f;
-constexpr float kCentimetre = 0.0328084f;
-
-// A handler as the module base leaves it before option reading: `slots`
-// slots, the first `outputs` of them at positions 1..outputs.
+// As the module base leaves it before option reading: `slots` slots, the
+// first `outputs` at output positions 1.., a logger "TRA".
 std::unique_ptr<CTraCommonH> makeHandler(uint32_t slots = 4, bool inputConnector = false, uint32_t outputs = 4,
                                          int32_t debugLevel = 0) {
-    CLogH log = calib_test::quietLogger("TRA", debugLevel);
+    CLogH log = test_support::quietLogger("TRA", debugLevel);
     auto handler = std::make_unique<CTraCommonH>(&log);
     handler->inputConnector = inputConnector;
     handler->outputCount = outputs;
     handler->initTrackers(slots);
-    for (uint32_t i = 1; i <= outputs; ++i) {
-        handler->setTracker(i, i, nullptr, nullptr, nullptr);
-    }
+    for (uint32_t i = 1; i <= outputs; ++i) handler->setTracker(i, i, nullptr, nullptr, nullptr);
     return handler;
 }
-
-std::string parse(CTraCommonH& handler, Config& config, bool* result = nullptr) {
-    bool ok = false;
-    std::string out = captured([&] { ok = handler.parseOptions(config.get()); });
-    if (result != nullptr) {
-        *result = ok;
+std::string parse(CTraCommonH& handler, ConfigLines& lines, bool expected = true) {
+    return capturedStdout([&] { EXPECT_EQ(expected, handler.parseOptions(lines.config())); });
+}
+std::string report(const CTraCommonH& handler, bool showCave = false) {
+    return capturedStdout([&] { EXPECT_TRUE(handler.printSettings(showCave)); });
+}
+// What the option lines can change: the report, and a pose through every slot.
+std::string state(CTraCommonH& handler) {
+    std::ostringstream out;
+    out << report(handler, true);
+    for (uint32_t slot = 1; slot <= handler.trackerCount(); ++slot) {
+        TrackerPose p{1, 2, 3, 10, 20, 30};
+        out << capturedStdout([&] { out << handler.calibratePose(slot, p); }) << p.x << ' ' << p.y << ' ' << p.z << ' '
+            << p.azim << ' ' << p.elev << ' ' << p.roll << ' ' << handler.tracker(slot)->order << '\n';
     }
-    return out;
+    return out.str() + handler.calibLibraryName();
 }
-
-bool sameMatrix(const Matrix4& a, const Matrix4& b) { return std::memcmp(a.m, b.m, sizeof a.m) == 0; }
-
-bool sameSlot(const TrackerCalib& x, const TrackerCalib& y) {
-    return x.order == y.order && sameMatrix(x.sensorOffset, y.sensorOffset) &&
-           sameMatrix(x.sensorRotation, y.sensorRotation) && sameMatrix(x.sensorTransform, y.sensorTransform) &&
-           std::memcmp(x.sensorTranslation, y.sensorTranslation, sizeof x.sensorTranslation) == 0 &&
-           x.sensorOffsetSet == y.sensorOffsetSet && x.sensorRotationSet == y.sensorRotationSet &&
-           x.sensorTranslationSet == y.sensorTranslationSet;
-}
-
-// Everything option lines can change.
-void expectSameCalibration(const CTraCommonH& a, const CTraCommonH& b) {
-    ASSERT_EQ(a.trackerCount(), b.trackerCount());
-    for (uint32_t i = 1; i <= a.trackerCount(); ++i) {
-        EXPECT_TRUE(sameSlot(*a.tracker(i), *b.tracker(i))) << "slot " << i;
-    }
-    EXPECT_TRUE(sameMatrix(a.transmitterOffset(), b.transmitterOffset()));
-    EXPECT_TRUE(sameMatrix(a.transmitterRotation(), b.transmitterRotation()));
-    EXPECT_TRUE(sameMatrix(a.transmitterTransform(), b.transmitterTransform()));
-    EXPECT_EQ(a.transmitterOffsetSet(), b.transmitterOffsetSet());
-    EXPECT_EQ(a.transmitterRotationSet(), b.transmitterRotationSet());
-    EXPECT_EQ(a.caveCoordinates, b.caveCoordinates);
-    EXPECT_EQ(a.calibLibrary() == nullptr, b.calibLibrary() == nullptr);
-    EXPECT_STREQ(a.calibLibraryName(), b.calibLibraryName());
-}
-
 std::string error(const std::string& text) { return "TRA: ERROR: " + text + "\n"; }
-
-std::vector<std::string> numbers(int first, int count) {
-    std::vector<std::string> out;
-    for (int i = 0; i < count; ++i) {
-        out.push_back(std::to_string(first + i));
-    }
-    return out;
-}
+std::string info(const std::string& text) { return "TRA: INFO: " + text + "\n"; }
+std::string more(const std::string& text) { return info("                      :" + text); }
+bool sameMatrix(const Matrix4& a, const Matrix4& b) { return std::memcmp(a.m, b.m, sizeof a.m) == 0; }
 
 }  // namespace
 
-// --- Construction and slots --------------------------------------------------
-
-TEST(TraCommonSlots, ConstructionLoggerAndDefaults) {
+TEST(TraCommon, LoggerSlotsAndTheirDefaults) {
     std::unique_ptr<CTraCommonH> own;
-    captured([&] { own = std::make_unique<CTraCommonH>(); });
+    capturedStdout([&] { own = std::make_unique<CTraCommonH>(); });
     EXPECT_STREQ("CTraCommonH", own->logger().name);
     EXPECT_EQ(3, own->logger().ownerId);
-    EXPECT_TRUE(own->inputConnector && !own->caveCoordinates);
-    EXPECT_EQ(0u, own->trackerCount());
-    EXPECT_TRUE(sameMatrix(matIdentity(), own->transmitterTransform()));
-
-    CLogH log = calib_test::quietLogger("TRA", 3);
+    EXPECT_TRUE(own->inputConnector && !own->caveCoordinates && sameMatrix(matIdentity(), own->transmitterTransform()));
+    CLogH log = test_support::quietLogger("TRA", 3);
     EXPECT_EQ("TRA: DEBUG: CTraCommonH: \"constructor\" called.\nTRA: DEBUG: CTraCommonH: \"destructor\" called.\n",
-              captured([&] { CTraCommonH handler(&log); }));
-}
+              capturedStdout([&] { CTraCommonH handler(&log); }));
 
-TEST(TraCommonSlots, InitAndSetTracker) {
     auto handler = makeHandler(4, false, 0);
     EXPECT_FALSE(handler->initTrackers(0));
     EXPECT_EQ(4u, handler->trackerCount()) << "a count of 0 changes nothing";
-    EXPECT_FALSE(handler->setTracker(0, 1, nullptr, nullptr, nullptr));
-    EXPECT_FALSE(handler->setTracker(5, 1, nullptr, nullptr, nullptr));
-
-    const Matrix4 offset = matTranslation(1, 2, 3);
-    const Matrix4 rotation = matAxisAngle(0, 1, 0, 90);
+    EXPECT_FALSE(handler->setTracker(0, 1, nullptr, nullptr, nullptr) || handler->setTracker(5, 1, nullptr, nullptr, nullptr));
+    const Matrix4 offset = matTranslation(1, 2, 3), rotation = matAxisAngle(0, 1, 0, 90);
     const float translation[3] = {4, 5, 6};
     ASSERT_TRUE(handler->setTracker(2, 7, &offset, &rotation, translation));
     const TrackerCalib* slot = handler->tracker(2);
-    EXPECT_EQ(7u, slot->order);
-    EXPECT_TRUE(slot->sensorOffsetSet && slot->sensorRotationSet && slot->sensorTranslationSet);
+    EXPECT_TRUE(slot->order == 7 && slot->sensorOffsetSet && slot->sensorRotationSet && slot->sensorTranslationSet);
     EXPECT_TRUE(sameMatrix(matTransform(rotation, offset), slot->sensorTransform));
     EXPECT_EQ(5.0f, slot->sensorTranslation[1]);
-    // Absent items go back to their defaults.
-    ASSERT_TRUE(handler->setTracker(2, 3, nullptr, nullptr, nullptr));
-    EXPECT_TRUE(sameSlot(TrackerCalib{3}, *slot));
-
+    ASSERT_TRUE(handler->setTracker(2, 3, nullptr, nullptr, nullptr));  // absent items go back to their defaults
+    EXPECT_TRUE(slot->order == 3 && !slot->sensorOffsetSet && !slot->sensorRotationSet && !slot->sensorTranslationSet);
+    EXPECT_TRUE(sameMatrix(matIdentity(), slot->sensorTransform) && sameMatrix(matZero(), slot->sensorOffset));
+    EXPECT_EQ(0.0f, slot->sensorTranslation[1]);
     ASSERT_TRUE(handler->initTrackers(2));
-    EXPECT_EQ(2u, handler->trackerCount());
-    EXPECT_TRUE(sameSlot(TrackerCalib{}, *handler->tracker(2))) << "new slots start from the defaults";
+    EXPECT_EQ(0u, handler->tracker(2)->order) << "new slots start from the defaults";
 }
 
-// --- Accepted forms -----------------------------------------------------------
-
-TEST(TraCommonOptions, MissingSlotsOrConfig) {
-    CLogH log = calib_test::quietLogger("TRA");
-    CTraCommonH handler(&log);
-    Config config;
-    bool ok = true;
-    EXPECT_EQ(error("CTraCommonH: lookup is Null."), parse(handler, config, &ok));
-    EXPECT_FALSE(ok);
-    handler.initTrackers(1);
-    EXPECT_EQ(error("CTraCommonH: config is empty."), captured([&] { EXPECT_FALSE(handler.parseOptions(nullptr)); }));
-}
-
-// Any case, with and without unit words, ids in automatic base: every line
-// is taken silently and consumed.
-TEST(TraCommonOptions, EveryKeywordInItsAcceptedForms) {
-    auto handler = makeHandler(10);
-    Config config{
-        {"SENSOROFFSET", {"1", "0", "0", "10", "cm"}},
-        {"SensorOffset", {"0x2", "1", "2", "3"}},
-        {"sensorOffset", {"3", "1", "-2", "0.5", "METERS"}},
-        {"sensoroffset", {"4", "2", "0", "0", "m"}},
-        {"sensoroffset", {"5", "2", "0", "0", "feet"}},
-        {"SensorTranslation", {"6", "12", "0", "-24", "inches"}},
-        {"sensoroffset", {"7", "0", "0", "0"}},
-        {"sensoroffset", {"010", "1", "0", "0", "Inches"}},
-        {"sensorrotation", {"9", "0", "0", "0", "90"}},
-        {"SensorRotationMatrix", {"10", "1", "0", "0", "0", "0", "1", "0", "-1", "0"}},
-        {"TRANSMITTERROTATIONMATRIX", {"0", "0", "-1", "0", "1", "0", "1", "0", "0"}},
-        {"transmitterOffset", {"0", "0", "0", "cm"}},
-    };
-    bool ok = false;
-    EXPECT_EQ("", parse(*handler, config, &ok));
-    EXPECT_TRUE(ok);
-    for (int i = 0; i < 12; ++i) {
-        EXPECT_EQ(1, config.line(i).used) << "line " << i + 1;
-    }
-    auto offset = [&](uint32_t slot, int index) { return handler->tracker(slot)->sensorOffset.m[index]; };
-    EXPECT_EQ(10 * kCentimetre, offset(1, 11));
-    EXPECT_EQ(10 * kCentimetre, handler->tracker(1)->sensorTransform.m[14]);
-    EXPECT_EQ(3.0f, offset(2, 11)) << "0x2 addresses slot 2";
-    EXPECT_EQ(-2 * kMeter, offset(3, 7));
-    EXPECT_EQ(0.5f * kMeter, offset(3, 11));
-    EXPECT_EQ(2 * kMeter, offset(4, 3));
-    EXPECT_EQ(2.0f, offset(5, 3));
-    const TrackerCalib& translated = *handler->tracker(6);
+// Any case, unit words, ids in automatic base: every line is taken
+// silently and consumed.
+TEST(TraCommon, EveryKeywordInItsAcceptedForms) {
+    auto h = makeHandler(10);
+    ConfigLines lines{{"SENSOROFFSET", "1", "0", "0", "10", "cm"}, {"SensorOffset", "0x2", "1", "2", "3"},
+                      {"sensorOffset", "3", "1", "-2", "0.5", "METERS"}, {"sensoroffset", "4", "2", "0", "0", "m"},
+                      {"sensoroffset", "5", "2", "0", "0", "feet"}, {"SensorTranslation", "6", "12", "0", "-24", "inches"},
+                      {"sensoroffset", "7", "0", "0", "0"}, {"sensoroffset", "010", "1", "0", "0", "Inches"},
+                      {"sensorrotation", "9", "0", "0", "0", "90"},
+                      {"SensorRotationMatrix", "10", "1", "0", "0", "0", "0", "1", "0", "-1", "0"},
+                      {"TRANSMITTERROTATIONMATRIX", "0", "0", "-1", "0", "1", "0", "1", "0", "0"},
+                      {"transmitterOffset", "0", "0", "0", "cm"}};
+    EXPECT_EQ("", parse(*h, lines));
+    EXPECT_EQ(std::vector<int>(12, 1), lines.used());
+    const auto offset = [&](uint32_t slot, int index) { return h->tracker(slot)->sensorOffset.m[index]; };
+    EXPECT_EQ((std::vector<float>{10 * kCentimetre, 10 * kCentimetre, 3, -2 * kMeter, 0.5f * kMeter, 2 * kMeter, 2, kInch}),
+              (std::vector<float>{offset(1, 11), h->tracker(1)->sensorTransform.m[14], offset(2, 11), offset(3, 7),
+                                  offset(3, 11), offset(4, 3), offset(5, 3), offset(8, 3)}));
+    const TrackerCalib& translated = *h->tracker(6);
     EXPECT_TRUE(translated.sensorTranslationSet && !translated.sensorOffsetSet);
-    EXPECT_EQ(12 * kInch, translated.sensorTranslation[0]);
-    EXPECT_EQ(-24 * kInch, translated.sensorTranslation[2]);
-    EXPECT_TRUE(sameMatrix(matIdentity(), translated.sensorTransform)) << "no matrix is involved";
-    EXPECT_TRUE(handler->tracker(7)->sensorOffsetSet) << "a zero offset is stored like any other";
-    EXPECT_EQ(kInch, offset(8, 3)) << "010 is octal 8";
-    EXPECT_TRUE(handler->tracker(9)->sensorRotationSet) << "a zero axis still counts as given";
-    EXPECT_TRUE(sameMatrix(matAxisAngle(0, 0, 0, 90), handler->tracker(9)->sensorRotation));
-    EXPECT_TRUE(sameMatrix(matFromValues({1, 0, 0, 0, 0, 1, 0, -1, 0}), handler->tracker(10)->sensorRotation));
-    EXPECT_EQ(-1.0f, handler->transmitterRotation().m[2]);
-    EXPECT_EQ(0.0f, handler->transmitterRotation().m[15]);
-    EXPECT_FALSE(handler->transmitterOffsetSet()) << "a zero transmitter offset is taken but not set";
+    EXPECT_EQ(std::make_pair(12 * kInch, -24 * kInch), std::make_pair(translated.sensorTranslation[0], translated.sensorTranslation[2]));
+    EXPECT_TRUE(h->tracker(7)->sensorOffsetSet) << "a zero offset is stored like any other";
+    EXPECT_TRUE(h->tracker(9)->sensorRotationSet) << "a zero axis still counts as given";
+    EXPECT_TRUE(sameMatrix(matIdentity(), h->tracker(9)->sensorTransform));
+    EXPECT_TRUE(sameMatrix(matFromValues({1, 0, 0, 0, 0, 1, 0, -1, 0}), h->tracker(10)->sensorRotation));
+    EXPECT_EQ(std::make_pair(-1.0f, 0.0f), std::make_pair(h->transmitterRotation().m[2], h->transmitterRotation().m[15]));
+    EXPECT_FALSE(h->transmitterOffsetSet()) << "a zero transmitter offset is taken but not set";
 }
 
-// The transforms are rebuilt whenever offset or rotation changes; an axis
-// is normalised.
-TEST(TraCommonOptions, OffsetAndRotationInEitherOrder) {
+// The transforms are rebuilt whenever offset or rotation changes.
+TEST(TraCommon, OffsetAndRotationInEitherOrder) {
     const Matrix4 expected = matTransform(matAxisAngle(1, 0, 0, -45), matTranslation(1, -1, 0));
-    auto a = makeHandler();
-    Config first{{"transmitteroffset", {"12", "-12", "0", "inches"}},
-                 {"TransmitterRotation", {"2", "0", "0", "-45"}},
-                 {"sensoroffset", {"2", "1", "-1", "0"}},
-                 {"sensorrotation", {"2", "1", "0", "0", "-45"}}};
-    auto b = makeHandler();
-    Config second{{"transmitterrotation", {"1", "0", "0", "-45"}},
-                  {"transmitteroffset", {"1", "-1", "0"}},
-                  {"sensorrotation", {"2", "1", "0", "0", "-45"}},
-                  {"sensoroffset", {"2", "1", "-1", "0"}}};
-    EXPECT_EQ("", parse(*a, first));
-    EXPECT_EQ("", parse(*b, second));
+    auto a = makeHandler(), b = makeHandler();
+    ConfigLines first{{"transmitteroffset", "12", "-12", "0", "inches"}, {"TransmitterRotation", "2", "0", "0", "-45"},
+                      {"sensoroffset", "2", "1", "-1", "0"}, {"sensorrotation", "2", "1", "0", "0", "-45"}};
+    ConfigLines second{{"transmitterrotation", "1", "0", "0", "-45"}, {"transmitteroffset", "1", "-1", "0"},
+                       {"sensorrotation", "2", "1", "0", "0", "-45"}, {"sensoroffset", "2", "1", "-1", "0"}};
+    EXPECT_EQ("", parse(*a, first) + parse(*b, second));
     EXPECT_TRUE(a->transmitterOffsetSet() && a->transmitterRotationSet());
-    EXPECT_TRUE(sameMatrix(expected, a->transmitterTransform()));
-    EXPECT_TRUE(sameMatrix(expected, a->tracker(2)->sensorTransform));
-    expectSameCalibration(*a, *b);
+    EXPECT_TRUE(sameMatrix(expected, a->transmitterTransform()) && sameMatrix(expected, a->tracker(2)->sensorTransform));
+    EXPECT_EQ(state(*a), state(*b));
 }
 
-// A second calibration line destroys the first handler before it loads
-// its own library; the arguments are the line's own.
-TEST(TraCommonOptions, CalibrationLinesLoadAndReplace) {
-    auto handler = makeHandler(4, false, 4, 3);
-    Config config{{"calibration", {kAddOne, "room.cal", "-v", "3"}}};
-    const std::string first = parse(*handler, config);
-    EXPECT_EQ(1, config.line(0).used);
-    EXPECT_EQ((std::vector<std::string>{"room.cal", "-v", "3"}), handler->calibArgs());
-    EXPECT_STREQ("TRA", handler->calibLibrary()->logger().name) << "the loader copies the handler's logger";
-    EXPECT_NE(std::string::npos, first.find(std::string("CDynamicLibH: ") + kAddOne + " library loaded.")) << first;
+// A second calibration line destroys the first library before it loads its
+// own; the arguments are the line's own. One that cannot load is still
+// taken; a name longer than 255 characters is not.
+TEST(TraCommon, CalibrationLines) {
+    auto h = makeHandler(4, false, 4, 3);
+    ConfigLines lines{{"calibration", kAddOne, "room.cal", "-v", "3"}};
+    EXPECT_NE(std::string::npos, parse(*h, lines).find(std::string("CDynamicLibH: ") + kAddOne + " library loaded."));
+    EXPECT_EQ((std::vector<std::string>{"room.cal", "-v", "3"}), h->calibArgs());
+    EXPECT_STREQ("TRA", h->calibLibrary()->logger().name) << "the loader copies the handler's logger";
+    ConfigLines replace{{"CALIB", kNoEntry}};
+    const std::string out = parse(*h, replace);
+    EXPECT_TRUE(h->calibLibrary()->isLoaded() && h->calibArgs().empty() && replace.used() == std::vector<int>{1});
+    EXPECT_STREQ(kNoEntry, h->calibLibraryName());
+    EXPECT_LT(out.find("CCalibH: \"destructor\" called."), out.find(std::string("CDynamicLibH: ") + kNoEntry + " library loaded."));
 
-    Config replace{{"CALIB", {kNoEntry}}};
-    bool ok = false;
-    const std::string out = parse(*handler, replace, &ok);
-    EXPECT_TRUE(ok);
-    EXPECT_EQ(1, replace.line(0).used);
-    ASSERT_NE(nullptr, handler->calibLibrary());
-    EXPECT_TRUE(handler->calibLibrary()->isLoaded());
-    EXPECT_STREQ(kNoEntry, handler->calibLibraryName());
-    EXPECT_TRUE(handler->calibArgs().empty());
-    size_t destroyed = out.find("CCalibH: \"destructor\" called.");
-    ASSERT_NE(std::string::npos, destroyed) << out;
-    EXPECT_LT(destroyed, out.find(std::string("CDynamicLibH: ") + kNoEntry + " library loaded.")) << out;
-}
-
-TEST(TraCommonOptions, CalibrationThatCannotLoadIsStillTakenLongNamesAreNot) {
-    auto handler = makeHandler();
+    auto missing = makeHandler();
     const std::string longest(255, 'a');
-    Config config{{"calibration", {kMissing}}, {"calibration", {longest + "b"}}};
-    bool ok = true;
+    ConfigLines failing{{"calibration", kMissing}, {"calibration", longest + "b"}, {"calibration", longest}};
     EXPECT_EQ(error(std::string("CDynamicLibH: Can not load the library ") + kMissing) +
-                  error("Invalid string found for Calibration at line 2."),
-              parse(*handler, config, &ok));
-    EXPECT_FALSE(ok);
-    EXPECT_EQ(1, config.line(0).used);
-    EXPECT_EQ(0, config.line(1).used);
-    ASSERT_NE(nullptr, handler->calibLibrary());
-    EXPECT_FALSE(handler->calibLibrary()->isLoaded());
-    EXPECT_STREQ(kMissing, handler->calibLibraryName());
-
-    Config fits{{"calibration", {longest}}};
-    parse(*handler, fits);
-    EXPECT_EQ(1, fits.line(0).used) << "255 characters fit";
-    EXPECT_EQ(longest, handler->calibLibraryName());
+                  error("Invalid string found for Calibration at line 2.") +
+                  error("CDynamicLibH: Can not load the library " + longest),
+              parse(*missing, failing, false));
+    EXPECT_EQ((std::vector<int>{1, 0, 1}), failing.used());
+    EXPECT_FALSE(missing->calibLibrary()->isLoaded());
+    EXPECT_EQ(longest, missing->calibLibraryName());
 }
 
-TEST(TraCommonOptions, OrderOnOutputConnector) {
-    struct Case { const char* keyword; std::vector<std::string> args; uint32_t orders[4]; };
-    const Case cases[] = {
-        {"trackerorder", {"3", "1"}, {2, 0, 1, 0}},
-        {"UnitOrder", {"2", "2", "99"}, {0, 2, 0, 0}},  // a repeated id keeps its later position; 99 is beyond
-        {"order", {}, {0, 0, 0, 0}},
+// On an output connector an order sets the positions (a repeated id keeps
+// its later one; ids beyond the outputs are not read) and the CAVE lines
+// are someone else's; on an input connector order lines fail.
+TEST(TraCommon, OrderAndCaveLines) {
+    const struct {
+        ConfigLines::Words line;
+        std::vector<uint32_t> orders;
+    } cases[] = {{{"trackerorder", "3", "1"}, {2, 0, 1, 0}}, {{"UnitOrder", "2", "2", "99"}, {0, 2, 0, 0}}, {{"order"}, {0, 0, 0, 0}}};
+    for (const auto& c : cases) {
+        auto h = makeHandler(4, false, 2);
+        ConfigLines lines{c.line, {"cavecoord", "maybe", "x"}, {"controllerorder", "1"}, {"sensoroffsets", "1", "2", "3", "4"}};
+        EXPECT_EQ("", parse(*h, lines));
+        EXPECT_EQ((std::vector<int>{1, 0, 0, 0}), lines.used());
+        EXPECT_EQ(c.orders, (std::vector<uint32_t>{h->tracker(1)->order, h->tracker(2)->order, h->tracker(3)->order,
+                                                   h->tracker(4)->order}));
+    }
+    auto input = makeHandler(4, true, 2);
+    ConfigLines lines{{"order", "2", "1"}, {"CAVECoordinates", "YES"}, {"cavecoord", "off"}};
+    EXPECT_EQ(error("Can not change the order on input connector at line 1."), parse(*input, lines, false));
+    EXPECT_EQ((std::vector<int>{0, 1, 1}), lines.used());
+    EXPECT_EQ(1u, input->tracker(1)->order);
+    EXPECT_FALSE(input->caveCoordinates);
+    lines.config()->numLines = 2;
+    parse(*input, lines, false);
+    EXPECT_TRUE(input->caveCoordinates);
+}
+
+// Each faulty line alone, on line 12 of a handler that already holds a
+// calibration: the exact message, nothing stored, the line not consumed.
+TEST(TraCommon, EveryFailureMessageAndNothingStored) {
+    const struct {
+        ConfigLines::Words line;
+        const char* reason;
+        const char* label;
+    } cases[] = {
+        {{"transmitteroffset", "1", "2"}, "Incomplete option line found for ", "TransmitterOffset"},
+        {{"transmitteroffset", "1", "2", "3", "feet", "x"}, "Too many args found for ", "TransmitterOffset"},
+        {{"transmitteroffset", "1", "2", "3", "yards"}, "Invalid string found for ", "TransmitterOffset"},
+        {{"transmitteroffset", "1", "two", "3"}, "Invalid arg found for ", "TransmitterOffset"},
+        {{"transmitteroffset", "1", "1e39", "3"}, "Invalid arg found for ", "TransmitterOffset"},
+        {{"transmitteroffset", "3e38", "0", "0", "m"}, "Invalid arg found for ", "TransmitterOffset"},
+        {{"transmitterrotation", "0", "1", "0"}, "Incomplete option line found for ", "TransmitterRotation"},
+        {{"transmitterrotation", "0", "1", "0", "9", "9"}, "Too many args found for ", "TransmitterRotation"},
+        {{"transmitterrotation", "0", "y", "0", "90"}, "Invalid arg found for ", "TransmitterRotation"},
+        {{"transmitterrotation", "0", "1", "0", "deg"}, "Invalid arg found for ", "TransmitterRotation"},
+        {{"transmitterrotationmatrix", "1", "2", "3", "4", "5", "6", "7", "8"}, "Incomplete option line found for ",
+         "TransmitterRotationMatrix"},
+        {{"transmitterrotationmatrix", "1", "2", "3", "4", "5", "6", "7", "8", "9", "10"}, "Too many args found for ",
+         "TransmitterRotationMatrix"},
+        {{"transmitterrotationmatrix", "1", "0", "0", "0", "1", "0", "0", "0", "one"}, "Invalid arg found for ",
+         "TransmitterRotationMatrix"},
+        {{"sensoroffset"}, "Incomplete option line found for ", "SensorOffset"},
+        {{"sensoroffset", "0"}, "Invalid tracker ID found for ", "SensorOffset"},
+        {{"sensoroffset", "5", "1", "2", "3"}, "Invalid tracker ID found for ", "SensorOffset"},
+        {{"sensoroffset", "-1", "1", "2", "3"}, "Invalid tracker ID found for ", "SensorOffset"},
+        {{"sensoroffset", "one", "1", "2", "3"}, "Invalid tracker ID found for ", "SensorOffset"},
+        {{"sensoroffset", "1", "2", "3"}, "Incomplete option line found for ", "SensorOffset"},
+        {{"sensoroffset", "1", "2", "3", "4", "cm", "x"}, "Too many args found for ", "SensorOffset"},
+        {{"sensoroffset", "1", "2", "3", "4", "yards"}, "Invalid unit found for ", "SensorOffset"},
+        {{"sensoroffset", "1", "x", "3", "4"}, "Invalid arg found for ", "SensorOffset"},
+        {{"sensortranslation", "7", "1", "2", "3"}, "Invalid tracker ID found for ", "SensorTranslation"},
+        {{"sensortranslation", "1", "1", "2"}, "Incomplete option line found for ", "SensorTranslation"},
+        {{"sensortranslation", "1", "1", "2", "3", "mm"}, "Invalid unit found for ", "SensorTranslation"},
+        {{"sensortranslation", "1", "1", "-3e38", "3", "meters"}, "Invalid arg found for ", "SensorTranslation"},
+        {{"sensorrotation", "9", "0", "1", "0", "90"}, "Invalid tracker ID found for ", "SensorRotation"},
+        {{"sensorrotation", "1", "0", "1", "0"}, "Incomplete option line found for ", "SensorRotation"},
+        {{"sensorrotation", "1", "0", "1", "0", "9", "9"}, "Too many args found for ", "SensorRotation"},
+        {{"sensorrotation", "1", "0", "1", "0", "right"}, "Invalid arg found for ", "SensorRotation"},
+        {{"sensorrotationmatrix", "0x10"}, "Invalid tracker ID found for ", "SensorRotationMatrix"},
+        {{"sensorrotationmatrix", "1", "1", "0", "0", "0", "1", "0", "0", "0"}, "Incomplete option line found for ",
+         "SensorRotationMatrix"},
+        {{"sensorrotationmatrix", "1", "1", "2", "3", "4", "5", "6", "7", "8", "9", "10"}, "Too many args found for ",
+         "SensorRotationMatrix"},
+        {{"sensorrotationmatrix", "1", "1", "0", "0", "0", "1", "0", "0", "0", "z"}, "Invalid arg found for ",
+         "SensorRotationMatrix"},
+        {{"calibration"}, "Incomplete option line found for ", "Calibration"},
+        {{"calib", "1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11", "12"}, "Too many args found for ", "Calibration"},
+        {{"calibration", std::string(256, 'n')}, "Invalid string found for ", "Calibration"},
+        {{"trackerorder", "1", "9"}, "Invalid tracker ID found for ", "Order"},
+        {{"order", "0", "1"}, "Invalid tracker ID found for ", "Order"},
+        {{"cavecoord"}, "Incomplete option line found for ", "CAVECoord"},
+        {{"cavecoord", "yes", "no"}, "Too many args found for ", "CAVECoord"},
+        {{"cavecoordinates", "maybe"}, "Invalid string found for ", "CAVECoord"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.keyword);
-        auto handler = makeHandler(4, false, 2);
-        Config config;
-        config.add(1, c.keyword, c.args);
-        EXPECT_EQ("", parse(*handler, config));
-        EXPECT_EQ(1, config.line(0).used);
-        for (uint32_t i = 1; i <= 4; ++i) {
-            EXPECT_EQ(c.orders[i - 1], handler->tracker(i)->order) << "slot " << i;
-        }
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line[0] + " with " + std::to_string(c.line.size() - 1) + " args");
+        auto h = makeHandler(4, c.line[0].rfind("cave", 0) == 0, 2);
+        ConfigLines setup{{"sensoroffset", "1", "1", "2", "3"}, {"transmitterrotation", "1", "0", "0", "30"},
+                          {"sensortranslation", "2", "0", "1", "0"}};
+        if (!h->inputConnector) setup.add({"order", "2", "1"});
+        parse(*h, setup);
+        const std::string before = state(*h);
+        ConfigLines lines;
+        lines.addAt(12, c.line);
+        EXPECT_EQ(error(std::string(c.reason) + c.label + " at line 12."), parse(*h, lines, false));
+        EXPECT_EQ(0, lines.line(0).used);
+        EXPECT_EQ(before, state(*h));
     }
 }
 
-TEST(TraCommonOptions, OrderOnInputConnectorFailsAndCaveLineIsRead) {
-    auto handler = makeHandler(4, true, 2);
-    Config config{{"order", {"2", "1"}}, {"CAVECoordinates", {"YES"}}, {"cavecoord", {"off"}}};
-    bool ok = true;
-    EXPECT_EQ(error("Can not change the order on input connector at line 1."), parse(*handler, config, &ok));
-    EXPECT_FALSE(ok);
-    EXPECT_EQ(0, config.line(0).used);
-    EXPECT_EQ(1u, handler->tracker(1)->order);
-    EXPECT_EQ(1, config.line(1).used);
-    EXPECT_EQ(1, config.line(2).used);
-    EXPECT_FALSE(handler->caveCoordinates);
-    config.get()->numLines = 2;
-    parse(*handler, config);
-    EXPECT_TRUE(handler->caveCoordinates);
-}
-
-TEST(TraCommonOptions, CaveOnOutputConnectorAndForeignKeywordsAreLeftAlone) {
-    auto handler = makeHandler(4, false, 2);
-    Config config{{"cavecoord", {"maybe", "x"}},
-                  {"port", {"5000"}},
-                  {"valuatororder", {"1", "2"}},
-                  {"controllerorder", {"1"}},
-                  {"sensoroffsets", {"1", "2", "3", "4"}}};
-    bool ok = false;
-    EXPECT_EQ("", parse(*handler, config, &ok));
-    EXPECT_TRUE(ok);
-    for (int i = 0; i < 5; ++i) {
-        EXPECT_EQ(0, config.line(i).used) << "line " << i;
-    }
-    EXPECT_FALSE(handler->caveCoordinates);
-}
-
-// --- Failures -------------------------------------------------------------------
-
-// Each line alone, on line 12 of a handler with 4 slots (output connector,
-// 2 outputs) that already holds a calibration: the message is exact, the
-// handler is unchanged and the line stays unconsumed.
-TEST(TraCommonOptions, EveryFailureMessageAndNothingStored) {
-    struct FailingLine {
-        const char* keyword;
-        std::vector<std::string> args;
-        const char* message;  // after the logger's head, without the line end
-    };
-    const std::vector<FailingLine> cases = {
-        {"transmitteroffset", {"1", "2"}, "Incomplete option line found for TransmitterOffset at line 12."},
-        {"transmitteroffset", {"1", "2", "3", "feet", "x"}, "Too many args found for TransmitterOffset at line 12."},
-        {"transmitteroffset", {"1", "2", "3", "yards"}, "Invalid string found for TransmitterOffset at line 12."},
-        {"transmitteroffset", {"1", "two", "3"}, "Invalid arg found for TransmitterOffset at line 12."},
-        {"transmitteroffset", {"1", "1e39", "3"}, "Invalid arg found for TransmitterOffset at line 12."},
-        {"transmitteroffset", {"3e38", "0", "0", "m"}, "Invalid arg found for TransmitterOffset at line 12."},
-        {"transmitterrotation", {"0", "1", "0"}, "Incomplete option line found for TransmitterRotation at line 12."},
-        {"transmitterrotation", {"0", "1", "0", "9", "9"}, "Too many args found for TransmitterRotation at line 12."},
-        {"transmitterrotation", {"0", "y", "0", "90"}, "Invalid arg found for TransmitterRotation at line 12."},
-        {"transmitterrotation", {"0", "1", "0", "deg"}, "Invalid arg found for TransmitterRotation at line 12."},
-        {"transmitterrotationmatrix", numbers(1, 8),
-         "Incomplete option line found for TransmitterRotationMatrix at line 12."},
-        {"transmitterrotationmatrix", numbers(1, 10), "Too many args found for TransmitterRotationMatrix at line 12."},
-        {"transmitterrotationmatrix", {"1", "0", "0", "0", "1", "0", "0", "0", "one"},
-         "Invalid arg found for TransmitterRotationMatrix at line 12."},
-        {"sensoroffset", {}, "Incomplete option line found for SensorOffset at line 12."},
-        {"sensoroffset", {"0"}, "Invalid tracker ID found for SensorOffset at line 12."},
-        {"sensoroffset", {"0", "1", "2", "3"}, "Invalid tracker ID found for SensorOffset at line 12."},
-        {"sensoroffset", {"5", "1", "2", "3"}, "Invalid tracker ID found for SensorOffset at line 12."},
-        {"sensoroffset", {"-1", "1", "2", "3"}, "Invalid tracker ID found for SensorOffset at line 12."},
-        {"sensoroffset", {"one", "1", "2", "3"}, "Invalid tracker ID found for SensorOffset at line 12."},
-        {"sensoroffset", {"1", "2", "3"}, "Incomplete option line found for SensorOffset at line 12."},
-        {"sensoroffset", {"1", "2", "3", "4", "cm", "x"}, "Too many args found for SensorOffset at line 12."},
-        {"sensoroffset", {"1", "2", "3", "4", "yards"}, "Invalid unit found for SensorOffset at line 12."},
-        {"sensoroffset", {"1", "x", "3", "4"}, "Invalid arg found for SensorOffset at line 12."},
-        {"sensortranslation", {"7", "1", "2", "3"}, "Invalid tracker ID found for SensorTranslation at line 12."},
-        {"sensortranslation", {"1", "1", "2"}, "Incomplete option line found for SensorTranslation at line 12."},
-        {"sensortranslation", {"1", "1", "2", "3", "mm"}, "Invalid unit found for SensorTranslation at line 12."},
-        {"sensortranslation", {"1", "1", "-3e38", "3", "meters"},
-         "Invalid arg found for SensorTranslation at line 12."},
-        {"sensorrotation", {}, "Incomplete option line found for SensorRotation at line 12."},
-        {"sensorrotation", {"9", "0", "1", "0", "90"}, "Invalid tracker ID found for SensorRotation at line 12."},
-        {"sensorrotation", {"1", "0", "1", "0"}, "Incomplete option line found for SensorRotation at line 12."},
-        {"sensorrotation", {"1", "0", "1", "0", "9", "9"}, "Too many args found for SensorRotation at line 12."},
-        {"sensorrotation", {"1", "0", "1", "0", "right"}, "Invalid arg found for SensorRotation at line 12."},
-        {"sensorrotationmatrix", {}, "Incomplete option line found for SensorRotationMatrix at line 12."},
-        {"sensorrotationmatrix", {"0x10"}, "Invalid tracker ID found for SensorRotationMatrix at line 12."},
-        {"sensorrotationmatrix", {"1", "1", "0", "0", "0", "1", "0", "0", "0"},
-         "Incomplete option line found for SensorRotationMatrix at line 12."},
-        {"sensorrotationmatrix", numbers(1, 11), "Too many args found for SensorRotationMatrix at line 12."},
-        {"sensorrotationmatrix", {"1", "1", "0", "0", "0", "1", "0", "0", "0", "z"},
-         "Invalid arg found for SensorRotationMatrix at line 12."},
-        {"calibration", {}, "Incomplete option line found for Calibration at line 12."},
-        {"calib", numbers(1, 12), "Too many args found for Calibration at line 12."},
-        {"calibration", {std::string(256, 'n')}, "Invalid string found for Calibration at line 12."},
-        {"trackerorder", {"1", "9"}, "Invalid tracker ID found for Order at line 12."},
-        {"order", {"0", "1"}, "Invalid tracker ID found for Order at line 12."},
-        {"cavecoord", {}, "Incomplete option line found for CAVECoord at line 12."},
-        {"cavecoord", {"yes", "no"}, "Too many args found for CAVECoord at line 12."},
-        {"cavecoordinates", {"maybe"}, "Invalid string found for CAVECoord at line 12."},
-    };
-    for (const FailingLine& c : cases) {
-        SCOPED_TRACE(std::string(c.keyword) + " with " + std::to_string(c.args.size()) + " args");
-        const bool cave = std::strncmp(c.keyword, "cave", 4) == 0;
-        auto handler = makeHandler(4, cave, 2);
-        auto before = makeHandler(4, cave, 2);
-        Config setup;
-        setup.add(1, "sensoroffset", {"1", "1", "2", "3"});
-        setup.add(2, "transmitterrotation", {"1", "0", "0", "30"});
-        setup.add(3, "order", {"2", "1"});
-        parse(*handler, setup);
-        parse(*before, setup);
-
-        Config config;
-        config.add(12, c.keyword, c.args);
-        bool ok = true;
-        EXPECT_EQ(error(c.message), parse(*handler, config, &ok));
-        EXPECT_FALSE(ok);
-        EXPECT_EQ(0, config.line(0).used);
-        expectSameCalibration(*before, *handler);
-    }
-}
-
-// After one failing line, later geometry lines are checked and dropped;
-// calibration, order and CAVE lines still work.
-TEST(TraCommonOptions, GeometryLinesAfterAnErrorAreDropped) {
-    auto handler = makeHandler(4, false, 2);
-    Config config{
-        {"sensoroffset", {"0", "1", "2", "3"}},
-        {"sensoroffset", {"1", "1", "2", "3", "cm"}},
-        {"transmitteroffset", {"1", "2", "3", "yards"}},   // unit not examined
-        {"sensorrotation", {"1", "0", "1", "0", "angle"}},  // angle not examined
-        {"sensorrotationmatrix", {"2", "1", "0", "0", "0", "1", "0", "0", "0", "1"}},
-        {"sensortranslation", {"1", "x", "0", "0"}},  // numbers still checked
-        {"transmitterrotation", {"0", "1"}},          // count still checked
-        {"calibration", {kAddOne, "a1"}},
-        {"order", {"2", "1"}},
-        {"transmitterrotationmatrix", numbers(1, 9)},
-    };
-    bool ok = true;
+// After one failing line, later geometry lines are checked (id, count,
+// the numbers before unit and angle) and dropped; calibration, order and
+// CAVE lines still work.
+TEST(TraCommon, GeometryLinesAfterAnErrorAreDropped) {
+    auto h = makeHandler(4, false, 2);
+    ConfigLines lines{{"sensoroffset", "0", "1", "2", "3"}, {"sensoroffset", "1", "1", "2", "3", "cm"},
+                      {"transmitteroffset", "1", "2", "3", "yards"}, {"sensorrotation", "1", "0", "1", "0", "angle"},
+                      {"sensorrotationmatrix", "2", "1", "0", "0", "0", "1", "0", "0", "0", "1"},
+                      {"sensortranslation", "1", "x", "0", "0"}, {"transmitterrotation", "0", "1"},
+                      {"calibration", kAddOne, "a1"}, {"order", "2", "1"},
+                      {"transmitterrotationmatrix", "1", "2", "3", "4", "5", "6", "7", "8", "9"}};
     EXPECT_EQ(error("Invalid tracker ID found for SensorOffset at line 1.") +
                   error("Invalid arg found for SensorTranslation at line 6.") +
                   error("Incomplete option line found for TransmitterRotation at line 7."),
-              parse(*handler, config, &ok));
-    EXPECT_FALSE(ok);
-    const int used[] = {0, 0, 0, 0, 0, 0, 0, 1, 1, 0};
-    for (int i = 0; i < 10; ++i) {
-        EXPECT_EQ(used[i], config.line(i).used) << "line " << i + 1;
+              parse(*h, lines, false));
+    EXPECT_EQ((std::vector<int>{0, 0, 0, 0, 0, 0, 0, 1, 1, 0}), lines.used());
+    EXPECT_EQ(std::make_tuple(size_t{1}, 2u), std::make_tuple(h->calibArgs().size(), h->tracker(1)->order));
+    for (uint32_t slot : {1u, 2u}) {  // the library alone: no geometry, no normalising
+        TrackerPose p{1, 2, 3, 190, 20, 30};
+        ASSERT_TRUE(h->calibratePose(slot, p));
+        EXPECT_EQ((std::vector<float>{2, 2, 3, 190, 20, 30}), (std::vector<float>{p.x, p.y, p.z, p.azim, p.elev, p.roll}));
     }
-    EXPECT_TRUE(sameSlot(TrackerCalib{2}, *handler->tracker(1)));
-    EXPECT_TRUE(sameSlot(TrackerCalib{1}, *handler->tracker(2)));
-    EXPECT_FALSE(handler->transmitterOffsetSet() || handler->transmitterRotationSet());
-    ASSERT_NE(nullptr, handler->calibLibrary());
-    EXPECT_EQ(1u, handler->calibArgs().size());
-
-    // The CAVE line too, on an input connector.
     auto input = makeHandler(4, true, 2);
-    Config cave{{"sensoroffset", {"9", "1", "2", "3"}}, {"cavecoord", {"on"}}};
-    parse(*input, cave);
+    ConfigLines cave{{"sensoroffset", "9", "1", "2", "3"}, {"cavecoord", "on"}};
+    parse(*input, cave, false);
     EXPECT_TRUE(input->caveCoordinates);
-    EXPECT_EQ(1, cave.line(1).used);
+    // A hostile record: counts beyond the record, negative, a negative line number.
+    ConfigLines hostile{{"sensoroffset", "1", "1", "2", "3"}};
+    hostile.line(0).argCount = 5000;
+    hostile.config()->numLines = 1000;
+    EXPECT_EQ(error("Too many args found for SensorOffset at line 1."), parse(*h, hostile, false));
+    hostile.line(0).argCount = -4;
+    hostile.line(0).lineNumber = -1;
+    EXPECT_EQ(error("Incomplete option line found for SensorOffset at line 4294967295."), parse(*h, hostile, false));
 }
-
-TEST(TraCommonOptions, HostileCountsStayInsideTheRecord) {
-    auto handler = makeHandler();
-    Config config{{"sensoroffset", {"1", "1", "2", "3"}}};
-    ConfigLine& line = config.line(0);
-    line.argCount = 5000;
-    config.get()->numLines = 1000;
-    bool ok = true;
-    EXPECT_EQ(error("Too many args found for SensorOffset at line 1."), parse(*handler, config, &ok));
-    EXPECT_FALSE(ok);
-    line.argCount = -4;
-    EXPECT_EQ(error("Incomplete option line found for SensorOffset at line 1."), parse(*handler, config));
-    line.lineNumber = -1;
-    EXPECT_EQ(error("Incomplete option line found for SensorOffset at line 4294967295."), parse(*handler, config));
-}
-
-// --- Per tracker write ------------------------------------------------------------
 
 // The record goes to order + base. Untouched slots pass bit-exact; any
-// flag sends a slot through the geometry, which normalises its angles.
-TEST(TraCommonWrite, StorageIndexAndPassThrough) {
-    auto handler = makeHandler(4, false, 2);
-    handler->storageBase = 3;
-    Config config{{"sensoroffset", {"2", "0", "0", "0"}}};
-    parse(*handler, config);
-    EXPECT_EQ(4u, handler->storageIndex(1));
-    EXPECT_EQ(5u, handler->storageIndex(2));
-    EXPECT_EQ(3u, handler->storageIndex(3)) << "order 0 plus the base";
-    EXPECT_EQ(0u, handler->storageIndex(0));
-    EXPECT_EQ(0u, handler->storageIndex(5));
+// geometry normalises the angles; the library corrects first; a library
+// that failed to load or lacks its entry point blocks every write.
+TEST(TraCommon, CalibratePose) {
+    auto h = makeHandler(4, false, 2);
+    h->storageBase = 3;
+    ConfigLines lines{{"sensoroffset", "2", "0", "0", "0"}};
+    parse(*h, lines);
+    EXPECT_EQ((std::vector<uint32_t>{0, 4, 5, 3, 0}), (std::vector<uint32_t>{h->storageIndex(0), h->storageIndex(1),
+                                                                             h->storageIndex(2), h->storageIndex(3), h->storageIndex(5)}));
     const TrackerPose in{1.0e-7f, -0.0f, 123456.78f, 270.0f, 100.0f, -720.5f};
-    TrackerPose pose = in;
-    ASSERT_TRUE(handler->calibratePose(1, pose));
+    TrackerPose pose = in, normalised{0, 0, 0, 270, 0, 0};
+    ASSERT_TRUE(h->calibratePose(1, pose) && h->calibratePose(2, normalised));
     EXPECT_EQ(0, std::memcmp(&in, &pose, sizeof pose));
-    TrackerPose normalised{0, 0, 0, 270, 0, 0};
-    ASSERT_TRUE(handler->calibratePose(2, normalised));
     EXPECT_NEAR(-90.0f, normalised.azim, 1e-4f);
-    EXPECT_FALSE(handler->calibratePose(0, pose));
-    EXPECT_FALSE(handler->calibratePose(5, pose));
-}
+    EXPECT_FALSE(h->calibratePose(0, pose) || h->calibratePose(5, pose));
 
-TEST(TraCommonWrite, LibraryCorrectsBeforeTheGeometry) {
-    auto handler = makeHandler();
-    Config config{{"calibration", {kAddOne}}, {"transmitterrotation", {"0", "1", "0", "90"}}};
-    parse(*handler, config);
-    // (0,0,0) becomes (1,0,0) in the library, then turns to (0,0,-1).
-    TrackerPose pose{0, 0, 0, 0, 0, 0};
-    ASSERT_TRUE(handler->calibratePose(1, pose));
-    EXPECT_NEAR(0.0f, pose.x, 1e-6f);
-    EXPECT_NEAR(-1.0f, pose.z, 1e-6f);
-    EXPECT_NEAR(90.0f, pose.azim, 1e-4f);
-
-    auto plain = makeHandler();
-    Config libraryOnly{{"calibration", {kAddOne}}};
-    parse(*plain, libraryOnly);
-    TrackerPose moved{2.5f, 1, 1, 270, 0, 0};
-    ASSERT_TRUE(plain->calibratePose(3, moved));
-    EXPECT_EQ(3.5f, moved.x);
-    EXPECT_EQ(270.0f, moved.azim) << "no geometry, no normalising";
-}
-
-TEST(TraCommonWrite, FailedLibraryBlocksTheWrite) {
-    for (const char* library : {kMissing, kNoEntry}) {
-        SCOPED_TRACE(library);
-        auto handler = makeHandler();
-        Config config{{"calibration", {library}}};
-        parse(*handler, config);
-        TrackerPose pose{1, 2, 3, 4, 5, 6};
-        captured([&] {
-            EXPECT_FALSE(handler->calibratePose(1, pose));
-            EXPECT_FALSE(handler->calibratePose(2, pose));
-        });
-        EXPECT_EQ(1.0f, pose.x);
+    auto turned = makeHandler();
+    ConfigLines library{{"calibration", kAddOne}, {"transmitterrotation", "0", "1", "0", "90"}};
+    parse(*turned, library);
+    TrackerPose origin{0, 0, 0, 0, 0, 0};  // (1,0,0) after the library, turned to (0,0,-1)
+    ASSERT_TRUE(turned->calibratePose(1, origin));
+    EXPECT_NEAR(0.0f, origin.x, 1e-6f);
+    EXPECT_NEAR(-1.0f, origin.z, 1e-6f);
+    EXPECT_NEAR(90.0f, origin.azim, 1e-4f);
+    for (const char* failing : {kMissing, kNoEntry}) {
+        auto broken = makeHandler();
+        ConfigLines line{{"calibration", failing}};
+        capturedStdout([&] { broken->parseOptions(line.config()); });
+        TrackerPose kept{1, 2, 3, 4, 5, 6};
+        capturedStdout([&] { EXPECT_FALSE(broken->calibratePose(1, kept) || broken->calibratePose(2, kept)); });
+        EXPECT_EQ(1.0f, kept.x);
     }
 }
 
-TEST(TraCommonWrite, PerWritePathAllocatesNothing) {
-    auto handler = makeHandler(4, false, 4);
-    Config config{{"calibration", {kAddOne}},
-                  {"transmitteroffset", {"1", "2", "3"}},
-                  {"sensorrotation", {"2", "1", "0", "0", "30"}},
-                  {"sensortranslation", {"3", "0", "1", "0"}}};
-    parse(*handler, config);
-    TrackerPose pose{0.1f, 0.2f, 0.3f, 10, 20, 30};
-    ASSERT_TRUE(handler->calibratePose(1, pose));  // first look-up grows the cache
+// The CAVE line as asked; the order with the storage base; matrices as rows
+// of indices 4r + c (so an axis-angle matrix shows transposed), which
+// leave fixed notation with 3 decimals in force for the offsets after
+// them; slots without an output position are not shown.
+TEST(TraCommon, ReportText) {
+    const std::string orderHeader = info("TRACKER ORDER         : <Real tra> -> <Output tra>");
+    auto plain = makeHandler(4, true, 2);
+    plain->storageBase = 4;
+    plain->caveCoordinates = true;
+    EXPECT_EQ(info("CAVE COORDINATES      : Used") + orderHeader + more(" 1->5 2->6"), report(*plain, true));
+    plain->caveCoordinates = false;
+    EXPECT_EQ(0u, report(*plain, true).find(info("CAVE COORDINATES      : Unused")));
+    EXPECT_EQ(orderHeader + more(" 1->5 2->6"), report(*plain));
 
-    g_allocations = 0;
-    g_counting = true;
-    bool ok = true;
-    for (int i = 0; i < 1000; ++i) {
-        TrackerPose p{0.1f * i, 0.2f, 0.3f, float(i % 360), 20, 30};
-        ok = handler->calibratePose(1 + i % 4, p) && ok;
-        (void)handler->storageIndex(1 + i % 4);
-    }
-    g_counting = false;
-    EXPECT_TRUE(ok);
-    EXPECT_EQ(0, g_allocations.load());
-}
-
-// --- Report --------------------------------------------------------------------------
-
-namespace {
-
-std::string report(const CTraCommonH& handler, bool showCave = true) {
-    return captured([&] { EXPECT_TRUE(handler.printSettings(showCave)); });
-}
-
-const char kHead[] = "TRA: INFO: ";
-std::string info(const std::string& text) { return kHead + text + "\n"; }
-std::string more(const std::string& text) { return info("                      :" + text); }
-
-const std::string kOrderHeader = info("TRACKER ORDER         : <Real tra> -> <Output tra>");
-
-}  // namespace
-
-TEST(TraCommonReport, CaveLineWithTrackerOrder) {
-    struct Case { uint32_t outputs; uint32_t base; bool cave; bool showCave; std::string expected; };
-    const Case cases[] = {
-        {1, 0, false, true, info("CAVE COORDINATES      : Unused") + kOrderHeader + more(" 1->1")},
-        {2, 4, true, true, info("CAVE COORDINATES      : Used") + kOrderHeader + more(" 1->5 2->6")},
-        {0, 0, true, false, kOrderHeader + more("")},
+    auto h = makeHandler(3, false, 2);
+    ConfigLines lines{{"transmitteroffset", "1.5", "-2", "0.25"}, {"transmitterrotationmatrix", "1", "0", "0", "0", "0", "1", "0", "-1", "0"},
+                      {"sensoroffset", "2", "0", "0", "10", "cm"}, {"sensorrotation", "2", "0", "0", "1", "90"},
+                      {"sensorrotation", "3", "0", "0", "1", "90"}, {"calib", kAddOne, "room.cal", "fast"}};
+    parse(*h, lines);
+    const auto rows = [](const char* label, const std::string& tracker, const char* r0, const char* r1, const char* r2) {
+        return info(std::string(label) + tracker + " [0][0]:" + r0) + more(tracker + " [1][0]:" + r1) +
+               more(tracker + " [2][0]:" + r2) + "\n";
     };
-    for (const Case& c : cases) {
-        auto handler = makeHandler(4, true, c.outputs);
-        handler->storageBase = c.base;
-        handler->caveCoordinates = c.cave;
-        EXPECT_EQ(c.expected, report(*handler, c.showCave));
-    }
+    const char* swapped[] = {" 1.000 [0][1]: 0.000 [0][2]: 0.000", " 0.000 [1][1]: 0.000 [1][2]: 1.000",
+                             " 0.000 [2][1]:-1.000 [2][2]: 0.000"};
+    EXPECT_EQ(info("TRANSMITTER OFFSET    : X:1.5 Y:-2 Z:0.25") + rows("TRANSMITTER ROTATION  :", "", swapped[0], swapped[1], swapped[2]) +
+                  rows("TRANSMITTER TRANSFORM :", "", swapped[0], swapped[1], swapped[2]) + orderHeader + more(" 1->1 2->2") +
+                  info("SENSOR OFFSET         : 2 X:0.000 Y:0.000 Z:0.328") +
+                  rows("SENSOR ROTATION       :", " 2", " 0.000 [0][1]: 1.000 [0][2]: 0.000", "-1.000 [1][1]: 0.000 [1][2]: 0.000",
+                       " 0.000 [2][1]: 0.000 [2][2]: 1.000") +
+                  rows("SENSOR TRANSFORM      :", " 2", " 0.000 [0][1]: 1.000 [0][2]: 0.000", "-1.000 [1][1]: 0.000 [1][2]: 0.000",
+                       " 0.000 [2][1]: 0.000 [2][2]: 1.000") +
+                  info(std::string("CALIBRATION LIBRARY   : name:") + kAddOne) + more(" arg[0]:room.cal") + more(" arg[1]:fast"),
+              report(*h));
 }
 
-TEST(TraCommonReport, NineValueTransmitterRotation) {
-    auto handler = makeHandler(2, false, 1);
-    Config config{{"transmitterrotationmatrix", {"1", "0", "0", "0", "0", "1", "0", "-1", "0"}}};
-    parse(*handler, config);
-    const std::string rows = " [0][0]: 1.000 [0][1]: 0.000 [0][2]: 0.000\n" +
-                             more(" [1][0]: 0.000 [1][1]: 0.000 [1][2]: 1.000") +
-                             more(" [2][0]: 0.000 [2][1]:-1.000 [2][2]: 0.000") + "\n";
-    EXPECT_EQ(kHead + std::string("TRANSMITTER ROTATION  :") + rows + kHead + "TRANSMITTER TRANSFORM :" + rows +
-                  kOrderHeader + more(" 1->1"),
-              report(*handler, false));
-}
-
-TEST(TraCommonReport, OffsetsFollowTheStreamFormatInForce) {
-    // Without a matrix before it, an offset prints in the general format.
-    auto plain = makeHandler(2, false, 2);
-    Config offsets{{"transmitteroffset", {"1.5", "-2", "0.25"}}, {"sensoroffset", {"2", "0", "0", "10", "cm"}}};
-    parse(*plain, offsets);
-    const std::string out = report(*plain, false);
-    EXPECT_EQ(0u, out.find(info("TRANSMITTER OFFSET    : X:1.5 Y:-2 Z:0.25"))) << out;
-    // The transmitter transform block before the sensor lines leaves fixed
-    // notation with 3 decimals in force; slot 1 has nothing to print.
-    EXPECT_NE(std::string::npos, out.find(info("SENSOR OFFSET         : 2 X:0.000 Y:0.000 Z:0.328") +
-                                          info("SENSOR TRANSFORM      : 2 [0][0]: 1.000 [0][1]: 0.000 [0][2]: 0.000") +
-                                          more(" 2 [1][0]: 0.000 [1][1]: 1.000 [1][2]: 0.000") +
-                                          more(" 2 [2][0]: 0.000 [2][1]: 0.000 [2][2]: 1.000") + "\n"))
-        << out;
-    EXPECT_EQ(std::string::npos, out.find("SENSOR ROTATION")) << out;
-}
-
-// Rows show index 4r + c, so the axis-angle matrix appears transposed to
-// its column-major reading; cos(90 degrees) in float is a tiny positive.
-TEST(TraCommonReport, SensorRotationRowsCarryTheTrackerNumber) {
-    auto handler = makeHandler(3, false, 2);
-    Config config{{"sensorrotation", {"2", "0", "0", "1", "90"}},
-                  {"sensorrotation", {"3", "0", "0", "1", "90"}}};  // slot 3 has no order: not printed
-    parse(*handler, config);
-    const std::string out = report(*handler, false);
-    EXPECT_NE(std::string::npos, out.find(info("SENSOR ROTATION       : 2 [0][0]: 0.000 [0][1]: 1.000 [0][2]: 0.000") +
-                                          more(" 2 [1][0]:-1.000 [1][1]: 0.000 [1][2]: 0.000") +
-                                          more(" 2 [2][0]: 0.000 [2][1]: 0.000 [2][2]: 1.000") + "\n" +
-                                          info("SENSOR TRANSFORM      : 2 [0][0]: 0.000 [0][1]: 1.000 [0][2]: 0.000")))
-        << out;
-    EXPECT_EQ(std::string::npos, out.find(": 3 [")) << out;
-}
-
-TEST(TraCommonReport, CalibrationLibraryWithArguments) {
-    auto handler = makeHandler(1, true, 1);
-    Config config{{"calib", {kAddOne, "room.cal", "fast"}}};
-    parse(*handler, config);
-    EXPECT_EQ(kOrderHeader + more(" 1->1") + info(std::string("CALIBRATION LIBRARY   : name:") + kAddOne) +
-                  more(" arg[0]:room.cal") + more(" arg[1]:fast"),
-              report(*handler, false));
-}
-
-// Option lines and the report read and write numbers the same way in a
-// German host locale.
-TEST(TraCommonReport, HostLocaleChangesNoNumber) {
-    calib_test::GermanLocale german;
-    if (!german.active) {
-        GTEST_SKIP() << "de_DE.UTF-8 not installed";
-    }
-    auto handler = makeHandler(1, false, 1);
-    Config config{{"transmitteroffset", {"1.5", "1000", "0"}}, {"sensoroffset", {"1", "0.25", "0", "0"}}};
-    EXPECT_EQ("", parse(*handler, config));
-    const std::string out = report(*handler, false);
-    EXPECT_EQ(0u, out.find(info("TRANSMITTER OFFSET    : X:1.5 Y:1000 Z:0"))) << out;
-    EXPECT_NE(std::string::npos, out.find(info("SENSOR OFFSET         : 1 X:0.250 Y:0.000 Z:0.000"))) << out;
-}
-
-// A disabled logger writes no head; what follows a head is written
-// straight to the output, as with every open line of the module.
-TEST(TraCommonReport, DisabledLoggerLeavesTheTextAfterItsHeads) {
-    CLogH silent = calib_test::quietLogger("TRA");
+// A disabled logger writes no head, but what follows it is the handler's own
+// output and still shows; a German host locale changes no number.
+TEST(TraCommon, ReportWithoutHeadsAndInAGermanLocale) {
+    CLogH silent = test_support::quietLogger("TRA");
     silent.enabled = 0;
     CTraCommonH quiet(&silent);
     quiet.initTrackers(1);
     quiet.setTracker(1, 1, nullptr, nullptr, nullptr);
-    Config config{{"transmitteroffset", {"1", "2", "3"}}, {"calibration", {kAddOne, "x"}}, {"sensoroffset", {}}};
-    EXPECT_EQ("Incomplete option line found for SensorOffset at line 3.\n", parse(quiet, config));
-    EXPECT_EQ(std::string(" X:1 Y:2 Z:3\n"
-                          " [0][0]: 1.000 [0][1]: 0.000 [0][2]: 0.000\n"
-                          " [1][0]: 0.000 [1][1]: 1.000 [1][2]: 0.000\n"
-                          " [2][0]: 0.000 [2][1]: 0.000 [2][2]: 1.000\n"
-                          "\n"
-                          " 1->1\n"
-                          " name:") +
-                  kAddOne + "\n arg[0]:x\n",
-              report(quiet));
+    ConfigLines lines{{"transmitteroffset", "1", "2", "3"}, {"calibration", kAddOne, "x"}, {"sensoroffset"}};
+    EXPECT_EQ("Incomplete option line found for SensorOffset at line 3.\n", parse(quiet, lines, false));
+    EXPECT_EQ(std::string(" X:1 Y:2 Z:3\n [0][0]: 1.000 [0][1]: 0.000 [0][2]: 0.000\n [1][0]: 0.000 [1][1]: 1.000 [1][2]: 0.000\n"
+                          " [2][0]: 0.000 [2][1]: 0.000 [2][2]: 1.000\n\n 1->1\n name:") + kAddOne + "\n arg[0]:x\n",
+              report(quiet, true));
+    test_support::GermanLocale german;
+    SKIP_WITHOUT_GERMAN_LOCALE(german);
+    auto h = makeHandler(1, false, 1);
+    ConfigLines numbers{{"transmitteroffset", "1.5", "1000", "0"}, {"sensoroffset", "1", "0.25", "0", "0"}};
+    EXPECT_EQ("", parse(*h, numbers));
+    const std::string out = report(*h);
+    EXPECT_EQ(0u, out.find(info("TRANSMITTER OFFSET    : X:1.5 Y:1000 Z:0"))) << out;
+    EXPECT_NE(std::string::npos, out.find(info("SENSOR OFFSET         : 1 X:0.250 Y:0.000 Z:0.000"))) << out;
 }

@@ -15,8 +15,8 @@
 #include "platform/clock.h"
 #include "platform/dynamic_library.h"
 #include "platform/socket.h"
-#include "shared_storage_fixture.h"
-#include "stdout_capture.h"
+#include "tests/support/output.h"
+#include "tests/support/shared_storage.h"
 
 namespace {
 
@@ -28,28 +28,24 @@ constexpr uint32_t kLoopback = 0x7F000001;
 const bool kIsMutexHolder = [] {
     const char* flag = std::strstr(GetCommandLineA(), "--hold-mutex=");
     if (flag == nullptr) return false;
-    HANDLE mutex = CreateMutexA(nullptr, FALSE, flag + std::strlen("--hold-mutex="));
-    WaitForSingleObject(mutex, INFINITE);
+    WaitForSingleObject(CreateMutexA(nullptr, FALSE, flag + std::strlen("--hold-mutex=")), INFINITE);
     ExitProcess(0);
 }();
-
-class Winsock : public testing::Test {
-protected:
-    void SetUp() override { netStartup(); }
-    void TearDown() override { netCleanup(); }
-};
 
 long long millisSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
 }
 
-TEST_F(Winsock, UdpDrainKeepsTheNewestAndWaitsAreBounded) {
-    SocketHandle* receiver = nullptr;
-    SocketHandle* sender = nullptr;
-    uint16_t port = 0;
-    uint16_t senderPort = 0;
-    ASSERT_EQ(0, udpOpen(receiver, port, 0));
-    ASSERT_EQ(0, udpOpen(sender, senderPort, 0));
+}  // namespace
+
+// The newest of three datagrams, bounded waits, a datagram that fills the
+// buffer; a connect refused by a socket that does not listen, and one that a
+// full listener never answers, given up after its time-out.
+TEST(Winsock, UdpDrainAndTcpConnects) {
+    netStartup();
+    SocketHandle *receiver = nullptr, *sender = nullptr;
+    uint16_t port = 0, senderPort = 0;
+    ASSERT_EQ(0, udpOpen(receiver, port, 0) + udpOpen(sender, senderPort, 0));
     for (const char* datagram : {"first", "second", "third!"}) {
         ASSERT_EQ(0, udpSend(sender, datagram, static_cast<int32_t>(std::strlen(datagram)), kLoopback, port, 1000000));
     }
@@ -61,35 +57,29 @@ TEST_F(Winsock, UdpDrainKeepsTheNewestAndWaitsAreBounded) {
     EXPECT_EQ(-1, udpReceive(receiver, buffer, sizeof buffer, 50000)) << "the older two were dropped";
     EXPECT_GE(millisSince(start), 45);
     EXPECT_EQ(0, udpSend(sender, std::string(16, 'x').data(), 16, kLoopback, port, 1000000));
-    EXPECT_EQ(-4, udpReceive(receiver, buffer, sizeof buffer, 1000000)) << "a datagram that fills the buffer";
-    EXPECT_EQ(0, udpClose(receiver, 0));
-    EXPECT_EQ(0, udpClose(sender, 0));
-}
+    EXPECT_EQ(-4, udpReceive(receiver, buffer, sizeof buffer, 1000000));
+    EXPECT_EQ(0, udpClose(receiver, 0) + udpClose(sender, 0));
 
-TEST_F(Winsock, TcpConnectRefusedAndTimedOut) {
-    // A bound stream socket that does not listen: connects are refused.
-    platform::NativeSocket bound;
-    uint16_t port = 0;
-    ASSERT_TRUE(platform::openSocket(platform::SocketKind::Stream, bound));
-    ASSERT_TRUE(platform::bindIPv4(bound, kLoopback, 0) && platform::boundPort(bound, port));
+    platform::NativeSocket bound, filler;
+    ASSERT_TRUE(platform::openSocket(platform::SocketKind::Stream, bound) && platform::bindIPv4(bound, kLoopback, 0) &&
+                platform::boundPort(bound, port));
     SocketHandle* handle = nullptr;
     EXPECT_EQ(-3, tcpConnect(handle, kLoopback, port, 1000000));
     EXPECT_EQ(nullptr, handle);
-
-    // A listener whose queue is full answers no further handshake.
     ASSERT_EQ(0, listen(bound, 0));
-    platform::NativeSocket filler;
     ASSERT_TRUE(platform::openSocket(platform::SocketKind::Stream, filler));
     EXPECT_TRUE(platform::connectIPv4(filler, kLoopback, port, 1000000));
-    auto start = std::chrono::steady_clock::now();
+    start = std::chrono::steady_clock::now();
     EXPECT_EQ(-3, tcpConnect(handle, kLoopback, port, 200000));
     EXPECT_GE(millisSince(start), 150) << "it waited for an answer";
     EXPECT_LT(millisSince(start), 5000) << "and gave up after its time-out";
     platform::closeSocket(filler);
     platform::closeSocket(bound);
+    netCleanup();
 }
 
-TEST_F(Winsock, MulticastJoinedOnAChosenInterface) {
+TEST(Winsock, MulticastJoinedOnAChosenInterface) {
+    netStartup();
     const uint32_t group = 0xEFFF4D07;  // 239.255.77.7
     SocketHandle* receiver = nullptr;
     uint16_t port = 0;
@@ -104,14 +94,16 @@ TEST_F(Winsock, MulticastJoinedOnAChosenInterface) {
     EXPECT_EQ(4, udpReceive(receiver, buffer, sizeof buffer, 1000000));
     EXPECT_EQ(0, udpClose(receiver, group, kLoopback));
     platform::closeSocket(sender);
+    netCleanup();
 }
 
-// A mutex handle made by the host, seen through the module's CMutexH.
+// A mutex handle made by the host, seen through the module's CMutexH: its
+// holder may lock again and unlocks once per lock; an owner thread or
+// process that ends holding it hands it over with "Owner died".
 class HostMutex : public testing::Test {
 protected:
     void TearDown() override { CloseHandle(handle.native.handle); }
-    // What another thread's look at the mutex finds: WAIT_TIMEOUT while we hold it.
-    DWORD othersLook() {
+    DWORD othersLook() {  // WAIT_TIMEOUT while somebody else holds it
         DWORD result = 0;
         std::thread([&] {
             result = WaitForSingleObject(handle.native.handle, 0);
@@ -120,23 +112,18 @@ protected:
         return result;
     }
     void expectOwnerDiedThenHeld() {
-        EXPECT_EQ("HOST: ERROR: CMutexH: Locking mutex: Owner died\n",
-                  capturedStdout([&] { EXPECT_FALSE(mutex.lock()); }));
+        EXPECT_EQ("HOST: ERROR: CMutexH: Locking mutex: Owner died\n", capturedStdout([&] { EXPECT_FALSE(mutex.lock()); }));
         EXPECT_EQ(DWORD{WAIT_TIMEOUT}, othersLook()) << "the caller holds the lock";
         EXPECT_TRUE(mutex.unlock());
         EXPECT_EQ(DWORD{WAIT_OBJECT_0}, othersLook());
     }
-
     platform::SharedMutex handle{{CreateMutexA(nullptr, FALSE, nullptr)}};
     CLogH log = test_support::quietLogger("HOST");
     CMutexH mutex{&handle, &log};
 };
 
 TEST_F(HostMutex, LockUnlockAndASecondLockByTheHolder) {
-    EXPECT_EQ("", capturedStdout([&] {
-                  EXPECT_TRUE(mutex.lock());
-                  EXPECT_TRUE(mutex.lock()) << "the holder gets it again";
-              }));
+    EXPECT_EQ("", capturedStdout([&] { EXPECT_TRUE(mutex.lock() && mutex.lock()); }));
     EXPECT_TRUE(mutex.unlock());
     EXPECT_EQ(DWORD{WAIT_TIMEOUT}, othersLook()) << "each lock needs its unlock";
     EXPECT_TRUE(mutex.unlock());
@@ -144,12 +131,9 @@ TEST_F(HostMutex, LockUnlockAndASecondLockByTheHolder) {
     EXPECT_NE("", capturedStdout([&] { EXPECT_FALSE(mutex.unlock()); })) << "not held";
 }
 
-TEST_F(HostMutex, OwnerThreadEndsHoldingIt) {
+TEST_F(HostMutex, AnOwnerThreadOrProcessEndsHoldingIt) {
     std::thread([&] { WaitForSingleObject(handle.native.handle, INFINITE); }).join();
     expectOwnerDiedThenHeld();
-}
-
-TEST_F(HostMutex, OwnerProcessEndsHoldingIt) {
     const std::string name = "zelostrel-test-" + std::to_string(GetCurrentProcessId());
     CloseHandle(handle.native.handle);
     handle.native.handle = CreateMutexA(nullptr, FALSE, name.c_str());
@@ -159,31 +143,26 @@ TEST_F(HostMutex, OwnerProcessEndsHoldingIt) {
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION child{};
-    ASSERT_TRUE(
-        CreateProcessA(program, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child));
+    ASSERT_TRUE(CreateProcessA(program, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child));
     ASSERT_EQ(DWORD{WAIT_OBJECT_0}, WaitForSingleObject(child.hProcess, 30000));
     CloseHandle(child.hThread);
     CloseHandle(child.hProcess);
     expectOwnerDiedThenHeld();
 }
 
-TEST(WindowsLoader, MissingLibraryGivesItsNameAndTheSystemsText) {
+// The loader names the library and gives the system's text. The record's
+// zone fields are the system's own: its standard-time bias and whether
+// daylight saving is in force (the test runs with a Unix-style TZ, which
+// Wine's zone follows and the C run-time would misread as UTC).
+TEST(WindowsSystem, LoaderTextClockZoneAndThreadIdInTheHead) {
     platform::LibraryHandle library;
-    char reason[512];
+    char reason[512], text[256] = {};
     EXPECT_FALSE(platform::openLibrary("no-such-calibration.dll", library, reason, sizeof reason));
-    char text[256] = {};
-    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, ERROR_MOD_NOT_FOUND, 0, text,
-                   sizeof text, nullptr);
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, ERROR_MOD_NOT_FOUND, 0, text, sizeof text, nullptr);
     std::string system(text);
     system.erase(system.find_last_not_of("\r\n ") + 1);
     EXPECT_EQ("no-such-calibration.dll: " + system, std::string(reason));
-}
 
-// The record's time-zone fields are the system's own: its standard-time
-// bias (minutes west of UTC) and whether daylight saving is in force. The
-// test runs with a Unix-style TZ (windows.cmake), which Wine's system zone
-// follows and the C run-time's would misread as UTC.
-TEST(WindowsClock, TimeZoneFieldsMatchTheSystemsAndTheThreadIdIsInTheHead) {
     TIME_ZONE_INFORMATION zone{};
     const DWORD zoneState = GetTimeZoneInformation(&zone);
     const platform::ClockReading reading = platform::readClock();
@@ -191,16 +170,11 @@ TEST(WindowsClock, TimeZoneFieldsMatchTheSystemsAndTheThreadIdIsInTheHead) {
     EXPECT_EQ(zoneState == TIME_ZONE_ID_DAYLIGHT ? 1 : 0, reading.daylightSaving);
     EXPECT_LT(reading.milliseconds, 1000);
     EXPECT_NEAR(static_cast<double>(time(nullptr)), static_cast<double>(reading.seconds), 2.0);
-
     CLogH log;
-    log.setName("CBase");
-    auto expectOwnIdInTheHead = [&] {
+    const auto ownIdInTheHead = [&] {
         const std::string line = capturedStdout([&] { log.info("x", true); });
-        const std::string head = " CBase[" + std::to_string(GetCurrentThreadId()) + "]: INFO: x\n";
-        EXPECT_NE(std::string::npos, line.find(head)) << line;
+        EXPECT_NE(std::string::npos, line.find(" MESSAGE[" + std::to_string(GetCurrentThreadId()) + "]: INFO: x\n")) << line;
     };
-    expectOwnIdInTheHead();
-    std::thread(expectOwnIdInTheHead).join();
+    ownIdInTheHead();
+    std::thread(ownIdInTheHead).join();
 }
-
-}  // namespace

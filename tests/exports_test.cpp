@@ -1,0 +1,141 @@
+// The shipped module as a host loads it: the real library, its two exports
+// looked up by name, and a session driven only through the virtual table in
+// the host's order, with frames on loopback written into shared storage
+// while another host thread holds the storage's lock. Linux and Windows.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "device/exports.h"
+#include "platform/dynamic_library.h"
+#include "tests/support/device_rig.h"
+
+using namespace test_support;
+
+// The device as a host's own header declares it: the operations in the
+// order of the host's virtual table (the destructor, last, is reached only
+// through deleteDev). A device whose table differs runs the wrong operation.
+// Not in an unnamed namespace: the compiler would know that no class
+// derives from it here and bind the calls to its pure declarations.
+class HostDevice {
+public:
+    virtual int init(InitInfo* info) = 0;
+    virtual bool start() = 0;
+    virtual int check() = 0;
+    virtual bool stop() = 0;
+    virtual bool printInfo() = 0;
+    virtual int recvData(UpdateMasks* masks, uint32_t unused) = 0;
+    virtual int sendData(uint32_t first, uint32_t second) = 0;
+    virtual int updateTrackers() = 0;
+    virtual int updateControllers() = 0;
+
+protected:
+    ~HostDevice() = default;
+};
+
+namespace {
+
+const std::string kFrame = "fr 1\n6d 1 [0 1.0][304.8 -609.6 152.4][0 0 -1 0 1 0 1 0 0]\n"
+                           "6df2 1 1 [0 1.0 16 2][304.8 0 0][1 0 0 0 1 0 0 0 1][0x5 0.5 -0.25]\n";
+const std::string kBodyLine = "TRK: INFO: zelostrel: Standard Body 2 Loc 1.000 -2.000 0.500 Ang 90.000 -0.000 0.000\n";
+
+class Session {
+public:
+    Session() {
+        netStartup();
+        dataPort = freeUdpPort();
+        udpOpen(sender, senderPort, 0);
+        udpOpen(controller, controllerPort, 0);
+    }
+    ~Session() {
+        udpClose(sender, 0);
+        udpClose(controller, 0);
+        netCleanup();
+    }
+    void send(const std::string& frame) {
+        udpSend(sender, frame.data(), static_cast<int32_t>(frame.size()), kLoopback, dataPort, 1000000);
+    }
+    // The newest command the device sent to its controller, or "" after a short wait.
+    std::string lastCommand() {
+        char buffer[64] = {};
+        const int32_t length = udpReceive(controller, buffer, sizeof buffer, 200000);
+        return length > 0 ? std::string(buffer, static_cast<size_t>(length)) : "";
+    }
+    SharedStorage storage;
+    SocketHandle *sender = nullptr, *controller = nullptr;
+    uint16_t dataPort = 0, senderPort = 0, controllerPort = 0;
+};
+
+// Through the host's view of the table; the sanitizer's type check would
+// take that view for a wrong type, which is what a host does by design.
+#if defined(__GNUC__) && !defined(_WIN32)
+__attribute__((no_sanitize("vptr")))
+#endif
+void driveThroughTheHostsTable(HostDevice& device, Session& s) {
+    InitInfo info = s.storage.initInfo();
+    EXPECT_NE(std::string::npos, capturedStdout([&] { EXPECT_EQ(1, device.init(&info)); }).find("DEVICE TYPE"));
+    EXPECT_TRUE(device.start());
+    EXPECT_EQ(std::string("ostrel 31", 10), s.lastCommand());
+    EXPECT_EQ("", capturedStdout([&] { EXPECT_EQ(1, device.check()); }));
+    EXPECT_EQ("", s.lastCommand());
+    EXPECT_TRUE(device.stop());
+    EXPECT_EQ(std::string("ostrel 10 0", 12), s.lastCommand());
+    EXPECT_EQ(0u, capturedStdout([&] { EXPECT_TRUE(device.printInfo()); }).find("TRK: INFO: DEVICE NAME"));
+
+    // The cycle waits for the host thread that holds the tracker list.
+    s.send(kFrame);
+    std::thread holder([&] {
+        s.storage.trackerStorage.lock();
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        s.storage.trackerStorage.unlock();
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    UpdateMasks masks{};
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ("TRK: INFO: zelostrel: Controller grp 0 0 mea 0 0\n" + kBodyLine,
+              capturedStdout([&] { EXPECT_EQ(1, device.recvData(&masks, 0)); }));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
+    holder.join();
+    EXPECT_EQ(0, device.sendData(1, 2));
+    s.send(kFrame);
+    EXPECT_EQ(kBodyLine, capturedStdout([&] { EXPECT_EQ(1, device.updateTrackers()); }));
+    EXPECT_EQ("TRK: INFO: zelostrel: Controller grp 1 0 mea 0 0\n",
+              capturedStdout([&] { EXPECT_EQ(1, device.updateControllers()); }));
+
+    EXPECT_EQ(0b11u, maskBits(masks.trackerMask));
+    EXPECT_EQ(0b1u, maskBits(masks.controllerMask));
+    EXPECT_EQ((std::vector<int32_t>{100000, 0, 0, 0, 0, 0}), fixedWordsAt(&s.storage.tracker(1), 20, 6));
+    EXPECT_EQ((std::vector<int32_t>{100000, -200000, 50000, 9000001, 0, 0}), fixedWordsAt(&s.storage.tracker(2), 20, 6));
+    const ConData& wand = s.storage.controller(1);
+    EXPECT_EQ((std::vector<uint32_t>{1, 0}), wordsAt(&wand, 0, 2));
+    EXPECT_EQ((std::vector<uint32_t>{8, 16, 36, 68}), wordsAt(&wand, 20, 4));
+    EXPECT_EQ((std::vector<int32_t>{500, -250, 0}), fixedWordsAt(&wand, 36, 3));
+    EXPECT_EQ((std::vector<uint32_t>{0x05000000, 0x04000000}), wordsAt(&wand, 164, 2));
+}
+
+}  // namespace
+
+TEST(Exports, AHostsSessionThroughTheLibrarysExportsAndVirtualTable) {
+    platform::LibraryHandle library;
+    char reason[512];
+    ASSERT_TRUE(platform::openLibrary(ZELOSTREL_MODULE, library, reason, sizeof reason)) << reason;
+    auto create = reinterpret_cast<CreateDevFunction>(platform::findProcedure(library, kCreateDevName));
+    auto destroy = reinterpret_cast<DeleteDevFunction>(platform::findProcedure(library, kDeleteDevName));
+    ASSERT_TRUE(create != nullptr && destroy != nullptr);
+    EXPECT_FALSE(destroy(nullptr));
+    {
+        Session session;
+        ConfigLines lines{{"port", std::to_string(session.dataPort)},
+                          {"remote", "127.0.0.1", std::to_string(session.controllerPort)},
+                          {"gripwands", "1"},
+                          {"debug", "36"}};
+        CLogH log = quietLogger("TRK");
+        CBaseMod* device = create(lines.config(), &log);
+        ASSERT_NE(nullptr, device);
+        driveThroughTheHostsTable(*reinterpret_cast<HostDevice*>(static_cast<CBase*>(device)), session);
+        EXPECT_TRUE(destroy(device));
+    }
+    platform::closeLibrary(library);
+}

@@ -1,0 +1,73 @@
+#pragma once
+// The real device in-process, as a host drives it: configuration lines, real
+// shared storage, and a sender that puts frames on its UDP data port.
+#include <memory>
+#include <string>
+
+#include "device/zelostrel.h"
+#include "link/socket_layer.h"
+#include "tests/support/output.h"
+#include "tests/support/shared_storage.h"
+
+namespace test_support {
+
+constexpr uint32_t kLoopback = 0x7f000001;
+constexpr const char* kIdentity = "[1 0 0 0 1 0 0 0 1]";
+
+// A UDP port that is free right now (the system's pick, then released).
+inline uint16_t freeUdpPort() {
+    SocketHandle* socket = nullptr;
+    uint16_t port = 0;
+    if (udpOpen(socket, port, 0) == 0) udpClose(socket, 0);
+    return port;
+}
+
+class DeviceRig {
+public:
+    // The rig's own sockets need the socket library for its whole life.
+    DeviceRig() {
+        netStartup();
+        dataPort = freeUdpPort();
+    }
+    ~DeviceRig() {
+        device.reset();
+        udpClose(sender, 0);
+        netCleanup();
+    }
+    // Line 1 is "port <free port>", then the lines given; init's output is kept.
+    int configure(std::initializer_list<ConfigLines::Words> words) {
+        lines.add({"port", std::to_string(dataPort)});
+        for (const ConfigLines::Words& line : words) lines.add(line);
+        device = std::make_unique<zelostrel>(lines.config(), &log);
+        InitInfo info = storage.initInfo();
+        int result = 0;
+        initOutput = capturedStdout([&] { result = device->init(&info); });
+        return result;
+    }
+    void send(const std::string& frame) {
+        uint16_t port = 0;
+        if (sender == nullptr) {
+            ASSERT_EQ(0, udpOpen(sender, port, 0));
+        }
+        ASSERT_EQ(0, udpSend(sender, frame.data(), static_cast<int32_t>(frame.size()), kLoopback, dataPort, 1000000));
+    }
+    // One host cycle (with a frame sent first, unless null); its output is kept.
+    int cycle(const char* frame = nullptr) {
+        if (frame != nullptr) send(frame);
+        int result = 0;
+        cycleOutput = capturedStdout([&] { result = device->recvData(&masks, 0); });
+        return result;
+    }
+    int cycle(const std::string& frame) { return cycle(frame.c_str()); }
+
+    SharedStorage storage;
+    CLogH log = quietLogger("TRK");
+    ConfigLines lines;
+    uint16_t dataPort = 0;
+    std::unique_ptr<zelostrel> device;
+    UpdateMasks masks{0, 0};
+    std::string initOutput, cycleOutput;
+    SocketHandle* sender = nullptr;
+};
+
+}  // namespace test_support

@@ -23,106 +23,76 @@ std::unique_ptr<OstrelSDK> clientOf(const char* host, uint16_t serverPort, Remot
                                     int32_t dataWait = 1000000, int32_t bufferSize = 32768) {
     return std::make_unique<OstrelSDK>(host, serverPort, 0, kind, bufferSize, dataWait, commandWait);
 }
-// Datagrams on loopback are queued once sent; the pause covers a busy machine.
-void letQueue() { std::this_thread::sleep_for(std::chrono::milliseconds(20)); }
 std::string controllerAt(uint16_t port) { return "Controller 127.0.0.1:" + std::to_string(port); }
 
 }  // namespace
 
-TEST(ClientConstruction, DataOnlyClientAndWhatKeepsADataSocketFromOpening) {
+// The data-only client binds the port the system picks; a taken port, or a
+// buffer below 2 bytes, leaves no data socket, with the reason; an unknown
+// host is no controller, and nothing is sent to 0.0.0.0.
+TEST(ClientConstruction, DataSocketAndWhatKeepsItFromOpening) {
     OstrelSDK client(0);
     ASSERT_TRUE(client.hasDataSocket());
-    EXPECT_NE(0, client.dataPort()) << "the chosen port is written back";
-    EXPECT_EQ(std::make_tuple(RemoteKind::None, 0u, uint16_t{0}, 32768, false, 0u, -1.0, 0),
+    EXPECT_NE(0, client.dataPort());
+    EXPECT_EQ(std::make_tuple(RemoteKind::None, 0u, uint16_t{0}, 32768, false, 0u, -1.0),
               std::make_tuple(client.remoteKind(), client.serverAddress(), client.serverPort(), client.bufferSize(),
-                              client.hasCommandConnection(), client.frameCounter(), client.timestamp(), client.bodyCount()));
-    EXPECT_FALSE(client.startTracking()) << "no command channel";
-
+                              client.hasCommandConnection(), client.frameCounter(), client.timestamp()));
+    EXPECT_FALSE(client.startTracking());
     OstrelSDK taken(client.dataPort());
-    EXPECT_FALSE(taken.hasDataSocket());
     EXPECT_EQ("UDP port " + std::to_string(client.dataPort()) + ": " + std::strerror(EADDRINUSE), taken.failureReason());
-    EXPECT_EQ(0, taken.dataPort());
-    EXPECT_FALSE(taken.receiveFrame() || taken.sendUdpCommand("ostrel 31"));
+    EXPECT_FALSE(taken.hasDataSocket() || taken.dataPort() != 0 || taken.receiveFrame() || taken.sendUdpCommand("ostrel 31"));
     EXPECT_EQ(NetError::Network, taken.lastDataError());
-    // The receive needs room for a byte and the NUL behind it.
     EXPECT_TRUE(clientOf("", 0, RemoteKind::None, 1000000, 1000000, 2)->hasDataSocket());
     auto tiny = clientOf("", 0, RemoteKind::None, 1000000, 1000000, 1);
     EXPECT_FALSE(tiny->hasDataSocket());
     EXPECT_STREQ("Receive buffer of 1 bytes: too small", tiny->failureReason());
-
-    // An unknown host is no controller, and nothing is sent to 0.0.0.0.
     auto unresolved = clientOf("no-such-host.invalid", 5000, RemoteKind::Udp);
-    EXPECT_TRUE(unresolved->hasDataSocket());
-    EXPECT_EQ(0u, unresolved->serverAddress());
-    EXPECT_FALSE(unresolved->startTracking());
+    EXPECT_TRUE(unresolved->hasDataSocket() && unresolved->serverAddress() == 0 && !unresolved->startTracking());
     EXPECT_EQ(NetError::Network, unresolved->lastCommandError());
-    addrinfo hints{};
+    addrinfo hints{}, *found = nullptr;
     hints.ai_family = AF_INET;
-    addrinfo* found = nullptr;
     const int lookup = getaddrinfo("no-such-host.invalid", nullptr, &hints, &found);
     if (found != nullptr) freeaddrinfo(found);
-    EXPECT_EQ("Controller host \"no-such-host.invalid\": " + std::string(gai_strerror(lookup)),
-              unresolved->failureReason());
-}
-
-// A host without a server port names a multicast group, left at teardown.
-TEST(ClientConstruction, HostWithoutServerPortIsAMulticastGroup) {
-    testing::internal::CaptureStderr();
+    EXPECT_EQ("Controller host \"no-such-host.invalid\": " + std::string(gai_strerror(lookup)), unresolved->failureReason());
+    testing::internal::CaptureStderr();  // a host without a server port names a multicast group, left at teardown
     {
-        OstrelSDK client("239.255.77.2", 0, 0, RemoteKind::None, 32768, 1000000, 1000000);
-        if (!client.hasDataSocket()) GTEST_SKIP() << "this kernel refuses multicast: " << testing::internal::GetCapturedStderr();
-        EXPECT_EQ(0xEFFF4D02u, client.serverAddress());
-        EXPECT_EQ(RemoteKind::None, client.remoteKind());
+        OstrelSDK group("239.255.77.2", 0, 0, RemoteKind::None, 32768, 1000000, 1000000);
+        if (!group.hasDataSocket()) GTEST_SKIP() << "this kernel refuses multicast: " << testing::internal::GetCapturedStderr();
+        EXPECT_EQ(std::make_pair(0xEFFF4D02u, RemoteKind::None), std::make_pair(group.serverAddress(), group.remoteKind()));
     }
-    EXPECT_EQ("", testing::internal::GetCapturedStderr()) << "the group was left";
+    EXPECT_EQ("", testing::internal::GetCapturedStderr());
 }
 
-// With the default 32768-byte buffer a frame may be 32766 bytes long. A
-// failing line is a parse error: the lines before it stay, endFrame is skipped.
+// The newest queued frame is parsed; with the default 32768-byte buffer a
+// frame may be 32766 bytes long. A failing line is a parse error: the
+// lines before it stay, endFrame is skipped.
 TEST(ClientFrames, NewestFrameTimeOutsAndFaultyDatagrams) {
     auto client = clientOf("", 0, RemoteKind::None, 1000000, 30000);
     const uint16_t port = client->dataPort();
     ASSERT_TRUE(loopback::sendDatagram(port, "fr 1\n6d 1 [0 0.1][1 1 1][1 0 0 0 1 0 0 0 1]"));
     ASSERT_TRUE(loopback::sendDatagram(port, "fr 3\r\nts 0.5\r\n6d 1 [2 0.9][1 2 3][1 0 0 0 1 0 0 0 1]"));
-    letQueue();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
     ASSERT_TRUE(client->receiveFrame());
-    EXPECT_EQ(std::make_tuple(NetError::None, 3u, 0.5, 3, 2.0),
-              std::make_tuple(client->lastDataError(), client->frameCounter(), client->timestamp(), client->bodyCount(),
-                              client->body(2)->loc[1]));
+    EXPECT_EQ(std::make_tuple(NetError::None, 3u, 0.5, 3, 2.0), std::make_tuple(client->lastDataError(), client->frameCounter(),
+                                                                                 client->timestamp(), client->bodyCount(), client->body(2)->loc[1]));
     EXPECT_FALSE(client->receiveFrame());
     EXPECT_EQ(NetError::Timeout, client->lastDataError());
-    std::string longest = "fr 7\n" + std::string(32766 - 5, 'x');  // an unknown line fills it up
-    const struct {
-        std::string frame;
-        NetError error;
-        uint32_t frameCounter;
-    } cases[] = {{"", NetError::Network, 0}, {longest, NetError::None, 7}, {longest + "x", NetError::Network, 0},
-                 {"fr 5\n6dcal 0\n6d 1 [0 0.5][1 2 3][1 0 0 0 1 0 0 0 1]\n6df 1 [3 1 0]\nts 2", NetError::Parse, 5}};
-    for (const auto& c : cases) {
-        ASSERT_TRUE(loopback::sendDatagram(port, c.frame));
-        EXPECT_EQ(c.error == NetError::None, client->receiveFrame());
-        EXPECT_EQ(std::make_pair(c.error, c.frameCounter), std::make_pair(client->lastDataError(), client->frameCounter()));
+    const std::string longest = "fr 7\n" + std::string(32766 - 5, 'x');  // an unknown line fills it up
+    const std::tuple<std::string, NetError, uint32_t> cases[] = {
+        {"", NetError::Network, 0}, {longest, NetError::None, 7}, {longest + "x", NetError::Network, 0},
+        {"fr 5\n6dcal 0\n6d 1 [0 0.5][1 2 3][1 0 0 0 1 0 0 0 1]\n6df 1 [3 1 0]\nts 2", NetError::Parse, 5}};
+    for (const auto& [frame, error, frameCounter] : cases) {
+        ASSERT_TRUE(loopback::sendDatagram(port, frame));
+        EXPECT_EQ(error == NetError::None, client->receiveFrame());
+        EXPECT_EQ(std::make_pair(error, frameCounter), std::make_pair(client->lastDataError(), client->frameCounter()));
     }
-    EXPECT_EQ(std::make_tuple(-1.0, 3, 0.5), std::make_tuple(client->timestamp(), client->bodyCount(), client->body(0)->quality))
-        << "6dcal 0 was not applied";
+    EXPECT_EQ(std::make_tuple(-1.0, 3, 0.5), std::make_tuple(client->timestamp(), client->bodyCount(), client->body(0)->quality));
 }
 
-// A controller that answers the connect is commanded by TCP; the UDP forms
-// of start and stop are sent in their TCP forms, other "ostrel " commands dropped.
-TEST(ClientTcp, StartAndStopSendTheirCommandsWithTheNul) {
-    loopback::FakeController controller({answer("ostrel2 ok"), answer("ostrel2 ok"), answer("ostrel2 ok"), answer("ostrel2 ok")});
-    auto client = clientOf("127.0.0.1", controller.port(), RemoteKind::None);
-    ASSERT_EQ(RemoteKind::Tcp, client->remoteKind());
-    EXPECT_TRUE(client->startTracking() && client->stopTracking());
-    EXPECT_TRUE(client->sendUdpCommand("ostrel 10 3") && client->sendUdpCommand("ostrel 10 1"));
-    EXPECT_TRUE(client->sendUdpCommand("ostrel 99"));
-    ASSERT_TRUE(controller.waitForCommands(4));
-    EXPECT_FALSE(controller.waitForCommands(5, 100));
-    const std::string start = withNul("ostrel2 tracking start"), stop = withNul("ostrel2 tracking stop");
-    EXPECT_EQ((Texts{start, stop, start, stop}), controller.commands());
-}
-
-TEST(ClientTcp, AnswersAndTheirCodes) {
+// A controller that answers the connect is commanded by TCP, each command
+// with its NUL; the UDP forms of start and stop go in their TCP forms, other
+// "ostrel " commands are dropped. Then the answers and their codes.
+TEST(ClientTcp, CommandsAnswersAndTheirCodes) {
     const std::string stale = "stale";  // where the result hands no text back
     using E = NetError;  // an "ok" or error answer leaves the command error as it was
     const struct {
@@ -139,29 +109,32 @@ TEST(ClientTcp, AnswersAndTheirCodes) {
         {answer("ostrel2 err 0x1F \"hex\" trailing"), OstrelSDK::kAnswerError, stale, 31, "hex", E::None},
         {answer("ostrel2 err x"), OstrelSDK::kErrorWithoutNumber, stale, -1100, "SDK error -1100", E::Parse},
         {answer("ostrel2 err 7 bad"), OstrelSDK::kErrorWithoutMessage, stale, -1100, "SDK error -1100", E::Parse},
-        {loopback::rawAnswer("no terminator"), OstrelSDK::kAnswerOther, "no terminator", 0, "", E::None},
+        {{"no terminator"}, OstrelSDK::kAnswerOther, "no terminator", 0, "", E::None},
         {answer(std::string(198, 'z')), OstrelSDK::kAnswerOther, std::string(198, 'z'), 0, "", E::None},
         {answer(std::string(199, 'y')), OstrelSDK::kAnswerTooLong, "", 0, "", E::Network},  // 200 bytes
         {answer("ostrel2 ok"), OstrelSDK::kAnswerOk, stale, 0, "", E::Network},
         {answer("ostrel2 ok", 7, 50), OstrelSDK::kAnswerOk, stale, 0, "", E::Network},  // in two pieces
         {answer("\x1b[2Jbad"), OstrelSDK::kAnswerOther, "\x1b[2Jbad", 0, "", E::None},
     };
-    std::vector<loopback::Reply> script;
+    std::vector<loopback::Reply> script(4, answer("ostrel2 ok"));
     for (const auto& c : cases) script.push_back(c.reply);
     loopback::FakeController controller(script);
-    auto client = clientOf("127.0.0.1", controller.port(), RemoteKind::Tcp, 300000);
+    auto client = clientOf("127.0.0.1", controller.port(), RemoteKind::None, 300000);
+    ASSERT_EQ(RemoteKind::Tcp, client->remoteKind());
+    EXPECT_TRUE(client->startTracking() && client->stopTracking() && client->sendUdpCommand("ostrel 10 3"));
+    EXPECT_TRUE(client->sendUdpCommand("ostrel 10 1") && client->sendUdpCommand("ostrel 99"));
     for (size_t i = 0; i < std::size(cases); ++i) {
         std::string text = stale;
         EXPECT_EQ(cases[i].result, client->sendTcpCommand(("cmd " + std::to_string(i)).c_str(), &text)) << i;
-        EXPECT_EQ(cases[i].answer, text) << i;
-        EXPECT_EQ(cases[i].remoteCode, client->lastRemoteErrorCode()) << i << ": cleared by every command";
-        EXPECT_STREQ(cases[i].remoteText, client->lastRemoteErrorText()) << i;
-        EXPECT_EQ(cases[i].error, client->lastCommandError()) << i;
+        EXPECT_EQ(std::make_tuple(cases[i].answer, cases[i].remoteCode, std::string(cases[i].remoteText), cases[i].error),
+                  std::make_tuple(text, client->lastRemoteErrorCode(), std::string(client->lastRemoteErrorText()), client->lastCommandError()))
+            << i;
     }
-    EXPECT_EQ(controllerAt(controller.port()) + " answered \"?[2Jbad\"", client->failureReason())
-        << "the reason carries no control character";
-    ASSERT_TRUE(controller.waitForCommands(std::size(cases)));
-    EXPECT_EQ(withNul("cmd 11"), controller.commands().back());
+    EXPECT_EQ(controllerAt(controller.port()) + " answered \"?[2Jbad\"", client->failureReason()) << "no control character";
+    ASSERT_TRUE(controller.waitFor(4 + std::size(cases)));
+    const std::string start = withNul("ostrel2 tracking start"), stop = withNul("ostrel2 tracking stop");
+    const Texts commands = controller.commands();
+    EXPECT_EQ((Texts{start, stop, start, stop, withNul("cmd 0")}), Texts(commands.begin(), commands.begin() + 5));
     EXPECT_EQ(OstrelSDK::kCommandTooLong, client->sendTcpCommand(std::string(201, 'a').c_str()));
     EXPECT_EQ(NetError::Network, client->lastCommandError());
 }
@@ -178,42 +151,38 @@ TEST(ClientTcp, TimeOutsAndLateAnswers) {
     EXPECT_EQ(controllerAt(controller.port()) + ": " + std::strerror(ETIMEDOUT), client->failureReason());
     std::this_thread::sleep_for(std::chrono::milliseconds(400));
     EXPECT_EQ(OstrelSDK::kAnswerError, client->sendTcpCommand("ostrel2 tracking stop"));
-    EXPECT_EQ(5, client->lastRemoteErrorCode());
-    EXPECT_EQ(withNul(std::string(200, 'b')), controller.commands().at(0)) << "200 characters are sent";
+    EXPECT_EQ(std::make_pair(5, withNul(std::string(200, 'b'))), std::make_pair(client->lastRemoteErrorCode(), controller.commands().at(0)));
 }
 
-// Dropped for good: no reconnection, no fallback to UDP.
+// A connection the controller closes is dropped for good (no reconnection,
+// no fallback to UDP); one refused, when asked for by TCP, stays TCP
+// without a connection.
 TEST(ClientTcp, AClosedOrRefusedConnection) {
-    loopback::FakeController controller({loopback::Reply{loopback::Reply::Close, ""}});
+    loopback::FakeController controller({loopback::Reply{"", 0, 0, true}});
     auto client = clientOf("127.0.0.1", controller.port(), RemoteKind::Tcp, 1000000, 20000);
     client->sendTcpCommand(std::string(201, 'a').c_str());  // leaves a network error behind
     EXPECT_EQ(OstrelSDK::kControllerClosed, client->sendTcpCommand("ostrel2 tracking start"));
-    EXPECT_EQ(NetError::Network, client->lastCommandError()) << "left as it was";
-    EXPECT_FALSE(client->hasCommandConnection());
+    EXPECT_EQ(std::make_pair(NetError::Network, false), std::make_pair(client->lastCommandError(), client->hasCommandConnection()));
     EXPECT_FALSE(client->receiveFrame());  // a time-out, which clears both errors
     EXPECT_EQ(NetError::None, client->lastCommandError());
     EXPECT_EQ(OstrelSDK::kNoConnection, client->sendTcpCommand("ostrel2 tracking stop"));
-    EXPECT_EQ(NetError::Network, client->lastCommandError());
-    EXPECT_FALSE(client->startTracking());
-    EXPECT_EQ(RemoteKind::Tcp, client->remoteKind());
-    // Refused, when asked for by TCP: stays TCP without a connection.
+    EXPECT_EQ(std::make_tuple(NetError::Network, false, RemoteKind::Tcp),
+              std::make_tuple(client->lastCommandError(), client->startTracking(), client->remoteKind()));
     const uint16_t closed = loopback::closedPort();
     auto refused = clientOf("127.0.0.1", closed, RemoteKind::Tcp);
-    EXPECT_EQ(std::make_pair(RemoteKind::Tcp, false), std::make_pair(refused->remoteKind(), refused->hasCommandConnection()));
-    EXPECT_EQ(OstrelSDK::kNoConnection, refused->sendTcpCommand("ostrel2 tracking start"));
+    EXPECT_EQ(std::make_tuple(RemoteKind::Tcp, false, OstrelSDK::kNoConnection),
+              std::make_tuple(refused->remoteKind(), refused->hasCommandConnection(), refused->sendTcpCommand("ostrel2 tracking start")));
     EXPECT_EQ(controllerAt(closed) + ": " + std::strerror(ECONNREFUSED), refused->failureReason());
 }
 
-// Undetermined and refused, or asked for by UDP: two datagrams each from the data port.
+// Undetermined and refused, or asked for by UDP: two datagrams each, from the data port.
 TEST(ClientUdp, StartAndStopAreTwoDatagramsEachFromTheDataPort) {
     loopback::UdpCollector controller;
     EXPECT_EQ(RemoteKind::Udp, clientOf("127.0.0.1", controller.port(), RemoteKind::Udp)->remoteKind());
     auto client = clientOf("127.0.0.1", controller.port(), RemoteKind::None);
-    ASSERT_EQ(RemoteKind::Udp, client->remoteKind());
-    EXPECT_FALSE(client->hasCommandConnection());
+    ASSERT_EQ(std::make_pair(RemoteKind::Udp, false), std::make_pair(client->remoteKind(), client->hasCommandConnection()));
     EXPECT_TRUE(client->startTracking() && client->stopTracking() && client->sendUdpCommand("any text"));
-    EXPECT_EQ((Texts{withNul("ostrel 10 3"), withNul("ostrel 31"), withNul("ostrel 32"), withNul("ostrel 10 0"),
-                     withNul("any text")}),
+    EXPECT_EQ((Texts{withNul("ostrel 10 3"), withNul("ostrel 31"), withNul("ostrel 32"), withNul("ostrel 10 0"), withNul("any text")}),
               controller.receive(5));
     EXPECT_EQ(client->dataPort(), controller.lastSenderPort());
     EXPECT_EQ(OstrelSDK::kNotTcp, client->sendTcpCommand("ostrel2 tracking start"));

@@ -41,47 +41,27 @@ const std::string kFrame = "fr 1\n6d 1 [0 1.0][304.8 -609.6 152.4][0 0 -1 0 1 0 
                            "6df2 1 1 [0 1.0 16 2][304.8 0 0][1 0 0 0 1 0 0 0 1][0x5 0.5 -0.25]\n";
 const std::string kBodyLine = "TRK: INFO: zelostrel: Standard Body 2 Loc 1.000 -2.000 0.500 Ang 90.000 -0.000 0.000\n";
 
-class Session {
-public:
-    Session() {
-        netStartup();
-        dataPort = freeUdpPort();
-        udpOpen(sender, senderPort, 0);
-        udpOpen(controller, controllerPort, 0);
-    }
-    ~Session() {
-        udpClose(sender, 0);
-        udpClose(controller, 0);
-        netCleanup();
-    }
-    void send(const std::string& frame) {
-        udpSend(sender, frame.data(), static_cast<int32_t>(frame.size()), kLoopback, dataPort, 1000000);
-    }
-    // The newest command the device sent to its controller, or "" after a short wait.
-    std::string lastCommand() {
-        char buffer[64] = {};
-        const int32_t length = udpReceive(controller, buffer, sizeof buffer, 200000);
-        return length > 0 ? std::string(buffer, static_cast<size_t>(length)) : "";
-    }
-    SharedStorage storage;
-    SocketHandle *sender = nullptr, *controller = nullptr;
-    uint16_t dataPort = 0, senderPort = 0, controllerPort = 0;
-};
+// The newest command the device sent to its controller, or "" after a short wait.
+std::string lastCommand(SocketHandle* controller) {
+    char buffer[64] = {};
+    const int32_t length = udpReceive(controller, buffer, sizeof buffer, 200000);
+    return length > 0 ? std::string(buffer, static_cast<size_t>(length)) : "";
+}
 
 // Through the host's view of the table; the sanitizer's type check would
 // take that view for a wrong type, which is what a host does by design.
 #if defined(__GNUC__) && !defined(_WIN32)
 __attribute__((no_sanitize("vptr")))
 #endif
-void driveThroughTheHostsTable(HostDevice& device, Session& s) {
+void driveThroughTheHostsTable(HostDevice& device, DeviceRig& s, SocketHandle* controller) {
     InitInfo info = s.storage.initInfo();
     EXPECT_NE(std::string::npos, capturedStdout([&] { EXPECT_EQ(1, device.init(&info)); }).find("DEVICE TYPE"));
     EXPECT_TRUE(device.start());
-    EXPECT_EQ(std::string("ostrel 31", 10), s.lastCommand());
+    EXPECT_EQ(std::string("ostrel 31", 10), lastCommand(controller));
     EXPECT_EQ("", capturedStdout([&] { EXPECT_EQ(1, device.check()); }));
-    EXPECT_EQ("", s.lastCommand());
+    EXPECT_EQ("", lastCommand(controller));
     EXPECT_TRUE(device.stop());
-    EXPECT_EQ(std::string("ostrel 10 0", 12), s.lastCommand());
+    EXPECT_EQ(std::string("ostrel 10 0", 12), lastCommand(controller));
     EXPECT_EQ(0u, capturedStdout([&] { EXPECT_TRUE(device.printInfo()); }).find("TRK: INFO: DEVICE NAME"));
 
     // The cycle waits for the host thread that holds the tracker list.
@@ -126,16 +106,17 @@ TEST(Exports, AHostsSessionThroughTheLibrarysExportsAndVirtualTable) {
     ASSERT_TRUE(create != nullptr && destroy != nullptr);
     EXPECT_FALSE(destroy(nullptr));
     {
-        Session session;
-        ConfigLines lines{{"port", std::to_string(session.dataPort)},
-                          {"remote", "127.0.0.1", std::to_string(session.controllerPort)},
-                          {"gripwands", "1"},
-                          {"debug", "36"}};
-        CLogH log = quietLogger("TRK");
-        CBaseMod* device = create(lines.config(), &log);
+        DeviceRig rig;
+        SocketHandle* controller = nullptr;
+        uint16_t controllerPort = 0;
+        ASSERT_EQ(0, udpOpen(controller, controllerPort, 0));
+        rig.lines.add({"port", std::to_string(rig.dataPort)}).add({"remote", "127.0.0.1", std::to_string(controllerPort)});
+        rig.lines.add({"gripwands", "1"}).add({"debug", "36"});
+        CBaseMod* device = create(rig.lines.config(), &rig.log);
         ASSERT_NE(nullptr, device);
-        driveThroughTheHostsTable(*reinterpret_cast<HostDevice*>(static_cast<CBase*>(device)), session);
+        driveThroughTheHostsTable(*reinterpret_cast<HostDevice*>(static_cast<CBase*>(device)), rig, controller);
         EXPECT_TRUE(destroy(device));
+        udpClose(controller, 0);
     }
     platform::closeLibrary(library);
 }

@@ -1,8 +1,6 @@
-// The socket layer on real loopback sockets, where the client's tests do not
-// reach it: datagram lengths against the capacity, bounded waits, refused
-// arguments, the multicast options, the drain's bound, and connects that are
-// refused or never answered. (Newest-frame delivery, time-outs and the TCP
-// exchanges are the client's tests.)
+// The socket layer on real loopback sockets where the client's tests do not
+// reach it: lengths against the capacity, bounded waits, bad arguments,
+// multicast options, the drain's bound, connects refused or never answered.
 #include "link/socket_layer.h"
 
 #include <fcntl.h>
@@ -122,7 +120,7 @@ TEST(UdpSocket, DrainStopsAfterAThousandDatagrams) {
 TEST(TcpSocket, SendingToAVanishedPeerFailsWithoutASignal) {
     loopback::TcpListener listener;
     SocketHandle* handle = nullptr;
-    ASSERT_EQ(0, tcpConnect(handle, kAddress, listener.port(), 1000000));
+    ASSERT_EQ(0, tcpConnect(handle, kAddress, listener.port, 1000000));
     platform::closeServerSocket(listener.acceptOne(1000000));
     int32_t result = 0;
     for (int i = 0; i < 50 && result == 0; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(5))) {

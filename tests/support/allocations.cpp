@@ -5,21 +5,17 @@
 #include <new>
 
 namespace {
-std::atomic<bool> counting{false};
-std::atomic<bool> refusing{false};
+std::atomic<bool> counting{false}, refusing{false};
 std::atomic<long> allocations{0};
 std::atomic<long long> allocatedBytes{0};
 
 void* allocate(std::size_t size) noexcept {
-    if (counting.load(std::memory_order_relaxed)) {
-        allocations.fetch_add(1, std::memory_order_relaxed);
-        allocatedBytes.fetch_add(static_cast<long long>(size), std::memory_order_relaxed);
-    }
+    if (counting) ++allocations, allocatedBytes += static_cast<long long>(size);
     return refusing ? nullptr : std::malloc(size == 0 ? 1 : size);
 }
 }  // namespace
 
-// GCC cannot see that every operator new below is malloc-based.
+// GCC cannot see that every operator new here is malloc-based.
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 void* operator new(std::size_t size) {
     if (void* p = allocate(size)) return p;
@@ -35,20 +31,16 @@ void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
 namespace test_support {
 
-AllocationCount::AllocationCount() noexcept {
-    allocations = 0;
-    allocatedBytes = 0;
-    counting = true;
-}
+AllocationCount::AllocationCount() noexcept { allocations = 0, allocatedBytes = 0, counting = true; }
 AllocationCount::~AllocationCount() { counting = false; }
 long AllocationCount::count() const noexcept { return allocations; }
 long long AllocationCount::bytes() const noexcept { return allocatedBytes; }
 
-bool throwsWithoutMemory(void (*f)(void*), void* context) {
+bool throwsWithoutMemory(const std::function<void()>& run) {
     refusing = true;
     bool threw = false;
     try {
-        f(context);
+        run();
     } catch (...) {
         threw = true;
     }

@@ -1,9 +1,8 @@
 #pragma once
-// What a host hands a module: the configuration record of one device (its
-// texts live as long as it does; lines are numbered 1, 2, ... unless added
-// at a number) and its logger.
-#include <cstddef>
-#include <cstdint>
+// What a host hands a module: its logger (quiet: no date, time or thread id,
+// so that lines read "<name>: <LABEL>: <message>") and the configuration
+// record of one device, whose texts live as long as it does. Lines are
+// numbered 1, 2, ... unless added at a number.
 #include <deque>
 #include <initializer_list>
 #include <string>
@@ -14,7 +13,6 @@
 
 namespace test_support {
 
-// Without date, time or thread id: lines read "<name>: <LABEL>: <message>".
 inline CLogH quietLogger(const char* name, int32_t debugLevel = 0) {
     CLogH log;
     log.showDate = log.showTime = log.showThreadId = 0;
@@ -26,25 +24,22 @@ inline CLogH quietLogger(const char* name, int32_t debugLevel = 0) {
 class ConfigLines {
 public:
     using Words = std::vector<std::string>;  // keyword, then the arguments
-    ConfigLines() { config_.name = "ostrel"; }
-    ConfigLines(std::initializer_list<Words> lines) : ConfigLines() {
+    ConfigLines(std::initializer_list<Words> lines = {}) {
+        config_.name = "ostrel";
         for (const Words& words : lines) add(words);
     }
     ConfigLines(const ConfigLines&) = delete;
     ConfigLines& operator=(const ConfigLines&) = delete;
-
-    ConfigLines& add(const Words& words) { return addAt(next_, words); }
+    ConfigLines& add(const Words& words) { return addAt(config_.numLines + 1, words); }
     ConfigLines& addAt(int32_t lineNumber, const Words& words) {
         ConfigLine& line = config_.lines[config_.numLines++];
-        next_ = lineNumber + 1;
         line.lineNumber = lineNumber;
-        line.keyword = keep(words.at(0));
-        for (size_t i = 1; i < words.size(); ++i) line.args[line.argCount++] = keep(words[i]);
+        line.keyword = texts_.emplace_back(words.at(0)).c_str();
+        for (size_t i = 1; i < words.size(); ++i) line.args[line.argCount++] = texts_.emplace_back(words[i]).c_str();
         return *this;
     }
     ConfigLine& line(size_t index) { return config_.lines[index]; }
-    // The used flags of all lines, in order.
-    std::vector<int> used() const {
+    std::vector<int> used() const {  // the lines' used flags, in order
         std::vector<int> flags;
         for (uint32_t i = 0; i < config_.numLines; ++i) flags.push_back(config_.lines[i].used);
         return flags;
@@ -52,11 +47,8 @@ public:
     DeviceConfig* config() { return &config_; }
 
 private:
-    const char* keep(const std::string& text) { return texts_.emplace_back(text).c_str(); }
-
     DeviceConfig config_{};
     std::deque<std::string> texts_;
-    int32_t next_ = 1;
 };
 
 }  // namespace test_support

@@ -1,6 +1,6 @@
 #pragma once
 // Everything the module prints goes to standard output: tests capture it and
-// compare it whole.
+// compare it whole. A host may run in a comma-decimal locale.
 #include <gtest/gtest.h>
 
 #include <locale>
@@ -15,7 +15,6 @@ std::string capturedStdout(Run&& run) {
     run();
     return testing::internal::GetCapturedStdout();
 }
-
 template <class Run>
 std::string capturedStderr(Run&& run) {
     testing::internal::CaptureStderr();
@@ -23,28 +22,22 @@ std::string capturedStderr(Run&& run) {
     return testing::internal::GetCapturedStderr();
 }
 
-// The process in a comma-decimal locale (C and C++) for the object's life,
-// as a host in Germany may run; `active` is false where it is not installed.
-class GermanLocale {
-public:
+// The process's C and C++ locales German for the object's life; `active`
+// is false where that locale is not installed.
+struct GermanLocale {
     GermanLocale() {
         try {
-            previous_ = std::locale::global(std::locale("de_DE.UTF-8"));
+            previous = std::locale::global(std::locale("de_DE.UTF-8"));
             active = true;
         } catch (const std::runtime_error&) {
         }
     }
-    ~GermanLocale() { std::locale::global(previous_); }
-    GermanLocale(const GermanLocale&) = delete;
-    GermanLocale& operator=(const GermanLocale&) = delete;
+    ~GermanLocale() { std::locale::global(previous); }
+    std::locale previous;
     bool active = false;
-
-private:
-    std::locale previous_;
 };
 
 }  // namespace test_support
 
-#define SKIP_WITHOUT_GERMAN_LOCALE(german)                                                                \
-    if (!(german).active)                                                                                \
-    GTEST_SKIP() << "locale de_DE.UTF-8 is not installed (scripts/install-deps.sh generates it as root)"
+#define SKIP_WITHOUT_GERMAN_LOCALE(german) \
+    if (!(german).active) GTEST_SKIP() << "locale de_DE.UTF-8 is not installed (scripts/install-deps.sh generates it as root)"

@@ -1,18 +1,14 @@
 #pragma once
-// The host's shared storage as the module meets it, for tests, tools and
+// The host's shared storage as a module meets it, for tests, tools and
 // benchmarks: both record lists, their count and sequence words and their
-// inter-process mutexes in one area, seen through the framework's
-// CDataStorage; and the big-endian words of a record, as a reader decodes them.
-#include <cstdint>
+// inter-process mutexes in one area (in shared memory where other processes
+// read it), seen through CDataStorage; and a record's big-endian words.
 #include <cstring>
 #include <memory>
 #include <stdexcept>
 #include <vector>
 
 #include "framework/data_storage.h"
-#include "framework/host_records.h"
-#include "framework/records.h"
-#include "platform/shared_mutex.h"
 #include "tests/support/host_records.h"
 
 namespace test_support {
@@ -20,34 +16,15 @@ namespace test_support {
 struct SharedArea {
     TraData trackers[CDataStorage::kMaxRecords];
     ConData controllers[CDataStorage::kMaxRecords];
-    uint32_t trackerCount;
-    uint32_t controllerCount;
-    uint32_t trackerSequence;  // odd while the list is locked
-    uint32_t controllerSequence;
-    platform::SharedMutex trackerMutex;
-    platform::SharedMutex controllerMutex;
+    uint32_t trackerCount, controllerCount;
+    uint32_t trackerSequence, controllerSequence;  // odd while the list is locked
+    platform::SharedMutex trackerMutex, controllerMutex;
 };
-
-// Sets the area up in the memory given (a shared mapping where other
-// processes read it). Like the host's, record i carries id i.
-inline SharedArea* prepareSharedArea(void* memory) {
-    std::memset(memory, 0, sizeof(SharedArea));
-    auto* area = static_cast<SharedArea*>(memory);
-    if (!platform::createSharedMutex(area->trackerMutex) || !platform::createSharedMutex(area->controllerMutex)) {
-        throw std::runtime_error("shared mutex set-up failed");
-    }
-    for (uint32_t i = 0; i < CDataStorage::kMaxRecords; ++i) {
-        area->trackers[i].setId(i + 1);
-        area->controllers[i].setId(i + 1);
-    }
-    return area;
-}
 
 class SharedStorage {
 public:
-    // Without memory from the caller the area lives in this process alone.
     explicit SharedStorage(void* memory = nullptr)
-        : own_(memory == nullptr ? new SharedArea : nullptr), area(prepareSharedArea(memory ? memory : own_.get())),
+        : own_(memory == nullptr ? new SharedArea : nullptr), area(prepared(memory != nullptr ? memory : own_.get())),
           trackerMutex(&area->trackerMutex, &hostLog, &area->trackerSequence),
           controllerMutex(&area->controllerMutex, &hostLog, &area->controllerSequence),
           trackerStorage(area->trackers, nullptr, &hostLog, &trackerMutex, &area->trackerCount),
@@ -58,7 +35,6 @@ public:
     }
     SharedStorage(const SharedStorage&) = delete;
     SharedStorage& operator=(const SharedStorage&) = delete;
-
     InitInfo initInfo() {
         InitInfo info{};
         info.trackerStorage = &trackerStorage;
@@ -68,16 +44,27 @@ public:
     TraData& tracker(uint32_t id) { return area->trackers[id - 1]; }
     ConData& controller(uint32_t id) { return area->controllers[id - 1]; }
 
+private:
     std::unique_ptr<SharedArea> own_;
+    // Like the host's, record i carries id i.
+    static SharedArea* prepared(void* memory) {
+        auto* area = static_cast<SharedArea*>(std::memset(memory, 0, sizeof(SharedArea)));
+        if (!platform::createSharedMutex(area->trackerMutex) || !platform::createSharedMutex(area->controllerMutex)) {
+            throw std::runtime_error("shared mutex set-up failed");
+        }
+        for (uint32_t i = 0; i < CDataStorage::kMaxRecords; ++i) area->trackers[i].setId(i + 1), area->controllers[i].setId(i + 1);
+        return area;
+    }
+
+public:
     SharedArea* area;
     CLogH hostLog = quietLogger("HOST");
-    CMutexH trackerMutex;
-    CMutexH controllerMutex;
-    CDataStorage trackerStorage;
-    CDataStorage controllerStorage;
+    CMutexH trackerMutex, controllerMutex;
+    CDataStorage trackerStorage, controllerStorage;
 };
 
-// The big-endian word at a byte offset, plain or as a signed fixed-point value.
+// The big-endian words of a record from a byte offset on, plain or as signed
+// fixed-point values; a stored mask as a plain bit set (bit id - 1).
 inline uint32_t wordAt(const void* record, size_t offset) {
     const auto* p = static_cast<const unsigned char*>(record) + offset;
     return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
@@ -90,12 +77,9 @@ inline std::vector<uint32_t> wordsAt(const void* record, size_t offset, size_t c
 }
 inline std::vector<int32_t> fixedWordsAt(const void* record, size_t offset, size_t count) {
     std::vector<int32_t> values;
-    for (size_t i = 0; i < count; ++i) values.push_back(fixedAt(record, offset + 4 * i));
+    for (uint32_t word : wordsAt(record, offset, count)) values.push_back(static_cast<int32_t>(word));
     return values;
 }
-// A network-order mask word as a plain bit set (bit id - 1).
 inline uint32_t maskBits(uint32_t storedMask) { return wordAt(&storedMask, 0); }
-// Whether button b (1-based) of a controller record is pressed.
-inline bool pressed(const ConData& record, int b) { return (record.buttonBits[(b - 1) / 8] >> ((b - 1) % 8)) & 1; }
 
 }  // namespace test_support

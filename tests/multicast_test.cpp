@@ -14,7 +14,7 @@
 #include "device/device_config.h"
 #include "host/storage_reader.h"
 #include "link/ostrel_sdk.h"
-#include "tests/device_rig.h"
+#include "tests/support/device_rig.h"
 #include "tests/host_process_support.h"
 
 using namespace device_config;
@@ -24,9 +24,9 @@ using storage::StorageReader;
 namespace {
 
 TEST(MulticastKeyword, AddressesAndMessages) {
-    const std::string group = "Invalid Multicast Group on Line 3.\n";
-    const std::string local = "Invalid Interface Address on Line 3.\n";
-    const std::string count = "Invalid Number of Arguments on Line 3.\n";
+    const std::string group = "Invalid Multicast Group on Line 1.\n";
+    const std::string local = "Invalid Interface Address on Line 1.\n";
+    const std::string count = "Invalid Number of Arguments on Line 1.\n";
     const struct {
         std::initializer_list<const char*> words;
         std::string message;

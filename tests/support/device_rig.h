@@ -38,6 +38,7 @@ public:
         initOutput = capturedStdout([&] { result = device->init(&info); });
         return result;
     }
+    int configureQuietly(std::initializer_list<ConfigLines::Words> words) { return configure(words); }
     void send(const std::string& frame) {
         uint16_t port = 0;
         if (sender == nullptr) udpOpen(sender, port, 0);

@@ -30,6 +30,7 @@ public:
     }
     ConfigLines(const ConfigLines&) = delete;
     ConfigLines& operator=(const ConfigLines&) = delete;
+    ConfigLines& add(std::initializer_list<const char*> words) { return add(Words(words.begin(), words.end())); }
     ConfigLines& add(const Words& words) { return addAt(config_.numLines + 1, words); }
     ConfigLines& addAt(int32_t lineNumber, const Words& words) {
         ConfigLine& line = config_.lines[config_.numLines++];

@@ -53,7 +53,7 @@ std::string lastCommand(SocketHandle* controller) {
 #if defined(__GNUC__) && !defined(_WIN32)
 __attribute__((no_sanitize("vptr")))
 #endif
-void driveThroughTheHostsTable(HostDevice& device, DeviceRig& s, SocketHandle* controller) {
+void driveThroughTheHostsTable(HostDevice& device, HostSide& s, SocketHandle* controller) {
     InitInfo info = s.storage.initInfo();
     EXPECT_NE(std::string::npos, capturedStdout([&] { EXPECT_EQ(1, device.init(&info)); }).find("DEVICE TYPE"));
     EXPECT_TRUE(device.start());
@@ -106,7 +106,7 @@ TEST(Exports, AHostsSessionThroughTheLibrarysExportsAndVirtualTable) {
     ASSERT_TRUE(create != nullptr && destroy != nullptr);
     EXPECT_FALSE(destroy(nullptr));
     {
-        DeviceRig rig;
+        HostSide rig;
         SocketHandle* controller = nullptr;
         uint16_t controllerPort = 0;
         ASSERT_EQ(0, udpOpen(controller, controllerPort, 0));

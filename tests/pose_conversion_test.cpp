@@ -17,7 +17,8 @@ std::vector<float> angles(const double rot[9]) {
 }
 // R = Ry(a) Rx(e) Rz(r), column by column (rot[3c + r]).
 void matrixFromAngles(double a, double e, double r, double rot[9]) {
-    a *= M_PI / 180, e *= M_PI / 180, r *= M_PI / 180;
+    const double radian = std::acos(-1.0) / 180;  // M_PI is not standard C++
+    a *= radian, e *= radian, r *= radian;
     const double m[9] = {std::cos(a) * std::cos(r) + std::sin(a) * std::sin(e) * std::sin(r), std::cos(e) * std::sin(r),
                          std::cos(a) * std::sin(e) * std::sin(r) - std::sin(a) * std::cos(r),
                          std::sin(a) * std::sin(e) * std::cos(r) - std::cos(a) * std::sin(r), std::cos(e) * std::cos(r),

@@ -101,7 +101,7 @@ int main(int argc, char** argv) {
     }
     auto createDevice = reinterpret_cast<CreateDevFunction>(platform::findProcedure(module, kCreateDevName));
     auto deleteDevice = reinterpret_cast<DeleteDevFunction>(platform::findProcedure(module, kDeleteDevName));
-    DeviceRig rig;
+    HostSide rig;
     // Every conversion the records go through: units, the transmitter's and
     // sensors' transforms, a calibration library, button and valuator maps.
     rig.lines.add({"port", std::to_string(rig.dataPort)}).add({"standardbodies", "3"}).add({"gripwands", "2"});

@@ -27,7 +27,8 @@ M3 product(const M3& a, const M3& b) {
     return r;
 }
 M3 reference(double azim, double elev, double roll) {
-    const double a = azim * M_PI / 180, e = elev * M_PI / 180, r = roll * M_PI / 180;
+    const double radian = std::acos(-1.0) / 180;  // M_PI is not standard C++
+    const double a = azim * radian, e = elev * radian, r = roll * radian;
     return product(product({{std::cos(a), 0, std::sin(a)}, {0, 1, 0}, {-std::sin(a), 0, std::cos(a)}},
                            {{1, 0, 0}, {0, std::cos(e), -std::sin(e)}, {0, std::sin(e), std::cos(e)}}),
                    {{std::cos(r), -std::sin(r), 0}, {std::sin(r), std::cos(r), 0}, {0, 0, 1}});

@@ -14,20 +14,37 @@ namespace test_support {
 constexpr uint32_t kLoopback = 0x7f000001;
 constexpr const char* kIdentity = "[1 0 0 0 1 0 0 0 1]";
 
-class DeviceRig {
+// The host's side of a device: storage, logger, configuration lines, and a
+// sender that puts frames on the data port, one that is free right now (the
+// system's pick, released). Its sockets need the socket library throughout.
+class HostSide {
 public:
-    // The rig's sockets need the socket library for its whole life; the data
-    // port is one that is free right now (the system's pick, released).
-    DeviceRig() {
+    HostSide() {
         netStartup();
         SocketHandle* probe = nullptr;
         if (udpOpen(probe, dataPort, 0) == 0) udpClose(probe, 0);
     }
-    ~DeviceRig() {
-        device.reset();
+    ~HostSide() {
         udpClose(sender, 0);
         netCleanup();
     }
+    void send(const std::string& frame) {
+        uint16_t port = 0;
+        if (sender == nullptr) udpOpen(sender, port, 0);
+        EXPECT_EQ(0, udpSend(sender, frame.data(), static_cast<int32_t>(frame.size()), kLoopback, dataPort, 1000000));
+    }
+
+    SharedStorage storage;
+    CLogH log = quietLogger("TRK");
+    ConfigLines lines;
+    uint16_t dataPort = 0;
+    SocketHandle* sender = nullptr;
+};
+
+// The real device in-process, driven as a host drives it.
+class DeviceRig : public HostSide {
+public:
+    ~DeviceRig() { device.reset(); }
     // Line 1 is "port <data port>", then the lines given; init's output is kept.
     int configure(std::initializer_list<ConfigLines::Words> words) {
         lines.add({"port", std::to_string(dataPort)});
@@ -39,11 +56,6 @@ public:
         return result;
     }
     int configureQuietly(std::initializer_list<ConfigLines::Words> words) { return configure(words); }
-    void send(const std::string& frame) {
-        uint16_t port = 0;
-        if (sender == nullptr) udpOpen(sender, port, 0);
-        EXPECT_EQ(0, udpSend(sender, frame.data(), static_cast<int32_t>(frame.size()), kLoopback, dataPort, 1000000));
-    }
     // One host cycle, with a frame sent first unless null; its output is kept.
     int cycle(const char* frame = nullptr) {
         if (frame != nullptr) send(frame);
@@ -53,14 +65,9 @@ public:
     }
     int cycle(const std::string& frame) { return cycle(frame.c_str()); }
 
-    SharedStorage storage;
-    CLogH log = quietLogger("TRK");
-    ConfigLines lines;
-    uint16_t dataPort = 0;
     std::unique_ptr<zelostrel> device;
     UpdateMasks masks{0, 0};
     std::string initOutput, cycleOutput;
-    SocketHandle* sender = nullptr;
 };
 
 }  // namespace test_support

@@ -126,7 +126,7 @@ TEST_F(StorageHookup, ControllerRecordsAreMappedAndScaled) {
     lines.add({"valuatororder", "1", "3", "0", "1"}).add({"buttonorder", "1", "2", "1", "3"}).add({"valuatorscale", "1", "2", "all"});
     TestModule& m = setUp(0, 2);
     EXPECT_EQ((std::vector<int>{1, 1, 1}), lines.used());
-    const float valuators[2] = {1.0f, 0.25f};  // shorter than the map: own valuator 3 reads 0
+    const float valuators[8] = {1.0f, 0.25f};  // own valuator 3 reads 0
     const int32_t buttons[16] = {1, -5, 7, 0, 2};
     ASSERT_TRUE(m.writeControllerData(1, 8, 2, valuators, buttons));
     const ConData& r = storage.controller(1);

@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "framework/base.h"
 #include "framework/data_storage.h"
@@ -37,46 +38,31 @@ public:
     virtual ~FakeDevice() = default;
 
     int init(InitInfo* info) override {
-        if (info == nullptr || info->trackerStorage == nullptr || info->controllerStorage == nullptr) {
-            return -1;
-        }
+        if (info == nullptr || info->trackerStorage == nullptr || info->controllerStorage == nullptr) return -1;
         trackerStorage_ = info->trackerStorage;
         controllerStorage_ = info->controllerStorage;
+        const std::pair<const char*, uint32_t*> numbers[] = {
+            {"trackers", &trackers_},     {"controllers", &controllers_}, {"rate", &rate_},         {"writes", &writes_},
+            {"initdelay", &initDelay_}, {"startdelay", &startDelay_},   {"stopdelay", &stopDelay_}};
         bool fail = false;
-        uint32_t initDelay = 0;
         for (uint32_t i = 0; i < config->numLines; ++i) {
             ConfigLine& line = config->lines[i];
-            int value = line.argCount > 0 ? std::atoi(line.args[0]) : 0;
-            if (std::strcmp(line.keyword, "trackers") == 0) {
-                trackers_ = static_cast<uint32_t>(value);
-            } else if (std::strcmp(line.keyword, "controllers") == 0) {
-                controllers_ = static_cast<uint32_t>(value);
-            } else if (std::strcmp(line.keyword, "rate") == 0) {
-                rate_ = static_cast<uint32_t>(value);
-            } else if (std::strcmp(line.keyword, "writes") == 0) {
-                writes_ = static_cast<uint32_t>(value);
-            } else if (std::strcmp(line.keyword, "initdelay") == 0) {
-                initDelay = static_cast<uint32_t>(value);
-            } else if (std::strcmp(line.keyword, "startdelay") == 0) {
-                startDelay_ = static_cast<uint32_t>(value);
-            } else if (std::strcmp(line.keyword, "stopdelay") == 0) {
-                stopDelay_ = static_cast<uint32_t>(value);
-            } else if (std::strcmp(line.keyword, "fail") == 0) {
-                logger->errorf("fake: refusing the configuration on line %d\n", line.lineNumber);
-                fail = true;
-            } else {
-                continue;
+            for (const auto& [keyword, value] : numbers) {
+                if (std::strcmp(line.keyword, keyword) == 0) {
+                    *value = static_cast<uint32_t>(std::atoi(line.args[0]));
+                    line.used = 1;
+                }
             }
-            line.used = 1;
+            if (std::strcmp(line.keyword, "fail") == 0) {
+                logger->errorf("fake: refusing the configuration on line %d\n", line.lineNumber);
+                line.used = 1;
+                fail = true;
+            }
         }
-        platform::sleepMillis(initDelay);
-        if (fail) {
-            return -1;
-        }
-        return registerRecords(trackerStorage_, trackers_, trackerBase_, true) &&
+        platform::sleepMillis(initDelay_);
+        return !fail && registerRecords(trackerStorage_, trackers_, trackerBase_, true) &&
                        registerRecords(controllerStorage_, controllers_, controllerBase_, false)
-                   ? 1
-                   : -1;
+                   ? 1 : -1;
     }
     bool start() override {
         platform::sleepMillis(startDelay_);
@@ -90,20 +76,14 @@ public:
     bool printInfo() override { return true; }
 
     int recvData(UpdateMasks* masks, uint32_t) override {
-        if (rate_ != 0) {
-            platform::sleepMillis(1000 / rate_);
-        }
+        if (rate_ != 0) platform::sleepMillis(1000 / rate_);
         if (writes_ != 0 && cycle_ >= writes_) {
             platform::sleepMillis(10);
             return 1;
         }
         ++cycle_;
-        for (uint32_t t = 1; t <= trackers_; ++t) {
-            writeTracker(trackerBase_ + t, masks);
-        }
-        for (uint32_t c = 1; c <= controllers_; ++c) {
-            writeController(controllerBase_ + c, masks);
-        }
+        for (uint32_t t = 1; t <= trackers_; ++t) writeTracker(trackerBase_ + t, masks);
+        for (uint32_t c = 1; c <= controllers_; ++c) writeController(controllerBase_ + c, masks);
         return 1;
     }
     int updateTrackers() override { return 1; }
@@ -111,9 +91,7 @@ public:
 
 private:
     static bool registerRecords(CDataStorage* storage, uint32_t own, uint32_t& base, bool trackers) {
-        if (own == 0) {
-            return true;
-        }
+        if (own == 0) return true;
         storage->lock();
         base = trackers ? storage->getNumTrackers() : storage->getNumControllers();
         bool ok = trackers ? storage->setNumTrackers(base + own) : storage->setNumControllers(base + own);
@@ -126,12 +104,10 @@ private:
         record.setId(id);
         record.setTime(cycle_, id);
         float v = valueOf(cycle_, id);
-        record.setX(v);
-        record.setY(v);
-        record.setZ(v);
-        record.setAzim(v);
-        record.setElev(v);
-        record.setRoll(v);
+        for (bool (TraData::*set)(float) noexcept : {&TraData::setX, &TraData::setY, &TraData::setZ, &TraData::setAzim, &TraData::setElev,
+                                            &TraData::setRoll}) {
+            (record.*set)(v);
+        }
         record.stamp.seconds = static_cast<int32_t>(cycle_);
         trackerStorage_->lock();
         if (TraData* slot = trackerStorage_->getTraData(id)) {
@@ -147,12 +123,8 @@ private:
         record.setId(id);
         record.setTime(cycle_, id);
         record.setCounts(8, 16);
-        for (uint32_t k = 1; k <= 8; ++k) {
-            record.setValuator(k, valueOf(cycle_, id) / 10.0f);
-        }
-        for (uint32_t b = 1; b <= 16; ++b) {
-            record.setButton(b, ((cycle_ >> (b - 1)) & 1u) != 0);
-        }
+        for (uint32_t k = 1; k <= 8; ++k) record.setValuator(k, valueOf(cycle_, id) / 10.0f);
+        for (uint32_t b = 1; b <= 16; ++b) record.setButton(b, ((cycle_ >> (b - 1)) & 1u) != 0);
         record.stamp.seconds = static_cast<int32_t>(cycle_);
         controllerStorage_->lock();
         if (ConData* slot = controllerStorage_->getConData(id)) {
@@ -171,6 +143,7 @@ private:
     uint32_t trackerBase_ = 0;
     uint32_t controllerBase_ = 0;
     uint32_t cycle_ = 0;
+    uint32_t initDelay_ = 0;
     uint32_t startDelay_ = 0;
     uint32_t stopDelay_ = 0;
 };
@@ -183,9 +156,7 @@ extern "C" ZELOSTREL_EXPORT CBaseMod* createDev(DeviceConfig* config, const CLog
 }
 
 extern "C" ZELOSTREL_EXPORT bool deleteDev(CBaseMod* device) {
-    if (device == nullptr) {
-        return false;
-    }
+    if (device == nullptr) return false;
     delete static_cast<FakeDevice*>(device);
     return true;
 }

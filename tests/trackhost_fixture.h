@@ -1,12 +1,10 @@
 #pragma once
-// The fixture of the host's tests (trackhost_test.cpp, and the POSIX-only
-// trackhost_posix_test.cpp): configuration files, hosts run as children,
-// refusals and clean ends.
+// The fixture of trackhost_test.cpp and the POSIX-only trackhost_posix_test.cpp:
+// configuration files, hosts run as children, refusals and clean ends.
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "host/storage_reader.h"
@@ -19,70 +17,51 @@ using storage::StorageReader;
 
 class Trackhost : public ::testing::Test {
 protected:
-    // A host that a test leaves to be killed cannot remove its storage.
-    ~Trackhost() override { hosttest::removeStorage(storage); }
+    ~Trackhost() override { removeStorage(storage); }  // a killed host cannot
 
     std::string writeConfig(const std::string& body, const std::string& file = "host.conf") {
         return dir.write(file, "storage " + storage + "\n" + body);
     }
-
-    std::unique_ptr<Child> startHost(const std::string& config, const std::vector<std::string>& options = {},
+    std::unique_ptr<Child> startHost(const std::string& config, std::vector<std::string> options = {},
                                      const std::vector<std::string>& environment = {}) {
-        std::vector<std::string> argv{TRACKHOST_PROGRAM};
-        argv.insert(argv.end(), options.begin(), options.end());
-        argv.push_back(config);
-        return std::make_unique<Child>(argv, dir.path(), environment);
+        options.insert(options.begin(), TRACKHOST_PROGRAM);
+        options.push_back(config);
+        return std::make_unique<Child>(options, dir.path(), environment);
     }
-
     // Attaches once the host has set up its storage and its devices.
     bool attachWhenReady(StorageReader& reader, const Child& host, uint32_t trackers) {
-        return hosttest::waitFor(
-            [&] {
-                if (!reader.isAttached() && reader.attach(storage) != AttachOutcome::Attached) {
-                    return false;
-                }
-                std::vector<TraData> records;
-                return reader.copyTrackers(records) && records.size() >= trackers &&
-                       host.output().find("running") != std::string::npos;
-            },
-            10000);
+        return waitFor([&] {
+            std::vector<TraData> records;
+            return (reader.isAttached() || reader.attach(storage) == AttachOutcome::Attached) &&
+                   reader.copyTrackers(records) && records.size() >= trackers &&
+                   host.output().find("running") != std::string::npos;
+        }, 10000);
     }
-
-    // Runs a host that must refuse; returns its error output. What held the
-    // storage's name before still holds it; otherwise nothing is left.
+    // Runs a host that must refuse; returns its errors. What held the name
+    // before still holds it; otherwise nothing is left.
     std::string refusal(const std::string& config, bool nameWasTaken = false) {
         std::unique_ptr<Child> host = startHost(config);
-        EXPECT_TRUE(host->waitExit(10000));
-        EXPECT_EQ(2, host->exitCode()) << host->output() << host->errors();
-        EXPECT_EQ(nameWasTaken, hosttest::storageExists(storage));
-        EXPECT_FALSE(hosttest::storageExists(storage + "~lock"));
+        EXPECT_EQ(2, host->finish()) << host->output() << host->errors();
+        EXPECT_EQ(nameWasTaken, storageExists(storage));
+        EXPECT_FALSE(storageExists(storage + "~lock"));
         return host->errors();
     }
-
-    // Runs `trackhost --check`; returns its exit status, its output and its errors.
-    std::tuple<int, std::string, std::string> check(const std::string& config) {
-        std::unique_ptr<Child> host = startHost(config, {"--check"});
-        EXPECT_TRUE(host->waitExit(10000));
-        EXPECT_FALSE(hosttest::storageExists(storage)) << "a check creates no storage";
-        return {host->exitCode(), host->output(), host->errors()};
-    }
-
-    // Asks the host to stop as a service manager (or Ctrl-C) does; it must
-    // end cleanly and leave no storage behind. (On Windows a reader that
-    // still maps the storage keeps it alive: the tests detach theirs first.)
+    // Asks the host to stop (as a service manager or Ctrl-C does): it must
+    // end cleanly and leave nothing behind. (On Windows a reader that still
+    // maps the storage keeps it alive: tests detach theirs first.)
     void terminate(Child& host) {
         host.requestStop();
         expectCleanEnd(host);
     }
-    void expectCleanEnd(Child& host) {
+    void expectCleanEnd(Child& host, int status = 0) {
         ASSERT_TRUE(host.waitExit(5000));
-        EXPECT_EQ(0, host.exitCode()) << host.errors();
-        EXPECT_FALSE(hosttest::storageExists(storage));
-        EXPECT_FALSE(hosttest::storageExists(storage + "~lock"));
+        EXPECT_EQ(status, host.exitCode()) << host.errors();
+        EXPECT_FALSE(storageExists(storage));
+        EXPECT_FALSE(storageExists(storage + "~lock"));
     }
 
     TempDir dir;
-    std::string storage = hosttest::uniqueStorageName("host");
+    std::string storage = uniqueStorageName("host");
     std::string fake = FAKE_MODULE_LIBRARY;
 };
 

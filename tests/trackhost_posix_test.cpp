@@ -14,45 +14,35 @@
 #include "tests/trackhost_fixture.h"
 
 using hosttest::Child;
+using hosttest::Trackhost;
 using storage::AttachOutcome;
 using storage::StorageReader;
 
-namespace {
-
-class TrackhostPosix : public hosttest::Trackhost {
-protected:
-    // A host not started as a child (a pipeline's) is not killed with it.
-    ~TrackhostPosix() override {
-        StorageReader reader;
-        if (reader.attach(storage) == AttachOutcome::Attached) {
-            kill(static_cast<pid_t>(reader.hostProcessId()), SIGKILL);
-        }
-    }
-};
-
-}  // namespace
-
-TEST_F(TrackhostPosix, EveryStopSignalEndsTheHostCleanlyAndABrokenOutputNone) {
+TEST_F(Trackhost, EveryStopSignalEndsTheHostCleanlyAndABrokenOutputNone) {
     std::string config = writeConfig("device a " + fake + "\n");
     for (int signal : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM}) {
         SCOPED_TRACE(strsignal(signal));
         std::unique_ptr<Child> host = startHost(config);
-        ASSERT_TRUE(hosttest::waitForOutput(*host, "running")) << host->errors();
+        ASSERT_TRUE(host->said("running")) << host->errors();
         kill(static_cast<pid_t>(host->pid()), signal);
         expectCleanEnd(*host);
     }
     // The reader of the host's output is gone before the host writes to it.
     Child piped({"/bin/sh", "-c", std::string(TRACKHOST_PROGRAM) + " '" + config + "' | true"}, dir.path());
-    StorageReader reader;
+    struct Reader : StorageReader {  // the pipeline's host is no child of ours: killed here if left
+        ~Reader() {
+            if (isAttached() && hostAlive()) kill(static_cast<pid_t>(hostProcessId()), SIGKILL);
+        }
+    } reader;
     ASSERT_TRUE(hosttest::waitFor([&] { return reader.attach(storage) == AttachOutcome::Attached; }, 10000));
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     ASSERT_TRUE(reader.hostAlive());
     kill(static_cast<pid_t>(reader.hostProcessId()), SIGTERM);
-    ASSERT_TRUE(piped.waitExit(5000));
+    EXPECT_EQ(0, piped.finish());
     EXPECT_FALSE(hosttest::storageExists(storage)) << "it stopped cleanly";
 }
 
-TEST_F(TrackhostPosix, NeverTakesOverWhatAnotherUserMade) {
+TEST_F(Trackhost, NeverTakesOverWhatAnotherUserMade) {
     if (getuid() != 0 || access("/usr/bin/setpriv", X_OK) != 0 || chmod(dir.path().c_str(), 0755) != 0) {
         GTEST_SKIP() << "needs root and setpriv to act as another user";
     }
@@ -60,28 +50,26 @@ TEST_F(TrackhostPosix, NeverTakesOverWhatAnotherUserMade) {
     // once it is given to that user, root's takes it over.
     std::string config = writeConfig("device a " + fake + "\n");
     std::unique_ptr<Child> killed = startHost(config);
-    ASSERT_TRUE(hosttest::waitForOutput(*killed, "running"));
+    ASSERT_TRUE(killed->said("running"));
     killed->kill();
     ASSERT_TRUE(killed->waitExit(5000));
-    const std::string taken = ":1: storage name \"" + storage + "\" is taken by an object of another user (user ";
+    const std::string taken = "trackhost: " + config + ":1: storage name \"" + storage +
+                              "\" is taken by an object of another user (user ";
     const std::string where = "); remove it if nothing uses it (on Linux: /dev/shm/" + storage + ")\n";
     Child other({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", TRACKHOST_PROGRAM, config},
                 dir.path());
-    ASSERT_TRUE(other.waitExit(10000));
-    EXPECT_EQ(2, other.exitCode());
-    EXPECT_EQ("trackhost: " + config + taken + "root" + where, other.errors());
+    EXPECT_EQ(2, other.finish());
+    EXPECT_EQ(taken + "root" + where, other.errors());
     ASSERT_EQ(0, chown(("/dev/shm/" + storage).c_str(), 65534, 65534));
-    EXPECT_EQ("trackhost: " + config + taken + "nobody" + where, refusal(config, true));
+    EXPECT_EQ(taken + "nobody" + where, refusal(config, true));
 }
 
-TEST_F(TrackhostPosix, FifosAndDevicesAreRefusedNotWaitedOn) {
+TEST_F(Trackhost, FifosAndDevicesAreRefusedNotWaitedOn) {
     // One under the storage's name, which any local user can make there.
     std::string config = writeConfig("device a " + fake + "\n");
     ASSERT_EQ(0, mkfifo(("/dev/shm/" + storage).c_str(), 0600));
-    EXPECT_EQ("trackhost: " + config + ":1: storage name \"" + storage +
-                  "\" is taken (it is not a shared memory object); remove it if nothing uses it (on Linux: /dev/shm/" +
-                  storage + ")\n",
-              refusal(config, true));
+    EXPECT_EQ("trackhost: " + config + ":1: storage name \"" + storage + "\" is taken (it is not a shared memory "
+              "object); remove it if nothing uses it (on Linux: /dev/shm/" + storage + ")\n", refusal(config, true));
     hosttest::removeStorage(storage);
     // Others as the configuration file or as a module library.
     std::string fifo = dir.path() + "/fifo";
@@ -93,7 +81,5 @@ TEST_F(TrackhostPosix, FifosAndDevicesAreRefusedNotWaitedOn) {
         {writeConfig("device a " + fifo + "\n", "fifo.conf"),
          ":2: device \"a\": cannot load module library \"" + fifo + "\": it is not a regular file\n"},
     };
-    for (const auto& [path, message] : cases) {
-        EXPECT_EQ("trackhost: " + path + message, refusal(path)) << path;
-    }
+    for (const auto& [path, message] : cases) EXPECT_EQ("trackhost: " + path + message, refusal(path)) << path;
 }

@@ -31,8 +31,7 @@ def wait_until(condition, seconds=15):
 
 def attachable(name):
     try:
-        read_storage.Storage(name).close()
-        return True
+        return read_storage.Storage(name).close() or True
     except read_storage.StorageError:
         return False
 
@@ -53,16 +52,13 @@ class Chain(unittest.TestCase):
         child.log = log
         return child
 
-    def start_host(self, device_lines, module):
+    def start_host(self, device_lines="  trackers 3\n  controllers 2\n  writes 5\n  rate 0\n", module="FAKE_MODULE"):
         config = os.path.join(self.dir, "host.conf")
         with open(config, "w") as out:
-            out.write("storage %s\ndevice d %s\n%s" % (self.storage, module, device_lines))
+            out.write("storage %s\ndevice d %s\n%s" % (self.storage, os.environ[module], device_lines))
         host = self.spawn(os.environ["TRACKHOST"], config)
         wait_until(lambda: attachable(self.storage))
         return host
-
-    def start_still_host(self):
-        return self.start_host("  trackers 3\n  controllers 2\n  writes 5\n  rate 0\n", os.environ["FAKE_MODULE"])
 
     def start_webview(self):
         webview = self.spawn(sys.executable, os.path.join(TOOLS, "webview", "webview.py"),
@@ -88,7 +84,7 @@ class Chain(unittest.TestCase):
 
 class WebviewServer(Chain):
     def test_the_stream_has_trackviews_values_and_follows_the_host_through_a_restart(self):
-        host = self.start_still_host()
+        host = self.start_host()
         stream = self.stream(self.start_webview())
         live = self.next_message(stream, lambda m: m["state"] == "live" and m["trackers"][0]["hz"] is not None)
         snapshot = subprocess.run([os.environ["TRACKVIEW"], "--storage", self.storage, "--once", "--json"],
@@ -112,7 +108,7 @@ class WebviewServer(Chain):
                          (waiting["reason"], waiting["last_pid"]))
         self.next_message(stream, lambda m: m["reason"] == 'no host holds storage "%s"' % self.storage)
         host.wait(10)
-        again = self.start_still_host()
+        again = self.start_host()
         live = self.next_message(stream, lambda m: m["state"] == "live")
         self.assertEqual((again.pid, 2, 3), (live["pid"], live["attaches"], len(live["trackers"])))
 
@@ -160,8 +156,7 @@ class Browser:
              "--remote-debugging-pipe", "--user-data-dir=" + profile, url],
             preexec_fn=lambda: (os.dup2(to_child, 3), os.dup2(from_child, 4)), pass_fds=(3, 4),
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(to_child)
-        os.close(from_child)
+        os.close(to_child), os.close(from_child)
         self.last_id, self.pending, self.session = 0, b"", None
         page = next(t for t in self.call("Target.getTargets")["targetInfos"] if t["type"] == "page")
         self.session = self.call("Target.attachToTarget", targetId=page["targetId"], flatten=True)["sessionId"]
@@ -211,8 +206,7 @@ class WebviewInBrowser(Chain):
             probe.bind(("127.0.0.1", 0))
             port = probe.getsockname()[1]
         self.spawn(os.environ["OSTRELSIM"], "--to", "127.0.0.1:%d" % port, "--bodies", "31", "--wands", "1")
-        self.start_host("  port %d\n  standardbodies 31\n  gripwands 1\n  CAVECoordinates yes\n" % port,
-                        os.environ["MODULE"])
+        self.start_host("  port %d\n  standardbodies 31\n  gripwands 1\n  CAVECoordinates yes\n" % port, "MODULE")
         browser = Browser(program, "http://%s/" % self.start_webview(), os.path.join(self.dir, "profile"))
         self.addCleanup(browser.close)
         browser.call("Emulation.setDeviceMetricsOverride", width=1280, height=860, deviceScaleFactor=1, mobile=False)

@@ -93,41 +93,30 @@ protected:
         hosts.clear();
         for (const std::string& name : storages) hosttest::removeStorage(name);
     }
-
     // `prefix` runs the host elsewhere (in a network namespace).
     void startHost(const std::string& interfaceAddress, const std::string& prefix = "") {
         storages.push_back(hosttest::uniqueStorageName("mc"));
-        const std::string config = dir.write(
-            storages.back() + ".conf", "storage " + storages.back() + "\ndevice cave " REAL_MODULE_LIBRARY "\n  port " +
-                                           std::to_string(port) + "\n  standardbodies 3\n  gripwands 1\n  multicast " +
-                                           kGroup + " " + interfaceAddress + "\n");
+        const std::string config = dir.write(storages.back() + ".conf", "storage " + storages.back() + "\ndevice cave "
+                                             REAL_MODULE_LIBRARY "\n  port " + std::to_string(port) + "\n  standardbodies 3\n"
+                                             "  gripwands 1\n  multicast " + kGroup + " " + interfaceAddress + "\n");
         hosts.push_back(std::make_unique<Child>(
             std::vector<std::string>{"/bin/sh", "-c", "exec " + prefix + TRACKHOST_PROGRAM " " + config}, dir.path()));
         readers.emplace_back();
     }
-    // Every host's tracker records, once its storage is up.
-    std::vector<std::vector<TraData>> records() {
+    // Every host's tracker records (once its storage is up) and how many were written.
+    std::vector<std::vector<TraData>> records(std::vector<size_t>* written = nullptr) {
         std::vector<std::vector<TraData>> all(hosts.size());
         for (size_t i = 0; i < hosts.size(); ++i) {
-            EXPECT_TRUE(hosttest::waitFor(
-                [&] {
-                    StorageReader& reader = readers[i];
-                    return (reader.isAttached() || reader.attach(storages[i]) == storage::AttachOutcome::Attached) &&
-                           reader.copyTrackers(all[i]) && all[i].size() == 4;
-                },
-                10000))
-                << hosts[i]->output() << hosts[i]->errors();
+            EXPECT_TRUE(hosttest::waitFor([&] {
+                StorageReader& reader = readers[i];
+                return (reader.isAttached() || reader.attach(storages[i]) == storage::AttachOutcome::Attached) &&
+                       reader.copyTrackers(all[i]) && all[i].size() == 4;
+            }, 10000)) << hosts[i]->output() << hosts[i]->errors();
+            if (written != nullptr) {
+                written->push_back(std::count_if(all[i].begin(), all[i].end(), [](const TraData& r) { return r.seconds != 0; }));
+            }
         }
         return all;
-    }
-    static size_t writtenCount(const std::vector<TraData>& records) {
-        return std::count_if(records.begin(), records.end(), [](const TraData& r) { return r.seconds != 0; });
-    }
-    // Each host stamps the records with its own clock: poses only.
-    static std::vector<uint32_t> poses(const std::vector<TraData>& records) {
-        std::vector<uint32_t> words;
-        for (const TraData& r : records) words.insert(words.end(), {r.id, r.x, r.y, r.z, r.azim, r.elev, r.roll});
-        return words;
     }
 
     hosttest::TempDir dir;
@@ -141,19 +130,23 @@ TEST_F(MulticastHosts, TwoHostsOnOneMachineWriteTheSamePoses) {
     startHost("127.0.0.1");
     startHost("127.0.0.1");
     records();  // both up
-    Child sender({OSTRELSIM_PROGRAM, "--to", std::string(kGroup) + ":" + std::to_string(port), "--interface",
-                  "127.0.0.1", "--ttl", "0", "--rate", "100", "--seconds", "1.5"},
-                 dir.path());
-    ASSERT_TRUE(sender.waitExit(10000));
-    ASSERT_EQ(0, sender.exitCode()) << sender.errors();
-    // Once their cycles ran, the last frame sent is the newest in both.
-    std::vector<std::vector<TraData>> seen;
-    const auto samePoses = [&] {
-        seen = records();
-        return poses(seen[0]) == poses(seen[1]);
+    Child sender({OSTRELSIM_PROGRAM, "--to", std::string(kGroup) + ":" + std::to_string(port), "--interface", "127.0.0.1",
+                  "--ttl", "0", "--rate", "100", "--seconds", "1.5"}, dir.path());
+    ASSERT_EQ(0, sender.finish()) << sender.errors();
+    // Once their cycles ran, the last frame sent is the newest in both; each
+    // host stamps the records with its own clock: poses only.
+    auto poses = [](const std::vector<TraData>& records) {
+        std::vector<uint32_t> words;
+        for (const TraData& r : records) words.insert(words.end(), {r.id, r.x, r.y, r.z, r.azim, r.elev, r.roll});
+        return words;
     };
-    EXPECT_TRUE(hosttest::waitFor(samePoses, 3000));
-    EXPECT_EQ(4u, writtenCount(seen[0]));
+    std::vector<size_t> written;
+    EXPECT_TRUE(hosttest::waitFor([&] {
+        written.clear();
+        std::vector<std::vector<TraData>> seen = records(&written);
+        return poses(seen[0]) == poses(seen[1]);
+    }, 3000));
+    EXPECT_EQ(4u, written[0]);
 }
 
 // Runs a command, quietly; true when it succeeded.
@@ -163,9 +156,7 @@ bool run(const std::string& command) { return std::system((command + " >/dev/nul
 struct Namespaces {
     std::string prefix = "zt" + std::to_string(getpid());
     std::vector<std::string> made;
-    bool add(const std::string& name) {
-        return run("ip netns add " + prefix + name) && (made.push_back(prefix + name), true);
-    }
+    bool add(const std::string& name) { return run("ip netns add " + prefix + name) && (made.push_back(prefix + name), true); }
     std::string in(const std::string& name) const { return "ip netns exec " + prefix + name + " "; }
     ~Namespaces() {
         for (const std::string& name : made) run("ip netns del " + name);
@@ -180,29 +171,28 @@ TEST_F(MulticastHosts, OnlyHostsJoinedOnTheInterfaceTheFramesComeInReceive) {
     if (geteuid() != 0 || !ns.add("br")) GTEST_SKIP() << "network namespaces cannot be made here (needs root and ip)";
     const std::string ip = "ip -n " + ns.prefix;
     std::string wiring = "set -e; " + ip + "br link add name bridge0 type bridge; " + ip + "br link set dev bridge0 up";
-    const char* const ends[][2] = {{"tx", "10.77.0.1"}, {"rx1", "10.77.0.2"}, {"rx2", "10.77.0.3"}};
-    for (const auto& [name, address] : ends) {
-        const std::string n = name;
-        wiring += "; ip link add name veth0 netns " + ns.prefix + n + " type veth peer name to" + n + " netns " +
-                  ns.prefix + "br; " + ip + "br link set dev to" + n + " master bridge0 up; " + ip + n + " addr add " +
-                  address + "/24 dev veth0; " + ip + n + " link set dev veth0 up; " + ip + n + " link set dev lo up";
+    for (const auto& [name, address] : {std::pair<std::string, std::string>{"tx", "10.77.0.1"}, {"rx1", "10.77.0.2"}, {"rx2", "10.77.0.3"}}) {
+        wiring += "; ip link add name veth0 netns " + ns.prefix + name + " type veth peer name to" + name + " netns " + ns.prefix +
+                  "br; " + ip + "br link set dev to" + name + " master bridge0 up; " + ip + name + " addr add " + address +
+                  "/24 dev veth0; " + ip + name + " link set dev veth0 up; " + ip + name + " link set dev lo up";
     }
     ASSERT_TRUE(ns.add("tx") && ns.add("rx1") && ns.add("rx2") && run(wiring)) << "the namespaces cannot be wired up";
     startHost("10.77.0.2", ns.in("rx1"));
     startHost("10.77.0.3", ns.in("rx2"));
     startHost("127.0.0.1", ns.in("rx2"));
     records();
-    Child sender({"/bin/sh", "-c", "exec " + ns.in("tx") + OSTRELSIM_PROGRAM " --to " + kGroup + ":" +
-                                       std::to_string(port) + " --interface 10.77.0.1 --rate 100"},
-                 dir.path());
-    std::vector<std::vector<TraData>> seen;
-    const auto bothReceived = [&] {
-        seen = records();
-        return writtenCount(seen[0]) + writtenCount(seen[1]) == 8;
-    };
-    EXPECT_TRUE(hosttest::waitFor(bothReceived, 5000)) << sender.output() << sender.errors();
+    Child sender({"/bin/sh", "-c", "exec " + ns.in("tx") + OSTRELSIM_PROGRAM " --to " + kGroup + ":" + std::to_string(port) +
+                                       " --interface 10.77.0.1 --rate 100"}, dir.path());
+    std::vector<size_t> written;
+    EXPECT_TRUE(hosttest::waitFor([&] {
+        written.clear();
+        records(&written);
+        return written[0] + written[1] == 8;
+    }, 5000)) << sender.output() << sender.errors();
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    EXPECT_EQ(0u, writtenCount(records()[2])) << "joined on loopback, yet frames arrived";
+    written.clear();
+    records(&written);
+    EXPECT_EQ(0u, written[2]) << "joined on loopback, yet frames arrived";
 }
 
 }  // namespace

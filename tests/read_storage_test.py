@@ -29,19 +29,17 @@ class ReadStorage(unittest.TestCase):
     def tearDown(self):
         subprocess.run(["rm", "-rf", self.path])
 
-    def run_reader(self, *options):
+    def run_reader(self, *options, data=None):
+        if data is not None:
+            with open(self.path, "wb") as out:
+                out.write(data)
         return subprocess.run([sys.executable, os.path.join(TOOLS, "read_storage.py"), "--storage", self.name]
                               + list(options), capture_output=True, text=True, timeout=20)
 
-    def write(self, data):
-        with open(self.path, "wb") as out:
-            out.write(data)
-
-    def expect_refused(self, reason):
-        result = self.run_reader("--json")
-        self.assertEqual((1, ""), (result.returncode, result.stdout))
-        self.assertEqual('read_storage: "%s" is not a trackhost storage of layout version 1 (%s)\n'
-                         % (self.name, reason), result.stderr)
+    def expect_refused(self, reason, data=None):
+        result = self.run_reader("--json", data=data)
+        self.assertEqual((1, "", 'read_storage: "%s" is not a trackhost storage of layout version 1 (%s)\n'
+                          % (self.name, reason)), (result.returncode, result.stdout, result.stderr))
 
     def test_a_header_that_does_not_fit_the_block_is_refused(self):
         cases = [
@@ -58,8 +56,7 @@ class ReadStorage(unittest.TestCase):
         ]
         for data, reason in cases:
             with self.subTest(reason):
-                self.write(data)
-                self.expect_refused(reason)
+                self.expect_refused(reason, data)
 
     def test_special_files_are_refused_at_once(self):
         cases = [(lambda: os.mkfifo(self.path), "not a regular file"),
@@ -72,8 +69,7 @@ class ReadStorage(unittest.TestCase):
                 self.tearDown()
 
     def test_counts_beyond_the_capacity_read_only_the_capacity(self):
-        self.write(block(tracker_count=0xFFFFFFFF, tracker_capacity=3))
-        result = self.run_reader("--json")
+        result = self.run_reader("--json", data=block(tracker_count=0xFFFFFFFF, tracker_capacity=3))
         self.assertEqual(0, result.returncode, result.stderr)
         self.assertEqual(3, len(json.loads(result.stdout)["trackers"]))
 
@@ -81,7 +77,7 @@ class ReadStorage(unittest.TestCase):
         # The header names a live process of another user than the block's owner.
         root = os.getuid() == 0
         pid = os.getpid() if root else 1
-        self.write(block(host_pid=pid))
+        self.run_reader(data=block(host_pid=pid))
         if root:
             os.chown(self.path, 65534, -1)
         result = self.run_reader()

@@ -9,6 +9,7 @@
 
 #include "host/device_config_record.h"
 #include "host/host_options.h"
+#include "tests/host_process_support.h"
 
 using hostconfig::parseHostConfig;
 
@@ -162,7 +163,7 @@ TEST(DeviceConfigRecord, CarriesNamesLineNumbersAndArgumentsOnItsOwn) {
 
 TEST(HostOptions, ReadsEveryOptionInEveryLocaleAndRefusesWhatItCannotUse) {
     const char* argv[] = {"trackhost", "--debug", "3", "--cycles", "250", "--seconds", "1.5", "--grace", "0.5", "lab.conf"};
-    bool german = std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr;  // the host adopts the user's before it reads these
+    bool german = hosttest::useGermanLocale();  // the host adopts the user's before it reads these
     host::HostOptions options;
     std::string error;
     bool ok = host::parseHostOptions(10, argv, options, error);

@@ -35,10 +35,14 @@ inline bool waitFor(const std::function<bool()>& condition, int timeoutMillis) {
     return true;
 }
 
-// A child started with LC_ALL=de_DE.UTF-8 reads and writes with a decimal
-// comma unless it takes care (Wine takes the locale from there too).
+// Switches this process to a German locale (a decimal comma) under the
+// name this system has for it; false where none is installed. A child
+// started with LC_ALL=de_DE.UTF-8 gets it too (Wine takes it from there).
+inline bool useGermanLocale() {
+    return std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr || std::setlocale(LC_ALL, "German_Germany.1252") != nullptr;
+}
 inline bool germanLocaleInstalled() {
-    bool installed = std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr;
+    bool installed = useGermanLocale();
     std::setlocale(LC_ALL, "C");
     return installed;
 }

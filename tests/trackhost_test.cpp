@@ -294,7 +294,7 @@ TEST(DeviceRunner, SaysOnceWhenCyclesFailOrTrackerRecordsStopAndWhenTheyResume) 
         EXPECT_EQ(log.find(line), log.rfind(line)) << "said once: " << line;
     }
     EXPECT_LT(log.find("no tracker record"), log.find("writes tracker records again"));
-    EXPECT_GT(counters.trackers[0], 20u);
+    EXPECT_GT(counters.trackers[0], 5u);  // counted (Windows sleeps at least a timer tick)
 }
 
 TEST_F(Trackhost, AStopEndsWithinTheGracePeriodWhateverADeviceDoes) {

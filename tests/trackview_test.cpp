@@ -36,7 +36,7 @@ TEST_F(Trackview, OnceGivesTheRecordsValuesInEveryLocale) {
     std::unique_ptr<Child> json = run({"--storage", storage, "--once", "--json"}, {"LC_ALL=C"});
     ASSERT_EQ(0, json->exitCode()) << json->errors();
     EXPECT_EQ(hosttest::stillSnapshotJson(), json->output());
-    if (!hosttest::germanLocaleInstalled()) GTEST_SKIP() << "locale de_DE.UTF-8 is not installed";
+    if (!hosttest::germanLocaleInstalled()) GTEST_SKIP() << "no German locale is installed";
     EXPECT_EQ(hosttest::stillSnapshotJson(), run({"--storage", storage, "--once", "--json"}, {"LC_ALL=de_DE.UTF-8"})->output());
     // The table fits an eighty-column terminal.
     std::string table = run({"--storage", storage, "--once"}, {"LC_ALL=de_DE.UTF-8"})->output();

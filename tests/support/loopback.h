@@ -57,6 +57,12 @@ struct Reply {
     int pauseMs = 0;
     bool close = false;
 };
+// Bytes sent as they are, without the terminating NUL.
+inline Reply raw(const std::string& bytes) {
+    Reply reply;
+    reply.bytes = bytes;
+    return reply;
+}
 inline Reply answer(const std::string& text, size_t pauseAt = 0, int pauseMs = 0) {
     return {text + std::string(1, '\0'), pauseAt, pauseMs};
 }

@@ -208,10 +208,11 @@ TEST_F(ConCommon, EmulationSteps) {
     controller.setTime(1000, 250000);
     const auto step = [&](double now, float rate1, float rate2, bool reset = false) {
         fakeNow = now;
+        controller.setTime(static_cast<uint32_t>(now), 250000);  // a reset copies them too
         controller.setValuator(1, rate1), controller.setValuator(2, rate2), controller.setButton(5, reset);
         tracker.setId(9);
         EXPECT_TRUE(handler.applyEmulation(1, &tracker, &controller));
-        EXPECT_EQ(std::make_tuple(4u, 1000u, 250000u, 0), std::make_tuple(records::fromBE32(tracker.id),
+        EXPECT_EQ(std::make_tuple(4u, static_cast<uint32_t>(now), 250000u, 0), std::make_tuple(records::fromBE32(tracker.id),
                   records::fromBE32(tracker.seconds), records::fromBE32(tracker.microseconds), std::memcmp(&stamp, &tracker.stamp, sizeof stamp)));
         return std::vector<float>{tracker.getX(), tracker.getY(), tracker.getAzim(), tracker.getRoll()};
     };

@@ -422,6 +422,7 @@ TEST(OstrelsimRecording, ForeignAndDamagedFilesAreNamed) {
     const std::pair<std::string, std::string> refused[] = {
         {dir.write("frames.rec", "fr 1\nts 2.0\n6dcal 0\n"), dir.path() + "/frames.rec is not an ostrelsim recording"},
         {dir.write("short.rec", "ZOREC"), dir.path() + "/short.rec ends inside its header: it holds no datagrams"},
+        {dir.write("cut.rec", magic + std::string("\x01\0", 2)), dir.path() + "/cut.rec ends inside its header: it holds no datagrams"},
         {dir.write("newer.rec", magic + std::string("\x02\0\0\0\0\0\0\0", 8)),
          dir.path() + "/newer.rec is a recording of a newer, unknown version"},
         {missing, "cannot open " + missing + ": No such file or directory"},

@@ -139,7 +139,7 @@ TEST(FrameText, GroupsQuotedTextAndLines) {
 // occurrence of `stop` (the last item read).
 TEST(ParserLines, BrokenRulesFailTheLineBehindTheLastItemRead) {
     const std::vector<std::pair<std::string, std::string>> cases = {
-        {"fr x", "fr "}, {"ts x", "ts "}, {"3d x", "3d "}, {"6d 2 [0 0.5]" + pose(4, 5, 6) + " [-1 0.5]" + pose(1, 1, 1), "[-1 0.5]"},
+        {"fr x", "fr "}, {"ts x", "ts "}, {"3d x", "3d "}, {"6di x", "6di "}, {"6d 2 [0 0.5]" + pose(4, 5, 6) + " [-1 0.5]" + pose(1, 1, 1), "[-1 0.5]"},
         {"6df 2 [0 1 1]" + pose(1, 1, 1), kRot}, {"6df 2 [1 1 1]" + pose(1, 1, 1), "[1 1 1]"},
         {"6df2 2 1 [0 1 17 0]" + pose(0, 0, 0) + "[1]", "17 0]"}, {"6df2 2 1 [0 1 0 9]" + pose(0, 0, 0) + "[1 1 1 1 1 1 1 1 1]", "0 9]"},
         {"6df2 1 2 [0 1 0 0]" + pose(0, 0, 0) + "[][1 1 0 0]" + pose(0, 0, 0) + "[]", "[1 1 0 0]"}, {"6dmt 1 [3 0.7 5]" + pose(7, 8, 9), "[3 0.7 5]"},

@@ -136,6 +136,8 @@ TEST_F(StorageHookup, ControllerRecordsAreMappedAndScaled) {
     ASSERT_TRUE(m.writeControllerData(2, 0, 16, nullptr, buttons));
     EXPECT_EQ((std::vector<uint32_t>{0, 16, 36, 36}), wordsAt(&storage.controller(2), 20, 4));
     EXPECT_EQ(0x15u, storage.controller(2).buttonBits[0]);
+    ASSERT_TRUE(m.writeControllerData(2, 33, 33, valuators, buttons));  // counts no record holds
+    EXPECT_EQ((std::vector<uint32_t>{0, 0}), wordsAt(&storage.controller(2), 20, 2));
     EXPECT_EQ(0b11u, maskBits(masks.controllerMask));
 }
 

@@ -4,8 +4,9 @@
 # exists, since the tests prove the parsers are proof against it.
 set -eu
 packages="cmake ninja-build g++ clang libclang-rt-dev libgtest-dev libgmock-dev libbenchmark-dev locales tzdata python3 iproute2"
-# The install and package tests need these; without them they are skipped.
-optional="dpkg-dev file pkg-config"
+# The install and package tests need the first three (without them they are
+# skipped), scripts/check-format.sh the last.
+optional="dpkg-dev file pkg-config clang-format"
 missing=""
 missing_optional=""
 for p in $packages $optional; do
@@ -22,7 +23,7 @@ if [ -z "$missing$missing_optional" ] && [ "$need_locale" = 0 ]; then
   exit 0
 fi
 if [ "$(id -u)" != 0 ]; then
-  [ -n "$missing_optional" ] && echo "Missing packages:$missing_optional: the install and package tests will be skipped (sudo apt-get install$missing_optional)" >&2
+  [ -n "$missing_optional" ] && echo "Missing packages:$missing_optional: without them the install and package tests are skipped and scripts/check-format.sh cannot run (sudo apt-get install$missing_optional)" >&2
   [ -n "$missing" ] && echo "Missing packages:$missing (install them with: sudo apt-get install$missing)" >&2
   [ "$need_locale" = 1 ] && echo "Missing locale de_DE.UTF-8: the locale tests will be skipped (enable it in /etc/locale.gen and run locale-gen)." >&2
   [ -n "$missing" ] && exit 1

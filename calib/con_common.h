@@ -106,10 +106,15 @@ private:
     static double monotonicSeconds() noexcept;
     ControllerMap* mapOf(uint32_t c) noexcept;
 
+    // The option-line keywords with their readers (con_common_options.cpp).
+    struct Option;
+    static const Option kOptions[];
+
     bool readOption(ConfigLine& line);
     // Each checks the whole line before it changes anything.
     bool parseEmulateTracker(const optionline::LineReader& option);
-    bool parseOrder(const optionline::LineReader& option, bool buttons);
+    template <bool kButtons>
+    bool parseOrder(const optionline::LineReader& option);
     bool parseValuatorScale(const optionline::LineReader& option);
     // The map of the controller named in the first argument, or null (reported).
     ControllerMap* lineController(const optionline::LineReader& option, const char* idLabel, int needed,

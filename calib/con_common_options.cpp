@@ -27,23 +27,6 @@ constexpr char kSameId[] = "Same ID found more than once in ";
 constexpr char kInvalidId[] = "Invalid ID found in ";
 constexpr char kOutOfMemory[] = "Out of memory for ";
 
-enum class Option { emulateTracker, valuatorOrder, buttonOrder, valuatorScale, foreignOrder };
-struct Keyword {
-    const char* name;
-    const char* label;
-    Option option;
-};
-constexpr Keyword kKeywords[] = {
-    {"emulatetracker", kEmulateLabel, Option::emulateTracker},
-    {"valuatororder", kOrderLabel, Option::valuatorOrder},
-    {"buttonorder", kOrderLabel, Option::buttonOrder},
-    {"valuatorscale", kScaleLabel, Option::valuatorScale},
-    // Orders of the controllers themselves: an input connector keeps its own.
-    {"controllerorder", "", Option::foreignOrder},
-    {"unitorder", "", Option::foreignOrder},
-    {"order", "", Option::foreignOrder},
-};
-
 // A bracketed list replaces the values from the left with those it holds.
 // An entry beyond float range fails the line (false, values untouched): an
 // infinite pose or coefficient would poison every later value.
@@ -73,28 +56,40 @@ bool CConCommonH::parseOptions(DeviceConfig* config) {
     return optionline::readLines(*config, [this](ConfigLine& line, bool) { return readOption(line); });
 }
 
+struct CConCommonH::Option {
+    const char* name;  // any case
+    const char* label;
+    // Null for a line left as it is.
+    bool (CConCommonH::*parse)(const LineReader& option);
+};
+
+const CConCommonH::Option CConCommonH::kOptions[] = {
+    {"emulatetracker", kEmulateLabel, &CConCommonH::parseEmulateTracker},
+    {"valuatororder", kOrderLabel, &CConCommonH::parseOrder<false>},
+    {"buttonorder", kOrderLabel, &CConCommonH::parseOrder<true>},
+    {"valuatorscale", kScaleLabel, &CConCommonH::parseValuatorScale},
+    // Orders of the controllers themselves: an input connector keeps its own.
+    {"controllerorder", "", nullptr},
+    {"unitorder", "", nullptr},
+    {"order", "", nullptr},
+};
+
 // True for a line that is not ours: "controllerorder", "unitorder" and
 // "order" change nothing on an input connector (always so here), and other
 // keywords belong to other readers.
 bool CConCommonH::readOption(ConfigLine& line) {
-    for (const Keyword& keyword : kKeywords) {
-        if (!optionline::keywordIs(line, keyword.name)) {
+    for (const Option& option : kOptions) {
+        if (!optionline::keywordIs(line, option.name)) {
             continue;
         }
-        LineReader o(line, logger, keyword.label);
-        switch (keyword.option) {
-            case Option::emulateTracker: return parseEmulateTracker(o) && o.taken();
-            case Option::valuatorOrder: return parseOrder(o, false) && o.taken();
-            case Option::buttonOrder: return parseOrder(o, true) && o.taken();
-            case Option::valuatorScale: return parseValuatorScale(o) && o.taken();
-            case Option::foreignOrder: return true;
-        }
+        LineReader o(line, logger, option.label);
+        return option.parse == nullptr || ((this->*option.parse)(o) && o.taken());
     }
     return true;
 }
 
 const char* CConCommonH::optionKeyword(size_t index) noexcept {
-    return index < std::size(kKeywords) ? kKeywords[index].name : nullptr;
+    return index < std::size(kOptions) ? kOptions[index].name : nullptr;
 }
 
 // The checks every controller line begins with: an argument at all, a
@@ -147,14 +142,15 @@ bool CConCommonH::parseEmulateTracker(const LineReader& o) {
     return setEmulation(c, 0, pose, assign, resetButton) || o.fail(kOutOfMemory);
 }
 
-bool CConCommonH::parseOrder(const LineReader& o, bool buttons) {
+template <bool kButtons>
+bool CConCommonH::parseOrder(const LineReader& o) {
     uint32_t c = 0;
     ControllerMap* map = lineController(o, kOrderIdLabel, 1, c);
     if (map == nullptr) {
         return false;
     }
-    const uint32_t capacity = buttons ? ControllerMap::kMaxButtons : ControllerMap::kMaxValuators;
-    const uint32_t limit = !limitToCounts ? capacity : buttons ? map->numButtons : map->numValuators;
+    const uint32_t capacity = kButtons ? ControllerMap::kMaxButtons : ControllerMap::kMaxValuators;
+    const uint32_t limit = !limitToCounts ? capacity : kButtons ? map->numButtons : map->numValuators;
     uint32_t entries[ConfigLine::kMaxArgs] = {};
     uint32_t largest = 0;
     const int listLength = o.count() - 1;
@@ -173,8 +169,8 @@ bool CConCommonH::parseOrder(const LineReader& o, bool buttons) {
     if (largest > limit || largest > capacity) {
         return o.fail(kInvalidId, kOrderIdLabel);
     }
-    uint32_t* order = buttons ? map->buttonOrder : map->valuatorOrder;
-    (buttons ? map->numButtons : map->numValuators) = largest;
+    uint32_t* order = kButtons ? map->buttonOrder : map->valuatorOrder;
+    (kButtons ? map->numButtons : map->numValuators) = largest;
     for (uint32_t k = 0; k < capacity; ++k) {
         order[k] = 0;
     }

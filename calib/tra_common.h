@@ -93,16 +93,24 @@ public:
     uint32_t storageBase = 0;     // tracker records before this module's
 
 private:
+    // The option-line keywords with their readers (tra_options.cpp).
+    struct Option;
+    static const Option kOptions[];
+
     bool readOption(ConfigLine& line, bool afterError);
     // Geometry lines; after an earlier error they are checked, then dropped.
     bool readTransmitterOffset(optionline::LineReader& option, bool afterError);
-    bool readTransmitterRotation(optionline::LineReader& option, bool afterError, bool nineValues);
-    bool readSensorLengths(optionline::LineReader& option, bool afterError, bool isTranslation);
-    bool readSensorRotation(optionline::LineReader& option, bool afterError, bool nineValues);
+    template <bool kNineValues>
+    bool readTransmitterRotation(optionline::LineReader& option, bool afterError);
+    template <bool kTranslation>
+    bool readSensorLengths(optionline::LineReader& option, bool afterError);
+    template <bool kNineValues>
+    bool readSensorRotation(optionline::LineReader& option, bool afterError);
     bool readSlotId(optionline::LineReader& option, TrackerCalib*& slot);
-    bool readCalibration(optionline::LineReader& option);
-    bool readOrder(optionline::LineReader& option);
-    bool readCaveCoordinates(optionline::LineReader& option);
+    // The other lines are read whatever failed before them.
+    bool readCalibration(optionline::LineReader& option, bool afterError);
+    bool readOrder(optionline::LineReader& option, bool afterError);
+    bool readCaveCoordinates(optionline::LineReader& option, bool afterError);
 
     void setTransmitterOffset(const Matrix4& offsetHolder) noexcept;
     void setTransmitterRotation(const Matrix4& rotation) noexcept;

@@ -70,27 +70,6 @@ Values readRotation(LineReader& o, int first, bool nineValues, bool afterError, 
     return Values::read;
 }
 
-enum class Kind { transmitterOffset, transmitterRotation, transmitterMatrix, sensorOffset, sensorTranslation,
-                  sensorRotation, sensorMatrix, calibration, order, cave };
-struct Option {
-    const char* keywords[3];
-    const char* label;
-    Kind kind;
-};
-// Tried in this order; the first keyword that matches decides.
-constexpr Option kOptions[] = {
-    {{"transmitteroffset"}, "TransmitterOffset at line ", Kind::transmitterOffset},
-    {{"transmitterrotation"}, "TransmitterRotation at line ", Kind::transmitterRotation},
-    {{"transmitterrotationmatrix"}, "TransmitterRotationMatrix at line ", Kind::transmitterMatrix},
-    {{"sensoroffset"}, "SensorOffset at line ", Kind::sensorOffset},
-    {{"sensortranslation"}, "SensorTranslation at line ", Kind::sensorTranslation},
-    {{"sensorrotation"}, "SensorRotation at line ", Kind::sensorRotation},
-    {{"sensorrotationmatrix"}, "SensorRotationMatrix at line ", Kind::sensorMatrix},
-    {{"calibration", "calib"}, "Calibration at line ", Kind::calibration},
-    {{"trackerorder", "unitorder", "order"}, "Order at line ", Kind::order},
-    {{"cavecoord", "cavecoordinates"}, "CAVECoord at line ", Kind::cave},
-};
-
 }  // namespace
 
 bool CTraCommonH::parseOptions(DeviceConfig* config) {
@@ -107,25 +86,33 @@ bool CTraCommonH::parseOptions(DeviceConfig* config) {
     });
 }
 
+struct CTraCommonH::Option {
+    const char* keywords[3];  // any case; the first that matches decides
+    const char* label;
+    bool (CTraCommonH::*read)(LineReader& option, bool afterError);
+};
+
+// Tried in this order.
+const CTraCommonH::Option CTraCommonH::kOptions[] = {
+    {{"transmitteroffset"}, "TransmitterOffset at line ", &CTraCommonH::readTransmitterOffset},
+    {{"transmitterrotation"}, "TransmitterRotation at line ", &CTraCommonH::readTransmitterRotation<false>},
+    {{"transmitterrotationmatrix"}, "TransmitterRotationMatrix at line ", &CTraCommonH::readTransmitterRotation<true>},
+    {{"sensoroffset"}, "SensorOffset at line ", &CTraCommonH::readSensorLengths<false>},
+    {{"sensortranslation"}, "SensorTranslation at line ", &CTraCommonH::readSensorLengths<true>},
+    {{"sensorrotation"}, "SensorRotation at line ", &CTraCommonH::readSensorRotation<false>},
+    {{"sensorrotationmatrix"}, "SensorRotationMatrix at line ", &CTraCommonH::readSensorRotation<true>},
+    {{"calibration", "calib"}, "Calibration at line ", &CTraCommonH::readCalibration},
+    {{"trackerorder", "unitorder", "order"}, "Order at line ", &CTraCommonH::readOrder},
+    {{"cavecoord", "cavecoordinates"}, "CAVECoord at line ", &CTraCommonH::readCaveCoordinates},
+};
+
 // True for an unknown keyword too: it is someone else's line.
 bool CTraCommonH::readOption(ConfigLine& line, bool afterError) {
     for (const Option& option : kOptions) {
         for (const char* keyword : option.keywords) {
-            if (keyword == nullptr || !optionline::keywordIs(line, keyword)) {
-                continue;
-            }
-            LineReader o(line, logger_, option.label);
-            switch (option.kind) {
-                case Kind::transmitterOffset: return readTransmitterOffset(o, afterError);
-                case Kind::transmitterRotation: return readTransmitterRotation(o, afterError, false);
-                case Kind::transmitterMatrix: return readTransmitterRotation(o, afterError, true);
-                case Kind::sensorOffset: return readSensorLengths(o, afterError, false);
-                case Kind::sensorTranslation: return readSensorLengths(o, afterError, true);
-                case Kind::sensorRotation: return readSensorRotation(o, afterError, false);
-                case Kind::sensorMatrix: return readSensorRotation(o, afterError, true);
-                case Kind::calibration: return readCalibration(o);
-                case Kind::order: return readOrder(o);
-                case Kind::cave: return readCaveCoordinates(o);
+            if (keyword != nullptr && optionline::keywordIs(line, keyword)) {
+                LineReader o(line, logger_, option.label);
+                return (this->*option.read)(o, afterError);
             }
         }
     }
@@ -155,9 +142,10 @@ bool CTraCommonH::readTransmitterOffset(LineReader& o, bool afterError) {
     return o.taken();
 }
 
-bool CTraCommonH::readTransmitterRotation(LineReader& o, bool afterError, bool nineValues) {
+template <bool kNineValues>
+bool CTraCommonH::readTransmitterRotation(LineReader& o, bool afterError) {
     Matrix4 rotation;
-    const Values values = readRotation(o, 0, nineValues, afterError, rotation);
+    const Values values = readRotation(o, 0, kNineValues, afterError, rotation);
     if (values != Values::read) {
         return values == Values::dropped;
     }
@@ -177,7 +165,8 @@ bool CTraCommonH::readSlotId(LineReader& o, TrackerCalib*& slot) {
     return true;
 }
 
-bool CTraCommonH::readSensorLengths(LineReader& o, bool afterError, bool isTranslation) {
+template <bool kTranslation>
+bool CTraCommonH::readSensorLengths(LineReader& o, bool afterError) {
     TrackerCalib* slot = nullptr;
     float xyz[3];
     if (!readSlotId(o, slot)) {
@@ -187,7 +176,7 @@ bool CTraCommonH::readSensorLengths(LineReader& o, bool afterError, bool isTrans
     if (values != Values::read) {
         return values == Values::dropped;
     }
-    if (isTranslation) {
+    if constexpr (kTranslation) {
         for (int i = 0; i < 3; ++i) {
             slot->sensorTranslation[i] = xyz[i];
         }
@@ -202,13 +191,14 @@ bool CTraCommonH::readSensorLengths(LineReader& o, bool afterError, bool isTrans
     return o.taken();
 }
 
-bool CTraCommonH::readSensorRotation(LineReader& o, bool afterError, bool nineValues) {
+template <bool kNineValues>
+bool CTraCommonH::readSensorRotation(LineReader& o, bool afterError) {
     TrackerCalib* slot = nullptr;
     Matrix4 rotation;
     if (!readSlotId(o, slot)) {
         return false;
     }
-    const Values values = readRotation(o, 1, nineValues, afterError, rotation);
+    const Values values = readRotation(o, 1, kNineValues, afterError, rotation);
     if (values != Values::read) {
         return values == Values::dropped;
     }
@@ -218,7 +208,7 @@ bool CTraCommonH::readSensorRotation(LineReader& o, bool afterError, bool nineVa
     return o.taken();
 }
 
-bool CTraCommonH::readCalibration(LineReader& o) {
+bool CTraCommonH::readCalibration(LineReader& o, bool) {
     if (!o.countWithin(1, 1 + kMaxCalibArgs)) {
         return false;
     }
@@ -241,7 +231,7 @@ bool CTraCommonH::readCalibration(LineReader& o) {
     return o.taken();
 }
 
-bool CTraCommonH::readOrder(LineReader& o) {
+bool CTraCommonH::readOrder(LineReader& o, bool) {
     if (inputConnector) {
         return o.fail(kOrderOnInput, "");
     }
@@ -264,7 +254,7 @@ bool CTraCommonH::readOrder(LineReader& o) {
     return o.taken();
 }
 
-bool CTraCommonH::readCaveCoordinates(LineReader& o) {
+bool CTraCommonH::readCaveCoordinates(LineReader& o, bool) {
     // On an output connector the CAVE keywords belong to nobody here.
     if (!inputConnector) {
         return true;

@@ -73,11 +73,23 @@ public:
         if (words.empty()) {
             return;
         }
-        if (words[0] == "storage") {
-            readStorage(lineNumber, words);
-        } else if (words[0] == "device") {
-            readDevice(lineNumber, words);
-        } else if (current_ == nullptr) {
+        using Reader = void (ConfigReader::*)(int, const std::vector<std::string>&);
+        struct Directive {
+            const char* name;
+            Reader read;
+        };
+        // Any other word is a keyword of the current device.
+        static constexpr Directive kDirectives[] = {
+            {"storage", &ConfigReader::readStorage},
+            {"device", &ConfigReader::readDevice},
+        };
+        for (const Directive& directive : kDirectives) {
+            if (words[0] == directive.name) {
+                (this->*directive.read)(lineNumber, words);
+                return;
+            }
+        }
+        if (current_ == nullptr) {
             if (ignoreSection_) {
                 return;  // the lines of a refused "device" line: reported once there
             }

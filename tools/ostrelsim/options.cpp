@@ -114,12 +114,24 @@ int findOption(std::string_view name) {
     return -1;
 }
 
+struct ModeWord {
+    const char* name;
+    Mode mode;
+};
+
+constexpr ModeWord kModes[] = {
+    {"send", Mode::Send}, {"record", Mode::Record}, {"replay", Mode::Replay}, {"info", Mode::Info}};
+
+const ModeWord* findMode(std::string_view name) {
+    for (const ModeWord& word : kModes) {
+        if (name == word.name) return &word;
+    }
+    return nullptr;
+}
+
 const char* modeName(Mode mode) {
-    switch (mode) {
-        case Mode::Send: return "send";
-        case Mode::Record: return "record";
-        case Mode::Replay: return "replay";
-        case Mode::Info: return "info";
+    for (const ModeWord& word : kModes) {
+        if (mode == word.mode) return word.name;
     }
     return "send";
 }
@@ -138,18 +150,12 @@ ParseResult Parser::run() {
     int index = 1;
     if (index < argc_ && argv_[index][0] != '-') {
         std::string_view word = argv_[index];
-        if (word == "send") {
-            options_.mode = Mode::Send;
-        } else if (word == "record") {
-            options_.mode = Mode::Record;
-        } else if (word == "replay") {
-            options_.mode = Mode::Replay;
-        } else if (word == "info") {
-            options_.mode = Mode::Info;
-        } else {
+        const ModeWord* mode = findMode(word);
+        if (mode == nullptr) {
             fail("unknown mode \"" + std::string(word) + "\" (send, record, replay or info)");
             return result_;
         }
+        options_.mode = mode->mode;
         ++index;
     }
     for (; index < argc_; ++index) {

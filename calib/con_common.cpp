@@ -11,19 +11,19 @@ void setIdentityScale(float (&scale)[4]) noexcept { std::copy(kIdentityScale, kI
 
 }  // namespace
 
-CConCommonH::CConCommonH(const CLogH* handed) : clock(&monotonicSeconds) {
+CConCommonH::CConCommonH(const CLogH* handed) : clock_(&monotonicSeconds) {
     if (handed != nullptr) {
-        logger = *handed;
+        logger_ = *handed;
     } else {
-        logger.setName("CConCommonH");
+        logger_.setName("CConCommonH");
     }
-    logger.setOwnerId(3);
-    logger.debug("CConCommonH: \"constructor\" called.", true);
+    logger_.setOwnerId(3);
+    logger_.debug("CConCommonH: \"constructor\" called.", true);
 }
 
 CConCommonH::~CConCommonH() {
-    logger.debug("CConCommonH: \"destructor\" called.", true);
-    if (maps) {
+    logger_.debug("CConCommonH: \"destructor\" called.", true);
+    if (maps_) {
         freeMaps();
     }
 }
@@ -42,27 +42,27 @@ bool CConCommonH::init(uint32_t n, bool limit) noexcept {
         }
     }
     freeMaps();
-    maps = std::move(fresh);
-    count = n;
-    limitToCounts = limit;
+    maps_ = std::move(fresh);
+    count_ = n;
+    limitToCounts_ = limit;
     return true;
 }
 
 bool CConCommonH::freeMaps() noexcept {
-    if (!maps) {
+    if (!maps_) {
         return false;
     }
-    maps.reset();  // each map owns its emulation
-    count = 0;
+    maps_.reset();  // each map owns its emulation
+    count_ = 0;
     return true;
 }
 
 ControllerMap* CConCommonH::mapOf(uint32_t c) noexcept {
-    return (maps && c != 0 && c <= count) ? &maps[c - 1] : nullptr;
+    return (maps_ && c != 0 && c <= count_) ? &maps_[c - 1] : nullptr;
 }
 
 const ControllerMap* CConCommonH::controllerMap(uint32_t c) const noexcept {
-    return (maps && c != 0 && c <= count) ? &maps[c - 1] : nullptr;
+    return (maps_ && c != 0 && c <= count_) ? &maps_[c - 1] : nullptr;
 }
 
 bool CConCommonH::setControllerDefaults(uint32_t c, uint32_t outputId, uint32_t numValuators,
@@ -108,13 +108,13 @@ bool CConCommonH::setEmulation(uint32_t c, uint32_t trackerId, const float initP
 }
 
 uint32_t CConCommonH::assignEmulatedIds(uint32_t firstId) noexcept {
-    if (firstId == 0 || count == 0 || !maps) {
+    if (firstId == 0 || count_ == 0 || !maps_) {
         return 0;
     }
     uint32_t numbered = 0;
-    for (uint32_t i = 0; i < count; ++i) {
-        if (maps[i].emulation) {
-            maps[i].emulation->trackerId = firstId + numbered;
+    for (uint32_t i = 0; i < count_; ++i) {
+        if (maps_[i].emulation) {
+            maps_[i].emulation->trackerId = firstId + numbered;
             ++numbered;
         }
     }

@@ -91,9 +91,9 @@ public:
 
     // The map of controller c, or null outside 1..count.
     const ControllerMap* controllerMap(uint32_t c) const noexcept;
-    uint32_t mapCount() const noexcept { return count; }
-    bool limitsToCounts() const noexcept { return limitToCounts; }
-    const CLogH& log() const noexcept { return logger; }
+    uint32_t mapCount() const noexcept { return count_; }
+    bool limitsToCounts() const noexcept { return limitToCounts_; }
+    const CLogH& log() const noexcept { return logger_; }
     // Null restores the system's monotonic clock.
     void setClockSource(ClockSource source) noexcept;
 
@@ -124,9 +124,9 @@ private:
     void printOrder(uint32_t c, const ControllerMap& map, bool buttons) const;
     void printEmulation(uint32_t c, const TrackerEmulation& emulation) const;
 
-    uint32_t count = 0;
-    bool limitToCounts = true;
-    std::unique_ptr<ControllerMap[]> maps;
-    CLogH logger;
-    ClockSource clock;
+    uint32_t count_ = 0;
+    bool limitToCounts_ = true;
+    std::unique_ptr<ControllerMap[]> maps_;
+    CLogH logger_;
+    ClockSource clock_;
 };

@@ -58,10 +58,10 @@ void copyTimeWords(TraData& traData, const ConData& conData) noexcept {
 double CConCommonH::monotonicSeconds() noexcept { return static_cast<double>(platform::monotonicNanos()) * 1e-9; }
 
 void CConCommonH::setClockSource(ClockSource source) noexcept {
-    clock = source != nullptr ? source : &monotonicSeconds;
+    clock_ = source != nullptr ? source : &monotonicSeconds;
 }
 
-double CConCommonH::nowSeconds() const noexcept { return clock(); }
+double CConCommonH::nowSeconds() const noexcept { return clock_(); }
 
 bool CConCommonH::resetEmulation(uint32_t c, TraData* traData, const ConData* conData) noexcept {
     const ControllerMap* map = controllerMap(c);

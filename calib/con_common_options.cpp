@@ -45,12 +45,12 @@ bool readListInto(const char* text, float* values, size_t capacity) noexcept {
 }  // namespace
 
 bool CConCommonH::parseOptions(DeviceConfig* config) {
-    if (!maps) {
-        logger.error("CConCommonH: lookup Null", true);
+    if (!maps_) {
+        logger_.error("CConCommonH: lookup Null", true);
         return false;
     }
     if (config == nullptr) {
-        logger.error("CConCommonH: config empty", true);
+        logger_.error("CConCommonH: config empty", true);
         return false;
     }
     return optionline::readLines(*config, [this](ConfigLine& line, bool) { return readOption(line); });
@@ -82,7 +82,7 @@ bool CConCommonH::readOption(ConfigLine& line) {
         if (!optionline::keywordIs(line, option.name)) {
             continue;
         }
-        LineReader o(line, logger, option.label);
+        LineReader o(line, logger_, option.label);
         return option.parse == nullptr || ((this->*option.parse)(o) && o.taken());
     }
     return true;
@@ -150,7 +150,7 @@ bool CConCommonH::parseOrder(const LineReader& o) {
         return false;
     }
     const uint32_t capacity = kButtons ? ControllerMap::kMaxButtons : ControllerMap::kMaxValuators;
-    const uint32_t limit = !limitToCounts ? capacity : kButtons ? map->numButtons : map->numValuators;
+    const uint32_t limit = !limitToCounts_ ? capacity : kButtons ? map->numButtons : map->numValuators;
     uint32_t entries[ConfigLine::kMaxArgs] = {};
     uint32_t largest = 0;
     const int listLength = o.count() - 1;

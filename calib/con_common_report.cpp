@@ -46,8 +46,8 @@ void writeScale(std::ostringstream& out, const float (&a)[4]) {
 }  // namespace
 
 void CConCommonH::printControllerLabel(uint32_t c) const {
-    logger.info(kContinuation, false);
-    if (count != 1) {
+    logger_.info(kContinuation, false);
+    if (count_ != 1) {
         std::printf(" %u:", static_cast<unsigned>(c));
     }
 }
@@ -55,9 +55,9 @@ void CConCommonH::printControllerLabel(uint32_t c) const {
 // Header, then " k->o" for every own valuator (button) k that has an
 // output o, valuators with their scale.
 void CConCommonH::printOrder(uint32_t c, const ControllerMap& map, bool buttons) const {
-    logger.info(buttons ? "BUTTON ORDER          : <Real but> -> <Output but>"
-                        : "VALUATOR ORDER(SCALE) : <Real val> -> <Output val>",
-                true);
+    logger_.info(buttons ? "BUTTON ORDER          : <Real but> -> <Output but>"
+                         : "VALUATOR ORDER(SCALE) : <Real val> -> <Output val>",
+                 true);
     printControllerLabel(c);
     const uint32_t* order = buttons ? map.buttonOrder : map.valuatorOrder;
     const uint32_t size = buttons ? ControllerMap::kMaxButtons : ControllerMap::kMaxValuators;
@@ -77,9 +77,9 @@ void CConCommonH::printOrder(uint32_t c, const ControllerMap& map, bool buttons)
 }
 
 void CConCommonH::printEmulation(uint32_t c, const TrackerEmulation& e) const {
-    logger.info("TRACKER EMULATION     :", false);
+    logger_.info("TRACKER EMULATION     :", false);
     std::ostringstream head = classicStream();
-    if (count != 1) {
+    if (count_ != 1) {
         head << ' ' << c << "->";
     } else {
         head << " As ";
@@ -114,17 +114,17 @@ void CConCommonH::printEmulation(uint32_t c, const TrackerEmulation& e) const {
 }
 
 void CConCommonH::printReport() const {
-    logger.info("CONTROLLER ORDER      : <Real con> -> <Output con>", true);
-    logger.info(kContinuation, false);
+    logger_.info("CONTROLLER ORDER      : <Real con> -> <Output con>", true);
+    logger_.info(kContinuation, false);
     std::ostringstream outputs = classicStream();
-    for (uint32_t c = 1; c <= count; ++c) {
-        if (maps[c - 1].outputId != 0) {
-            outputs << ' ' << c << "->" << (maps[c - 1].outputId + controllerBase);
+    for (uint32_t c = 1; c <= count_; ++c) {
+        if (maps_[c - 1].outputId != 0) {
+            outputs << ' ' << c << "->" << (maps_[c - 1].outputId + controllerBase);
         }
     }
     finishLine(outputs);
-    for (uint32_t c = 1; c <= count; ++c) {
-        const ControllerMap& map = maps[c - 1];
+    for (uint32_t c = 1; c <= count_; ++c) {
+        const ControllerMap& map = maps_[c - 1];
         if (map.outputId == 0) {
             continue;
         }

@@ -66,9 +66,7 @@ public:
         udpClose(sender_, 0);
     }
     bool ready() const { return ready_; }
-    bool queueFrame() {
-        return udpSend(sender_, kFrame, sizeof kFrame - 1, 0x7f000001, dataPort_, 1000000) == 0;
-    }
+    bool queueFrame() { return udpSend(sender_, kFrame, sizeof kFrame - 1, 0x7f000001, dataPort_, 1000000) == 0; }
     int cycle() { return device_->recvData(&masks_, 0); }
     const UpdateMasks& masks() const { return masks_; }
 

@@ -44,7 +44,7 @@ struct Options {
     int bodies = 16;
     double seconds = 10.0;
     bool detail = false;
-    bool busy = false;  // a CPU-bound process on the receiver's core throughout
+    bool busy = false;                               // a CPU-bound process on the receiver's core throughout
     std::string trackhost = HOST_LATENCY_TRACKHOST;  // the build's own by default
     std::string module = HOST_LATENCY_MODULE;
 };
@@ -133,8 +133,10 @@ std::string frameText(uint32_t frame, int bodies) {
     char body[192];
     for (int i = 0; i < bodies; ++i) {
         const double a = 0.1 * i;
-        std::snprintf(body, sizeof body, " [%d 1.000][%u.000 %u.000 %d.000][%.6f %.6f 0.000000 %.6f %.6f 0.000000 0.000000 0.000000 1.000000]",
-                      i, frame % 100000, frame / 100000, 100 * i, std::cos(a), std::sin(a), -std::sin(a), std::cos(a));
+        std::snprintf(
+            body, sizeof body,
+            " [%d 1.000][%u.000 %u.000 %d.000][%.6f %.6f 0.000000 %.6f %.6f 0.000000 0.000000 0.000000 1.000000]", i,
+            frame % 100000, frame / 100000, 100 * i, std::cos(a), std::sin(a), -std::sin(a), std::cos(a));
         text += body;
     }
     return text + "\n";
@@ -316,7 +318,8 @@ Result measure(const Options& options, const Cpus& cpus, pid_t receiver, uint16_
     }
     if (result.measured > 0) {
         result.shareSeen = static_cast<double>(latencies.size()) / result.measured;
-        result.cpuMicrosPerFrame = (result.cpuAfter.processNanos - result.cpuBefore.processNanos) / 1000.0 / result.measured;
+        result.cpuMicrosPerFrame =
+            (result.cpuAfter.processNanos - result.cpuBefore.processNanos) / 1000.0 / result.measured;
     }
     result.lateSends = run.lateSends;
     return result;
@@ -356,7 +359,8 @@ void stopReceiver(platform::ChildProcess& child) {
     }
 }
 
-bool runBare(const Options& options, const Cpus& cpus, const std::string& self, const std::string& base, Result& result) {
+bool runBare(const Options& options, const Cpus& cpus, const std::string& self, const std::string& base,
+             Result& result) {
     const std::string name = "/" + base.substr(base.rfind('/') + 1);
     int memory = shm_open(name.c_str(), O_CREAT | O_EXCL | O_RDWR, 0600);
     if (memory < 0 || ftruncate(memory, sizeof(BarePublication)) != 0) return false;
@@ -412,8 +416,12 @@ bool runHost(const Options& options, const Cpus& cpus, const std::string& trackh
         std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the device thread starts
         void* block = view.address;
         const TraData* last = storage::trackersOf(block) + (options.bodies - 1);
-        result = measure(options, cpus, static_cast<pid_t>(child.id), port, &storage::headerOf(block)->trackerSequence,
-                         [&] { TraData copy; std::memcpy(static_cast<void*>(&copy), last, sizeof copy); return frameOfTracker(copy); });
+        result =
+            measure(options, cpus, static_cast<pid_t>(child.id), port, &storage::headerOf(block)->trackerSequence, [&] {
+                TraData copy;
+                std::memcpy(static_cast<void*>(&copy), last, sizeof copy);
+                return frameOfTracker(copy);
+            });
         platform::unmapSharedMemory(view);
     } else {
         std::fprintf(stderr, "host_latency: trackhost did not set up its storage; see %s-host.out and .err\n",
@@ -548,7 +556,8 @@ int main(int argc, char** argv) {
         platform::waitChildProcess(busy, 10000, status);
     }
     if (!hostRan) return 1;
-    for (const char* log : {"-bare.out", "-bare.err", "-host.out", "-host.err", "-busy.out", "-busy.err"}) std::remove((base + log).c_str());
+    for (const char* log : {"-bare.out", "-bare.err", "-host.out", "-host.err", "-busy.out", "-busy.err"})
+        std::remove((base + log).c_str());
     printReport(options, cpus, bare, host);
     return host.measured > 0 && bare.measured > 0 ? 0 : 1;
 }

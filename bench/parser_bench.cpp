@@ -34,12 +34,14 @@ std::string frame(int bodies, int wands, int tools, int markers) {
     text += "\n";
     if (wands > 0) {
         text += "6df " + std::to_string(wands);
-        for (int i = 0; i < wands; ++i) text += " [" + std::to_string(i) + " 1.000 " + std::to_string(i % 256) + "]" + pose(i + 50);
+        for (int i = 0; i < wands; ++i)
+            text += " [" + std::to_string(i) + " 1.000 " + std::to_string(i % 256) + "]" + pose(i + 50);
         text += "\n";
     }
     if (tools > 0) {
         text += "6dmt " + std::to_string(tools);
-        for (int i = 0; i < tools; ++i) text += " [" + std::to_string(i) + " 1.000 " + std::to_string(i % 16) + "]" + pose(i + 90);
+        for (int i = 0; i < tools; ++i)
+            text += " [" + std::to_string(i) + " 1.000 " + std::to_string(i % 16) + "]" + pose(i + 90);
         text += "\n";
     }
     if (markers > 0) {
@@ -132,9 +134,8 @@ bool parseReference(Reference& r, const char* text) {
         } else if (std::strncmp(p, "6dcal ", 6) == 0) {
             r.calibrated = std::strtol(p + 6, &end, 0);
         } else if (std::strncmp(p, "6d ", 3) == 0) {
-            parsed = readEntries(p + 3, r.bodyCount, 0, [&](long, long id, long) -> BodyRecord& {
-                return r.bodies[id & 63];
-            });
+            parsed = readEntries(p + 3, r.bodyCount, 0,
+                                 [&](long, long id, long) -> BodyRecord& { return r.bodies[id & 63]; });
         } else if (std::strncmp(p, "6df ", 4) == 0) {
             parsed = readEntries(p + 4, r.wandCount, 1, [&](long k, long, long word) -> GripwandRecord& {
                 GripwandRecord& w = r.wands[k & 31];
@@ -150,9 +151,8 @@ bool parseReference(Reference& r, const char* text) {
                 return t;
             });
         } else if (std::strncmp(p, "3d ", 3) == 0) {
-            parsed = readEntries(p + 3, r.markerCount, 0, [&](long k, long, long) -> MarkerRecord& {
-                return r.markers[k & 127];
-            });
+            parsed = readEntries(p + 3, r.markerCount, 0,
+                                 [&](long k, long, long) -> MarkerRecord& { return r.markers[k & 127]; });
         }
         if (!parsed) return false;
         line = std::strchr(line, '\n');
@@ -170,7 +170,8 @@ bool sameValues(const OstrelParser& ours, const Reference& reference) {
         if (std::memcmp(ours.body(i)->loc, reference.bodies[i].loc, sizeof reference.bodies[i].loc) != 0) return false;
     }
     for (int i = 0; i < ours.markerCount(); ++i) {
-        if (std::memcmp(ours.marker(i)->loc, reference.markers[i].loc, sizeof reference.markers[i].loc) != 0) return false;
+        if (std::memcmp(ours.marker(i)->loc, reference.markers[i].loc, sizeof reference.markers[i].loc) != 0)
+            return false;
     }
     return true;
 }

@@ -20,11 +20,11 @@
 struct TrackerEmulation {
     static constexpr int kComponents = 6;  // x, y, z, azimuth, elevation, roll
 
-    uint32_t trackerId = 0;                  // local tracker number; 0 until numbered
-    float initPose[kComponents] = {};        // at start and after a reset
+    uint32_t trackerId = 0;                     // local tracker number; 0 until numbered
+    float initPose[kComponents] = {};           // at start and after a reset
     uint32_t valuatorAssign[kComponents] = {};  // output valuator per component; 0 = none
-    uint32_t resetButton = 0;                // output button; 0 = none
-    double lastTime = 0.0;                   // monotonic seconds of the last step; 0.0 = not started
+    uint32_t resetButton = 0;                   // output button; 0 = none
+    double lastTime = 0.0;                      // monotonic seconds of the last step; 0.0 = not started
 };
 
 struct ControllerMap {
@@ -61,8 +61,7 @@ public:
 
     // Output number and counts of controller c; own valuator/button k goes
     // to output k. Counts above 32 are cut to 32 (the record's capacity).
-    bool setControllerDefaults(uint32_t c, uint32_t outputId, uint32_t numValuators,
-                               uint32_t numButtons) noexcept;
+    bool setControllerDefaults(uint32_t c, uint32_t outputId, uint32_t numValuators, uint32_t numButtons) noexcept;
     // False for a controller outside 1..count or without memory.
     bool setEmulation(uint32_t c, uint32_t trackerId, const float initPose[6], const uint32_t valuatorAssign[6],
                       uint32_t resetButton) noexcept;
@@ -97,10 +96,10 @@ public:
     // Null restores the system's monotonic clock.
     void setClockSource(ClockSource source) noexcept;
 
-    double timeStep = 0.0;          // time difference of the last emulation step, seconds
-    bool inputConnector = true;     // while true, controller order lines are not applied
-    uint32_t outputControllers = 0; // controllers this module writes
-    uint32_t controllerBase = 0;    // controllers in the storage before this module's
+    double timeStep = 0.0;           // time difference of the last emulation step, seconds
+    bool inputConnector = true;      // while true, controller order lines are not applied
+    uint32_t outputControllers = 0;  // controllers this module writes
+    uint32_t controllerBase = 0;     // controllers in the storage before this module's
 
 private:
     static double monotonicSeconds() noexcept;
@@ -117,8 +116,7 @@ private:
     bool parseOrder(const optionline::LineReader& option);
     bool parseValuatorScale(const optionline::LineReader& option);
     // The map of the controller named in the first argument, or null (reported).
-    ControllerMap* lineController(const optionline::LineReader& option, const char* idLabel, int needed,
-                                  uint32_t& c);
+    ControllerMap* lineController(const optionline::LineReader& option, const char* idLabel, int needed, uint32_t& c);
 
     void printControllerLabel(uint32_t c) const;
     void printOrder(uint32_t c, const ControllerMap& map, bool buttons) const;

@@ -194,8 +194,7 @@ bool CConCommonH::parseValuatorScale(const LineReader& o) {
         if (!readListInto(factorText, coefficients, 4)) {
             return o.fail(optionline::kInvalidArg);
         }
-        if (coefficients[0] == 0.0f && coefficients[1] == 0.0f && coefficients[2] == 0.0f &&
-            coefficients[3] == 0.0f) {
+        if (coefficients[0] == 0.0f && coefficients[1] == 0.0f && coefficients[2] == 0.0f && coefficients[3] == 0.0f) {
             return o.fail(optionline::kIncomplete);
         }
     } else if (!optionline::readFloatArg(factorText, coefficients[2])) {

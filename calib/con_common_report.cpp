@@ -89,12 +89,14 @@ void CConCommonH::printEmulation(uint32_t c, const TrackerEmulation& e) const {
 
     printControllerLabel(c);
     std::ostringstream position = classicStream();
-    position << " Init Values:" << " X=" << e.initPose[0] << " Y=" << e.initPose[1] << " Z=" << e.initPose[2];
+    position << " Init Values:"
+             << " X=" << e.initPose[0] << " Y=" << e.initPose[1] << " Z=" << e.initPose[2];
     finishLine(position);
 
     printControllerLabel(c);
     std::ostringstream angles = classicStream();
-    angles << " Init Values:" << " Azim=" << e.initPose[3] << " Elev=" << e.initPose[4] << " Roll=" << e.initPose[5];
+    angles << " Init Values:"
+           << " Azim=" << e.initPose[3] << " Elev=" << e.initPose[4] << " Roll=" << e.initPose[5];
     finishLine(angles);
 
     printControllerLabel(c);

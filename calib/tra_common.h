@@ -18,10 +18,10 @@
 
 // One tracker slot. Lengths in feet.
 struct TrackerCalib {
-    uint32_t order = 0;  // 1-based output position; 0 = not written
-    Matrix4 sensorOffset = matZero();           // offset holder, in the sensor frame
+    uint32_t order = 0;                // 1-based output position; 0 = not written
+    Matrix4 sensorOffset = matZero();  // offset holder, in the sensor frame
     Matrix4 sensorRotation = matIdentity();
-    Matrix4 sensorTransform = matIdentity();    // rotation with the offset
+    Matrix4 sensorTransform = matIdentity();          // rotation with the offset
     float sensorTranslation[3] = {0.0f, 0.0f, 0.0f};  // added last, unrotated
     bool sensorOffsetSet = false;
     bool sensorRotationSet = false;
@@ -87,10 +87,10 @@ public:
 
     // Written by the module base: right after construction (the first
     // three) and after option reading (storageBase).
-    bool inputConnector = true;   // order lines refused, CAVE line read
-    bool caveCoordinates = false; // reported only
-    uint32_t outputCount = 0;     // the module's own plus emulated trackers
-    uint32_t storageBase = 0;     // tracker records before this module's
+    bool inputConnector = true;    // order lines refused, CAVE line read
+    bool caveCoordinates = false;  // reported only
+    uint32_t outputCount = 0;      // the module's own plus emulated trackers
+    uint32_t storageBase = 0;      // tracker records before this module's
 
 private:
     // The option-line keywords with their readers (tra_options.cpp).

@@ -81,9 +81,8 @@ bool CTraCommonH::parseOptions(DeviceConfig* config) {
         logger_.error("CTraCommonH: config is empty.", true);
         return false;
     }
-    return optionline::readLines(*config, [this](ConfigLine& line, bool afterError) {
-        return readOption(line, afterError);
-    });
+    return optionline::readLines(*config,
+                                 [this](ConfigLine& line, bool afterError) { return readOption(line, afterError); });
 }
 
 struct CTraCommonH::Option {

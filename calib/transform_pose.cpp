@@ -53,9 +53,8 @@ Rotation3 rotationPart(const Matrix4& matrix) noexcept {
 }
 
 void composeOrientation(TrackerPose& pose, const Matrix4& transmitter, const Matrix4& sensor) noexcept {
-    const Rotation3 f =
-        multiply(multiply(rotationPart(transmitter), rotationFromAngles(pose.azim, pose.elev, pose.roll)),
-                 rotationPart(sensor));
+    const Rotation3 f = multiply(
+        multiply(rotationPart(transmitter), rotationFromAngles(pose.azim, pose.elev, pose.roll)), rotationPart(sensor));
     // No special case at elevation +-90: atan2 of what remains decides.
     pose.azim = radiansToDegrees(std::atan2(f.e[0][2], f.e[2][2]));
     pose.elev = radiansToDegrees(std::atan2(-f.e[1][2], std::sqrt(f.e[0][2] * f.e[0][2] + f.e[2][2] * f.e[2][2])));

@@ -25,7 +25,7 @@ enum class KeywordFault {
     BufferSize,
     MulticastGroup,    // not a dotted multicast address
     InterfaceAddress,  // not a dotted IPv4 address
-    OutOfMemory,  // a text of the line could not be copied
+    OutOfMemory,       // a text of the line could not be copied
 };
 
 // The printf format of a fault's message; its one %d takes the line number.
@@ -68,11 +68,11 @@ uint32_t controllerCount(const DeviceFields& fields) noexcept;
 
 // How the tracking client is built from the fields.
 struct ClientParameters {
-    bool dataOnly;          // true: only the data port matters
-    const char* host;       // the fields' text: valid while they live
+    bool dataOnly;     // true: only the data port matters
+    const char* host;  // the fields' text: valid while they live
     uint16_t serverPort;
     uint16_t dataPort;
-    int32_t remoteKind;     // 0 none, 1 UDP commands, 2 TCP commands
+    int32_t remoteKind;  // 0 none, 1 UDP commands, 2 TCP commands
     int32_t bufferSize;
     int32_t dataTimeoutMicros;
     int32_t commandTimeoutMicros;

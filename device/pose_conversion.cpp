@@ -9,9 +9,7 @@ bool nearZero(double value) noexcept { return value > -kZeroBand && value < kZer
 
 }  // namespace
 
-float feetFromMillimetres(double millimetres) noexcept {
-    return static_cast<float>(millimetres) / kMillimetresPerFoot;
-}
+float feetFromMillimetres(double millimetres) noexcept { return static_cast<float>(millimetres) / kMillimetresPerFoot; }
 
 void eulerFromMatrix(const double rot[9], float& azimuth, float& elevation, float& roll) noexcept {
     const double degrees = kDegreesPerRadian;

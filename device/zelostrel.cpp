@@ -29,8 +29,9 @@ constexpr uint32_t kDebugControllers = 1u << 5;
 
 // A count as far as a table reaches; 0 for a count of 0 or below.
 uint32_t tableCount(int64_t count, size_t slots) noexcept {
-    return count <= 0 ? 0 : static_cast<uint64_t>(count) < slots ? static_cast<uint32_t>(count)
-                                                                  : static_cast<uint32_t>(slots);
+    return count <= 0                             ? 0
+           : static_cast<uint64_t>(count) < slots ? static_cast<uint32_t>(count)
+                                                  : static_cast<uint32_t>(slots);
 }
 
 // The first `count` entries of a record's table into a state table; the
@@ -122,9 +123,8 @@ bool zelostrel::openClient() {
         made = new (std::nothrow) OstrelSDK(p.dataPort);
     } else {
         // Without "remote" the parameters are those of the data-only form.
-        made = new (std::nothrow) OstrelSDK(p.host, p.serverPort, p.dataPort,
-                                            static_cast<RemoteKind>(p.remoteKind), p.bufferSize,
-                                            p.dataTimeoutMicros, p.commandTimeoutMicros,
+        made = new (std::nothrow) OstrelSDK(p.host, p.serverPort, p.dataPort, static_cast<RemoteKind>(p.remoteKind),
+                                            p.bufferSize, p.dataTimeoutMicros, p.commandTimeoutMicros,
                                             MulticastJoin{p.multicastGroup, p.multicastInterface});
     }
     client.reset(made);
@@ -200,12 +200,8 @@ bool zelostrel::receiveFrame() {
                 logger->infof("zelostrel: UDP Receive Timeout\n");
             }
             break;
-        case NetError::Parse:
-            logger->errorf("zelostrel: UDP Parser Error\n");
-            break;
-        default:
-            logger->errorf("zelostrel: UDP Receive Error.\n");
-            break;
+        case NetError::Parse: logger->errorf("zelostrel: UDP Parser Error\n"); break;
+        default: logger->errorf("zelostrel: UDP Receive Error.\n"); break;
     }
     return false;
 }

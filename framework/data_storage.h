@@ -36,10 +36,8 @@ class CDataStorage {
 public:
     static constexpr uint32_t kMaxRecords = 32;
 
-    CDataStorage(TraData* trackerList, ConData* controllerList, CLogH* logger, CMutexH* mutex,
-                 uint32_t* count) noexcept
-        : trackerList_(trackerList), controllerList_(controllerList), logger_(logger), mutex_(mutex),
-          count_(count) {}
+    CDataStorage(TraData* trackerList, ConData* controllerList, CLogH* logger, CMutexH* mutex, uint32_t* count) noexcept
+        : trackerList_(trackerList), controllerList_(controllerList), logger_(logger), mutex_(mutex), count_(count) {}
 
     bool setNumTrackers(uint32_t n) noexcept;
     bool setNumControllers(uint32_t n) noexcept;

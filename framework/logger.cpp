@@ -25,8 +25,15 @@ void writeField(const char (&field)[CLogH::kTextSize]) noexcept {
 }  // namespace
 
 CLogH::CLogH() noexcept
-    : showDate(1), showTime(1), showThreadId(1), enabled(1), name{}, labels{},
-      debugThreshold(1), debugLevel(0), ownerId(0) {
+    : showDate(1),
+      showTime(1),
+      showThreadId(1),
+      enabled(1),
+      name{},
+      labels{},
+      debugThreshold(1),
+      debugLevel(0),
+      ownerId(0) {
     copyText(name, "MESSAGE");
     copyText(labels[kInfo], "INFO");
     copyText(labels[kError], "ERROR");

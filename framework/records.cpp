@@ -80,8 +80,7 @@ namespace records {
 uint32_t toBE32(uint32_t hostValue) noexcept {
     const unsigned char bytes[4] = {static_cast<unsigned char>(hostValue >> 24),
                                     static_cast<unsigned char>(hostValue >> 16),
-                                    static_cast<unsigned char>(hostValue >> 8),
-                                    static_cast<unsigned char>(hostValue)};
+                                    static_cast<unsigned char>(hostValue >> 8), static_cast<unsigned char>(hostValue)};
     uint32_t stored;
     std::memcpy(&stored, bytes, sizeof stored);
     return stored;

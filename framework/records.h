@@ -39,12 +39,12 @@ static_assert(sizeof(TimeStampBlock) == 12 && offsetof(TimeStampBlock, milliseco
 struct TraData {
     static constexpr uint32_t kMaxId = 32;
 
-    uint32_t id;            // BE32, 1 to 32; 0 = no valid id
-    uint32_t reserved0;     // 0
-    uint32_t seconds;       // BE32
-    uint32_t microseconds;  // BE32, milliseconds * 1000
-    uint32_t reserved1;     // 0
-    uint32_t x, y, z;       // FIX5, host length unit
+    uint32_t id;                // BE32, 1 to 32; 0 = no valid id
+    uint32_t reserved0;         // 0
+    uint32_t seconds;           // BE32
+    uint32_t microseconds;      // BE32, milliseconds * 1000
+    uint32_t reserved1;         // 0
+    uint32_t x, y, z;           // FIX5, host length unit
     uint32_t azim, elev, roll;  // FIX5, degrees
     TimeStampBlock stamp;
 
@@ -77,18 +77,18 @@ struct ConData {
     static constexpr uint32_t kMaxButtons = 32;
     static constexpr uint32_t kValuatorOffset = 36;
 
-    uint32_t id;             // BE32
+    uint32_t id;  // BE32
     uint32_t reserved0;
-    uint32_t seconds;        // BE32
-    uint32_t microseconds;   // BE32
+    uint32_t seconds;       // BE32
+    uint32_t microseconds;  // BE32
     uint32_t reserved1;
-    uint32_t numValuators;   // BE32, 0 to 32
-    uint32_t numButtons;     // BE32, 0 to 32
-    uint32_t valuatorOffset; // BE32, always 36
-    uint32_t buttonOffset;   // BE32, 36 + 4 * numValuators
+    uint32_t numValuators;              // BE32, 0 to 32
+    uint32_t numButtons;                // BE32, 0 to 32
+    uint32_t valuatorOffset;            // BE32, always 36
+    uint32_t buttonOffset;              // BE32, 36 + 4 * numValuators
     uint32_t valuators[kMaxValuators];  // FIX3; valuator k at offset 32 + 4k
-    uint8_t buttonBits[4];   // button b: bit (b-1)%8 of byte (b-1)/8
-    uint32_t numButtonBytes; // host byte order, always 4
+    uint8_t buttonBits[4];              // button b: bit (b-1)%8 of byte (b-1)/8
+    uint32_t numButtonBytes;            // host byte order, always 4
     TimeStampBlock stamp;
 
     void clear() noexcept;
@@ -97,8 +97,8 @@ struct ConData {
     void setClock(const platform::ClockReading& reading) noexcept;
     // Sets the counts and the two offset words that follow from them.
     void setCounts(uint32_t valuatorCount, uint32_t buttonCount) noexcept;
-    bool setValuator(uint32_t k, float v) noexcept;          // k in 1..32
-    bool setButton(uint32_t b, bool pressed) noexcept;       // b in 1..32
+    bool setValuator(uint32_t k, float v) noexcept;     // k in 1..32
+    bool setButton(uint32_t b, bool pressed) noexcept;  // b in 1..32
     float getValuator(uint32_t k) const noexcept;
     int getButton(uint32_t b) const noexcept;
 };

@@ -234,8 +234,8 @@ bool CBaseMod::writeTrackerData(uint32_t local, const float position[3], const f
     return true;
 }
 
-bool CBaseMod::writeControllerData(uint32_t local, uint32_t valuatorCount, uint32_t buttonCount,
-                                   const float* valuators, const int32_t* buttons) {
+bool CBaseMod::writeControllerData(uint32_t local, uint32_t valuatorCount, uint32_t buttonCount, const float* valuators,
+                                   const int32_t* buttons) {
     if (local == 0) {
         logger->error("ID of ConData is zero.", true);
         return false;

@@ -31,7 +31,8 @@ void checkTable(int32_t count, Access record) {
 void checkInvariants(const OstrelParser& parser) {
     checkTable<BodyRecord>(parser.bodyCount(), [&](int32_t i) { return parser.body(i); });
     checkTable<GripwandRecord>(parser.gripwandCount(), [&](int32_t i) { return parser.gripwand(i); });
-    checkTable<MeasurementToolRecord>(parser.measurementToolCount(), [&](int32_t i) { return parser.measurementTool(i); });
+    checkTable<MeasurementToolRecord>(parser.measurementToolCount(),
+                                      [&](int32_t i) { return parser.measurementTool(i); });
     checkTable<MeasurementRefRecord>(parser.measurementRefCount(), [&](int32_t i) { return parser.measurementRef(i); });
     checkTable<HandRecord>(parser.handCount(), [&](int32_t i) { return parser.hand(i); });
     checkTable<JointModelRecord>(parser.jointModelCount(), [&](int32_t i) { return parser.jointModel(i); });
@@ -66,10 +67,8 @@ void readEverything(const char* text) {
     double doubles[16];
     std::string_view quoted;
     const char* stops[] = {
-        frametext::readInt(text, integer),
-        frametext::readUInt(text, unsignedInteger),
-        frametext::readDouble(text, number),
-        frametext::readGroup(text, "idiiddddddddddd", ints, doubles),
+        frametext::readInt(text, integer),   frametext::readUInt(text, unsignedInteger),
+        frametext::readDouble(text, number), frametext::readGroup(text, "idiiddddddddddd", ints, doubles),
         frametext::readQuoted(text, quoted),
     };
     const char* end = text + std::strlen(text);

@@ -14,7 +14,9 @@ constexpr uint64_t kFailureReportMillis = 5000;
 constexpr uint32_t kPollMillis = 10;
 }  // namespace
 
-void DeviceRunner::start() { thread_ = std::thread([this] { run(); }); }
+void DeviceRunner::start() {
+    thread_ = std::thread([this] { run(); });
+}
 
 void DeviceRunner::join() {
     if (thread_.joinable()) {

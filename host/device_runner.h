@@ -25,8 +25,13 @@ public:
     // trackers). Everything passed in must outlive the runner.
     DeviceRunner(CBaseMod* device, std::string name, storage::UpdateCounters* counters, uint64_t maxCycles,
                  uint64_t silenceMillis, const std::atomic<bool>& stopRequested, const CLogH& logger)
-        : device_(device), name_(std::move(name)), counters_(counters), maxCycles_(maxCycles),
-          silenceMillis_(silenceMillis), stopRequested_(stopRequested), logger_(logger) {}
+        : device_(device),
+          name_(std::move(name)),
+          counters_(counters),
+          maxCycles_(maxCycles),
+          silenceMillis_(silenceMillis),
+          stopRequested_(stopRequested),
+          logger_(logger) {}
     DeviceRunner(const DeviceRunner&) = delete;
     DeviceRunner& operator=(const DeviceRunner&) = delete;
     ~DeviceRunner() { join(); }

@@ -135,8 +135,8 @@ private:
         }
         for (const DeviceSection& other : result_.config.devices) {
             if (other.name == words[1]) {
-                fail(lineNumber, "device name \"" + words[1] + "\" already used on line " +
-                                     std::to_string(other.lineNumber));
+                fail(lineNumber,
+                     "device name \"" + words[1] + "\" already used on line " + std::to_string(other.lineNumber));
                 ignoreSection_ = true;
                 return;
             }

@@ -26,7 +26,7 @@ struct DeviceLine {
 struct DeviceSection {
     int lineNumber = 0;  // the "device" line
     std::string name;
-    std::string library;  // as written
+    std::string library;      // as written
     std::string libraryPath;  // resolved against the configuration's folder
     std::vector<DeviceLine> lines;
 };

@@ -12,9 +12,9 @@ constexpr double kMaxGraceSeconds = 3600.0;
 
 struct HostOptions {
     std::string configPath;
-    int32_t debugLevel = 0;   // handed to the modules in the host's logger
-    uint64_t cycles = 0;      // per device; 0 = until stopped
-    double seconds = 0.0;     // 0 = until stopped
+    int32_t debugLevel = 0;                      // handed to the modules in the host's logger
+    uint64_t cycles = 0;                         // per device; 0 = until stopped
+    double seconds = 0.0;                        // 0 = until stopped
     double graceSeconds = kDefaultGraceSeconds;  // what the devices get to stop after a stop request
     bool help = false;
     bool version = false;

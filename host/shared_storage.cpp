@@ -18,7 +18,7 @@ struct OccupantFacts {
     Occupant kind = Occupant::Gone;
     uint32_t processId = 0;  // EndedHost: the host that left it
     uint32_t owner = 0;
-    std::string detail;      // Unknown: what it is
+    std::string detail;  // Unknown: what it is
 };
 
 OccupantFacts inspectOccupant(const std::string& name) {
@@ -41,8 +41,8 @@ OccupantFacts inspectOccupant(const std::string& name) {
         return facts;
     }
     facts.owner = view.ownerUser;
-    bool complete = view.size >= sizeof(StorageHeader) &&
-                    std::memcmp(headerOf(view.address)->magic, kMagic, sizeof kMagic) == 0;
+    bool complete =
+        view.size >= sizeof(StorageHeader) && std::memcmp(headerOf(view.address)->magic, kMagic, sizeof kMagic) == 0;
     if (complete) {
         platform::atomicFence();
         facts.kind = Occupant::EndedHost;
@@ -83,18 +83,18 @@ CreateResult SharedStorage::create(const std::string& name) {
     platform::InstanceLockStatus locked = platform::acquireInstanceLock(name_.c_str(), lock_);
     char text[128];
     switch (locked.result) {
-    case platform::InstanceLockResult::Acquired:
-        break;
-    case platform::InstanceLockResult::Held: {
-        uint32_t holder = locked.holderProcessId != 0 ? locked.holderProcessId : runningHostOf(name_);
-        return {CreateOutcome::HeldByRunningHost, holder, 0, {}};
-    }
-    case platform::InstanceLockResult::NotALock:
-        return failed("the lock of storage \"" + name_ + "\" is taken by something else; remove it if nothing uses it (" +
-                      platform::sharedMemoryPlace((name_ + "~lock").c_str()) + ")");
-    case platform::InstanceLockResult::Failed:
-        return failed("cannot take the lock of storage \"" + name_ +
-                      "\": " + platform::systemErrorText(locked.systemCode, text, sizeof text));
+        case platform::InstanceLockResult::Acquired: break;
+        case platform::InstanceLockResult::Held: {
+            uint32_t holder = locked.holderProcessId != 0 ? locked.holderProcessId : runningHostOf(name_);
+            return {CreateOutcome::HeldByRunningHost, holder, 0, {}};
+        }
+        case platform::InstanceLockResult::NotALock:
+            return failed("the lock of storage \"" + name_ +
+                          "\" is taken by something else; remove it if nothing uses it (" +
+                          platform::sharedMemoryPlace((name_ + "~lock").c_str()) + ")");
+        case platform::InstanceLockResult::Failed:
+            return failed("cannot take the lock of storage \"" + name_ +
+                          "\": " + platform::systemErrorText(locked.systemCode, text, sizeof text));
     }
     CreateResult result = createUnderLock();
     if (result.outcome != CreateOutcome::Created) {
@@ -139,8 +139,8 @@ CreateResult SharedStorage::createUnderLock() {
             }
             if (removed.result != platform::SharedMemoryResult::Ok &&
                 removed.result != platform::SharedMemoryResult::NotFound) {
-                return failed("storage \"" + name_ + "\" was left behind by ended process " +
-                              std::to_string(ended) + " and cannot be removed (" +
+                return failed("storage \"" + name_ + "\" was left behind by ended process " + std::to_string(ended) +
+                              " and cannot be removed (" +
                               platform::systemErrorText(removed.systemCode, text, sizeof text) +
                               "); remove it as its owner" + where);
             }
@@ -159,8 +159,8 @@ CreateResult SharedStorage::reuseUnderLock(uint32_t ended) {
         platform::unmapSharedMemory(memory_);
         char text[128];
         return failed("storage \"" + name_ + "\" was left behind by ended process " + std::to_string(ended) +
-                      " and cannot be taken over (" +
-                      platform::systemErrorText(status.systemCode, text, sizeof text) + ")");
+                      " and cannot be taken over (" + platform::systemErrorText(status.systemCode, text, sizeof text) +
+                      ")");
     }
     std::memset(memory_.address, 0, kTotalSize);
     if (!initialise()) {

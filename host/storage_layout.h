@@ -59,8 +59,7 @@ constexpr uint32_t kMutexOffset = kCountersOffset + sizeof(UpdateCounters);
 constexpr uint32_t kTrackerOffset = kMutexOffset + 2 * kMutexSlotSize;
 constexpr uint32_t kControllerOffset = kTrackerOffset + kCapacity * sizeof(TraData);
 constexpr uint32_t kTotalSize = kControllerOffset + kCapacity * sizeof(ConData);
-static_assert(kTrackerOffset == 448 && kControllerOffset == 2240 && kTotalSize == 8128,
-              "the documented offsets");
+static_assert(kTrackerOffset == 448 && kControllerOffset == 2240 && kTotalSize == 8128, "the documented offsets");
 
 // Typed views of a mapped storage; `base` is the first byte.
 inline StorageHeader* headerOf(void* base) noexcept { return static_cast<StorageHeader*>(base); }
@@ -71,8 +70,7 @@ inline platform::SharedMutex* trackerMutexOf(void* base) noexcept {
     return reinterpret_cast<platform::SharedMutex*>(static_cast<char*>(base) + kMutexOffset);
 }
 inline platform::SharedMutex* controllerMutexOf(void* base) noexcept {
-    return reinterpret_cast<platform::SharedMutex*>(static_cast<char*>(base) + kMutexOffset +
-                                                    kMutexSlotSize);
+    return reinterpret_cast<platform::SharedMutex*>(static_cast<char*>(base) + kMutexOffset + kMutexSlotSize);
 }
 inline TraData* trackersOf(void* base) noexcept {
     return reinterpret_cast<TraData*>(static_cast<char*>(base) + kTrackerOffset);

@@ -28,8 +28,8 @@ bool layoutMatches(const platform::SharedMemory& memory) noexcept {
 uint32_t clampCount(uint32_t count) noexcept { return count > kCapacity ? kCapacity : count; }
 
 template <typename Record>
-bool copyBySequence(const uint32_t& sequence, const uint32_t& count, const Record* list,
-                    std::vector<Record>& records, uint32_t maxAttempts) {
+bool copyBySequence(const uint32_t& sequence, const uint32_t& count, const Record* list, std::vector<Record>& records,
+                    uint32_t maxAttempts) {
     for (uint32_t attempt = 1; attempt <= maxAttempts; ++attempt) {
         uint32_t before = platform::atomicLoad(sequence);
         if ((before & 1u) != 0) {
@@ -59,14 +59,10 @@ AttachOutcome StorageReader::attach(const std::string& name) {
     name_ = name;
     platform::SharedMemoryStatus status = platform::openSharedMemory(name.c_str(), false, memory_);
     switch (status.result) {
-    case platform::SharedMemoryResult::Ok:
-        break;
-    case platform::SharedMemoryResult::AccessDenied:
-        return AttachOutcome::AccessDenied;
-    case platform::SharedMemoryResult::NotFound:
-        return AttachOutcome::NoHost;
-    default:
-        return AttachOutcome::NotAStorage;
+        case platform::SharedMemoryResult::Ok: break;
+        case platform::SharedMemoryResult::AccessDenied: return AttachOutcome::AccessDenied;
+        case platform::SharedMemoryResult::NotFound: return AttachOutcome::NoHost;
+        default: return AttachOutcome::NotAStorage;
     }
     if (memory_.address == nullptr) {
         return AttachOutcome::NoHost;  // a host is still setting it up
@@ -106,8 +102,8 @@ bool StorageReader::copyControllers(std::vector<ConData>& records, uint32_t maxA
         return false;
     }
     const StorageHeader* header = headerOf(memory_.address);
-    return copyBySequence(header->controllerSequence, header->controllerCount, controllersOf(memory_.address),
-                          records, maxAttempts);
+    return copyBySequence(header->controllerSequence, header->controllerCount, controllersOf(memory_.address), records,
+                          maxAttempts);
 }
 
 UpdateCounters StorageReader::readCounters() const noexcept {

@@ -38,16 +38,12 @@ bool readConfigurationFile(const std::string& path, std::string& text, std::stri
     platform::FileStatus status = platform::readRegularFile(path.c_str(), kMaxConfigBytes, text);
     char buffer[128];
     switch (status.result) {
-    case platform::FileResult::Ok:
-        return true;
-    case platform::FileResult::NotRegular:
-        reason = "it is not a regular file";
-        return false;
-    case platform::FileResult::TooLarge:
-        reason = "it is larger than 1 MiB (" + std::to_string(status.size) + " bytes)";
-        return false;
-    case platform::FileResult::Failed:
-        break;
+        case platform::FileResult::Ok: return true;
+        case platform::FileResult::NotRegular: reason = "it is not a regular file"; return false;
+        case platform::FileResult::TooLarge:
+            reason = "it is larger than 1 MiB (" + std::to_string(status.size) + " bytes)";
+            return false;
+        case platform::FileResult::Failed: break;
     }
     reason = platform::systemErrorText(status.systemCode, buffer, sizeof buffer);
     return false;
@@ -117,9 +113,7 @@ int TrackHost::run() {
     return kExitOk;
 }
 
-uint64_t TrackHost::graceMillis() const noexcept {
-    return static_cast<uint64_t>(options_.graceSeconds * 1000.0 + 0.5);
-}
+uint64_t TrackHost::graceMillis() const noexcept { return static_cast<uint64_t>(options_.graceSeconds * 1000.0 + 0.5); }
 
 bool TrackHost::readConfiguration(hostconfig::HostConfig& config) {
     std::string text;
@@ -139,25 +133,21 @@ bool TrackHost::readConfiguration(hostconfig::HostConfig& config) {
 bool TrackHost::createStorage(const hostconfig::HostConfig& config) {
     storage::CreateResult result = storage_.create(config.storage);
     switch (result.outcome) {
-    case storage::CreateOutcome::Created:
-        break;
-    case storage::CreateOutcome::HeldByRunningHost:
-        refuse(config.storageLine, "storage \"" + config.storage + "\" is held by a running host" +
-                                       (result.holderProcessId != 0
-                                            ? " (process " + std::to_string(result.holderProcessId) + ")"
-                                            : std::string()));
-        return false;
-    case storage::CreateOutcome::Failed:
-        refuse(config.storageLine, result.message);
-        return false;
+        case storage::CreateOutcome::Created: break;
+        case storage::CreateOutcome::HeldByRunningHost:
+            refuse(config.storageLine,
+                   "storage \"" + config.storage + "\" is held by a running host" +
+                       (result.holderProcessId != 0 ? " (process " + std::to_string(result.holderProcessId) + ")"
+                                                    : std::string()));
+            return false;
+        case storage::CreateOutcome::Failed: refuse(config.storageLine, result.message); return false;
     }
     if (result.staleProcessId != 0) {
         logger_.infof("took over storage \"%s\" left behind by ended process %u\n", config.storage.c_str(),
                       static_cast<unsigned>(result.staleProcessId));
     }
     logger_.infof("storage \"%s\" ready (%u bytes, process %u)\n", config.storage.c_str(),
-                  static_cast<unsigned>(storage::kTotalSize),
-                  static_cast<unsigned>(storage_.header()->hostProcessId));
+                  static_cast<unsigned>(storage::kTotalSize), static_cast<unsigned>(storage_.header()->hostProcessId));
     return true;
 }
 
@@ -225,14 +215,14 @@ bool TrackHost::setUpDevice(const hostconfig::DeviceSection& section, uint32_t d
     uint32_t controllersBefore = platform::atomicLoad(header->controllerCount);
     InitInfo info = moduleStorages_->initInfo();
     if (device.device->init(&info) != 1) {
-        refuse(section.lineNumber, "device \"" + section.name +
-                                       "\": the module refused its configuration (see its messages above)");
+        refuse(section.lineNumber,
+               "device \"" + section.name + "\": the module refused its configuration (see its messages above)");
         return false;
     }
     uint32_t trackersAfter = platform::atomicLoad(header->trackerCount);
     device.trackers = trackersAfter > trackersBefore ? trackersAfter - trackersBefore : 0;
-    logger_.infof("device \"%s\" (%s): trackers %s, controllers %s\n", section.name.c_str(),
-                  section.library.c_str(), idRange(trackersBefore, trackersAfter).c_str(),
+    logger_.infof("device \"%s\" (%s): trackers %s, controllers %s\n", section.name.c_str(), section.library.c_str(),
+                  idRange(trackersBefore, trackersAfter).c_str(),
                   idRange(controllersBefore, platform::atomicLoad(header->controllerCount)).c_str());
     reportUnusedLines(*device.config);
     return true;

@@ -61,7 +61,7 @@ struct FingerRecord {
 struct HandRecord {
     int32_t id;
     double quality;
-    int32_t side;  // as sent
+    int32_t side;         // as sent
     int32_t fingerCount;  // 0 to kMaxHandFingers
     double loc[3];
     double rot[9];

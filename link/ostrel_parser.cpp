@@ -282,13 +282,20 @@ bool OstrelParser::parseLine(const char*& cursor) noexcept {
     };
     // Each tag with its blank; the order matters ("6dcal " before "6d ").
     static constexpr Tag kTags[] = {
-        {"fr ", 3, &OstrelParser::parseFrameCounter},   {"ts ", 3, &OstrelParser::parseTimestamp},
-        {"6dcal ", 6, &OstrelParser::parseCalibratedBodies}, {"6d ", 3, &OstrelParser::parseBodies},
-        {"6df ", 4, &OstrelParser::parseGripwands},     {"6df2 ", 5, &OstrelParser::parseGripwands2},
-        {"6dmt ", 5, &OstrelParser::parseTools},        {"6dmt2 ", 6, &OstrelParser::parseTools2},
-        {"6dmtr ", 6, &OstrelParser::parseToolRefs},    {"glcal ", 6, &OstrelParser::parseCalibratedHands},
-        {"gl ", 3, &OstrelParser::parseHands},          {"6dj ", 4, &OstrelParser::parseJointModels},
-        {"6di ", 4, &OstrelParser::parseInertials},     {"3d ", 3, &OstrelParser::parseMarkers},
+        {"fr ", 3, &OstrelParser::parseFrameCounter},
+        {"ts ", 3, &OstrelParser::parseTimestamp},
+        {"6dcal ", 6, &OstrelParser::parseCalibratedBodies},
+        {"6d ", 3, &OstrelParser::parseBodies},
+        {"6df ", 4, &OstrelParser::parseGripwands},
+        {"6df2 ", 5, &OstrelParser::parseGripwands2},
+        {"6dmt ", 5, &OstrelParser::parseTools},
+        {"6dmt2 ", 6, &OstrelParser::parseTools2},
+        {"6dmtr ", 6, &OstrelParser::parseToolRefs},
+        {"glcal ", 6, &OstrelParser::parseCalibratedHands},
+        {"gl ", 3, &OstrelParser::parseHands},
+        {"6dj ", 4, &OstrelParser::parseJointModels},
+        {"6di ", 4, &OstrelParser::parseInertials},
+        {"3d ", 3, &OstrelParser::parseMarkers},
     };
     if (cursor == nullptr) return false;
     for (const Tag& tag : kTags) {
@@ -469,8 +476,7 @@ bool OstrelParser::parseJointModels(const char*& cursor) noexcept {
         for (int32_t j = 0; j < jointCount; ++j) {
             JointRecord& joint = record->joints[j];
             double values[6] = {};  // x y z, then the three angles
-            if (!readItems(cursor, "id", &joint.id, &joint.quality) ||
-                !readItems(cursor, "dddddd", nullptr, values) ||
+            if (!readItems(cursor, "id", &joint.id, &joint.quality) || !readItems(cursor, "dddddd", nullptr, values) ||
                 !readItems(cursor, "ddddddddd", nullptr, joint.rot)) {
                 return false;
             }

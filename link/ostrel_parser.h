@@ -99,9 +99,7 @@ private:
         const Record* at(int32_t i) const noexcept {
             return i >= 0 && i < count ? &records[static_cast<size_t>(i)] : nullptr;
         }
-        Record* at(int32_t i) noexcept {
-            return i >= 0 && i < count ? &records[static_cast<size_t>(i)] : nullptr;
-        }
+        Record* at(int32_t i) noexcept { return i >= 0 && i < count ? &records[static_cast<size_t>(i)] : nullptr; }
         // Makes the array hold at least size records (new ones all zero).
         bool reserveRecords(int32_t size) noexcept;
     };

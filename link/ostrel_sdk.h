@@ -44,15 +44,15 @@ public:
 
     // Results of sendTcpCommand.
     enum CommandResult : int32_t {
-        kAnswerOk = 1,               // "ostrel2 ok"
-        kAnswerError = 2,            // error answer with number and quoted message
-        kAnswerOther = 0,            // any other answer
-        kCommandTimeout = -1,        // no answer within the command time-out
-        kNotTcp = -2,                // remote kind is not TCP, or the wait failed
-        kCommandTooLong = -3,        // over kMaxCommandLength, or the receive failed
-        kAnswerTooLong = -4,         // an answer of kAnswerCapacity bytes or more
-        kControllerClosed = -9,      // the controller closed the connection
-        kNoConnection = -10,         // no command connection (any more)
+        kAnswerOk = 1,           // "ostrel2 ok"
+        kAnswerError = 2,        // error answer with number and quoted message
+        kAnswerOther = 0,        // any other answer
+        kCommandTimeout = -1,    // no answer within the command time-out
+        kNotTcp = -2,            // remote kind is not TCP, or the wait failed
+        kCommandTooLong = -3,    // over kMaxCommandLength, or the receive failed
+        kAnswerTooLong = -4,     // an answer of kAnswerCapacity bytes or more
+        kControllerClosed = -9,  // the controller closed the connection
+        kNoConnection = -10,     // no command connection (any more)
         kSendFailed = -11,
         kErrorWithoutNumber = -1100,
         kErrorWithoutMessage = -1101,

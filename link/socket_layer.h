@@ -21,13 +21,14 @@ struct SocketHandle {
 
 enum SocketCode : int32_t {
     kSocketOk = 0,
-    kSocketTimeout = -1,       // not ready in time (tcpConnect: socket library did not start; close: close failed)
-    kSocketWaitFailed = -2,    // the readiness wait failed (udpOpen, tcpConnect: no socket created)
-    kSocketIoFailed = -3,      // receive/send failed or sent short (udpOpen: bind or port query; tcpConnect: refused, unreachable or timed out)
-    kSocketBufferFull = -4,    // the message filled the whole buffer (udpOpen: address-reuse option failed)
-    kSocketJoinFailed = -5,    // udpOpen: joining the multicast group failed
-    kSocketPeerClosed = -9,    // tcpReceive: the peer closed the connection
-    kSocketNoMemory = -11,     // the handle could not be allocated
+    kSocketTimeout = -1,     // not ready in time (tcpConnect: socket library did not start; close: close failed)
+    kSocketWaitFailed = -2,  // the readiness wait failed (udpOpen, tcpConnect: no socket created)
+    kSocketIoFailed = -3,    // receive/send failed or sent short (udpOpen: bind or port query; tcpConnect: refused,
+                             // unreachable or timed out)
+    kSocketBufferFull = -4,  // the message filled the whole buffer (udpOpen: address-reuse option failed)
+    kSocketJoinFailed = -5,  // udpOpen: joining the multicast group failed
+    kSocketPeerClosed = -9,  // tcpReceive: the peer closed the connection
+    kSocketNoMemory = -11,   // the handle could not be allocated
 };
 
 // A receive keeps reading while more datagrams are queued, so that the

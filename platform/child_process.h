@@ -27,8 +27,7 @@ constexpr int kKilledStatus = 128 + 9;
 // no other handle. `environment` entries "NAME=value" are added to, or
 // replace, this process's. False when it could not be started.
 bool startChildProcess(const std::vector<std::string>& argv, const std::string& outputPath,
-                       const std::string& errorPath, const std::vector<std::string>& environment,
-                       ChildProcess& child);
+                       const std::string& errorPath, const std::vector<std::string>& environment, ChildProcess& child);
 
 // Waits at most timeoutMillis (0 only looks). True once the child has ended:
 // `status` is its exit status, or 128 + the signal that ended it, and the

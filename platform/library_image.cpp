@@ -75,7 +75,7 @@ LibraryImageCheck checkElf(const unsigned char* head, size_t headBytes) noexcept
 // PE: the DOS stub's pointer to the "PE\0\0" signature, the file header, the
 // optional header (whose SizeOfHeaders sits at the same place in PE32 and
 // PE32+), then the section table, each entry naming its bytes in the file.
-constexpr size_t kPeFileHeader = 24;  // signature and file header
+constexpr size_t kPeFileHeader = 24;   // signature and file header
 constexpr size_t kSizeOfHeaders = 60;  // in the optional header
 constexpr size_t kSectionEntry = 40;
 constexpr size_t kSectionRawSize = 16, kSectionRawOffset = 20;

@@ -97,8 +97,8 @@ Scanned<int64_t> scanIntegerWithin(const char* text, Bound bound, IntegerBase ba
 struct DecimalParts {
     uint64_t mantissa;  // exact only when digits <= kMaxMantissaDigits
     int64_t exponent;
-    int64_t digits;     // leading zeros included
-    const char* end;    // null when there is no digit
+    int64_t digits;   // leading zeros included
+    const char* end;  // null when there is no digit
 };
 
 constexpr int64_t kMaxMantissaDigits = 19;  // always fit 64 bits
@@ -185,7 +185,7 @@ bool exceedsRange(const char* first, const char* last, bool hex) noexcept {
 // number. Rarely needed: kept out of line, so that the common path stays
 // small.
 [[gnu::cold, gnu::noinline]] const char* convert(const char* first, const char* last, std::chars_format format,
-                                                double& value) noexcept {
+                                                 double& value) noexcept {
     const std::from_chars_result result = std::from_chars(first, last, value, format);
     if (result.ec == std::errc::result_out_of_range) {
         value = exceedsRange(first, result.ptr, format == std::chars_format::hex) ? HUGE_VAL : 0.0;

@@ -27,12 +27,12 @@ struct SharedMemory {
 
 enum class SharedMemoryResult {
     Ok,
-    AlreadyExists,  // exclusive creation found an object of that name
-    NotFound,       // no object of that name
-    AccessDenied,   // the object exists but this process may not use it
+    AlreadyExists,    // exclusive creation found an object of that name
+    NotFound,         // no object of that name
+    AccessDenied,     // the object exists but this process may not use it
     NotSharedMemory,  // something else holds the name (a FIFO, a folder, a device; a mutex...)
-    InUse,          // removal: the object lives on while other processes have it open (Windows)
-    Failed,         // any other failure; systemCode tells which
+    InUse,            // removal: the object lives on while other processes have it open (Windows)
+    Failed,           // any other failure; systemCode tells which
 };
 
 struct SharedMemoryStatus {

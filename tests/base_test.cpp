@@ -50,8 +50,9 @@ protected:
     UpdateMasks masks{0xFFFFFFFFu, 0xFFFFFFFFu};
 };
 
-const char kFarewells[] = "HOST: DEBUG: CTraCommonH: \"destructor\" called.\n"
-                          "HOST: DEBUG: CConCommonH: \"destructor\" called.\n";
+const char kFarewells[] =
+    "HOST: DEBUG: CTraCommonH: \"destructor\" called.\n"
+    "HOST: DEBUG: CConCommonH: \"destructor\" called.\n";
 
 }  // namespace
 
@@ -89,7 +90,8 @@ TEST_F(Base, InitInfoIsCopiedAndReplacedWithItsHandlers) {
 
     capturedStdout([&] { module.giveHandlers(true, true); });
     ModInfo* before = module.modInfo.get();
-    EXPECT_EQ("HOST: ERROR: Init info is empty.\n", capturedStdout([&] { EXPECT_EQ(0u, module.setInitInfo(nullptr)); }));
+    EXPECT_EQ("HOST: ERROR: Init info is empty.\n",
+              capturedStdout([&] { EXPECT_EQ(0u, module.setInitInfo(nullptr)); }));
     EXPECT_EQ(before, module.modInfo.get());
     config.name = nullptr;
     EXPECT_EQ(kFarewells, capturedStdout([&] { EXPECT_EQ(1u, module.setInitInfo(&info)); }));
@@ -114,10 +116,8 @@ TEST_F(Base, RecvDataRunsTheUpdatesOfTheKindsTheModuleHas) {
         int result;
         Calls calls;
     } cases[] = {
-        {false, false, 1, 0xFFFFFFFFu, 0xFFFFFFFFu, 1, {}},
-        {false, true, 1, 0xFFFFFFFFu, 0u, 1, {"controllers"}},
-        {true, false, 1, 0u, 0xFFFFFFFFu, 1, {"trackers"}},
-        {true, true, 1, 0u, 0u, 1, {"controllers", "trackers"}},
+        {false, false, 1, 0xFFFFFFFFu, 0xFFFFFFFFu, 1, {}}, {false, true, 1, 0xFFFFFFFFu, 0u, 1, {"controllers"}},
+        {true, false, 1, 0u, 0xFFFFFFFFu, 1, {"trackers"}}, {true, true, 1, 0u, 0u, 1, {"controllers", "trackers"}},
         {true, true, 0, 0u, 0u, -1, {"controllers"}},
     };
     for (const auto& c : cases) {

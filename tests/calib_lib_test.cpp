@@ -14,7 +14,8 @@ using test_support::capturedStdout;
 
 namespace {
 
-const std::string kAddOne = CALIB_ADD_ONE_PATH, kNoEntry = CALIB_NO_ENTRY_PATH, kMissing = "/nonexistent-dir/libcalib_missing.so";
+const std::string kAddOne = CALIB_ADD_ONE_PATH, kNoEntry = CALIB_NO_ENTRY_PATH,
+                  kMissing = "/nonexistent-dir/libcalib_missing.so";
 const std::string kNotLoaded = "T: ERROR: CDynamicLibH: Library has not been loaded.\n";
 size_t countOf(const std::string& text, const std::string& part) {
     size_t n = 0;
@@ -28,19 +29,23 @@ size_t lookUps(const std::string& out) { return countOf(out, "\"getProcAddr\" ca
 // The whole life of a loader at debug level, and the logger names without one.
 TEST(CalibLib, TheLoadersLifeAndItsLogger) {
     CLogH log = test_support::quietLogger("T", 3);
-    EXPECT_EQ("T: DEBUG: CDynamicLibH: \"constructor\" called.\nT: DEBUG: CDynamicLibH: \"init\" called.\n"
-              "T: DEBUG: CDynamicLibH: \"load\" called.\nT: DEBUG: CDynamicLibH: " + kAddOne + " library loaded.\n"
-              "T: DEBUG: CCalibH: \"init\" called.\nT: DEBUG: CCalibH: \"destructor\" called.\n"
-              "T: DEBUG: CDynamicLibH: \"destructor\" called.\nT: DEBUG: CDynamicLibH: \"unload\" called.\n",
-              capturedStdout([&] {
-                  CCalibH calib(kAddOne.c_str(), &log);
-                  EXPECT_EQ(3, calib.logger().ownerId);
-                  EXPECT_STREQ("T", calib.logger().name);
-              }));
+    EXPECT_EQ(
+        "T: DEBUG: CDynamicLibH: \"constructor\" called.\nT: DEBUG: CDynamicLibH: \"init\" called.\n"
+        "T: DEBUG: CDynamicLibH: \"load\" called.\nT: DEBUG: CDynamicLibH: " +
+            kAddOne +
+            " library loaded.\n"
+            "T: DEBUG: CCalibH: \"init\" called.\nT: DEBUG: CCalibH: \"destructor\" called.\n"
+            "T: DEBUG: CDynamicLibH: \"destructor\" called.\nT: DEBUG: CDynamicLibH: \"unload\" called.\n",
+        capturedStdout([&] {
+            CCalibH calib(kAddOne.c_str(), &log);
+            EXPECT_EQ(3, calib.logger().ownerId);
+            EXPECT_STREQ("T", calib.logger().name);
+        }));
     CDynamicLibH loader;
     CCalibH calib(kAddOne.c_str());
     EXPECT_STREQ("CDynamicLibH", loader.logger().name);
-    EXPECT_EQ(std::make_pair(std::string("CCalibH"), 3), std::make_pair(std::string(calib.logger().name), calib.logger().ownerId));
+    EXPECT_EQ(std::make_pair(std::string("CCalibH"), 3),
+              std::make_pair(std::string(calib.logger().name), calib.logger().ownerId));
 }
 
 // The fixed failure text, the system's reason only at debug level, and a
@@ -48,7 +53,8 @@ TEST(CalibLib, TheLoadersLifeAndItsLogger) {
 TEST(CalibLib, LoadFailuresAndASecondLoad) {
     CLogH log = test_support::quietLogger("T");
     std::unique_ptr<CCalibH> empty;
-    EXPECT_EQ("T: ERROR: CDynamicLibH: Library name is empty.\n", capturedStdout([&] { empty = std::make_unique<CCalibH>("", &log); }));
+    EXPECT_EQ("T: ERROR: CDynamicLibH: Library name is empty.\n",
+              capturedStdout([&] { empty = std::make_unique<CCalibH>("", &log); }));
     TrackerPose pose{1, 2, 3, 4, 5, 6};
     EXPECT_EQ(kNotLoaded + kNotLoaded, capturedStdout([&] {
                   EXPECT_FALSE(empty->evaluate(pose));
@@ -81,19 +87,24 @@ TEST(CalibLib, EvaluateAndTheLookUpCache) {
         for (int i = 0; i < 5; ++i) EXPECT_FALSE(calib->evaluate(pose));
     });
     EXPECT_EQ(std::make_tuple(size_t{5}, size_t{1}, size_t{0}, 2u),
-              std::make_tuple(countOf(out, "\"getProcAddrCached\" called."), lookUps(out), countOf(out, "ERROR"), calib->cachedSlots()));
+              std::make_tuple(countOf(out, "\"getProcAddrCached\" called."), lookUps(out), countOf(out, "ERROR"),
+                              calib->cachedSlots()));
     capturedStdout([&] { calib->unload(); });
     EXPECT_EQ(std::make_pair(0u, false), std::make_pair(calib->cachedSlots(), calib->isLoaded()));
-    EXPECT_EQ("T: DEBUG: CDynamicLibH: \"getProcAddrCached\" called.\n" + kNotLoaded, capturedStdout([&] { EXPECT_FALSE(calib->evaluate(pose)); }));
+    EXPECT_EQ("T: DEBUG: CDynamicLibH: \"getProcAddrCached\" called.\n" + kNotLoaded,
+              capturedStdout([&] { EXPECT_FALSE(calib->evaluate(pose)); }));
     capturedStdout([&] { ASSERT_TRUE(calib->load(kAddOne.c_str())); });
-    for (int i = 1; i <= 2; ++i) EXPECT_EQ(size_t(i == 1), lookUps(capturedStdout([&] { EXPECT_TRUE(calib->evaluate(pose)); })));
-    EXPECT_EQ((std::vector<float>{2.5f, 2, 3, 90, -10, 45}), (std::vector<float>{pose.x, pose.y, pose.z, pose.azim, pose.elev, pose.roll}));
+    for (int i = 1; i <= 2; ++i)
+        EXPECT_EQ(size_t(i == 1), lookUps(capturedStdout([&] { EXPECT_TRUE(calib->evaluate(pose)); })));
+    EXPECT_EQ((std::vector<float>{2.5f, 2, 3, 90, -10, 45}),
+              (std::vector<float>{pose.x, pose.y, pose.z, pose.azim, pose.elev, pose.roll}));
     // Slots are the caller's: a slot grows the cache, its result is kept
     // whatever name is asked later, and a wild slot is refused.
     CDynamicLibH::ProcAddress first = nullptr;
     EXPECT_EQ(1u, lookUps(capturedStdout([&] { first = calib->getProcAddrCached("calib_evaluate", 5); })));
     EXPECT_EQ(std::make_pair(true, 6u), std::make_pair(first != nullptr, calib->cachedSlots()));
     EXPECT_EQ(0u, lookUps(capturedStdout([&] { EXPECT_EQ(first, calib->getProcAddrCached("anything_else", 5)); })));
-    EXPECT_NE(std::string::npos, capturedStdout([&] { EXPECT_EQ(nullptr, calib->getProcAddrCached("calib_evaluate", 4000000000u)); })
-                                     .find("T: ERROR: CDynamicLibH: Procedure slot out of range.\n"));
+    EXPECT_NE(std::string::npos, capturedStdout([&] {
+                                     EXPECT_EQ(nullptr, calib->getProcAddrCached("calib_evaluate", 4000000000u));
+                                 }).find("T: ERROR: CDynamicLibH: Procedure slot out of range.\n"));
 }

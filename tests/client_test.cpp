@@ -19,8 +19,9 @@ using loopback::answer;
 using Texts = std::vector<std::string>;
 
 std::string withNul(const std::string& text) { return text + std::string(1, '\0'); }
-std::unique_ptr<OstrelSDK> clientOf(const char* host, uint16_t serverPort, RemoteKind kind, int32_t commandWait = 1000000,
-                                    int32_t dataWait = 1000000, int32_t bufferSize = 32768) {
+std::unique_ptr<OstrelSDK> clientOf(const char* host, uint16_t serverPort, RemoteKind kind,
+                                    int32_t commandWait = 1000000, int32_t dataWait = 1000000,
+                                    int32_t bufferSize = 32768) {
     return std::make_unique<OstrelSDK>(host, serverPort, 0, kind, bufferSize, dataWait, commandWait);
 }
 std::string controllerAt(uint16_t port) { return "Controller 127.0.0.1:" + std::to_string(port); }
@@ -39,8 +40,10 @@ TEST(ClientConstruction, DataSocketAndWhatKeepsItFromOpening) {
                               client.hasCommandConnection(), client.frameCounter(), client.timestamp()));
     EXPECT_FALSE(client.startTracking());
     OstrelSDK taken(client.dataPort());
-    EXPECT_EQ("UDP port " + std::to_string(client.dataPort()) + ": " + std::strerror(EADDRINUSE), taken.failureReason());
-    EXPECT_FALSE(taken.hasDataSocket() || taken.dataPort() != 0 || taken.receiveFrame() || taken.sendUdpCommand("ostrel 31"));
+    EXPECT_EQ("UDP port " + std::to_string(client.dataPort()) + ": " + std::strerror(EADDRINUSE),
+              taken.failureReason());
+    EXPECT_FALSE(taken.hasDataSocket() || taken.dataPort() != 0 || taken.receiveFrame() ||
+                 taken.sendUdpCommand("ostrel 31"));
     EXPECT_EQ(NetError::Network, taken.lastDataError());
     EXPECT_TRUE(clientOf("", 0, RemoteKind::None, 1000000, 1000000, 2)->hasDataSocket());
     auto tiny = clientOf("", 0, RemoteKind::None, 1000000, 1000000, 1);
@@ -53,12 +56,15 @@ TEST(ClientConstruction, DataSocketAndWhatKeepsItFromOpening) {
     hints.ai_family = AF_INET;
     const int lookup = getaddrinfo("no-such-host.invalid", nullptr, &hints, &found);
     if (found != nullptr) freeaddrinfo(found);
-    EXPECT_EQ("Controller host \"no-such-host.invalid\": " + std::string(gai_strerror(lookup)), unresolved->failureReason());
+    EXPECT_EQ("Controller host \"no-such-host.invalid\": " + std::string(gai_strerror(lookup)),
+              unresolved->failureReason());
     testing::internal::CaptureStderr();  // a host without a server port names a multicast group, left at teardown
     {
         OstrelSDK group("239.255.77.2", 0, 0, RemoteKind::None, 32768, 1000000, 1000000);
-        if (!group.hasDataSocket()) GTEST_SKIP() << "this kernel refuses multicast: " << testing::internal::GetCapturedStderr();
-        EXPECT_EQ(std::make_pair(0xEFFF4D02u, RemoteKind::None), std::make_pair(group.serverAddress(), group.remoteKind()));
+        if (!group.hasDataSocket())
+            GTEST_SKIP() << "this kernel refuses multicast: " << testing::internal::GetCapturedStderr();
+        EXPECT_EQ(std::make_pair(0xEFFF4D02u, RemoteKind::None),
+                  std::make_pair(group.serverAddress(), group.remoteKind()));
     }
     EXPECT_EQ("", testing::internal::GetCapturedStderr());
 }
@@ -73,20 +79,24 @@ TEST(ClientFrames, NewestFrameTimeOutsAndFaultyDatagrams) {
     ASSERT_TRUE(loopback::sendDatagram(port, "fr 3\r\nts 0.5\r\n6d 1 [2 0.9][1 2 3][1 0 0 0 1 0 0 0 1]"));
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     ASSERT_TRUE(client->receiveFrame());
-    EXPECT_EQ(std::make_tuple(NetError::None, 3u, 0.5, 3, 2.0), std::make_tuple(client->lastDataError(), client->frameCounter(),
-                                                                                 client->timestamp(), client->bodyCount(), client->body(2)->loc[1]));
+    EXPECT_EQ(std::make_tuple(NetError::None, 3u, 0.5, 3, 2.0),
+              std::make_tuple(client->lastDataError(), client->frameCounter(), client->timestamp(), client->bodyCount(),
+                              client->body(2)->loc[1]));
     EXPECT_FALSE(client->receiveFrame());
     EXPECT_EQ(NetError::Timeout, client->lastDataError());
     const std::string longest = "fr 7\n" + std::string(32766 - 5, 'x');  // an unknown line fills it up
     const std::tuple<std::string, NetError, uint32_t> cases[] = {
-        {"", NetError::Network, 0}, {longest, NetError::None, 7}, {longest + "x", NetError::Network, 0},
+        {"", NetError::Network, 0},
+        {longest, NetError::None, 7},
+        {longest + "x", NetError::Network, 0},
         {"fr 5\n6dcal 0\n6d 1 [0 0.5][1 2 3][1 0 0 0 1 0 0 0 1]\n6df 1 [3 1 0]\nts 2", NetError::Parse, 5}};
     for (const auto& [frame, error, frameCounter] : cases) {
         ASSERT_TRUE(loopback::sendDatagram(port, frame));
         EXPECT_EQ(error == NetError::None, client->receiveFrame());
         EXPECT_EQ(std::make_pair(error, frameCounter), std::make_pair(client->lastDataError(), client->frameCounter()));
     }
-    EXPECT_EQ(std::make_tuple(-1.0, 3, 0.5), std::make_tuple(client->timestamp(), client->bodyCount(), client->body(0)->quality));
+    EXPECT_EQ(std::make_tuple(-1.0, 3, 0.5),
+              std::make_tuple(client->timestamp(), client->bodyCount(), client->body(0)->quality));
 }
 
 // A controller that answers the connect is commanded by TCP, each command
@@ -94,7 +104,7 @@ TEST(ClientFrames, NewestFrameTimeOutsAndFaultyDatagrams) {
 // "ostrel " commands are dropped. Then the answers and their codes.
 TEST(ClientTcp, CommandsAnswersAndTheirCodes) {
     const std::string stale = "stale";  // where the result hands no text back
-    using E = NetError;  // an "ok" or error answer leaves the command error as it was
+    using E = NetError;                 // an "ok" or error answer leaves the command error as it was
     const struct {
         loopback::Reply reply;
         int32_t result;
@@ -126,11 +136,14 @@ TEST(ClientTcp, CommandsAnswersAndTheirCodes) {
     for (size_t i = 0; i < std::size(cases); ++i) {
         std::string text = stale;
         EXPECT_EQ(cases[i].result, client->sendTcpCommand(("cmd " + std::to_string(i)).c_str(), &text)) << i;
-        EXPECT_EQ(std::make_tuple(cases[i].answer, cases[i].remoteCode, std::string(cases[i].remoteText), cases[i].error),
-                  std::make_tuple(text, client->lastRemoteErrorCode(), std::string(client->lastRemoteErrorText()), client->lastCommandError()))
+        EXPECT_EQ(
+            std::make_tuple(cases[i].answer, cases[i].remoteCode, std::string(cases[i].remoteText), cases[i].error),
+            std::make_tuple(text, client->lastRemoteErrorCode(), std::string(client->lastRemoteErrorText()),
+                            client->lastCommandError()))
             << i;
     }
-    EXPECT_EQ(controllerAt(controller.port()) + " answered \"?[2Jbad\"", client->failureReason()) << "no control character";
+    EXPECT_EQ(controllerAt(controller.port()) + " answered \"?[2Jbad\"", client->failureReason())
+        << "no control character";
     ASSERT_TRUE(controller.waitFor(4 + std::size(cases)));
     const std::string start = withNul("ostrel2 tracking start"), stop = withNul("ostrel2 tracking stop");
     const Texts commands = controller.commands();
@@ -151,7 +164,8 @@ TEST(ClientTcp, TimeOutsAndLateAnswers) {
     EXPECT_EQ(controllerAt(controller.port()) + ": " + std::strerror(ETIMEDOUT), client->failureReason());
     std::this_thread::sleep_for(std::chrono::milliseconds(400));
     EXPECT_EQ(OstrelSDK::kAnswerError, client->sendTcpCommand("ostrel2 tracking stop"));
-    EXPECT_EQ(std::make_pair(5, withNul(std::string(200, 'b'))), std::make_pair(client->lastRemoteErrorCode(), controller.commands().at(0)));
+    EXPECT_EQ(std::make_pair(5, withNul(std::string(200, 'b'))),
+              std::make_pair(client->lastRemoteErrorCode(), controller.commands().at(0)));
 }
 
 // A connection the controller closes is dropped for good (no reconnection,
@@ -162,7 +176,8 @@ TEST(ClientTcp, AClosedOrRefusedConnection) {
     auto client = clientOf("127.0.0.1", controller.port(), RemoteKind::Tcp, 1000000, 20000);
     client->sendTcpCommand(std::string(201, 'a').c_str());  // leaves a network error behind
     EXPECT_EQ(OstrelSDK::kControllerClosed, client->sendTcpCommand("ostrel2 tracking start"));
-    EXPECT_EQ(std::make_pair(NetError::Network, false), std::make_pair(client->lastCommandError(), client->hasCommandConnection()));
+    EXPECT_EQ(std::make_pair(NetError::Network, false),
+              std::make_pair(client->lastCommandError(), client->hasCommandConnection()));
     EXPECT_FALSE(client->receiveFrame());  // a time-out, which clears both errors
     EXPECT_EQ(NetError::None, client->lastCommandError());
     EXPECT_EQ(OstrelSDK::kNoConnection, client->sendTcpCommand("ostrel2 tracking stop"));
@@ -171,7 +186,8 @@ TEST(ClientTcp, AClosedOrRefusedConnection) {
     const uint16_t closed = loopback::closedPort();
     auto refused = clientOf("127.0.0.1", closed, RemoteKind::Tcp);
     EXPECT_EQ(std::make_tuple(RemoteKind::Tcp, false, OstrelSDK::kNoConnection),
-              std::make_tuple(refused->remoteKind(), refused->hasCommandConnection(), refused->sendTcpCommand("ostrel2 tracking start")));
+              std::make_tuple(refused->remoteKind(), refused->hasCommandConnection(),
+                              refused->sendTcpCommand("ostrel2 tracking start")));
     EXPECT_EQ(controllerAt(closed) + ": " + std::strerror(ECONNREFUSED), refused->failureReason());
 }
 
@@ -180,9 +196,11 @@ TEST(ClientUdp, StartAndStopAreTwoDatagramsEachFromTheDataPort) {
     loopback::UdpCollector controller;
     EXPECT_EQ(RemoteKind::Udp, clientOf("127.0.0.1", controller.port(), RemoteKind::Udp)->remoteKind());
     auto client = clientOf("127.0.0.1", controller.port(), RemoteKind::None);
-    ASSERT_EQ(std::make_pair(RemoteKind::Udp, false), std::make_pair(client->remoteKind(), client->hasCommandConnection()));
+    ASSERT_EQ(std::make_pair(RemoteKind::Udp, false),
+              std::make_pair(client->remoteKind(), client->hasCommandConnection()));
     EXPECT_TRUE(client->startTracking() && client->stopTracking() && client->sendUdpCommand("any text"));
-    EXPECT_EQ((Texts{withNul("ostrel 10 3"), withNul("ostrel 31"), withNul("ostrel 32"), withNul("ostrel 10 0"), withNul("any text")}),
+    EXPECT_EQ((Texts{withNul("ostrel 10 3"), withNul("ostrel 31"), withNul("ostrel 32"), withNul("ostrel 10 0"),
+                     withNul("any text")}),
               controller.receive(5));
     EXPECT_EQ(client->dataPort(), controller.lastSenderPort());
     EXPECT_EQ(OstrelSDK::kNotTcp, client->sendTcpCommand("ostrel2 tracking start"));

@@ -37,7 +37,9 @@ protected:
         EXPECT_EQ(taken ? 1 : 0, lines.line(0).used) << line[0];
         return out;
     }
-    std::string report() { return capturedStdout([&] { handler.printReport(); }); }
+    std::string report() {
+        return capturedStdout([&] { handler.printReport(); });
+    }
     const ControllerMap& map(uint32_t c) { return *handler.controllerMap(c); }
 
     CLogH log = test_support::quietLogger("CON");
@@ -52,7 +54,8 @@ TEST_F(ConCommon, DefaultsLoggerAndBounds) {
     EXPECT_EQ(std::vector<uint32_t>({1, 8, 16, 16, 0}),
               (std::vector<uint32_t>{map(1).outputId, map(1).numValuators, map(1).numButtons, map(1).buttonOrder[15],
                                      map(1).buttonOrder[16]}));
-    EXPECT_FALSE(map(1).emulation || handler.setControllerDefaults(0, 1, 1, 1) || handler.setControllerDefaults(33, 1, 1, 1));
+    EXPECT_FALSE(map(1).emulation || handler.setControllerDefaults(0, 1, 1, 1) ||
+                 handler.setControllerDefaults(33, 1, 1, 1));
     ASSERT_TRUE(handler.setControllerDefaults(3, 3, 40, 99));
     EXPECT_EQ(std::make_pair(32u, 32u), std::make_pair(map(3).numValuators, map(3).numButtons));
     EXPECT_EQ(nullptr, handler.controllerMap(0));
@@ -76,9 +79,10 @@ TEST_F(ConCommon, OrderLines) {
                       parseOne({"valuatororder", "0x2"}));
     const uint32_t valuators[32] = {3, 0, 1};
     EXPECT_EQ(0, std::memcmp(valuators, map(1).valuatorOrder, sizeof valuators));
-    EXPECT_EQ((std::vector<uint32_t>{3, 16, 3, 0, 1, 0, 0}),
-              (std::vector<uint32_t>{map(1).numValuators, map(2).numButtons, map(2).buttonOrder[0], map(2).buttonOrder[1],
-                                     map(2).buttonOrder[15], map(2).numValuators, map(2).valuatorOrder[0]}));
+    EXPECT_EQ(
+        (std::vector<uint32_t>{3, 16, 3, 0, 1, 0, 0}),
+        (std::vector<uint32_t>{map(1).numValuators, map(2).numButtons, map(2).buttonOrder[0], map(2).buttonOrder[1],
+                               map(2).buttonOrder[15], map(2).numValuators, map(2).valuatorOrder[0]}));
     ASSERT_TRUE(handler.init(32, false));
     ASSERT_TRUE(handler.setControllerDefaults(1, 1, 2, 2));
     EXPECT_EQ("", parseOne({"buttonorder", "1", "32", "0"}));
@@ -89,7 +93,8 @@ TEST_F(ConCommon, OrderLines) {
 // A factor or four cubic coefficients (filled from the left), for the
 // valuators named or "all"; evaluated in double precision.
 TEST_F(ConCommon, ValuatorScales) {
-    EXPECT_EQ("", parseOne({"valuatorscale", "1", "2", "ALL"}) + parseOne({"ValuatorScale", "2", "[1,0,0,0]", "1", "3"}) +
+    EXPECT_EQ("", parseOne({"valuatorscale", "1", "2", "ALL"}) +
+                      parseOne({"ValuatorScale", "2", "[1,0,0,0]", "1", "3"}) +
                       parseOne({"valuatorscale", "2", "[0,2]", "2"}) + parseOne({"valuatorscale", "2", "0", "4"}));
     EXPECT_EQ(2.0f, map(1).valuatorScale[31][2]);
     EXPECT_EQ((std::vector<float>{-3, 0.125f, -8, 8, 0, 0, 0, 0}),
@@ -100,7 +105,8 @@ TEST_F(ConCommon, ValuatorScales) {
     EXPECT_EQ("", parseOne({"valuatorscale", "1", "[0.5,0,2,-1]", "1"}));
     const float x = 1.1f;
     volatile float xf = x;
-    const float inDouble = static_cast<float>(0.5 * double(x) * x * x + 2.0 * x - 1.0), inFloat = 0.5f * xf * xf * xf + 2.0f * xf - 1.0f;
+    const float inDouble = static_cast<float>(0.5 * double(x) * x * x + 2.0 * x - 1.0),
+                inFloat = 0.5f * xf * xf * xf + 2.0f * xf - 1.0f;
     ASSERT_NE(inDouble, inFloat);
     EXPECT_EQ(inDouble, handler.scaleValuator(1, 1, x));
 }
@@ -114,7 +120,8 @@ TEST_F(ConCommon, EmulateTrackerLines) {
     const TrackerEmulation &e = *map(2).emulation, &f = *map(1).emulation;
     EXPECT_EQ((std::vector<uint32_t>{1, 2, 0, 0, 0, 0}), std::vector<uint32_t>(e.valuatorAssign, e.valuatorAssign + 6));
     EXPECT_EQ((std::vector<uint32_t>{0, 0, 0, 8, 0, 0}), std::vector<uint32_t>(f.valuatorAssign, f.valuatorAssign + 6));
-    EXPECT_EQ(std::make_tuple(0u, 16u, 0u), std::make_tuple(e.resetButton, f.resetButton, e.trackerId)) << "numbered later";
+    EXPECT_EQ(std::make_tuple(0u, 16u, 0u), std::make_tuple(e.resetButton, f.resetButton, e.trackerId))
+        << "numbered later";
     EXPECT_EQ((std::vector<float>{1.5f, -2, 3, 0, 0, 0}), std::vector<float>(f.initPose, f.initPose + 6));
     EXPECT_EQ("", parseOne({"emulatetracker", "1", "1,2,3", "0", "0", "0", "0", "0", "0"}));
     EXPECT_EQ(std::make_pair(0.0f, 0u), std::make_pair(map(1).emulation->initPose[0], map(1).emulation->resetButton));
@@ -124,8 +131,9 @@ TEST_F(ConCommon, EmulateTrackerLines) {
     EXPECT_EQ("", parseOne({"emulatetracker", "5", "[0,0,0,0,0,0]", "0", "0", "0", "0", "0", "0"}));
     EXPECT_EQ(0u, handler.assignEmulatedIds(0));
     EXPECT_EQ(3u, handler.assignEmulatedIds(3 + 1));
-    EXPECT_EQ((std::vector<uint32_t>{4, 5, 6}),
-              (std::vector<uint32_t>{map(1).emulation->trackerId, map(2).emulation->trackerId, map(5).emulation->trackerId}));
+    EXPECT_EQ(
+        (std::vector<uint32_t>{4, 5, 6}),
+        (std::vector<uint32_t>{map(1).emulation->trackerId, map(2).emulation->trackerId, map(5).emulation->trackerId}));
 }
 
 // Each faulty line alone, on line 7: the exact message, the line not
@@ -178,8 +186,12 @@ TEST_F(ConCommon, EveryFaultMessageAndNothingApplied) {
 // The order keywords of the module's own outputs are not this handler's;
 // a line in error does not stop the later ones.
 TEST_F(ConCommon, ForeignOrderKeywordsAndLaterLines) {
-    ConfigLines lines{{"controllerorder", "2", "1"}, {"unitorder", "1"}, {"Order"}, {"sensoroffset", "1", "0", "0", "1"},
-                      {"buttonorder", "1", "2", "2"}, {"buttonorder", "1", "2", "1"}};
+    ConfigLines lines{{"controllerorder", "2", "1"},
+                      {"unitorder", "1"},
+                      {"Order"},
+                      {"sensoroffset", "1", "0", "0", "1"},
+                      {"buttonorder", "1", "2", "2"},
+                      {"buttonorder", "1", "2", "1"}};
     EXPECT_EQ(kErr + "Same ID found more than once in Order option at line 5.\n",
               capturedStdout([&] { EXPECT_FALSE(handler.parseOptions(lines.config())); }));
     EXPECT_EQ((std::vector<int>{0, 0, 0, 0, 0, 1}), lines.used());
@@ -212,8 +224,10 @@ TEST_F(ConCommon, EmulationSteps) {
         controller.setValuator(1, rate1), controller.setValuator(2, rate2), controller.setButton(5, reset);
         tracker.setId(9);
         EXPECT_TRUE(handler.applyEmulation(1, &tracker, &controller));
-        EXPECT_EQ(std::make_tuple(4u, static_cast<uint32_t>(now), 250000u, 0), std::make_tuple(records::fromBE32(tracker.id),
-                  records::fromBE32(tracker.seconds), records::fromBE32(tracker.microseconds), std::memcmp(&stamp, &tracker.stamp, sizeof stamp)));
+        EXPECT_EQ(std::make_tuple(4u, static_cast<uint32_t>(now), 250000u, 0),
+                  std::make_tuple(records::fromBE32(tracker.id), records::fromBE32(tracker.seconds),
+                                  records::fromBE32(tracker.microseconds),
+                                  std::memcmp(&stamp, &tracker.stamp, sizeof stamp)));
         return std::vector<float>{tracker.getX(), tracker.getY(), tracker.getAzim(), tracker.getRoll()};
     };
     ASSERT_TRUE(handler.resetEmulation(1, &tracker, nullptr));
@@ -248,21 +262,23 @@ TEST_F(ConCommon, ReportText) {
     parseOne({"buttonorder", "2", "3", "0", "1"});
     parseOne({"emulatetracker", "2", "[1,2.5,0,90,0,-45]", "1", "0", "2", "0", "0", "0", "3"});
     handler.assignEmulatedIds(4);
-    EXPECT_EQ(kInfo + "CONTROLLER ORDER      : <Real con> -> <Output con>\n" + kMore + " 1->3 2->4\n" + kInfo +
-                  "VALUATOR ORDER(SCALE) : <Real val> -> <Output val>\n" + kMore +
-                  " 1: 1->1(1X) 2->2(0.5X^3+2X-1) 3->3(1X) 4->4(1X) 5->5(1X) 6->6(1X) 7->7(1X) 8->8(1X)\n" + kInfo +
-                  "BUTTON ORDER          : <Real but> -> <Output but>\n" + kMore +
-                  " 1: 1->1 2->2 3->3 4->4 5->5 6->6 7->7 8->8 9->9 10->10 11->11 12->12 13->13 14->14 15->15 16->16\n" +
-                  kInfo + "VALUATOR ORDER(SCALE) : <Real val> -> <Output val>\n" + kMore + " 2: 1->2(1X) 2->1(1X)\n" +
-                  kInfo + "BUTTON ORDER          : <Real but> -> <Output but>\n" + kMore + " 2: 1->3 3->1\n" + kInfo +
-                  "TRACKER EMULATION     : 2->tracker[4]\n" + kMore + " 2: Init Values: X=1 Y=2.5 Z=0\n" + kMore +
-                  " 2: Init Values: Azim=90 Elev=0 Roll=-45\n" + kMore + " 2: Val Assign : 1->X 2->Z\n" + kMore +
-                  " 2: Reset But  : 3\n",
-              report());
+    EXPECT_EQ(
+        kInfo + "CONTROLLER ORDER      : <Real con> -> <Output con>\n" + kMore + " 1->3 2->4\n" + kInfo +
+            "VALUATOR ORDER(SCALE) : <Real val> -> <Output val>\n" + kMore +
+            " 1: 1->1(1X) 2->2(0.5X^3+2X-1) 3->3(1X) 4->4(1X) 5->5(1X) 6->6(1X) 7->7(1X) 8->8(1X)\n" + kInfo +
+            "BUTTON ORDER          : <Real but> -> <Output but>\n" + kMore +
+            " 1: 1->1 2->2 3->3 4->4 5->5 6->6 7->7 8->8 9->9 10->10 11->11 12->12 13->13 14->14 15->15 16->16\n" +
+            kInfo + "VALUATOR ORDER(SCALE) : <Real val> -> <Output val>\n" + kMore + " 2: 1->2(1X) 2->1(1X)\n" + kInfo +
+            "BUTTON ORDER          : <Real but> -> <Output but>\n" + kMore + " 2: 1->3 3->1\n" + kInfo +
+            "TRACKER EMULATION     : 2->tracker[4]\n" + kMore + " 2: Init Values: X=1 Y=2.5 Z=0\n" + kMore +
+            " 2: Init Values: Azim=90 Elev=0 Roll=-45\n" + kMore + " 2: Val Assign : 1->X 2->Z\n" + kMore +
+            " 2: Reset But  : 3\n",
+        report());
     // One controller: no numbers; cancelling coefficients keep their signs.
     CConCommonH single(&log);
     ASSERT_TRUE(single.init(1, true) && single.setControllerDefaults(1, 1, 2, 0));
-    ConfigLines lines{{"valuatorscale", "1", "[1,-1,2,0]", "1"}, {"valuatorscale", "1", "0", "2"},
+    ConfigLines lines{{"valuatorscale", "1", "[1,-1,2,0]", "1"},
+                      {"valuatorscale", "1", "0", "2"},
                       {"emulatetracker", "1", "[0,0,0,0,0,0]", "0", "0", "0", "0", "0", "0"}};
     ASSERT_TRUE(single.parseOptions(lines.config()));
     single.assignEmulatedIds(1);

@@ -21,13 +21,16 @@ namespace {
 std::string frame(int cycle) {
     char text[1024];
     const int wands = 1 + cycle % 2;
-    std::snprintf(text, sizeof text,
-                  "fr %d\nts %d.125\n6dcal %d\n6d 2 [0 1.000][%d 1200.5 -300.25][0.8660254 0 -0.5 0 1 0 0.5 0 0.8660254] "
-                  "[1 -1.000][0 0 0][1 0 0 0 1 0 0 0 1]\n6df2 %d 2 [0 1.000 16 2][%d 900 10][1 0 0 0 1 0 0 0 1][%d 0.5 -0.25] "
-                  "[1 -1.000 12 0][0 0 0][1 0 0 0 1 0 0 0 1][3]\n6dmt2 1 1 [0 1.000 4 2.5][10 20 30][1 0 0 0 0 1 0 -1 0][%d][0 0 0 0 0 0]\n"
-                  "6di 1 [0 1 0.01][1 2 3][1 0 0 0 1 0 0 0 1]\n6dmtr %d 0\n6dj %d 0\ngl 1 [%d 1 0 0][1 1 1][1 0 0 0 1 0 0 0 1]\n3d %d%s\n",
-                  cycle, cycle, 5 + cycle % 3, 100 + cycle % 50, wands + 1, 100 + cycle, cycle & 0xffff, cycle & 0xf, wands, wands, cycle % 3,
-                  cycle % 2, cycle % 2 ? " [1 1][1 2 3]" : "");
+    std::snprintf(
+        text, sizeof text,
+        "fr %d\nts %d.125\n6dcal %d\n6d 2 [0 1.000][%d 1200.5 -300.25][0.8660254 0 -0.5 0 1 0 0.5 0 0.8660254] "
+        "[1 -1.000][0 0 0][1 0 0 0 1 0 0 0 1]\n6df2 %d 2 [0 1.000 16 2][%d 900 10][1 0 0 0 1 0 0 0 1][%d 0.5 -0.25] "
+        "[1 -1.000 12 0][0 0 0][1 0 0 0 1 0 0 0 1][3]\n6dmt2 1 1 [0 1.000 4 2.5][10 20 30][1 0 0 0 0 1 0 -1 0][%d][0 0 "
+        "0 0 0 0]\n"
+        "6di 1 [0 1 0.01][1 2 3][1 0 0 0 1 0 0 0 1]\n6dmtr %d 0\n6dj %d 0\ngl 1 [%d 1 0 0][1 1 1][1 0 0 0 1 0 0 0 "
+        "1]\n3d %d%s\n",
+        cycle, cycle, 5 + cycle % 3, 100 + cycle % 50, wands + 1, 100 + cycle, cycle & 0xffff, cycle & 0xf, wands,
+        wands, cycle % 3, cycle % 2, cycle % 2 ? " [1 1][1 2 3]" : "");
     return text;
 }
 
@@ -36,10 +39,16 @@ std::string frame(int cycle) {
 TEST(CycleAllocation, AFullCycleAllocatesNothingAfterTheFirst) {
     DeviceRig rig;
     rig.log = CLogH();  // date, time and thread id in every line's head, as a host has them
-    ASSERT_EQ(1, rig.configure({{"standardbodies", "2"}, {"gripwands", "2"}, {"measurementtools", "1"}, {"debug", "61"},
-                                {"sensoroffset", "3", "0", "0", "10", "cm"}, {"transmitterrotation", "0", "1", "0", "30"},
-                                {"calibration", CALIB_ADD_ONE_PATH}, {"valuatorscale", "1", "[0.5,0,2,-1]", "all"},
-                                {"buttonorder", "1", "2", "1"}, {"emulatetracker", "1", "[0,0,0,0,0,0]", "1", "2", "0", "0", "0", "0"}}));
+    ASSERT_EQ(1, rig.configure({{"standardbodies", "2"},
+                                {"gripwands", "2"},
+                                {"measurementtools", "1"},
+                                {"debug", "61"},
+                                {"sensoroffset", "3", "0", "0", "10", "cm"},
+                                {"transmitterrotation", "0", "1", "0", "30"},
+                                {"calibration", CALIB_ADD_ONE_PATH},
+                                {"valuatorscale", "1", "[0.5,0,2,-1]", "all"},
+                                {"buttonorder", "1", "2", "1"},
+                                {"emulatetracker", "1", "[0,0,0,0,0,0]", "1", "2", "0", "0", "0", "0"}}));
     EXPECT_EQ(std::vector<int>(11, 1), rig.lines.used()) << "every option took effect";
     std::string frames[4];
     for (int i = 0; i < 4; ++i) frames[i] = frame(i + 1);

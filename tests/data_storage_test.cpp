@@ -35,13 +35,16 @@ struct Shared {
     static constexpr size_t kSize = sizeof(test_support::SharedArea) + 8;
     void* memory = mmap(nullptr, kSize, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
     ~Shared() { munmap(memory, kSize); }
-    uint32_t& flag(int i) { return reinterpret_cast<uint32_t*>(static_cast<char*>(memory) + sizeof(test_support::SharedArea))[i]; }
+    uint32_t& flag(int i) {
+        return reinterpret_cast<uint32_t*>(static_cast<char*>(memory) + sizeof(test_support::SharedArea))[i];
+    }
 };
 
 class Storage : public testing::Test {
 protected:
     void waitForFlag(int i) {
-        for (const uint64_t end = platform::monotonicMillis() + 10000; platform::atomicLoad(shared.flag(i)) == 0 && platform::monotonicMillis() < end;) {
+        for (const uint64_t end = platform::monotonicMillis() + 10000;
+             platform::atomicLoad(shared.flag(i)) == 0 && platform::monotonicMillis() < end;) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     }
@@ -60,7 +63,8 @@ TEST_F(Storage, CountOperationsCheckInOrder) {
     area.trackerCount = 3;
     area.controllerCount = 2;
     CLogH& log = storage.hostLog;
-    CDataStorage empty(nullptr, nullptr, &log, nullptr, nullptr), both(area.trackers, area.controllers, &log, nullptr, &area.trackerCount);
+    CDataStorage empty(nullptr, nullptr, &log, nullptr, nullptr),
+        both(area.trackers, area.controllers, &log, nullptr, &area.trackerCount);
     CDataStorage trackersNoMutex(area.trackers, nullptr, &log, nullptr, &area.trackerCount);
     CDataStorage controllersNoMutex(nullptr, area.controllers, &log, nullptr, &area.controllerCount);
     const struct {
@@ -69,12 +73,17 @@ TEST_F(Storage, CountOperationsCheckInOrder) {
         uint32_t n;
         const char* message;
     } cases[] = {
-        {&empty, true, 33, "CDataStorage: The new number is too big."}, {&controllers, true, 5, "Delete controller data list first."},
-        {&both, true, 0, "Delete controller data list first."}, {&empty, true, 0, "CDataStorage: Data storage has not been created yet."},
-        {&trackersNoMutex, true, 0, "CDataStorage: Mutex has not been set up yet."}, {&trackers, true, 0, "CDataStorage: the number of data is zero."},
-        {&trackers, false, 40, "CDataStorage: The new number is too big."}, {&trackers, false, 5, "CDataStorage: Delete tracker data list first."},
+        {&empty, true, 33, "CDataStorage: The new number is too big."},
+        {&controllers, true, 5, "Delete controller data list first."},
+        {&both, true, 0, "Delete controller data list first."},
+        {&empty, true, 0, "CDataStorage: Data storage has not been created yet."},
+        {&trackersNoMutex, true, 0, "CDataStorage: Mutex has not been set up yet."},
+        {&trackers, true, 0, "CDataStorage: the number of data is zero."},
+        {&trackers, false, 40, "CDataStorage: The new number is too big."},
+        {&trackers, false, 5, "CDataStorage: Delete tracker data list first."},
         {&empty, false, 0, "CDataStorage: Datt Storage has not been created yet."},
-        {&controllersNoMutex, false, 0, "CDataStorage: Mutex has not been set up yet."}, {&controllers, false, 0, "CDataStorage: the number of data is zero."},
+        {&controllersNoMutex, false, 0, "CDataStorage: Mutex has not been set up yet."},
+        {&controllers, false, 0, "CDataStorage: the number of data is zero."},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(errorLine(c.message), capturedStdout([&] {
@@ -82,9 +91,11 @@ TEST_F(Storage, CountOperationsCheckInOrder) {
                   }));
     }
     EXPECT_EQ(std::make_pair(3u, 2u), std::make_pair(area.trackerCount, area.controllerCount));
-    EXPECT_EQ("", capturedStdout([&] { EXPECT_TRUE(trackers.setNumTrackers(32) && controllers.setNumControllers(7)); }));
-    EXPECT_EQ(std::make_tuple(32u, 7u, 0u, 0u), std::make_tuple(trackers.getNumTrackers(), controllers.getNumControllers(),
-                                                                trackers.getNumControllers(), controllers.getNumTrackers()));
+    EXPECT_EQ("",
+              capturedStdout([&] { EXPECT_TRUE(trackers.setNumTrackers(32) && controllers.setNumControllers(7)); }));
+    EXPECT_EQ(std::make_tuple(32u, 7u, 0u, 0u),
+              std::make_tuple(trackers.getNumTrackers(), controllers.getNumControllers(), trackers.getNumControllers(),
+                              controllers.getNumTrackers()));
     EXPECT_EQ(nullptr, controllers.getTraData(1));
     EXPECT_EQ(nullptr, trackers.getConData(1));
 }
@@ -94,9 +105,11 @@ TEST_F(Storage, CountOperationsCheckInOrder) {
 TEST_F(Storage, LookUpsStopAtTheCountAndAtTheList) {
     area.trackerCount = 5;
     area.controllerCount = 2;
-    EXPECT_EQ((std::vector<const void*>{&area.trackers[0], &area.trackers[4], nullptr, nullptr, &area.controllers[1], nullptr, nullptr}),
-              (std::vector<const void*>{trackers.getTraData(1), trackers.getTraData(5), trackers.getTraData(6), trackers.getTraData(0),
-                                        controllers.getConData(2), controllers.getConData(3), controllers.getConData(0)}));
+    EXPECT_EQ((std::vector<const void*>{&area.trackers[0], &area.trackers[4], nullptr, nullptr, &area.controllers[1],
+                                        nullptr, nullptr}),
+              (std::vector<const void*>{trackers.getTraData(1), trackers.getTraData(5), trackers.getTraData(6),
+                                        trackers.getTraData(0), controllers.getConData(2), controllers.getConData(3),
+                                        controllers.getConData(0)}));
     area.trackerCount = 1000;
     area.controllerCount = 0xFFFFFFFFu;
     EXPECT_EQ((std::vector<const void*>{&area.trackers[31], nullptr, &area.controllers[31], nullptr, nullptr}),
@@ -130,10 +143,12 @@ TEST_F(Storage, LockingMovesTheSequenceAndMayNest) {
     // Failures: no mutex (silent), no handle, not held (the system's text).
     CDataStorage noMutex(area.trackers, nullptr, &storage.hostLog, nullptr, &area.trackerCount);
     CMutexH noHandle(nullptr, &storage.hostLog);
-    EXPECT_EQ(errorLine("CMutexH: Locking mutex: The mutex handle is empty.") + errorLine("CMutexH: Unlocking mutex: The mutex handle is empty.") +
+    EXPECT_EQ(errorLine("CMutexH: Locking mutex: The mutex handle is empty.") +
+                  errorLine("CMutexH: Unlocking mutex: The mutex handle is empty.") +
                   errorLine("CMutexH: Unlocking mutex: " + systemText(EPERM)),
               capturedStdout([&] {
-                  EXPECT_FALSE(noMutex.lock() || noMutex.unlock() || noHandle.lock() || noHandle.unlock() || trackers.unlock());
+                  EXPECT_FALSE(noMutex.lock() || noMutex.unlock() || noHandle.lock() || noHandle.unlock() ||
+                               trackers.unlock());
               }));
     EXPECT_EQ(2u, area.trackerSequence);
 }
@@ -160,7 +175,8 @@ bool consistent(const TraData& rec) {
 // sequence word stays even and unchanged.
 int readWhileWritten(test_support::SharedArea& area, uint32_t& writerDone, CMutexH* mutex) {
     uint32_t whole = 0;
-    for (const uint64_t end = platform::monotonicMillis() + 60000; platform::atomicLoad(writerDone) == 0 && platform::monotonicMillis() < end;) {
+    for (const uint64_t end = platform::monotonicMillis() + 60000;
+         platform::atomicLoad(writerDone) == 0 && platform::monotonicMillis() < end;) {
         TraData copy[4];
         const uint32_t before = platform::atomicLoad(area.trackerSequence);
         if (mutex != nullptr) mutex->lock();
@@ -224,7 +240,8 @@ TEST_F(Storage, AHolderKilledInsideTheLockDoesNotBlockTheNextWriter) {
     ASSERT_EQ(0, kill(holder, SIGKILL));
     ASSERT_EQ(-1, exitCodeOf(holder));
     EXPECT_EQ(1u, area.trackerSequence) << "the dead holder left it odd";
-    EXPECT_EQ(errorLine("CMutexH: Locking mutex: " + systemText(EOWNERDEAD)), capturedStdout([&] { EXPECT_FALSE(trackers.lock()); }));
+    EXPECT_EQ(errorLine("CMutexH: Locking mutex: " + systemText(EOWNERDEAD)),
+              capturedStdout([&] { EXPECT_FALSE(trackers.lock()); }));
     EXPECT_EQ(1u, area.trackerSequence % 2);
     EXPECT_EQ("", capturedStdout([&] { EXPECT_TRUE(trackers.unlock() && trackers.lock() && trackers.unlock()); }));
     EXPECT_EQ(0u, area.trackerSequence % 2);

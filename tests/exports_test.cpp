@@ -37,8 +37,9 @@ protected:
 
 namespace {
 
-const std::string kFrame = "fr 1\n6d 1 [0 1.0][304.8 -609.6 152.4][0 0 -1 0 1 0 1 0 0]\n"
-                           "6df2 1 1 [0 1.0 16 2][304.8 0 0][1 0 0 0 1 0 0 0 1][0x5 0.5 -0.25]\n";
+const std::string kFrame =
+    "fr 1\n6d 1 [0 1.0][304.8 -609.6 152.4][0 0 -1 0 1 0 1 0 0]\n"
+    "6df2 1 1 [0 1.0 16 2][304.8 0 0][1 0 0 0 1 0 0 0 1][0x5 0.5 -0.25]\n";
 const std::string kBodyLine = "TRK: INFO: zelostrel: Standard Body 2 Loc 1.000 -2.000 0.500 Ang 90.000 -0.000 0.000\n";
 
 // The newest command the device sent to its controller, or "" after a short wait.
@@ -84,7 +85,8 @@ void driveThroughTheHostsTable(HostDevice& device, HostSide& s, SocketHandle* co
     EXPECT_EQ(0b11u, maskBits(masks.trackerMask));
     EXPECT_EQ(0b1u, maskBits(masks.controllerMask));
     EXPECT_EQ((std::vector<int32_t>{100000, 0, 0, 0, 0, 0}), fixedWordsAt(&s.storage.tracker(1), 20, 6));
-    EXPECT_EQ((std::vector<int32_t>{100000, -200000, 50000, 9000001, 0, 0}), fixedWordsAt(&s.storage.tracker(2), 20, 6));
+    EXPECT_EQ((std::vector<int32_t>{100000, -200000, 50000, 9000001, 0, 0}),
+              fixedWordsAt(&s.storage.tracker(2), 20, 6));
     const ConData& wand = s.storage.controller(1);
     EXPECT_EQ((std::vector<uint32_t>{1, 0}), wordsAt(&wand, 0, 2));
     EXPECT_EQ((std::vector<uint32_t>{8, 16, 36, 68}), wordsAt(&wand, 20, 4));
@@ -107,7 +109,8 @@ TEST(Exports, AHostsSessionThroughTheLibrarysExportsAndVirtualTable) {
         SocketHandle* controller = nullptr;
         uint16_t controllerPort = 0;
         ASSERT_EQ(0, udpOpen(controller, controllerPort, 0));
-        rig.lines.add({"port", std::to_string(rig.dataPort)}).add({"remote", "127.0.0.1", std::to_string(controllerPort)});
+        rig.lines.add({"port", std::to_string(rig.dataPort)})
+            .add({"remote", "127.0.0.1", std::to_string(controllerPort)});
         rig.lines.add({"gripwands", "1"}).add({"debug", "36"});
         CBaseMod* device = create(rig.lines.config(), &rig.log);
         ASSERT_NE(nullptr, device);

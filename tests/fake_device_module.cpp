@@ -30,7 +30,9 @@
 
 namespace {
 
-float valueOf(uint32_t cycle, uint32_t id) { return static_cast<float>(cycle % 10000) + static_cast<float>(id) / 100.0f; }
+float valueOf(uint32_t cycle, uint32_t id) {
+    return static_cast<float>(cycle % 10000) + static_cast<float>(id) / 100.0f;
+}
 
 class FakeDevice : public CBaseMod {
 public:
@@ -42,7 +44,7 @@ public:
         trackerStorage_ = info->trackerStorage;
         controllerStorage_ = info->controllerStorage;
         const std::pair<const char*, uint32_t*> numbers[] = {
-            {"trackers", &trackers_},     {"controllers", &controllers_}, {"rate", &rate_},         {"writes", &writes_},
+            {"trackers", &trackers_},   {"controllers", &controllers_}, {"rate", &rate_},          {"writes", &writes_},
             {"initdelay", &initDelay_}, {"startdelay", &startDelay_},   {"stopdelay", &stopDelay_}};
         bool fail = false;
         for (uint32_t i = 0; i < config->numLines; ++i) {
@@ -62,7 +64,8 @@ public:
         platform::sleepMillis(initDelay_);
         return !fail && registerRecords(trackerStorage_, trackers_, trackerBase_, true) &&
                        registerRecords(controllerStorage_, controllers_, controllerBase_, false)
-                   ? 1 : -1;
+                   ? 1
+                   : -1;
     }
     bool start() override {
         platform::sleepMillis(startDelay_);
@@ -104,8 +107,8 @@ private:
         record.setId(id);
         record.setTime(cycle_, id);
         float v = valueOf(cycle_, id);
-        for (bool (TraData::*set)(float) noexcept : {&TraData::setX, &TraData::setY, &TraData::setZ, &TraData::setAzim, &TraData::setElev,
-                                            &TraData::setRoll}) {
+        for (bool (TraData::*set)(float) noexcept : {&TraData::setX, &TraData::setY, &TraData::setZ, &TraData::setAzim,
+                                                     &TraData::setElev, &TraData::setRoll}) {
             (record.*set)(v);
         }
         record.stamp.seconds = static_cast<int32_t>(cycle_);

@@ -22,14 +22,16 @@ std::string described(std::string_view text, std::string_view folder = "") {
     hostconfig::ParseResult result = parseHostConfig(text, folder);
     std::string out = result.config.storage + "@" + std::to_string(result.config.storageLine) + "\n";
     for (const hostconfig::DeviceSection& device : result.config.devices) {
-        out += std::to_string(device.lineNumber) + " " + device.name + " " + device.library + " -> " + device.libraryPath + "\n";
+        out += std::to_string(device.lineNumber) + " " + device.name + " " + device.library + " -> " +
+               device.libraryPath + "\n";
         for (const hostconfig::DeviceLine& line : device.lines) {
             out += "  " + std::to_string(line.lineNumber) + " " + line.keyword;
             for (const std::string& arg : line.args) out += "|" + arg;
             out += "\n";
         }
     }
-    for (const hostconfig::ConfigError& error : result.errors) out += std::to_string(error.lineNumber) + ": " + error.message + "\n";
+    for (const hostconfig::ConfigError& error : result.errors)
+        out += std::to_string(error.lineNumber) + ": " + error.message + "\n";
     return out;
 }
 
@@ -85,16 +87,19 @@ TEST(HostConfigWords, BlanksTabsQuotesAndComments) {
 }
 
 TEST(HostConfig, SectionsLinesNumbersAndLibraryFolders) {
-    EXPECT_EQ("lab_1@2\n"
-              "4 wall libs/my module.so -> /etc/track/libs/my module.so\n  5 port|5000\n  6 quoted keyword|a b|c\n"
-              "  8 sensoroffset|1|0|0|10|cm\n9 floor /opt/floor.so -> /opt/floor.so\n  10 CAVECoordinates|yes\n",
-              described("# lab set-up\nstorage lab_1   # the name readers attach to\n\n"
-                        "device wall \"libs/my module.so\"\r\n  port 5000\n\t\"quoted keyword\" \"a b\" c#comment\n"
-                        "   # a comment inside the section\n  sensoroffset 1 0 0 10 cm\n"
-                        "device floor /opt/floor.so\n  CAVECoordinates yes\n", "/etc/track"));
+    EXPECT_EQ(
+        "lab_1@2\n"
+        "4 wall libs/my module.so -> /etc/track/libs/my module.so\n  5 port|5000\n  6 quoted keyword|a b|c\n"
+        "  8 sensoroffset|1|0|0|10|cm\n9 floor /opt/floor.so -> /opt/floor.so\n  10 CAVECoordinates|yes\n",
+        described("# lab set-up\nstorage lab_1   # the name readers attach to\n\n"
+                  "device wall \"libs/my module.so\"\r\n  port 5000\n\t\"quoted keyword\" \"a b\" c#comment\n"
+                  "   # a comment inside the section\n  sensoroffset 1 0 0 10 cm\n"
+                  "device floor /opt/floor.so\n  CAVECoordinates yes\n",
+                  "/etc/track"));
     // Never a bare library name (the loader would search the system's
     // folders); a byte order mark (editors on Windows) is not part of a word.
-    EXPECT_EQ("trackhost@0\n1 a lib.so -> ./lib.so\n2 b ../b.so -> ./../b.so\n", described("device a lib.so\ndevice b ../b.so\n"));
+    EXPECT_EQ("trackhost@0\n1 a lib.so -> ./lib.so\n2 b ../b.so -> ./../b.so\n",
+              described("device a lib.so\ndevice b ../b.so\n"));
     EXPECT_EQ("trackhost@0\n1 a lib.so -> conf/lib.so\n", described("device a lib.so\n", "conf/"));
     EXPECT_EQ("trackhost@0\n1 a lib.so -> /lib.so\n", described("device a lib.so\n", "/"));
     EXPECT_EQ("lab@1\n2 a a.so -> ./a.so\n", described("\xEF\xBB\xBFstorage lab\ndevice a a.so\n"));
@@ -120,7 +125,8 @@ TEST(HostConfig, EveryRefusalNamesItsLineAndAllAreReportedAtOnce) {
         {"device a a.so\nname \"open\n", "2: missing closing double quote\n"},
         {"# nothing\n\n", "0: no device configured (add a line \"device NAME LIBRARY\")\n"},
         {"", "0: no device configured (add a line \"device NAME LIBRARY\")\n"},
-        {std::string("device a a.so\nport 1\0\n", 22), "2: the line holds a NUL character\n"},  // a binary file by mistake
+        {std::string("device a a.so\nport 1\0\n", 22),
+         "2: the line holds a NUL character\n"},  // a binary file by mistake
         {"bogus 1\ndevice a a.so\n  port 5000\ndevice b\n  lines of a refused device are not reported again\n"
          "device c c.so\n  x \"unclosed\n",
          "1: unknown directive \"bogus\" (only \"storage\" and \"device\" may come before the first device)\n"
@@ -135,8 +141,11 @@ TEST(HostConfig, EveryRefusalNamesItsLineAndAllAreReportedAtOnce) {
 }
 
 TEST(DeviceConfigRecord, CarriesNamesLineNumbersAndArgumentsOnItsOwn) {
-    auto parsed = parseHostConfig("storage s\ndevice first a.so\ndevice wall b.so\n  port 5000\n\n  remote \"ctl host\" 50105\n"
-                                  "  bare\n" + deviceWithLines(1, 64).substr(19), "");
+    auto parsed = parseHostConfig(
+        "storage s\ndevice first a.so\ndevice wall b.so\n  port 5000\n\n  remote \"ctl host\" 50105\n"
+        "  bare\n" +
+            deviceWithLines(1, 64).substr(19),
+        "");
     ASSERT_TRUE(parsed.errors.empty());
     hostconfig::DeviceConfigRecord holder(parsed.config.devices[1], 2);
     parsed = hostconfig::ParseResult{};  // the record must not depend on the parse result
@@ -147,7 +156,9 @@ TEST(DeviceConfigRecord, CarriesNamesLineNumbersAndArgumentsOnItsOwn) {
     const struct {
         int lineNumber, argCount;
         const char *keyword, *first, *last;
-    } lines[] = {{4, 1, "port", "5000", "5000"}, {6, 2, "remote", "ctl host", "50105"}, {7, 0, "bare", "", ""},
+    } lines[] = {{4, 1, "port", "5000", "5000"},
+                 {6, 2, "remote", "ctl host", "50105"},
+                 {7, 0, "bare", "", ""},
                  {8, 64, "line0", "v0", "v63"}};
     for (uint32_t i = 0; i < config->numLines; ++i) {
         const ConfigLine& line = config->lines[i];
@@ -162,7 +173,8 @@ TEST(DeviceConfigRecord, CarriesNamesLineNumbersAndArgumentsOnItsOwn) {
 }
 
 TEST(HostOptions, ReadsEveryOptionInEveryLocaleAndRefusesWhatItCannotUse) {
-    const char* argv[] = {"trackhost", "--debug", "3", "--cycles", "250", "--seconds", "1.5", "--grace", "0.5", "lab.conf"};
+    const char* argv[] = {"trackhost", "--debug", "3",       "--cycles", "250",
+                          "--seconds", "1.5",     "--grace", "0.5",      "lab.conf"};
     bool german = hosttest::useGermanLocale();  // the host adopts the user's before it reads these
     host::HostOptions options;
     std::string error;
@@ -170,8 +182,9 @@ TEST(HostOptions, ReadsEveryOptionInEveryLocaleAndRefusesWhatItCannotUse) {
     std::setlocale(LC_ALL, "C");
     ASSERT_TRUE(ok) << error << (german ? " (in a German locale)" : "");
     EXPECT_EQ("lab.conf", options.configPath);
-    EXPECT_EQ((std::vector<double>{3, 250, 1.5, 0.5, 0}), (std::vector<double>{double(options.debugLevel), double(options.cycles),
-                                                                              options.seconds, options.graceSeconds, double(options.help)}));
+    EXPECT_EQ((std::vector<double>{3, 250, 1.5, 0.5, 0}),
+              (std::vector<double>{double(options.debugLevel), double(options.cycles), options.seconds,
+                                   options.graceSeconds, double(options.help)}));
     const std::pair<std::vector<const char*>, const char*> cases[] = {
         {{"trackhost"}, "no configuration file given"},
         {{"trackhost", "--cycles"}, "--cycles needs a value"},

@@ -29,7 +29,8 @@ inline long long millisSince(Clock::time_point start) {
 
 // Polls `condition` every 5 ms until it holds or the time is up.
 inline bool waitFor(const std::function<bool()>& condition, int timeoutMillis) {
-    for (Clock::time_point start = Clock::now(); !condition(); std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
+    for (Clock::time_point start = Clock::now(); !condition();
+         std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
         if (millisSince(start) > timeoutMillis) return false;
     }
     return true;
@@ -59,16 +60,20 @@ class TempDir {
 public:
     TempDir() {
         static std::atomic<int> counter{0};
-        path_ = (std::filesystem::temp_directory_path() / ("trackhost-test-" + std::to_string(platform::currentProcessId()) +
-                                                           "-" + std::to_string(counter++))).string();
+        path_ = (std::filesystem::temp_directory_path() /
+                 ("trackhost-test-" + std::to_string(platform::currentProcessId()) + "-" + std::to_string(counter++)))
+                    .string();
         std::filesystem::create_directories(path_);
     }
     ~TempDir() {
         std::error_code error;
-        waitFor([&] {
-            for (const auto& entry : std::filesystem::directory_iterator(path_, error)) std::filesystem::remove(entry.path(), error);
-            return std::filesystem::remove(path_, error);
-        }, 5000);
+        waitFor(
+            [&] {
+                for (const auto& entry : std::filesystem::directory_iterator(path_, error))
+                    std::filesystem::remove(entry.path(), error);
+                return std::filesystem::remove(path_, error);
+            },
+            5000);
     }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
@@ -144,7 +149,8 @@ public:
     void kill() const { platform::killChildProcess(process_); }
     // True once it ended; exitCode() then is its status (or 128 + the signal).
     bool waitExit(int timeoutMillis) {
-        return !running() ? pid_ != 0 : platform::waitChildProcess(process_, static_cast<uint32_t>(timeoutMillis), exitCode_);
+        return !running() ? pid_ != 0
+                          : platform::waitChildProcess(process_, static_cast<uint32_t>(timeoutMillis), exitCode_);
     }
     int finish() { return waitExit(10000) ? exitCode_ : -1; }
     int exitCode() const { return exitCode_; }

@@ -10,12 +10,13 @@ namespace {
 
 // File header, then program headers of (offset, file size); the section
 // header table at shoff with shnum entries.
-std::vector<unsigned char> elfHead(bool is64, bool bigEndian, std::vector<std::pair<uint64_t, uint64_t>> segments, uint64_t shoff,
-                                   uint16_t shnum) {
+std::vector<unsigned char> elfHead(bool is64, bool bigEndian, std::vector<std::pair<uint64_t, uint64_t>> segments,
+                                   uint64_t shoff, uint16_t shnum) {
     const size_t header = is64 ? 64 : 52, entry = is64 ? 56 : 32, word = is64 ? 8 : 4;
     std::vector<unsigned char> b(header + entry * segments.size());
     const auto put = [&](size_t at, uint64_t value, size_t width) {
-        for (size_t i = 0; i < width; ++i) b[at + (bigEndian ? width - 1 - i : i)] = static_cast<unsigned char>(value >> (8 * i));
+        for (size_t i = 0; i < width; ++i)
+            b[at + (bigEndian ? width - 1 - i : i)] = static_cast<unsigned char>(value >> (8 * i));
     };
     b[0] = 0x7F, b[1] = 'E', b[2] = 'L', b[3] = 'F', b[4] = is64 ? 2 : 1, b[5] = bigEndian ? 2 : 1;
     put(is64 ? 32 : 28, header, word);
@@ -62,18 +63,26 @@ TEST(LibraryImage, NeedsTheEndOfEverySegmentAndHeaderTable) {
         {elfHead(false, false, {{0, 100}, {4096, 1000}}, 0, 0), true, 5096},
         {elfHead(false, true, {{0, 100}, {4096, 1000}}, 0, 0), true, 5096},
         {elfHead(true, false, {{~0ull - 5, 100}}, 0, 0), true, ~0ull},  // no wrap-around
-        {elfHead(true, false, {}, 0, 0), true, 64}, {farHeaders, true, 4096 + 56},
+        {elfHead(true, false, {}, 0, 0), true, 64},
+        {farHeaders, true, 4096 + 56},
         {{0x7F, 'E', 'L', 'F', 2, 1, 0}, true, 64},  // cut inside the file header
-        {{0x7F, 'E', 'L', 'F', 3, 1, 0, 0}, false, 0}, {{0x7F, 'E'}, false, 0},
+        {{0x7F, 'E', 'L', 'F', 3, 1, 0, 0}, false, 0},
+        {{0x7F, 'E'}, false, 0},
         {peHead(0x400, {{0x400, 0x1000}, {0x1400, 0x200}}), true, 0x1600},
         {peHead(0x400, {{0x400, 0x1000}, {0, 0}}), true, 0x1400},  // a section with no bytes in the file
         {peHead(0x1000, {}), true, 0x1000},
         {{'M', 'Z', 0x90, 0, 3, 0, 0, 0}, true, 64},  // cut inside the DOS header
-        {[] { auto b = peHead(0x400, {}); b[0x80] = 'X'; return b; }(), false, 0},  // a DOS program
+        {[] {
+             auto b = peHead(0x400, {});
+             b[0x80] = 'X';
+             return b;
+         }(),
+         false, 0},  // a DOS program
     };
     for (const auto& c : cases) {
         const platform::LibraryImageCheck check = platform::checkLibraryImage(c.head.data(), c.head.size());
-        EXPECT_EQ(std::make_pair(c.recognised, c.needed), std::make_pair(check.recognised, check.neededBytes)) << &c - cases;
+        EXPECT_EQ(std::make_pair(c.recognised, c.needed), std::make_pair(check.recognised, check.neededBytes))
+            << &c - cases;
     }
     std::vector<unsigned char> dos = peHead(0x400, {});
     dos[0x3D] = 0x10;  // the PE header at 0x1080, beyond the head: counted with its extent only

@@ -22,8 +22,11 @@ TEST(Logger, HeadFlagsEachOnTheirOwn) {
     const struct {
         uint8_t showDate, showTime, showThreadId;
         std::string head;
-    } cases[] = {{1, 1, 1, date + time + "MESSAGE" + thread}, {0, 0, 0, "MESSAGE: "}, {1, 0, 0, date + "MESSAGE: "},
-                 {0, 1, 0, time + "MESSAGE: "}, {0, 0, 1, "MESSAGE" + thread}};
+    } cases[] = {{1, 1, 1, date + time + "MESSAGE" + thread},
+                 {0, 0, 0, "MESSAGE: "},
+                 {1, 0, 0, date + "MESSAGE: "},
+                 {0, 1, 0, time + "MESSAGE: "},
+                 {0, 0, 1, "MESSAGE" + thread}};
     for (const auto& c : cases) {
         CLogH log;  // the first case keeps the defaults
         if (&c != cases) log.showDate = c.showDate, log.showTime = c.showTime, log.showThreadId = c.showThreadId;
@@ -50,18 +53,19 @@ TEST(Logger, NamesAreCutAndHostFieldsNeverOverread) {
 TEST(Logger, LineEndsBelongToTheCaller) {
     CLogH log = quietLogger("zelostrel", 1);
     const std::string half(200, 'y');
-    EXPECT_EQ("zelostrel: ERROR: UDP Receive Error.\nzelostrel: INFO: port 5000zelostrel: INFO: b\n"
-              "zelostrel: INFO: NAME : zelostrel: DEBUG: \nzelostrel: ERROR: " + std::string(255, 'y') +
-                  "zelostrel: INFO: " + std::string(255, 'z'),
-              capturedStdout([&] {
-                  log.errorf("UDP Receive Error.\n");
-                  log.infof("port %d", 5000);
-                  log.info("b", true);
-                  log.info("NAME : ", false);
-                  log.debug(nullptr, true);
-                  log.errorf("%s%s", half.c_str(), half.c_str());
-                  log.infof("%s", std::string(1000, 'z').c_str());
-              }));
+    EXPECT_EQ(
+        "zelostrel: ERROR: UDP Receive Error.\nzelostrel: INFO: port 5000zelostrel: INFO: b\n"
+        "zelostrel: INFO: NAME : zelostrel: DEBUG: \nzelostrel: ERROR: " +
+            std::string(255, 'y') + "zelostrel: INFO: " + std::string(255, 'z'),
+        capturedStdout([&] {
+            log.errorf("UDP Receive Error.\n");
+            log.infof("port %d", 5000);
+            log.info("b", true);
+            log.info("NAME : ", false);
+            log.debug(nullptr, true);
+            log.errorf("%s%s", half.c_str(), half.c_str());
+            log.infof("%s", std::string(1000, 'z').c_str());
+        }));
     log.enabled = 0;
     log.debugLevel = 5;
     EXPECT_EQ("", capturedStdout([&] {
@@ -74,8 +78,8 @@ TEST(Logger, DebugFilter) {
     const struct {
         int32_t level, threshold, owner;
         bool writes;
-    } cases[] = {{0, 1, 0, false}, {3, 1, 7, true}, {3, 3, 7, true}, {3, 10, 7, false}, {3, 10, 3, true},
-                 {0, 0, 0, false}, {3, 4, 7, false}};
+    } cases[] = {{0, 1, 0, false}, {3, 1, 7, true},  {3, 3, 7, true}, {3, 10, 7, false},
+                 {3, 10, 3, true}, {0, 0, 0, false}, {3, 4, 7, false}};
     for (const auto& c : cases) {
         CLogH log = quietLogger("T", c.level);
         log.debugThreshold = c.threshold;

@@ -77,8 +77,9 @@ TEST(MulticastDevice, CombinesWithRemoteAndAFailedJoinSaysWhy) {
     EXPECT_EQ(-1, failing.configureQuietly({{"multicast", "239.255.77.4", "203.0.113.254"}}));
     EXPECT_EQ("setsockopt() failed2: " + std::string(std::strerror(ENODEV)) + "\n",
               testing::internal::GetCapturedStderr());
-    const std::string reason = "zelostrel: Multicast group 239.255.77.4 on interface 203.0.113.254: " +
-                               std::string(std::strerror(ENODEV)) + ".\n";
+    const std::string reason =
+        "zelostrel: Multicast group 239.255.77.4 on interface 203.0.113.254: " + std::string(std::strerror(ENODEV)) +
+        ".\n";
     EXPECT_NE(std::string::npos,
               failing.initOutput.find("ERROR: zelostrel: Cannot Initialize OstrelSDK.\nTRK: ERROR: " + reason));
 }
@@ -96,9 +97,12 @@ protected:
     // `prefix` runs the host elsewhere (in a network namespace).
     void startHost(const std::string& interfaceAddress, const std::string& prefix = "") {
         storages.push_back(hosttest::uniqueStorageName("mc"));
-        const std::string config = dir.write(storages.back() + ".conf", "storage " + storages.back() + "\ndevice cave "
-                                             REAL_MODULE_LIBRARY "\n  port " + std::to_string(port) + "\n  standardbodies 3\n"
-                                             "  gripwands 1\n  multicast " + kGroup + " " + interfaceAddress + "\n");
+        const std::string config = dir.write(
+            storages.back() + ".conf", "storage " + storages.back() + "\ndevice cave " REAL_MODULE_LIBRARY "\n  port " +
+                                           std::to_string(port) +
+                                           "\n  standardbodies 3\n"
+                                           "  gripwands 1\n  multicast " +
+                                           kGroup + " " + interfaceAddress + "\n");
         hosts.push_back(std::make_unique<Child>(
             std::vector<std::string>{"/bin/sh", "-c", "exec " + prefix + TRACKHOST_PROGRAM " " + config}, dir.path()));
         readers.emplace_back();
@@ -107,13 +111,17 @@ protected:
     std::vector<std::vector<TraData>> records(std::vector<size_t>* written = nullptr) {
         std::vector<std::vector<TraData>> all(hosts.size());
         for (size_t i = 0; i < hosts.size(); ++i) {
-            EXPECT_TRUE(hosttest::waitFor([&] {
-                StorageReader& reader = readers[i];
-                return (reader.isAttached() || reader.attach(storages[i]) == storage::AttachOutcome::Attached) &&
-                       reader.copyTrackers(all[i]) && all[i].size() == 4;
-            }, 10000)) << hosts[i]->output() << hosts[i]->errors();
+            EXPECT_TRUE(hosttest::waitFor(
+                [&] {
+                    StorageReader& reader = readers[i];
+                    return (reader.isAttached() || reader.attach(storages[i]) == storage::AttachOutcome::Attached) &&
+                           reader.copyTrackers(all[i]) && all[i].size() == 4;
+                },
+                10000))
+                << hosts[i]->output() << hosts[i]->errors();
             if (written != nullptr) {
-                written->push_back(std::count_if(all[i].begin(), all[i].end(), [](const TraData& r) { return r.seconds != 0; }));
+                written->push_back(
+                    std::count_if(all[i].begin(), all[i].end(), [](const TraData& r) { return r.seconds != 0; }));
             }
         }
         return all;
@@ -130,8 +138,9 @@ TEST_F(MulticastHosts, TwoHostsOnOneMachineWriteTheSamePoses) {
     startHost("127.0.0.1");
     startHost("127.0.0.1");
     records();  // both up
-    Child sender({OSTRELSIM_PROGRAM, "--to", std::string(kGroup) + ":" + std::to_string(port), "--interface", "127.0.0.1",
-                  "--ttl", "0", "--rate", "100", "--seconds", "1.5"}, dir.path());
+    Child sender({OSTRELSIM_PROGRAM, "--to", std::string(kGroup) + ":" + std::to_string(port), "--interface",
+                  "127.0.0.1", "--ttl", "0", "--rate", "100", "--seconds", "1.5"},
+                 dir.path());
     ASSERT_EQ(0, sender.finish()) << sender.errors();
     // Once their cycles ran, the last frame sent is the newest in both; each
     // host stamps the records with its own clock: poses only.
@@ -141,11 +150,13 @@ TEST_F(MulticastHosts, TwoHostsOnOneMachineWriteTheSamePoses) {
         return words;
     };
     std::vector<size_t> written;
-    EXPECT_TRUE(hosttest::waitFor([&] {
-        written.clear();
-        std::vector<std::vector<TraData>> seen = records(&written);
-        return poses(seen[0]) == poses(seen[1]);
-    }, 3000));
+    EXPECT_TRUE(hosttest::waitFor(
+        [&] {
+            written.clear();
+            std::vector<std::vector<TraData>> seen = records(&written);
+            return poses(seen[0]) == poses(seen[1]);
+        },
+        3000));
     EXPECT_EQ(4u, written[0]);
 }
 
@@ -156,7 +167,9 @@ bool run(const std::string& command) { return std::system((command + " >/dev/nul
 struct Namespaces {
     std::string prefix = "zt" + std::to_string(getpid());
     std::vector<std::string> made;
-    bool add(const std::string& name) { return run("ip netns add " + prefix + name) && (made.push_back(prefix + name), true); }
+    bool add(const std::string& name) {
+        return run("ip netns add " + prefix + name) && (made.push_back(prefix + name), true);
+    }
     std::string in(const std::string& name) const { return "ip netns exec " + prefix + name + " "; }
     ~Namespaces() {
         for (const std::string& name : made) run("ip netns del " + name);
@@ -171,24 +184,31 @@ TEST_F(MulticastHosts, OnlyHostsJoinedOnTheInterfaceTheFramesComeInReceive) {
     if (geteuid() != 0 || !ns.add("br")) GTEST_SKIP() << "network namespaces cannot be made here (needs root and ip)";
     const std::string ip = "ip -n " + ns.prefix;
     std::string wiring = "set -e; " + ip + "br link add name bridge0 type bridge; " + ip + "br link set dev bridge0 up";
-    for (const auto& [name, address] : {std::pair<std::string, std::string>{"tx", "10.77.0.1"}, {"rx1", "10.77.0.2"}, {"rx2", "10.77.0.3"}}) {
-        wiring += "; ip link add name veth0 netns " + ns.prefix + name + " type veth peer name to" + name + " netns " + ns.prefix +
-                  "br; " + ip + "br link set dev to" + name + " master bridge0 up; " + ip + name + " addr add " + address +
-                  "/24 dev veth0; " + ip + name + " link set dev veth0 up; " + ip + name + " link set dev lo up";
+    for (const auto& [name, address] :
+         {std::pair<std::string, std::string>{"tx", "10.77.0.1"}, {"rx1", "10.77.0.2"}, {"rx2", "10.77.0.3"}}) {
+        wiring += "; ip link add name veth0 netns " + ns.prefix + name + " type veth peer name to" + name + " netns " +
+                  ns.prefix + "br; " + ip + "br link set dev to" + name + " master bridge0 up; " + ip + name +
+                  " addr add " + address + "/24 dev veth0; " + ip + name + " link set dev veth0 up; " + ip + name +
+                  " link set dev lo up";
     }
     ASSERT_TRUE(ns.add("tx") && ns.add("rx1") && ns.add("rx2") && run(wiring)) << "the namespaces cannot be wired up";
     startHost("10.77.0.2", ns.in("rx1"));
     startHost("10.77.0.3", ns.in("rx2"));
     startHost("127.0.0.1", ns.in("rx2"));
     records();
-    Child sender({"/bin/sh", "-c", "exec " + ns.in("tx") + OSTRELSIM_PROGRAM " --to " + kGroup + ":" + std::to_string(port) +
-                                       " --interface 10.77.0.1 --rate 100"}, dir.path());
+    Child sender({"/bin/sh", "-c",
+                  "exec " + ns.in("tx") + OSTRELSIM_PROGRAM " --to " + kGroup + ":" + std::to_string(port) +
+                      " --interface 10.77.0.1 --rate 100"},
+                 dir.path());
     std::vector<size_t> written;
-    EXPECT_TRUE(hosttest::waitFor([&] {
-        written.clear();
-        records(&written);
-        return written[0] + written[1] == 8;
-    }, 5000)) << sender.output() << sender.errors();
+    EXPECT_TRUE(hosttest::waitFor(
+        [&] {
+            written.clear();
+            records(&written);
+            return written[0] + written[1] == 8;
+        },
+        5000))
+        << sender.output() << sender.errors();
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     written.clear();
     records(&written);

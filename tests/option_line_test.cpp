@@ -21,12 +21,27 @@ TEST(OptionLine, DecimalsWithValueAndStop) {
         const char* text;
         double value;
         size_t stop;
-    } cases[] = {{"0.5", 0.5, 3}, {"  -2.25e1xyz", -22.5, 9}, {"+.5", 0.5, 3}, {"5.", 5.0, 2}, {"1e+", 1.0, 1}, {"3,5", 3.0, 1},
-                 {"", 0, 0}, {"-", 0, 0}, {"-x", 0, 0}, {".", 0, 0}, {"inf", 0, 0}, {"nan", 0, 0}, {"0x10", 0, 1},
-                 {"-1e999 rest", -inf, 6}, {"123456789e301", inf, 13}, {"0.0001e-999", 0, 11}, {"1e-400", 0, 6}};
+    } cases[] = {{"0.5", 0.5, 3},
+                 {"  -2.25e1xyz", -22.5, 9},
+                 {"+.5", 0.5, 3},
+                 {"5.", 5.0, 2},
+                 {"1e+", 1.0, 1},
+                 {"3,5", 3.0, 1},
+                 {"", 0, 0},
+                 {"-", 0, 0},
+                 {"-x", 0, 0},
+                 {".", 0, 0},
+                 {"inf", 0, 0},
+                 {"nan", 0, 0},
+                 {"0x10", 0, 1},
+                 {"-1e999 rest", -inf, 6},
+                 {"123456789e301", inf, 13},
+                 {"0.0001e-999", 0, 11},
+                 {"1e-400", 0, 6}};
     for (const auto& c : cases) {
         const DecimalRead read = readDecimal(c.text);
-        EXPECT_EQ(std::make_pair(c.value, c.stop), std::make_pair(read.value, static_cast<size_t>(read.end - c.text))) << c.text;
+        EXPECT_EQ(std::make_pair(c.value, c.stop), std::make_pair(read.value, static_cast<size_t>(read.end - c.text)))
+            << c.text;
     }
 }
 
@@ -34,20 +49,32 @@ TEST(OptionLine, DecimalsWithValueAndStop) {
 // when the value does not fit a float (nothing is stored then); ids in
 // automatic base saturate so that every range check refuses them.
 TEST(OptionLine, FloatArgumentsAndIds) {
-    const std::tuple<const char*, bool, float> floats[] = {{"abc", false, 99}, {"1e39", false, 99}, {"-1e999", false, 99},
-                                                           {"-x", true, 0}, {"", true, 0}, {" abc", true, 0}, {"12abc", true, 12},
-                                                           {"3.4028234e38", true, 3.4028234e38f}, {"1e-50", true, 0}};
+    const std::tuple<const char*, bool, float> floats[] = {
+        {"abc", false, 99}, {"1e39", false, 99}, {"-1e999", false, 99}, {"-x", true, 0},
+        {"", true, 0},      {" abc", true, 0},   {"12abc", true, 12},   {"3.4028234e38", true, 3.4028234e38f},
+        {"1e-50", true, 0}};
     for (const auto& [text, valid, expected] : floats) {
         float value = 99.0f;
         EXPECT_EQ(std::make_pair(valid, expected), std::make_pair(readFloatArg(text, value), value)) << text;
     }
-    const std::tuple<const char*, uint32_t, bool, size_t> ids[] = {
-        {"12", 12, true, 2}, {"  +7z", 7, true, 4}, {"0X1f!", 31, true, 4}, {"010", 8, true, 3}, {"09", 0, true, 1},
-        {"0x", 0, true, 1}, {"3.9", 3, true, 1}, {"-0", 0, true, 2}, {"abc", 0, true, 0}, {"-1", UINT32_MAX, false, 2},
-        {"4294967295", UINT32_MAX, true, 10}, {"4294967296", UINT32_MAX, false, 10}, {"0x100000000", UINT32_MAX, false, 11}};
+    const std::tuple<const char*, uint32_t, bool, size_t> ids[] = {{"12", 12, true, 2},
+                                                                   {"  +7z", 7, true, 4},
+                                                                   {"0X1f!", 31, true, 4},
+                                                                   {"010", 8, true, 3},
+                                                                   {"09", 0, true, 1},
+                                                                   {"0x", 0, true, 1},
+                                                                   {"3.9", 3, true, 1},
+                                                                   {"-0", 0, true, 2},
+                                                                   {"abc", 0, true, 0},
+                                                                   {"-1", UINT32_MAX, false, 2},
+                                                                   {"4294967295", UINT32_MAX, true, 10},
+                                                                   {"4294967296", UINT32_MAX, false, 10},
+                                                                   {"0x100000000", UINT32_MAX, false, 11}};
     for (const auto& [text, value, inRange, stop] : ids) {
         const UnsignedRead read = readUnsigned(text);
-        EXPECT_EQ(std::make_tuple(value, inRange, stop), std::make_tuple(read.value, read.inRange, static_cast<size_t>(read.end - text))) << text;
+        EXPECT_EQ(std::make_tuple(value, inRange, stop),
+                  std::make_tuple(read.value, read.inRange, static_cast<size_t>(read.end - text)))
+            << text;
     }
 }
 
@@ -55,41 +82,53 @@ TEST(OptionLine, ListsUnitsSwitchesAndArguments) {
     float values[6] = {9, 9, 9, 9, 9, 9};
     EXPECT_EQ(4u, readBracketedList("[1,-2.5, 3e1,4,5]", values, 4));
     EXPECT_EQ((std::vector<float>{1, -2.5f, 30, 4, 9}), std::vector<float>(values, values + 5));
-    EXPECT_EQ((std::vector<size_t>{2, 1, 0, 0, 0}), (std::vector<size_t>{readBracketedList("[1,2]", values, 6), readBracketedList("[1 ,2]", values, 6),
-                                                                    readBracketedList("[x,2]", values, 6), readBracketedList("1,2", values, 6),
-                                                                    readBracketedList(nullptr, values, 6)}));
-    const std::pair<const char*, float> units[] = {{"FEET", 1.0f}, {"Inches", 0.083333336f}, {"meters", 3.2808399f}, {"M", 3.2808399f},
-                                                   {"cm", 0.0328084f}, {"mm", 0}, {"", 0}, {nullptr, 0}};
+    EXPECT_EQ((std::vector<size_t>{2, 1, 0, 0, 0}),
+              (std::vector<size_t>{readBracketedList("[1,2]", values, 6), readBracketedList("[1 ,2]", values, 6),
+                                   readBracketedList("[x,2]", values, 6), readBracketedList("1,2", values, 6),
+                                   readBracketedList(nullptr, values, 6)}));
+    const std::pair<const char*, float> units[] = {{"FEET", 1.0f},
+                                                   {"Inches", 0.083333336f},
+                                                   {"meters", 3.2808399f},
+                                                   {"M", 3.2808399f},
+                                                   {"cm", 0.0328084f},
+                                                   {"mm", 0},
+                                                   {"", 0},
+                                                   {nullptr, 0}};
     for (const auto& [word, expected] : units) {
         float factor = 0;
-        EXPECT_EQ(std::make_pair(expected != 0, expected), std::make_pair(lookUpUnit(word, factor), factor)) << (word ? word : "null");
+        EXPECT_EQ(std::make_pair(expected != 0, expected), std::make_pair(lookUpUnit(word, factor), factor))
+            << (word ? word : "null");
     }
     bool on = false;
-    EXPECT_TRUE(readSwitch("YES", on) && on && readSwitch("off", on) && !on && readSwitch("On", on) && on && readSwitch("No", on) && !on);
+    EXPECT_TRUE(readSwitch("YES", on) && on && readSwitch("off", on) && !on && readSwitch("On", on) && on &&
+                readSwitch("No", on) && !on);
     EXPECT_FALSE(readSwitch("true", on) || readSwitch(nullptr, on));
     ConfigLine line{};
     line.keyword = "SensorOffset";
     line.args[0] = "1";
     line.argCount = 3;
     EXPECT_TRUE(keywordIs(line, "sensoroffset") && !keywordIs(line, "sensoroffsets"));
-    EXPECT_EQ("1||", std::string(argText(line, 0)) + "|" + argText(line, 1) + "|" + argText(line, 3) + argText(line, -1));
+    EXPECT_EQ("1||",
+              std::string(argText(line, 0)) + "|" + argText(line, 1) + "|" + argText(line, 3) + argText(line, -1));
     line.argCount = 1000;
     EXPECT_EQ(ConfigLine::kMaxArgs, argCount(line));
     line.argCount = -3;
     line.keyword = nullptr;
-    EXPECT_EQ(std::make_tuple(0, std::string(), false), std::make_tuple(argCount(line), std::string(argText(line, 0)), keywordIs(line, "x")));
+    EXPECT_EQ(std::make_tuple(0, std::string(), false),
+              std::make_tuple(argCount(line), std::string(argText(line, 0)), keywordIs(line, "x")));
 }
 
 // The reason, the label and the line number follow the logger's head on
 // the output itself: a disabled logger drops only the head.
 TEST(OptionLine, MessageLine) {
     CLogH log = test_support::quietLogger("CTraCommonH");
-    EXPECT_EQ("CTraCommonH: ERROR: Incomplete option line found for SensorOffset at line 12.\n"
-              "CTraCommonH: ERROR: Invalid button ID found for EmulateTracker option at line 3. Ignored.\n",
-              test_support::capturedStdout([&] {
-                  reportLineError(log, kIncomplete, "SensorOffset at line ", 12);
-                  reportLineError(log, "Invalid button ID found for ", "EmulateTracker option at line ", 3, ". Ignored.");
-              }));
+    EXPECT_EQ(
+        "CTraCommonH: ERROR: Incomplete option line found for SensorOffset at line 12.\n"
+        "CTraCommonH: ERROR: Invalid button ID found for EmulateTracker option at line 3. Ignored.\n",
+        test_support::capturedStdout([&] {
+            reportLineError(log, kIncomplete, "SensorOffset at line ", 12);
+            reportLineError(log, "Invalid button ID found for ", "EmulateTracker option at line ", 3, ". Ignored.");
+        }));
     log.enabled = 0;
     EXPECT_EQ("Too many args found for Order at line 1.\n",
               test_support::capturedStdout([&] { reportLineError(log, kTooManyArgs, "Order at line ", 1); }));

@@ -53,7 +53,8 @@ public:
     std::optional<std::string> receive(int32_t timeoutMicros) {
         std::vector<char> buffer(70000);
         int count = platform::udpReceiveFrom(socket_, buffer.data(), buffer.size(), timeoutMicros);
-        return count < 0 ? std::nullopt : std::optional<std::string>(std::string(buffer.data(), static_cast<size_t>(count)));
+        return count < 0 ? std::nullopt
+                         : std::optional<std::string>(std::string(buffer.data(), static_cast<size_t>(count)));
     }
     // All that arrives until nothing came for quietSeconds after the first
     // (limitSeconds at most, a slow start included), with the arrival times.
@@ -80,7 +81,8 @@ void sendDatagrams(int port, const std::vector<std::string>& datagrams, Gap gapM
     uint16_t senderPort = 0;
     ASSERT_EQ(0, platform::udpBind(sender, kLoopback, senderPort));
     for (size_t i = 0; i < datagrams.size(); ++i) {
-        EXPECT_EQ(0, platform::udpSendTo(sender, datagrams[i].data(), datagrams[i].size(), kLoopback, static_cast<uint16_t>(port)));
+        EXPECT_EQ(0, platform::udpSendTo(sender, datagrams[i].data(), datagrams[i].size(), kLoopback,
+                                         static_cast<uint16_t>(port)));
         std::this_thread::sleep_for(std::chrono::milliseconds(gapMillis(i)));
     }
     platform::closeServerSocket(sender);
@@ -97,11 +99,14 @@ bool parseWith(OstrelParser& parser, std::string_view frame) {
 void expectRotation(const double* r, double tolerance) {
     for (int a = 0; a < 3; ++a) {
         for (int b = 0; b < 3; ++b) {
-            EXPECT_NEAR(a == b ? 1.0 : 0.0, r[3 * a] * r[3 * b] + r[3 * a + 1] * r[3 * b + 1] + r[3 * a + 2] * r[3 * b + 2], tolerance);
+            EXPECT_NEAR(a == b ? 1.0 : 0.0,
+                        r[3 * a] * r[3 * b] + r[3 * a + 1] * r[3 * b + 1] + r[3 * a + 2] * r[3 * b + 2], tolerance);
         }
     }
-    EXPECT_NEAR(1.0, r[0] * (r[4] * r[8] - r[7] * r[5]) - r[3] * (r[1] * r[8] - r[7] * r[2]) + r[6] * (r[1] * r[5] - r[4] * r[2]),
-                tolerance);
+    EXPECT_NEAR(
+        1.0,
+        r[0] * (r[4] * r[8] - r[7] * r[5]) - r[3] * (r[1] * r[8] - r[7] * r[2]) + r[6] * (r[1] * r[5] - r[4] * r[2]),
+        tolerance);
 }
 
 // Every record of the kinds the scene has, in the asked counts, proper rotations where seen.
@@ -136,16 +141,18 @@ TEST(OstrelsimOptions, DefaultsAndEveryOptionOfEveryMode) {
     EXPECT_EQ("localhost", d.to.host);
     EXPECT_EQ((std::vector<double>{5000, 60, 3, 1, 0, 0, 0, 2, 0, 0}),
               (std::vector<double>{double(d.to.port), d.rateHz, double(d.bodies), double(d.wands), double(d.tools),
-                                   double(d.inertial), double(d.markers), double(d.format), d.seconds, double(d.controller)}));
-    ParseResult send = parse({"send", "--to=10.0.0.2:7000", "--rate", "100.5", "--bodies", "5", "--wands=2", "--tools",
-                              "3", "--inertial", "4", "--markers", "6", "--format", "1", "--seconds", "2.5", "--controller",
-                              "--tcp-port", "0"});
+                                   double(d.inertial), double(d.markers), double(d.format), d.seconds,
+                                   double(d.controller)}));
+    ParseResult send = parse(
+        {"send", "--to=10.0.0.2:7000", "--rate",     "100.5",     "--bodies", "5",        "--wands=2", "--tools",
+         "3",    "--inertial",         "4",          "--markers", "6",        "--format", "1",         "--seconds",
+         "2.5",  "--controller",       "--tcp-port", "0"});
     ASSERT_TRUE(send.ok) << send.error;
     const Options& o = send.options;
     EXPECT_EQ((std::vector<double>{100.5, 5, 2, 3, 4, 6, 1, 2.5, 1, 0, 0}),
               (std::vector<double>{o.rateHz, double(o.bodies), double(o.wands), double(o.tools), double(o.inertial),
-                                   double(o.markers), double(o.format), o.seconds, double(o.controller), double(o.tcpPort),
-                                   double(o.udpPort)}))
+                                   double(o.markers), double(o.format), o.seconds, double(o.controller),
+                                   double(o.tcpPort), double(o.udpPort)}))
         << "the UDP port follows the TCP port";
     ParseResult ports = parse({"--to", "h:1", "--controller", "--udp-port", "6000"});
     EXPECT_EQ(std::make_pair(50105, 6000), std::make_pair(int(ports.options.tcpPort), int(ports.options.udpPort)));
@@ -170,7 +177,8 @@ TEST(OstrelsimOptions, RefusalsNameTheProblem) {
         {{"--to", "h:1", "--bogus"}, "unknown option --bogus"},
         {{"--to", "h:1", "--to", "h:2"}, "--to given twice"},
         {{"--to", "h:1", "--tcp-port", "5"}, "--tcp-port and --udp-port need --controller"},
-        {{"--to", "h:1", "--controller", "--tcp-port", "70000"}, "--tcp-port must be a port from 0 to 65535, not \"70000\""},
+        {{"--to", "h:1", "--controller", "--tcp-port", "70000"},
+         "--tcp-port must be a port from 0 to 65535, not \"70000\""},
         {{"--to", "h:1", "--loop"}, "--loop does not belong to send mode"},
         {{"--to", "h:1", "--controller=yes"}, "--controller takes no value"},
         {{"play"}, "unknown mode \"play\" (send, record, replay or info)"},
@@ -181,7 +189,8 @@ TEST(OstrelsimOptions, RefusalsNameTheProblem) {
         {{"replay", "--to", "h:1"}, "replay needs the recording FILE"},
         {{"replay", "f", "g", "--to", "h:1"}, "unexpected argument \"g\""},
         {{"replay", "f"}, "replay needs --to HOST:PORT"},
-        {{"replay", "f", "--to", "h:1", "--speed", "1e-300"}, "--speed must be a number from 0.001 to 100, not \"1e-300\""},
+        {{"replay", "f", "--to", "h:1", "--speed", "1e-300"},
+         "--speed must be a number from 0.001 to 100, not \"1e-300\""},
     };
     for (const auto& [arguments, error] : cases) {
         ParseResult result = parse(arguments);
@@ -225,13 +234,12 @@ TEST(OstrelsimFrameWriter, EveryLineKindByteForByteInEveryLocale) {
     const std::string zeros = "[0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 0.000000]";
     const std::string origin = "[0.000 0.000 0.000]";
     EXPECT_EQ("fr 4294967295\nts 12.500000\n6dcal 3\n6d 2 [0 1.000][1.000 -2.500 3.000]" + identity + " [2 0.500]" +
-                  origin + identity + "\n" +
-                  "6df 1 [0 1.000 35]" + origin + identity + "\n" +  // bits 0, 1 stay, button 7 goes, joystick left is bit 5
-                  "6df2 1 1 [0 1.000 8 2]" + origin + identity + "[131 -1.000 0.250]\n" +
-                  "6dmt 1 [0 -1.000 5]" + origin + zeros + "\n" +
-                  "6dmt2 1 1 [0 -1.000 4 1.500]" + origin + zeros +
-                  "[5][0.010000 0.010000 0.010000 0.000000 0.000000 0.000000]\n" +
-                  "6di 1 [0 1 2.500]" + origin + identity + "\n" + "3d 2 [1 1.000][1.000 2.000 3.000] [2 1.000]" + origin + "\n",
+                  origin + identity + "\n" + "6df 1 [0 1.000 35]" + origin + identity +
+                  "\n" +  // bits 0, 1 stay, button 7 goes, joystick left is bit 5
+                  "6df2 1 1 [0 1.000 8 2]" + origin + identity + "[131 -1.000 0.250]\n" + "6dmt 1 [0 -1.000 5]" +
+                  origin + zeros + "\n" + "6dmt2 1 1 [0 -1.000 4 1.500]" + origin + zeros +
+                  "[5][0.010000 0.010000 0.010000 0.000000 0.000000 0.000000]\n" + "6di 1 [0 1 2.500]" + origin +
+                  identity + "\n" + "3d 2 [1 1.000][1.000 2.000 3.000] [2 1.000]" + origin + "\n",
               writer.text());
     FrameWriter plain, german;
     composeFrame(SceneCounts{3, 2, 2, 2, 4, 2}, 7, 1.25, plain);
@@ -247,9 +255,10 @@ TEST(OstrelsimFrameWriter, OlderButtonWordFoldsTheJoystick) {
         double joystick[2];
         uint32_t word;
     } cases[] = {{0xFF, {0.0, 0.0}, 0x0F},  // buttons above 3 are the joystick's bits
-                 {0, {-0.6, 0.0}, 0x20},   {0, {0.6, 0.0}, 0x80}, {0, {0.0, -0.6}, 0x10}, {0, {0.0, 0.6}, 0x40},
-                 {0, {0.5, -0.5}, 0x00}};  // half way is not yet pushed
-    for (const auto& c : cases) EXPECT_EQ(c.word, olderWandButtonWord(c.buttons, c.joystick)) << c.joystick[0] << " " << c.joystick[1];
+                 {0, {-0.6, 0.0}, 0x20},   {0, {0.6, 0.0}, 0x80}, {0, {0.0, -0.6}, 0x10},
+                 {0, {0.0, 0.6}, 0x40},    {0, {0.5, -0.5}, 0x00}};  // half way is not yet pushed
+    for (const auto& c : cases)
+        EXPECT_EQ(c.word, olderWandButtonWord(c.buttons, c.joystick)) << c.joystick[0] << " " << c.joystick[1];
 }
 
 TEST(OstrelsimMotion, RotationsReadBackAsTheAnglesGiven) {
@@ -265,7 +274,9 @@ TEST(OstrelsimMotion, RotationsReadBackAsTheAnglesGiven) {
 // Paths are smooth and distinct; each object drops out briefly every few
 // seconds, never two bodies at once; buttons and joystick are all used.
 TEST(OstrelsimMotion, TheSceneMovesLikeARealOne) {
-    auto distance = [](const Pose& a, const Pose& b) { return std::hypot(a.loc[0] - b.loc[0], a.loc[1] - b.loc[1], a.loc[2] - b.loc[2]); };
+    auto distance = [](const Pose& a, const Pose& b) {
+        return std::hypot(a.loc[0] - b.loc[0], a.loc[1] - b.loc[1], a.loc[2] - b.loc[2]);
+    };
     for (int i = 0; i < 6; ++i) {
         double apart = 0.0;
         for (double t = 0.0; t < 20.0; t += 0.01) {
@@ -335,13 +346,16 @@ TEST(OstrelsimFrames, BothFormatsParseWithTheAskedCountsThroughDropoutsAndTheLar
             }
             for (int i = 0; i < scene.inertial; ++i) inertialBlind += parser.inertial(i)->state == 1 ? 1 : 0;
         }
-        EXPECT_TRUE(bodiesNotSeen > 0 && wandsNotSeen > 0 && inertialBlind > 0 && buttonFrames > 0) << "format " << format;
+        EXPECT_TRUE(bodiesNotSeen > 0 && wandsNotSeen > 0 && inertialBlind > 0 && buttonFrames > 0)
+            << "format " << format;
     }
     FrameWriter largest;
     OstrelParser parser;
     for (double t = 0.0; t < 12.0; t += 0.5) {
-        composeFrame(SceneCounts{kMaxBodies, kMaxWands, kMaxTools, kMaxInertial, kMaxMarkers, 2}, 4000000000u, 1e6 + t, largest);
-        EXPECT_LE(largest.text().size(), static_cast<size_t>(OstrelSDK::kDefaultBufferSize - 2)) << "the client's buffer";
+        composeFrame(SceneCounts{kMaxBodies, kMaxWands, kMaxTools, kMaxInertial, kMaxMarkers, 2}, 4000000000u, 1e6 + t,
+                     largest);
+        EXPECT_LE(largest.text().size(), static_cast<size_t>(OstrelSDK::kDefaultBufferSize - 2))
+            << "the client's buffer";
         ASSERT_TRUE(parseWith(parser, largest.text()));
     }
 }
@@ -365,12 +379,16 @@ TEST(OstrelsimPacing, DueTimesNeverDriftAndSaturate) {
 }
 
 TEST(OstrelsimCommands, KnownCommandsTheirAnswersAndTheirEffect) {
-    const std::pair<const char*, Command> commands[] = {
-        {"ostrel2 tracking start", Command::TrackingStart}, {" ostrel2 tracking stop\r\n", Command::TrackingStop},
-        {"ostrel 10 3", Command::MeasurementOn},            {"ostrel 10 0", Command::MeasurementOff},
-        {"ostrel 10 1", Command::MeasurementOff},           {"ostrel 31", Command::OutputOn},
-        {"ostrel 32", Command::OutputOff},                  {"ostrel2 tracking startx", Command::Unknown},
-        {"OSTREL 31", Command::Unknown},                    {"", Command::Unknown}};
+    const std::pair<const char*, Command> commands[] = {{"ostrel2 tracking start", Command::TrackingStart},
+                                                        {" ostrel2 tracking stop\r\n", Command::TrackingStop},
+                                                        {"ostrel 10 3", Command::MeasurementOn},
+                                                        {"ostrel 10 0", Command::MeasurementOff},
+                                                        {"ostrel 10 1", Command::MeasurementOff},
+                                                        {"ostrel 31", Command::OutputOn},
+                                                        {"ostrel 32", Command::OutputOff},
+                                                        {"ostrel2 tracking startx", Command::Unknown},
+                                                        {"OSTREL 31", Command::Unknown},
+                                                        {"", Command::Unknown}};
     for (const auto& [text, command] : commands) EXPECT_EQ(command, interpretCommand(text)) << text;
     EXPECT_EQ("ostrel2 ok", answerFor(Command::OutputOn));
     EXPECT_EQ("ostrel2 err 1 \"unknown command\"", answerFor(Command::Unknown));
@@ -378,9 +396,9 @@ TEST(OstrelsimCommands, KnownCommandsTheirAnswersAndTheirEffect) {
     // Each command in turn, and whether frames flow after it.
     const std::pair<Command, bool> steps[] = {
         {Command::MeasurementOn, false},  // measuring, but output still off
-        {Command::OutputOn, true},        {Command::OutputOff, false}, {Command::TrackingStart, true},
-        {Command::Unknown, true},         {Command::MeasurementOff, false},
-        {Command::OutputOn, false}};  // measurement off switched the output off too
+        {Command::OutputOn, true},        {Command::OutputOff, false},
+        {Command::TrackingStart, true},   {Command::Unknown, true},
+        {Command::MeasurementOff, false}, {Command::OutputOn, false}};  // measurement off switched the output off too
     TrackingState state;
     EXPECT_FALSE(state.sendingFrames());
     for (size_t step = 0; step < std::size(steps); ++step) {
@@ -389,16 +407,21 @@ TEST(OstrelsimCommands, KnownCommandsTheirAnswersAndTheirEffect) {
     }
     CommandSplitter splitter;
     std::vector<std::string> cut;
-    auto sink = [&](std::string_view command, bool tooLong) { cut.push_back((tooLong ? "LONG:" : "") + std::string(command)); };
-    const std::string stream = std::string("ostrel2 tracking start\0ostrel2 trac", 35) + std::string("king stop\0\0typed\r\n", 18) +
-                               std::string(250, 'x') + '\0' + "ostrel 31" + '\0';
+    auto sink = [&](std::string_view command, bool tooLong) {
+        cut.push_back((tooLong ? "LONG:" : "") + std::string(command));
+    };
+    const std::string stream = std::string("ostrel2 tracking start\0ostrel2 trac", 35) +
+                               std::string("king stop\0\0typed\r\n", 18) + std::string(250, 'x') + '\0' + "ostrel 31" +
+                               '\0';
     splitter.feed(stream.data(), 35, sink);
     ASSERT_EQ(1u, cut.size());
     splitter.feed(stream.data() + 35, stream.size() - 35, sink);
     EXPECT_EQ((std::vector<std::string>{"ostrel2 tracking start", "ostrel2 tracking stop", "typed",
-                                        "LONG:" + std::string(200, 'x'), "ostrel 31"}), cut)
+                                        "LONG:" + std::string(200, 'x'), "ostrel 31"}),
+              cut)
         << "the stream recovers after a long command";
-    EXPECT_EQ("a?b", printableCommand(std::string_view("a\x01" "b")));
+    EXPECT_EQ("a?b", printableCommand(std::string_view("a\x01"
+                                                       "b")));
 }
 
 // ------------------------------------------------------- recording file
@@ -411,9 +434,10 @@ TEST(OstrelsimRecording, LayoutIsHeaderThenTimedLengthPrefixedRecords) {
     ASSERT_TRUE(writer.append(0x0102030405060708ull, "ab", 2));
     ASSERT_TRUE(writer.append(0x0102030405060709ull, "", 0));
     ASSERT_TRUE(writer.close());
-    const unsigned char expected[] = {'Z', 'O', 'R', 'E', 'C', 'O', 'R', 'D', 1, 0, 0, 0, 0, 0, 0, 0, 8, 7, 6, 5, 4,
+    const unsigned char expected[] = {'Z', 'O', 'R', 'E', 'C', 'O', 'R', 'D', 1,   0, 0, 0, 0, 0, 0, 0, 8, 7, 6, 5, 4,
                                       3,   2,   1,   2,   0,   0,   0,   'a', 'b', 9, 7, 6, 5, 4, 3, 2, 1, 0, 0, 0, 0};
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(expected), sizeof expected), hosttest::readFile(dir.path() + "/layout.rec"));
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(expected), sizeof expected),
+              hosttest::readFile(dir.path() + "/layout.rec"));
 }
 
 TEST(OstrelsimRecording, ForeignAndDamagedFilesAreNamed) {
@@ -422,7 +446,8 @@ TEST(OstrelsimRecording, ForeignAndDamagedFilesAreNamed) {
     const std::pair<std::string, std::string> refused[] = {
         {dir.write("frames.rec", "fr 1\nts 2.0\n6dcal 0\n"), dir.path() + "/frames.rec is not an ostrelsim recording"},
         {dir.write("short.rec", "ZOREC"), dir.path() + "/short.rec ends inside its header: it holds no datagrams"},
-        {dir.write("cut.rec", magic + std::string("\x01\0", 2)), dir.path() + "/cut.rec ends inside its header: it holds no datagrams"},
+        {dir.write("cut.rec", magic + std::string("\x01\0", 2)),
+         dir.path() + "/cut.rec ends inside its header: it holds no datagrams"},
         {dir.write("newer.rec", magic + std::string("\x02\0\0\0\0\0\0\0", 8)),
          dir.path() + "/newer.rec is a recording of a newer, unknown version"},
         {missing, "cannot open " + missing + ": No such file or directory"},
@@ -434,7 +459,8 @@ TEST(OstrelsimRecording, ForeignAndDamagedFilesAreNamed) {
         EXPECT_EQ(message, error);
     }
     EXPECT_FALSE(reader.open(dir.path(), error));  // Windows does not even open a folder
-    EXPECT_TRUE(error == "cannot read " + dir.path() + ": Is a directory" || error == "cannot open " + dir.path() + ": Permission denied")
+    EXPECT_TRUE(error == "cannot read " + dir.path() + ": Is a directory" ||
+                error == "cannot open " + dir.path() + ": Permission denied")
         << error;
     const std::string tooLong("\0\0\0\0\0\0\0\0\xFF\xFF\xFF\x7F", 12);
     ASSERT_TRUE(reader.open(dir.write("damaged.rec", magic + std::string("\x01\0\0\0\0\0\0\0", 8) + tooLong), error));
@@ -473,22 +499,31 @@ TEST_F(OstrelsimProgram, BadArgumentsAndTakenPortsAreNamed) {
         std::string errors;  // whole, or only its start where that does not end the line
     } cases[] = {
         {{"--bodies", "2"}, 2, "ostrelsim: send needs --to HOST:PORT\nusage: ostrelsim"},
-        {{"--to", "no-such-host.invalid:9", "--seconds", "1"}, 2, "ostrelsim: cannot resolve host \"no-such-host.invalid\"\n"},
-        {{"--to", "127.0.0.1:9", "--ttl", "2"}, 2,
-         "ostrelsim: --ttl and --interface need a multicast group (224.0.0.0 to 239.255.255.255) in --to, not \"127.0.0.1\"\n"},
-        {{"--to", "239.255.77.6:9", "--interface", "203.0.113.254"}, 2,
+        {{"--to", "no-such-host.invalid:9", "--seconds", "1"},
+         2,
+         "ostrelsim: cannot resolve host \"no-such-host.invalid\"\n"},
+        {{"--to", "127.0.0.1:9", "--ttl", "2"},
+         2,
+         "ostrelsim: --ttl and --interface need a multicast group (224.0.0.0 to 239.255.255.255) in --to, not "
+         "\"127.0.0.1\"\n"},
+        {{"--to", "239.255.77.6:9", "--interface", "203.0.113.254"},
+         2,
          "ostrelsim: cannot send from interface \"203.0.113.254\": "},  // then the system's words
-        {{"record", "--port", udpPort, "--out", dir.path() + "/never.rec"}, 1,
+        {{"record", "--port", udpPort, "--out", dir.path() + "/never.rec"},
+         1,
          "ostrelsim: UDP port " + udpPort + " is already in use by another program\n"},
-        {{"--to", "127.0.0.1:9", "--controller", "--tcp-port", tcp}, 1,
+        {{"--to", "127.0.0.1:9", "--controller", "--tcp-port", tcp},
+         1,
          "ostrelsim: TCP command port " + tcp + " is already in use by another program\n"},
-        {{"--to", "127.0.0.1:9", "--controller", "--tcp-port", "0", "--udp-port", udpPort}, 1,
+        {{"--to", "127.0.0.1:9", "--controller", "--tcp-port", "0", "--udp-port", udpPort},
+         1,
          "ostrelsim: UDP command port " + udpPort + " is already in use by another program\n"},
     };
     for (const auto& c : cases) {
         std::unique_ptr<Child> simulator = start(c.arguments);
         EXPECT_EQ(c.status, simulator->finish());
-        EXPECT_EQ(c.errors, c.errors.back() == '\n' ? simulator->errors() : simulator->errors().substr(0, c.errors.size()));
+        EXPECT_EQ(c.errors,
+                  c.errors.back() == '\n' ? simulator->errors() : simulator->errors().substr(0, c.errors.size()));
     }
     platform::closeServerSocket(listener);
     std::unique_ptr<Child> help = start({"--help"});
@@ -498,13 +533,14 @@ TEST_F(OstrelsimProgram, BadArgumentsAndTakenPortsAreNamed) {
 
 TEST_F(OstrelsimProgram, SendsTheAskedSceneAtTheAskedRateForTheAskedTime) {
     Receiver receiver;
-    auto simulator = start({"--to", loopbackTo(receiver.port()), "--rate", "100", "--seconds", "3", "--bodies", "5", "--wands",
-                            "2", "--tools", "3", "--inertial", "2", "--markers", "7", "--format", "1"});
+    auto simulator = start({"--to", loopbackTo(receiver.port()), "--rate", "100", "--seconds", "3", "--bodies", "5",
+                            "--wands", "2", "--tools", "3", "--inertial", "2", "--markers", "7", "--format", "1"});
     std::vector<double> arrivals;
     std::vector<std::string> frames = receiver.collect(1.0, 8.0, &arrivals);
     EXPECT_EQ(0, simulator->finish());
     ASSERT_GE(frames.size(), 250u);
-    EXPECT_NEAR(200, std::count_if(arrivals.begin(), arrivals.end(), [&](double t) { return t < arrivals[0] + 2.0; }), 15);
+    EXPECT_NEAR(200, std::count_if(arrivals.begin(), arrivals.end(), [&](double t) { return t < arrivals[0] + 2.0; }),
+                15);
     OstrelParser parser;
     for (uint32_t frame = 0; frame < frames.size(); ++frame) {
         ASSERT_TRUE(parseWith(parser, frames[frame])) << frames[frame];
@@ -537,7 +573,8 @@ protected:
     }
     // Frames arrive while started and stop arriving once stopped, driven by the tracking client.
     void expectGating(RemoteKind kind) {
-        OstrelSDK client("127.0.0.1", static_cast<uint16_t>(tcpPort), static_cast<uint16_t>(dataPort), kind, 32768, 400000, 2000000);
+        OstrelSDK client("127.0.0.1", static_cast<uint16_t>(tcpPort), static_cast<uint16_t>(dataPort), kind, 32768,
+                         400000, 2000000);
         ASSERT_TRUE(client.hasDataSocket());
         ASSERT_EQ(kind == RemoteKind::Tcp, client.hasCommandConnection());
         EXPECT_FALSE(client.receiveFrame()) << "no frames before the start command";
@@ -547,7 +584,8 @@ protected:
         EXPECT_EQ(2, client.bodyCount());
         ASSERT_TRUE(client.stopTracking());
         bool quiet = false;
-        for (int attempt = 0; attempt < 5 && !quiet; ++attempt) quiet = !client.receiveFrame() && client.lastDataError() == NetError::Timeout;
+        for (int attempt = 0; attempt < 5 && !quiet; ++attempt)
+            quiet = !client.receiveFrame() && client.lastDataError() == NetError::Timeout;
         EXPECT_TRUE(quiet && !client.receiveFrame()) << "frames stop after the stop command";
         ASSERT_TRUE(client.startTracking()) << "and start again";
         EXPECT_TRUE(client.receiveFrame());
@@ -560,8 +598,8 @@ protected:
     }
 
     int dataPort = hosttest::freeUdpPort();
-    std::unique_ptr<Child> simulator = start({"--to", loopbackTo(dataPort), "--rate", "50", "--bodies", "2", "--controller",
-                                              "--tcp-port", "0", "--seconds", "30"});
+    std::unique_ptr<Child> simulator = start({"--to", loopbackTo(dataPort), "--rate", "50", "--bodies", "2",
+                                              "--controller", "--tcp-port", "0", "--seconds", "30"});
     int tcpPort = 0;
 };
 
@@ -608,7 +646,8 @@ TEST_F(OstrelsimProgram, RecordThenReplayGivesTheSameDatagramsAndPacing) {
     auto recorder = startRecorder(path, port);
     ASSERT_GT(port, 0);
     std::vector<std::string> sent;
-    for (int i = 0; i < 30; ++i) sent.push_back("fr " + std::to_string(i) + "\n" + std::string(i * 37u, static_cast<char>('a' + i % 26)));
+    for (int i = 0; i < 30; ++i)
+        sent.push_back("fr " + std::to_string(i) + "\n" + std::string(i * 37u, static_cast<char>('a' + i % 26)));
     sent[7] = std::string("\0\x01\xFF", 3);
     sent[8].clear();
     sendDatagrams(port, sent, [](size_t i) { return i < 15 ? 20 : 40; });
@@ -621,7 +660,8 @@ TEST_F(OstrelsimProgram, RecordThenReplayGivesTheSameDatagramsAndPacing) {
     std::string error;
     ASSERT_TRUE(reading.open(path, error)) << error;
     RecordHead head{};
-    for (std::vector<char> bytes; reading.next(head, bytes) == ReadOutcome::Record;) recorded.push_back(head.arrivalNanos / 1e9);
+    for (std::vector<char> bytes; reading.next(head, bytes) == ReadOutcome::Record;)
+        recorded.push_back(head.arrivalNanos / 1e9);
     ASSERT_EQ(30u, recorded.size());
     for (double speed : {1.0, 2.0}) {
         Receiver receiver;
@@ -655,8 +695,10 @@ TEST_F(OstrelsimProgram, AKilledRecordersFileReplaysItsCompleteRecords) {
     auto replay = start({"replay", path, "--to", loopbackTo(receiver.port()), "--speed", "10"});
     EXPECT_EQ(sent, receiver.collect(1.0, 5.0));
     EXPECT_EQ(0, replay->finish());
-    EXPECT_EQ("ostrelsim: " + path + " ends inside a record (15 bytes, a recorder that was stopped hard); its complete records "
-              "were replayed\n", replay->errors());
+    EXPECT_EQ("ostrelsim: " + path +
+                  " ends inside a record (15 bytes, a recorder that was stopped hard); its complete records "
+                  "were replayed\n",
+              replay->errors());
 }
 
 TEST_F(OstrelsimProgram, InfoTellsWhatARecordingHolds) {
@@ -672,11 +714,15 @@ TEST_F(OstrelsimProgram, InfoTellsWhatARecordingHolds) {
     std::ofstream(path, std::ios::binary | std::ios::app).write("\x05\0\0", 3);  // a recorder killed mid-record
     auto info = start({"info", path});
     EXPECT_EQ(0, info->finish());
-    EXPECT_EQ("recording    " + path + "\ndatagrams    4, 23 bytes (largest 13)\nduration     0.540 s, first to last datagram\n"
-              "mean rate    5.56 per second\nlargest gap  0.500 s, before datagram 3\nfirst frame  (13 bytes)\n  fr 1\n  6d 0\n  ??\n",
+    EXPECT_EQ("recording    " + path +
+                  "\ndatagrams    4, 23 bytes (largest 13)\nduration     0.540 s, first to last datagram\n"
+                  "mean rate    5.56 per second\nlargest gap  0.500 s, before datagram 3\nfirst frame  (13 bytes)\n  "
+                  "fr 1\n  6d 0\n  ??\n",
               info->output());
-    EXPECT_EQ("ostrelsim: " + path + " ends inside a record (3 bytes, a recorder that was stopped hard); its complete records are "
-              "counted above\n", info->errors());
+    EXPECT_EQ("ostrelsim: " + path +
+                  " ends inside a record (3 bytes, a recorder that was stopped hard); its complete records are "
+                  "counted above\n",
+              info->errors());
 }
 
 TEST_F(OstrelsimProgram, ReplayLoopsUntilItsTimeIsUp) {

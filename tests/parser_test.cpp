@@ -61,7 +61,8 @@ Values of(const MarkerRecord* r) { return values(r->id, r->quality, r->loc); }
 Values of(const HandRecord* r) {  // with the fingers it counts
     Values out = values(r->id, r->quality, r->side, r->fingerCount, r->loc, r->rot);
     for (const FingerRecord& f : r->fingers) {
-        if (&f - r->fingers < r->fingerCount) add(out, values(f.loc, f.rot, f.tipRadius, f.phalanxLength, f.phalanxAngle));
+        if (&f - r->fingers < r->fingerCount)
+            add(out, values(f.loc, f.rot, f.tipRadius, f.phalanxLength, f.phalanxAngle));
     }
     return out;
 }
@@ -80,9 +81,17 @@ Values reset(int id, int quality = -1) { return values(id, quality, Values(12));
 // every notation, out of range as infinity or 0 (hex too); what is no
 // number stores nothing; a reader with an end never reads past it.
 TEST(FrameText, NumbersAndWhereTheyStop) {
-    const std::tuple<const char*, int32_t, long> ints[] = {
-        {"  -17x", -17, 5}, {"\t\r\n +9", 9, 6}, {"0x1F]", 31, 4}, {"-0X10", -16, 5}, {"010", 8, 3}, {"12.5", 12, 2}, {"08", 0, 1},
-        {"0xg", 0, 1}, {"2147483648", INT32_MAX, 10}, {"-2147483648", INT32_MIN, 11}, {"-99999999999999999999999", INT32_MIN, 24}};
+    const std::tuple<const char*, int32_t, long> ints[] = {{"  -17x", -17, 5},
+                                                           {"\t\r\n +9", 9, 6},
+                                                           {"0x1F]", 31, 4},
+                                                           {"-0X10", -16, 5},
+                                                           {"010", 8, 3},
+                                                           {"12.5", 12, 2},
+                                                           {"08", 0, 1},
+                                                           {"0xg", 0, 1},
+                                                           {"2147483648", INT32_MAX, 10},
+                                                           {"-2147483648", INT32_MIN, 11},
+                                                           {"-99999999999999999999999", INT32_MIN, 24}};
     for (const auto& [text, value, stop] : ints) {
         int32_t read = 0;
         EXPECT_EQ(std::make_pair(text + stop, value), std::make_pair(readInt(text, read), read)) << text;
@@ -91,11 +100,25 @@ TEST(FrameText, NumbersAndWhereTheyStop) {
     EXPECT_EQ(std::make_pair(true, UINT32_MAX), std::make_pair(readUInt("-1", u) != nullptr, u));
     EXPECT_EQ(std::make_pair(true, UINT32_MAX), std::make_pair(readUInt("4294967296", u) != nullptr, u));
     const std::string longFraction = "0.1" + std::string(5000, '0') + "1";
-    const std::tuple<const char*, double, long> doubles[] = {
-        {" -2.5e3]", -2500.0, 7}, {"1e+", 1.0, 1}, {"+.25", 0.25, 4}, {"5.", 5.0, 2}, {"1,5", 1.0, 1}, {"0x1p3", 8.0, 5},
-        {"0x.8p1", 1.0, 6}, {"0x", 0.0, 1}, {"007.5", 7.5, 5}, {"-Infinity", -kInf, 9}, {"1e400", kInf, 5}, {"-1e400", -kInf, 6},
-        {"123456789e99999999999", kInf, 21}, {"0.0000001e-99999999999", 0.0, 22}, {"4e-320", 4e-320, 6}, {"0x1p99999", kInf, 9},
-        {"0x1p-99999", 0.0, 10}, {"0x1P-99999", 0.0, 10}, {longFraction.c_str(), 0.1, long(longFraction.size())}};
+    const std::tuple<const char*, double, long> doubles[] = {{" -2.5e3]", -2500.0, 7},
+                                                             {"1e+", 1.0, 1},
+                                                             {"+.25", 0.25, 4},
+                                                             {"5.", 5.0, 2},
+                                                             {"1,5", 1.0, 1},
+                                                             {"0x1p3", 8.0, 5},
+                                                             {"0x.8p1", 1.0, 6},
+                                                             {"0x", 0.0, 1},
+                                                             {"007.5", 7.5, 5},
+                                                             {"-Infinity", -kInf, 9},
+                                                             {"1e400", kInf, 5},
+                                                             {"-1e400", -kInf, 6},
+                                                             {"123456789e99999999999", kInf, 21},
+                                                             {"0.0000001e-99999999999", 0.0, 22},
+                                                             {"4e-320", 4e-320, 6},
+                                                             {"0x1p99999", kInf, 9},
+                                                             {"0x1p-99999", 0.0, 10},
+                                                             {"0x1P-99999", 0.0, 10},
+                                                             {longFraction.c_str(), 0.1, long(longFraction.size())}};
     for (const auto& [text, value, stop] : doubles) {
         double read = 0;
         EXPECT_EQ(std::make_pair(text + stop, value), std::make_pair(readDouble(text, read), read)) << text;
@@ -108,7 +131,8 @@ TEST(FrameText, NumbersAndWhereTheyStop) {
     }
     EXPECT_TRUE(readInt(nullptr, i) == nullptr && i == 77);
     const char* text = "12345 6.25e10";
-    EXPECT_EQ(std::make_tuple(text + 3, text + 10, 123, 6.25), std::make_tuple(readInt(text, text + 3, i), readDouble(text + 5, text + 10, d), i, d));
+    EXPECT_EQ(std::make_tuple(text + 3, text + 10, 123, 6.25),
+              std::make_tuple(readInt(text, text + 3, i), readDouble(text + 5, text + 10, d), i, d));
     EXPECT_EQ(nullptr, readInt(text + 5, text + 6, i)) << "only blanks before the end";
 }
 
@@ -122,7 +146,8 @@ TEST(FrameText, GroupsQuotedTextAndLines) {
     EXPECT_EQ(std::make_tuple(16, -25.0, " junk\n[ 0x10\t-2.5e1 9 ] tail"), std::make_tuple(ints[0], doubles[0], text));
     const char* empty = "[]x";
     EXPECT_EQ(empty + 2, readGroup(empty, "", ints, doubles));
-    for (const char* broken : {"[1]", "[1 ] 2]", "[1 2", "[a]", "[1,2]", "no group"}) EXPECT_EQ(nullptr, readGroup(broken, "ii", ints, doubles)) << broken;
+    for (const char* broken : {"[1]", "[1 ] 2]", "[1 2", "[a]", "[1,2]", "no group"})
+        EXPECT_EQ(nullptr, readGroup(broken, "ii", ints, doubles)) << broken;
     EXPECT_EQ(nullptr, readGroup("[1 2]", "ix", ints, doubles));
     EXPECT_EQ(nullptr, readGroup("[1 2]", "ii", nullptr, doubles));
     std::string_view quoted;
@@ -131,27 +156,45 @@ TEST(FrameText, GroupsQuotedTextAndLines) {
     EXPECT_EQ(nullptr, readQuoted("one \"quote", quoted));
     const char *lines = "fr 1\r\n\n6d 0", *trailing = "a\n\r\n", *cut = "a\nb";
     EXPECT_EQ((std::vector<const char*>{lines + 7, lines + 7, nullptr, nullptr, nullptr, nullptr}),
-              (std::vector<const char*>{nextLine(lines, lines, 12), nextLine(lines, lines + 2, 12), nextLine(lines, lines + 7, 12),
-                                        nextLine(trailing, trailing, 5), nextLine(cut, cut, 2), nextLine(lines, nullptr, 4)}));
+              (std::vector<const char*>{nextLine(lines, lines, 12), nextLine(lines, lines + 2, 12),
+                                        nextLine(lines, lines + 7, 12), nextLine(trailing, trailing, 5),
+                                        nextLine(cut, cut, 2), nextLine(lines, nullptr, 4)}));
 }
 
 // A line that breaks a rule fails, the cursor just behind the first
 // occurrence of `stop` (the last item read).
 TEST(ParserLines, BrokenRulesFailTheLineBehindTheLastItemRead) {
     const std::vector<std::pair<std::string, std::string>> cases = {
-        {"fr x", "fr "}, {"ts x", "ts "}, {"3d x", "3d "}, {"6di x", "6di "}, {"6d 2 [0 0.5]" + pose(4, 5, 6) + " [-1 0.5]" + pose(1, 1, 1), "[-1 0.5]"},
-        {"6df 2 [0 1 1]" + pose(1, 1, 1), kRot}, {"6df 2 [1 1 1]" + pose(1, 1, 1), "[1 1 1]"},
-        {"6df2 2 1 [0 1 17 0]" + pose(0, 0, 0) + "[1]", "17 0]"}, {"6df2 2 1 [0 1 0 9]" + pose(0, 0, 0) + "[1 1 1 1 1 1 1 1 1]", "0 9]"},
-        {"6df2 1 2 [0 1 0 0]" + pose(0, 0, 0) + "[][1 1 0 0]" + pose(0, 0, 0) + "[]", "[1 1 0 0]"}, {"6dmt 1 [3 0.7 5]" + pose(7, 8, 9), "[3 0.7 5]"},
-        {"6dmt2 1 1 [0 0.6 -1 2.5]" + pose(1, 2, 3) + "[][1 2 3 4 5 6]", "-1 2.5]"}, {"6dmtr 3 1 [3 0.4]" + pose(1, 2, 3), "[3 0.4]"},
-        {"6dmtr 3 1 [-1 0.4]" + pose(1, 2, 3), "[-1 0.4]"}, {"gl 1 [0 0.9 1 6]" + pose(7, 8, 9), "1 6]"}, {"6dj 2 1 [2 0]", "[2 0]"},
-        {"6dj 2 1 [0 201]", "[0 201]"}, {"6di 1 [-1 1 0.25]" + pose(1, 2, 3), "0.25]"}, {"6df -1", "-1"}, {"6df2 -1 0", "-1"},
-        {"6dmt -1", "-1"}, {"6dmt2 0 -1", "0 -1"}, {"6dmtr -1 0", "-1"}, {"6dj -1 0", "-1"},  // no table takes a negative size
+        {"fr x", "fr "},
+        {"ts x", "ts "},
+        {"3d x", "3d "},
+        {"6di x", "6di "},
+        {"6d 2 [0 0.5]" + pose(4, 5, 6) + " [-1 0.5]" + pose(1, 1, 1), "[-1 0.5]"},
+        {"6df 2 [0 1 1]" + pose(1, 1, 1), kRot},
+        {"6df 2 [1 1 1]" + pose(1, 1, 1), "[1 1 1]"},
+        {"6df2 2 1 [0 1 17 0]" + pose(0, 0, 0) + "[1]", "17 0]"},
+        {"6df2 2 1 [0 1 0 9]" + pose(0, 0, 0) + "[1 1 1 1 1 1 1 1 1]", "0 9]"},
+        {"6df2 1 2 [0 1 0 0]" + pose(0, 0, 0) + "[][1 1 0 0]" + pose(0, 0, 0) + "[]", "[1 1 0 0]"},
+        {"6dmt 1 [3 0.7 5]" + pose(7, 8, 9), "[3 0.7 5]"},
+        {"6dmt2 1 1 [0 0.6 -1 2.5]" + pose(1, 2, 3) + "[][1 2 3 4 5 6]", "-1 2.5]"},
+        {"6dmtr 3 1 [3 0.4]" + pose(1, 2, 3), "[3 0.4]"},
+        {"6dmtr 3 1 [-1 0.4]" + pose(1, 2, 3), "[-1 0.4]"},
+        {"gl 1 [0 0.9 1 6]" + pose(7, 8, 9), "1 6]"},
+        {"6dj 2 1 [2 0]", "[2 0]"},
+        {"6dj 2 1 [0 201]", "[0 201]"},
+        {"6di 1 [-1 1 0.25]" + pose(1, 2, 3), "0.25]"},
+        {"6df -1", "-1"},
+        {"6df2 -1 0", "-1"},
+        {"6dmt -1", "-1"},
+        {"6dmt2 0 -1", "0 -1"},
+        {"6dmtr -1 0", "-1"},
+        {"6dj -1 0", "-1"},  // no table takes a negative size
     };
     for (const auto& [line, stop] : cases) {
         OstrelParser parser;
         parser.beginFrame();
-        EXPECT_EQ(std::make_pair(false, static_cast<long>(line.find(stop) + stop.size())), parseLine(parser, line)) << line;
+        EXPECT_EQ(std::make_pair(false, static_cast<long>(line.find(stop) + stop.size())), parseLine(parser, line))
+            << line;
     }
 }
 
@@ -164,24 +207,28 @@ TEST(ParserLines, BodiesAndPerFrameValues) {
     parser.beginFrame();
     const std::string text = "6d 1 [5 0.9][1 2 3]" + kRot + " tail";
     EXPECT_EQ(std::make_pair(true, static_cast<long>(text.size() - 5)), parseLine(parser, text));
-    EXPECT_EQ(values(6, reset(4), 5, 0.9, 1, 2, 3, kIdentity), values(parser.bodyCount(), of(parser.body(4)), of(parser.body(5))));
+    EXPECT_EQ(values(6, reset(4), 5, 0.9, 1, 2, 3, kIdentity),
+              values(parser.bodyCount(), of(parser.body(4)), of(parser.body(5))));
     EXPECT_EQ(nullptr, parser.body(6));
     EXPECT_EQ(nullptr, parser.body(-1));
     EXPECT_TRUE(parseLine(parser, "6d 0").first);
     EXPECT_EQ(6, parser.bodyCount());
     EXPECT_EQ(reset(5), of(parser.body(5)));
-    ASSERT_TRUE(parseText(parser, "fr 1234\nts 12.5\n6df 1 [0 1 0]" + pose(1, 2, 3) + "\n6dmt 1 [0 1 0]" + pose(1, 2, 3) +
-                                      "\n6d 1 [0 0.5]" + pose(1, 0, 0) + "\n6d 2 [0x1F 0.5]" + pose(1, 0, 0) + "[010 0.25]" + pose(2, 0, 0)));
-    EXPECT_EQ(std::make_tuple(1234u, 12.5, 1, 1, 32), std::make_tuple(parser.frameCounter(), parser.timestamp(), parser.count6df(),
-                                                                       parser.count6dmt(), parser.bodyCount()));
+    ASSERT_TRUE(parseText(parser, "fr 1234\nts 12.5\n6df 1 [0 1 0]" + pose(1, 2, 3) + "\n6dmt 1 [0 1 0]" +
+                                      pose(1, 2, 3) + "\n6d 1 [0 0.5]" + pose(1, 0, 0) + "\n6d 2 [0x1F 0.5]" +
+                                      pose(1, 0, 0) + "[010 0.25]" + pose(2, 0, 0)));
+    EXPECT_EQ(std::make_tuple(1234u, 12.5, 1, 1, 32),
+              std::make_tuple(parser.frameCounter(), parser.timestamp(), parser.count6df(), parser.count6dmt(),
+                              parser.bodyCount()));
     EXPECT_EQ(values(8, 0.25, 2, 0, 0, kIdentity, reset(0)), values(of(parser.body(8)), of(parser.body(0))));
     EXPECT_FALSE(parseLine(parser, "fr x").first || parseLine(parser, "ts x").first);
     EXPECT_EQ(std::make_tuple(0u, -1.0), std::make_tuple(parser.frameCounter(), parser.timestamp()));
     EXPECT_FALSE(parseLine(parser, "6d 2 [0 0.5]" + pose(4, 5, 6) + " [-1 0.5]" + pose(1, 1, 1)).first);
     EXPECT_EQ(values(0, 0.5, 4, 5, 6, kIdentity), of(parser.body(0)));
     parser.beginFrame();
-    EXPECT_EQ(std::make_tuple(-1, -1, 0, 0, 1, 32), std::make_tuple(parser.calibratedBodies(), parser.calibratedHands(), parser.count6df(),
-                                                                    parser.count6dmt(), parser.gripwandCount(), parser.bodyCount()));
+    EXPECT_EQ(std::make_tuple(-1, -1, 0, 0, 1, 32),
+              std::make_tuple(parser.calibratedBodies(), parser.calibratedHands(), parser.count6df(),
+                              parser.count6dmt(), parser.gripwandCount(), parser.bodyCount()));
 }
 
 // "6df": buttons 0 to 7 from the word, 8 to 15 kept; the joystick from bits
@@ -192,7 +239,8 @@ TEST(ParserLines, Gripwands) {
     parser.beginFrame();
     ASSERT_TRUE(parseLine(parser, "6df2 1 1 [0 1 16 0][0 0 0]" + kRot + "[0xFFFF]").first);
     ASSERT_TRUE(parseLine(parser, "6df 1 [0 1.0 33]" + pose(1, 2, 3)).first);
-    EXPECT_EQ(values(0, 1, 8, 1, 0, 0, 0, 0, 1, 0, 0, Values(8, 1), 2, -1, 0, Values(6), 1, 2, 3, kIdentity), of(parser.gripwand(0)));
+    EXPECT_EQ(values(0, 1, 8, 1, 0, 0, 0, 0, 1, 0, 0, Values(8, 1), 2, -1, 0, Values(6), 1, 2, 3, kIdentity),
+              of(parser.gripwand(0)));
     ASSERT_TRUE(parseLine(parser, "6df 1 [0 1.0 0xC0]" + pose(0, 0, 0)).first);
     EXPECT_EQ(values(1, 1), values(parser.gripwand(0)->joystick[0], parser.gripwand(0)->joystick[1]));
     ASSERT_TRUE(parseLine(parser, "6df 1 [0 1.0 0xF0]" + pose(0, 0, 0)).first);
@@ -219,17 +267,22 @@ TEST(ParserLines, MeasurementToolsAndReferences) {
     parser.beginFrame();
     ASSERT_TRUE(parseLine(parser, "6dmt2 5 1 [0 0.6 16 2.5]" + pose(0, 0, 0) + "[0xFFFF][1 2 3 4 5 6]").first);
     ASSERT_TRUE(parseLine(parser, "6dmt 1 [0 0.7 5]" + pose(7, 8, 9)).first);
-    EXPECT_EQ(values(1, 0, 0.7, 4, 1, 0, 1, Values(13), 7, 8, 9, kIdentity, Values(7)), values(parser.count6dmt(), of(parser.measurementTool(0))));
+    EXPECT_EQ(values(1, 0, 0.7, 4, 1, 0, 1, Values(13), 7, 8, 9, kIdentity, Values(7)),
+              values(parser.count6dmt(), of(parser.measurementTool(0))));
     parser.beginFrame();
-    ASSERT_TRUE(parseLine(parser, "6dmt2 3 2 [0 0.6 17 2.5]" + pose(1, 2, 3) + "[0x1FFFF][1 2 3 4 5 6][1 0.4 0 1.5]" + pose(4, 5, 6) +
-                                      "[][0 0 0 0 0 0]").first);
-    EXPECT_EQ(values(0, 2, 0, 0.6, 16, Values(16, 1), 1, 2, 3, kIdentity, 2.5, 1, 2, 3, 4, 5, 6, 1, 0.4, 0, Values(16), 4, 5, 6, kIdentity, 1.5, Values(6)),
-              values(parser.count6dmt(), parser.measurementToolCount(), of(parser.measurementTool(0)), of(parser.measurementTool(1))));
+    ASSERT_TRUE(parseLine(parser, "6dmt2 3 2 [0 0.6 17 2.5]" + pose(1, 2, 3) + "[0x1FFFF][1 2 3 4 5 6][1 0.4 0 1.5]" +
+                                      pose(4, 5, 6) + "[][0 0 0 0 0 0]")
+                    .first);
+    EXPECT_EQ(values(0, 2, 0, 0.6, 16, Values(16, 1), 1, 2, 3, kIdentity, 2.5, 1, 2, 3, 4, 5, 6, 1, 0.4, 0, Values(16),
+                     4, 5, 6, kIdentity, 1.5, Values(6)),
+              values(parser.count6dmt(), parser.measurementToolCount(), of(parser.measurementTool(0)),
+                     of(parser.measurementTool(1))));
     ASSERT_TRUE(parseLine(parser, "6dmt2 1 1 [0 1 2 0]" + pose(0, 0, 0) + "[3][0 0 0 0 0 0]").first);
     EXPECT_EQ(values(1, 1, Values(14)), values(parser.measurementTool(0)->buttons));
     ASSERT_TRUE(parseLine(parser, "6dmtr 3 1 [2 0.4]" + pose(1, 2, 3)).first);
     ASSERT_TRUE(parseLine(parser, "6dmtr 3 0").first);
-    EXPECT_EQ(values(3, reset(1), 2, -1, 1, 2, 3, kIdentity), values(parser.measurementRefCount(), of(parser.measurementRef(1)), of(parser.measurementRef(2))));
+    EXPECT_EQ(values(3, reset(1), 2, -1, 1, 2, 3, kIdentity),
+              values(parser.measurementRefCount(), of(parser.measurementRef(1)), of(parser.measurementRef(2))));
 }
 
 // Fingers: tip radius, then length and angle from the outer phalanx in.
@@ -238,11 +291,15 @@ TEST(ParserLines, MeasurementToolsAndReferences) {
 TEST(ParserLines, HandsJointModelsInertialBodiesMarkersAndNegativeCounts) {
     OstrelParser parser;
     parser.beginFrame();
-    ASSERT_TRUE(parseLine(parser, "gl 1 [1 0.9 1 2]" + pose(7, 8, 9) + pose(0, 0, 0) + "[1 2 3 4 5 6]" + pose(1, 0, 0) + "[1 2 3 4 5 6]").first);
+    ASSERT_TRUE(parseLine(parser, "gl 1 [1 0.9 1 2]" + pose(7, 8, 9) + pose(0, 0, 0) + "[1 2 3 4 5 6]" + pose(1, 0, 0) +
+                                      "[1 2 3 4 5 6]")
+                    .first);
     const Values finger = values(1, 2, 4, 6, 3, 5);
-    EXPECT_EQ(values(2, reset(0), 0, 0, 1, 0.9, 1, 2, 7, 8, 9, kIdentity, 0, 0, 0, kIdentity, finger, 1, 0, 0, kIdentity, finger),
+    EXPECT_EQ(values(2, reset(0), 0, 0, 1, 0.9, 1, 2, 7, 8, 9, kIdentity, 0, 0, 0, kIdentity, finger, 1, 0, 0,
+                     kIdentity, finger),
               values(parser.handCount(), of(parser.hand(0)), of(parser.hand(1))));
-    ASSERT_TRUE(parseLine(parser, "6dj 2 1 [1 2][3 0.5][1 2 3 10 20 30]" + kRot + "[4 0.6][4 5 6 40 50 60]" + kRot).first);
+    ASSERT_TRUE(
+        parseLine(parser, "6dj 2 1 [1 2][3 0.5][1 2 3 10 20 30]" + kRot + "[4 0.6][4 5 6 40 50 60]" + kRot).first);
     EXPECT_EQ(values(0, 0, 1, 2, 3, 0.5, 1, 2, 3, 10, 20, 30, kIdentity, 4, 0.6, 4, 5, 6, 40, 50, 60, kIdentity),
               values(of(parser.jointModel(0)), of(parser.jointModel(1))));
     ASSERT_TRUE(parseLine(parser, "6dj 2 0").first);
@@ -255,12 +312,16 @@ TEST(ParserLines, HandsJointModelsInertialBodiesMarkersAndNegativeCounts) {
     EXPECT_EQ(values(7, 1, 1, 2, 3, -4, 1, 4, 5, 6), values(of(parser.marker(0)), of(parser.marker(1))));
     EXPECT_FALSE(parseLine(parser, "3d x").first);
     EXPECT_EQ(0, parser.markerCount());
-    for (const char* text : {"6d -5", "gl -1", "6di -2", "6df2 0 -3", "6dmtr 0 -1", "6dj 0 -1", "3d -5"}) EXPECT_TRUE(parseLine(parser, text).first) << text;
-    EXPECT_EQ(std::make_pair(-5, static_cast<const MarkerRecord*>(nullptr)), std::make_pair(parser.markerCount(), parser.marker(0)));
+    for (const char* text : {"6d -5", "gl -1", "6di -2", "6df2 0 -3", "6dmtr 0 -1", "6dj 0 -1", "3d -5"})
+        EXPECT_TRUE(parseLine(parser, text).first) << text;
+    EXPECT_EQ(std::make_pair(-5, static_cast<const MarkerRecord*>(nullptr)),
+              std::make_pair(parser.markerCount(), parser.marker(0)));
     ASSERT_TRUE(parseLine(parser, "6df2 1 1 [0 1 -1 -2]" + pose(1, 2, 3) + "[]").first);
-    ASSERT_TRUE(parseLine(parser, "gl 1 [0 0.9 1 -1]" + pose(7, 8, 9)).first && parseLine(parser, "6dj 1 1 [0 -3]").first);
-    EXPECT_EQ(std::make_tuple(0, 0, 0, 0), std::make_tuple(parser.gripwand(0)->buttonCount, parser.gripwand(0)->joystickCount,
-                                                           parser.hand(0)->fingerCount, parser.jointModel(0)->jointCount));
+    ASSERT_TRUE(parseLine(parser, "gl 1 [0 0.9 1 -1]" + pose(7, 8, 9)).first &&
+                parseLine(parser, "6dj 1 1 [0 -3]").first);
+    EXPECT_EQ(std::make_tuple(0, 0, 0, 0),
+              std::make_tuple(parser.gripwand(0)->buttonCount, parser.gripwand(0)->joystickCount,
+                              parser.hand(0)->fingerCount, parser.jointModel(0)->jointCount));
 }
 
 // "6dcal" counts bodies with the "6df" and "6dmt" entries, "glcal" hands;
@@ -276,10 +337,11 @@ TEST(ParserFrames, CalibratedCountsUnknownLinesAndGroupsOverLineEnds) {
     ASSERT_TRUE(parseText(parser, wand + "\n6dcal 5\n" + tool));
     EXPECT_EQ(3, parser.bodyCount());
     ASSERT_TRUE(parseText(parser, "6dcal 1\n6df 2 [0 1 0]" + pose(0, 0, 0) + "[1 1 0]" + pose(0, 0, 0)));
-    EXPECT_EQ(std::make_pair(-1, static_cast<const BodyRecord*>(nullptr)), std::make_pair(parser.bodyCount(), parser.body(0)));
+    EXPECT_EQ(std::make_pair(-1, static_cast<const BodyRecord*>(nullptr)),
+              std::make_pair(parser.bodyCount(), parser.body(0)));
     ASSERT_TRUE(parseText(parser, "6d 1 [1 0.5]" + pose(1, 1, 1) + "\nglcal 2"));
-    EXPECT_EQ(values(2, reset(0), 2, 1, -1),
-              values(parser.bodyCount(), of(parser.body(0)), parser.handCount(), parser.hand(1)->id, parser.hand(1)->quality));
+    EXPECT_EQ(values(2, reset(0), 2, 1, -1), values(parser.bodyCount(), of(parser.body(0)), parser.handCount(),
+                                                    parser.hand(1)->id, parser.hand(1)->quality));
     ASSERT_TRUE(parseText(parser, "glcal 0"));
     EXPECT_EQ(0, parser.handCount());
     parser.beginFrame();
@@ -289,40 +351,54 @@ TEST(ParserFrames, CalibratedCountsUnknownLinesAndGroupsOverLineEnds) {
     const char* none = nullptr;
     EXPECT_FALSE(parser.parseLine(none));
     ASSERT_TRUE(parseText(parser, "6d 2 [0 1]" + pose(1, 1, 1) + "\n[1 0.5]" + pose(2, 2, 2) + " trailing\nfr 7\r\n"));
-    EXPECT_EQ(std::make_tuple(2, 0.5, 7u), std::make_tuple(parser.bodyCount(), parser.body(1)->quality, parser.frameCounter()));
+    EXPECT_EQ(std::make_tuple(2, 0.5, 7u),
+              std::make_tuple(parser.bodyCount(), parser.body(1)->quality, parser.frameCounter()));
 }
 
 // Ids and counts beyond a table's bound (4 MiB) fail their line before any
 // table grows; the largest allowed work, within eight tables' worth.
 TEST(ParserHostile, TablesStopAtTheirBound) {
-    const int32_t bodies = OstrelParser::maxRecords<BodyRecord>(), models = OstrelParser::maxRecords<JointModelRecord>();
+    const int32_t bodies = OstrelParser::maxRecords<BodyRecord>(),
+                  models = OstrelParser::maxRecords<JointModelRecord>();
     const std::vector<std::pair<std::string, std::string>> lines = {
-        {"6d 1 [2147483647 1]" + pose(0, 0, 0), "[2147483647 1]"}, {"6d 1 [" + std::to_string(bodies) + " 1]", " 1]"},
-        {"gl 1 [2000000000 1 0 0]" + pose(0, 0, 0), "0 0]"}, {"6di 1 [2000000000 1 1]" + pose(0, 0, 0), "1 1]"},
-        {"6df 2000000000", "2000000000"}, {"6df2 2000000000 0", "2000000000"}, {"6dmt 2000000000", "2000000000"},
-        {"6dmt2 0 2000000000", "2000000000"}, {"6dmtr 2000000000 0", "2000000000"}, {"6dj " + std::to_string(models + 1) + " 0", std::to_string(models + 1)},
-        {"3d 2147483647", "2147483647"}, {"6dcal " + std::to_string(bodies + 1), std::to_string(bodies + 1)}, {"glcal 2000000000", "2000000000"}};
+        {"6d 1 [2147483647 1]" + pose(0, 0, 0), "[2147483647 1]"},
+        {"6d 1 [" + std::to_string(bodies) + " 1]", " 1]"},
+        {"gl 1 [2000000000 1 0 0]" + pose(0, 0, 0), "0 0]"},
+        {"6di 1 [2000000000 1 1]" + pose(0, 0, 0), "1 1]"},
+        {"6df 2000000000", "2000000000"},
+        {"6df2 2000000000 0", "2000000000"},
+        {"6dmt 2000000000", "2000000000"},
+        {"6dmt2 0 2000000000", "2000000000"},
+        {"6dmtr 2000000000 0", "2000000000"},
+        {"6dj " + std::to_string(models + 1) + " 0", std::to_string(models + 1)},
+        {"3d 2147483647", "2147483647"},
+        {"6dcal " + std::to_string(bodies + 1), std::to_string(bodies + 1)},
+        {"glcal 2000000000", "2000000000"}};
     {
         test_support::AllocationCount allocations;
         for (const auto& [line, stop] : lines) {
             OstrelParser parser;
             parser.beginFrame();
-            EXPECT_EQ(std::make_pair(false, static_cast<long>(line.rfind(stop) + stop.size())), parseLine(parser, line)) << line;
+            EXPECT_EQ(std::make_pair(false, static_cast<long>(line.rfind(stop) + stop.size())), parseLine(parser, line))
+                << line;
         }
         EXPECT_EQ(0, allocations.count()) << "nothing grew";
     }
     const auto last = [](int32_t records) { return std::to_string(records - 1); };
     OstrelParser parser;
     test_support::AllocationCount allocations;
-    EXPECT_FALSE(parseText(parser, "6d 1 [" + last(bodies) + " 1]" + pose(0, 0, 0) + "\ngl 1 [" + last(OstrelParser::maxRecords<HandRecord>()) +
-                                       " 1 0 0]" + pose(0, 0, 0) + "\n6di 1 [" + last(OstrelParser::maxRecords<InertialRecord>()) + " 1 1]" +
-                                       pose(0, 0, 0) + "\n6df2 " + std::to_string(OstrelParser::maxRecords<GripwandRecord>()) + " 0\n6dmtr " +
-                                       std::to_string(OstrelParser::maxRecords<MeasurementRefRecord>()) + " 0\n6dj " + std::to_string(models) +
-                                       " 0\n3d " + std::to_string(OstrelParser::maxRecords<MarkerRecord>())))
+    EXPECT_FALSE(parseText(
+        parser, "6d 1 [" + last(bodies) + " 1]" + pose(0, 0, 0) + "\ngl 1 [" +
+                    last(OstrelParser::maxRecords<HandRecord>()) + " 1 0 0]" + pose(0, 0, 0) + "\n6di 1 [" +
+                    last(OstrelParser::maxRecords<InertialRecord>()) + " 1 1]" + pose(0, 0, 0) + "\n6df2 " +
+                    std::to_string(OstrelParser::maxRecords<GripwandRecord>()) + " 0\n6dmtr " +
+                    std::to_string(OstrelParser::maxRecords<MeasurementRefRecord>()) + " 0\n6dj " +
+                    std::to_string(models) + " 0\n3d " + std::to_string(OstrelParser::maxRecords<MarkerRecord>())))
         << "the markers are announced, not sent";
     EXPECT_LE(allocations.bytes(), static_cast<long long>(8 * OstrelParser::kMaxTableBytes));
     EXPECT_GT(allocations.bytes(), static_cast<long long>(6 * OstrelParser::kMaxTableBytes));
-    EXPECT_EQ(std::make_pair(bodies, OstrelParser::maxRecords<MarkerRecord>()), std::make_pair(parser.bodyCount(), parser.markerCount()));
+    EXPECT_EQ(std::make_pair(bodies, OstrelParser::maxRecords<MarkerRecord>()),
+              std::make_pair(parser.bodyCount(), parser.markerCount()));
 }
 
 // Shrinking and regrowing a large table line after line would re-zero it
@@ -344,17 +420,21 @@ TEST(ParserHostile, AFramesWorkIsBoundedNotItsNumbers) {
     OstrelParser parser;
     EXPECT_TRUE(parseText(parser, grown));
     const std::string zeros(5000, '0');
-    ASSERT_TRUE(parseText(parser, "6d 1 [" + zeros + "1 nan][inf -inf 1e999][nan 0 0 0 1 0 0 0 1]\nts -nan\nfr 1" + zeros));
-    EXPECT_TRUE(std::isnan(parser.body(1)->quality) && std::isnan(parser.timestamp()) && parser.frameCounter() == UINT32_MAX);
+    ASSERT_TRUE(
+        parseText(parser, "6d 1 [" + zeros + "1 nan][inf -inf 1e999][nan 0 0 0 1 0 0 0 1]\nts -nan\nfr 1" + zeros));
+    EXPECT_TRUE(std::isnan(parser.body(1)->quality) && std::isnan(parser.timestamp()) &&
+                parser.frameCounter() == UINT32_MAX);
     EXPECT_EQ(values(kInf, -kInf, kInf), values(parser.body(1)->loc));
     EXPECT_FALSE(parseText(parser, "6d 1 [0 1][1 2 3][1 0 0") || parseText(parser, "6d 1 [0 1") ||
-                 parseText(parser, "6d 9 " + std::string(60000, '[')) || parseText(parser, "6d 9 " + std::string(30000, '[') + std::string(30000, ']')));
+                 parseText(parser, "6d 9 " + std::string(60000, '[')) ||
+                 parseText(parser, "6d 9 " + std::string(30000, '[') + std::string(30000, ']')));
     EXPECT_TRUE(parseText(parser, std::string(60000, '[')) && parseText(parser, std::string(60000, '\n')));
 }
 
 TEST(ParserFrames, ACommaDecimalLocaleReadsTheSame) {
-    const std::string frame = "ts 12.5\n6d 1 [0 0.75][10.5 200.25 -3e2]" + kRot + "\n6df2 1 1 [0 1 0 2]" + pose(1.5, 0, 0) +
-                              "[0.5 -0.25]\n6dmt2 1 1 [0 1 0 1.5]" + pose(0, 0, 0) + "[][0.5 0 0 0 0 0]";
+    const std::string frame = "ts 12.5\n6d 1 [0 0.75][10.5 200.25 -3e2]" + kRot + "\n6df2 1 1 [0 1 0 2]" +
+                              pose(1.5, 0, 0) + "[0.5 -0.25]\n6dmt2 1 1 [0 1 0 1.5]" + pose(0, 0, 0) +
+                              "[][0.5 0 0 0 0 0]";
     test_support::GermanLocale german;
     SKIP_WITHOUT_GERMAN_LOCALE(german);
     ASSERT_EQ(1.0, std::strtod("1.5", nullptr)) << "the C library stops at the dot";

@@ -19,10 +19,14 @@ std::vector<float> angles(const double rot[9]) {
 void matrixFromAngles(double a, double e, double r, double rot[9]) {
     const double radian = std::acos(-1.0) / 180;  // M_PI is not standard C++
     a *= radian, e *= radian, r *= radian;
-    const double m[9] = {std::cos(a) * std::cos(r) + std::sin(a) * std::sin(e) * std::sin(r), std::cos(e) * std::sin(r),
+    const double m[9] = {std::cos(a) * std::cos(r) + std::sin(a) * std::sin(e) * std::sin(r),
+                         std::cos(e) * std::sin(r),
                          std::cos(a) * std::sin(e) * std::sin(r) - std::sin(a) * std::cos(r),
-                         std::sin(a) * std::sin(e) * std::cos(r) - std::cos(a) * std::sin(r), std::cos(e) * std::cos(r),
-                         std::sin(a) * std::sin(r) + std::cos(a) * std::sin(e) * std::cos(r), std::sin(a) * std::cos(e), -std::sin(e),
+                         std::sin(a) * std::sin(e) * std::cos(r) - std::cos(a) * std::sin(r),
+                         std::cos(e) * std::cos(r),
+                         std::sin(a) * std::sin(r) + std::cos(a) * std::sin(e) * std::cos(r),
+                         std::sin(a) * std::cos(e),
+                         -std::sin(e),
                          std::cos(a) * std::cos(e)};
     std::copy(m, m + 9, rot);
 }
@@ -36,9 +40,10 @@ TEST(PoseConversion, ExactMatrices) {
     const struct {
         double rot[9];
         std::vector<float> expected;
-    } cases[] = {{{1, 0, 0, 0, 1, 0, 0, 0, 1}, {0, 0, 0}}, {{1, 0, 0, 0, 0, 1, 0, -1, 0}, {0, 90, 0}},
-                 {{1, 0, 0, 0, 0, -1, 0, 1, 0}, {0, -90, 0}}, {{1, eps, 0, 0, 0, 1, eps, -1, eps}, {45, 90, 90}},
-                 {{1, 0, 0, 0, 0, -1, 0, 1.000001, 0}, {0, -90, 0}}, {{0, 0, -1, 0, 1, 0, 1, 0, 0}, {90.0000153f, 0, 0}}};
+    } cases[] = {
+        {{1, 0, 0, 0, 1, 0, 0, 0, 1}, {0, 0, 0}},           {{1, 0, 0, 0, 0, 1, 0, -1, 0}, {0, 90, 0}},
+        {{1, 0, 0, 0, 0, -1, 0, 1, 0}, {0, -90, 0}},        {{1, eps, 0, 0, 0, 1, eps, -1, eps}, {45, 90, 90}},
+        {{1, 0, 0, 0, 0, -1, 0, 1.000001, 0}, {0, -90, 0}}, {{0, 0, -1, 0, 1, 0, 1, 0, 0}, {90.0000153f, 0, 0}}};
     for (const auto& c : cases) {
         const std::vector<float> got = angles(c.rot);
         for (int i = 0; i < 3; ++i) EXPECT_FLOAT_EQ(c.expected[i], got[i]) << c.rot[7] << " " << i;

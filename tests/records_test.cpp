@@ -26,12 +26,25 @@ TEST(Records, FixedPointWordsAreBigEndianAndTruncated) {
         bool fix5;
         uint32_t word;
     } cases[] = {
-        {1.5f, true, 150000}, {-1.5f, true, static_cast<uint32_t>(-150000)}, {-0.0000099f, true, 0},
-        {0.0000099f, true, 0}, {0.0000199, true, 1}, {-0.0000199, true, 0xFFFFFFFFu}, {30000.0, true, 0xB2D05E00u},
-        {21474.83648, true, 0x80000000u}, {9.0e13, true, static_cast<uint32_t>(9000000000000000000ull)},
-        {-9.0e13, true, static_cast<uint32_t>(-9000000000000000000ll)}, {std::nan(""), true, 0}, {kInf, true, 0},
-        {-kInf, true, 0}, {1.0e14, true, 0}, {-1.0e14, true, 0}, {0.0015f, false, 1},
-        {-2.5f, false, static_cast<uint32_t>(-2500)}, {std::nan(""), false, 0}, {1.0e17, false, 0},
+        {1.5f, true, 150000},
+        {-1.5f, true, static_cast<uint32_t>(-150000)},
+        {-0.0000099f, true, 0},
+        {0.0000099f, true, 0},
+        {0.0000199, true, 1},
+        {-0.0000199, true, 0xFFFFFFFFu},
+        {30000.0, true, 0xB2D05E00u},
+        {21474.83648, true, 0x80000000u},
+        {9.0e13, true, static_cast<uint32_t>(9000000000000000000ull)},
+        {-9.0e13, true, static_cast<uint32_t>(-9000000000000000000ll)},
+        {std::nan(""), true, 0},
+        {kInf, true, 0},
+        {-kInf, true, 0},
+        {1.0e14, true, 0},
+        {-1.0e14, true, 0},
+        {0.0015f, false, 1},
+        {-2.5f, false, static_cast<uint32_t>(-2500)},
+        {std::nan(""), false, 0},
+        {1.0e17, false, 0},
     };
     for (const auto& c : cases) {
         const uint32_t word = c.fix5 ? records::encodeFix5(c.value) : records::encodeFix3(c.value);
@@ -91,8 +104,9 @@ TEST(Records, ControllerCountsValuatorsAndButtons) {
     EXPECT_TRUE(r.setButton(2, false));
     EXPECT_FALSE(r.setButton(0, true) || r.setButton(33, true));
     EXPECT_EQ(0x01010080u, wordAt(&r, 164));
-    EXPECT_EQ((std::vector<int>{0, 1, 0, 1, 1, 0}), (std::vector<int>{r.getButton(0), r.getButton(1), r.getButton(2),
-                                                                      r.getButton(9), r.getButton(32), r.getButton(33)}));
+    EXPECT_EQ((std::vector<int>{0, 1, 0, 1, 1, 0}),
+              (std::vector<int>{r.getButton(0), r.getButton(1), r.getButton(2), r.getButton(9), r.getButton(32),
+                                r.getButton(33)}));
     // Beyond the counts nothing is read, whatever the bits; a hostile count
     // word opens no slot beyond those that exist.
     r.setCounts(2, 8);

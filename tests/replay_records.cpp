@@ -22,14 +22,18 @@ using namespace test_support;
 constexpr uint32_t kTrackers = 6, kControllers = 3;  // 2 wands, 1 tool, 3 bodies
 
 const char* const kRotations[] = {
-    "1 0 0 0 1 0 0 0 1", "0 0 -1 0 1 0 1 0 0", "1 0 0 0 0 1 0 -1 0",
+    "1 0 0 0 1 0 0 0 1",
+    "0 0 -1 0 1 0 1 0 0",
+    "1 0 0 0 0 1 0 -1 0",
     "-0.151359 -0.987844 0.035429 0.275866 -0.007797 0.961164 -0.949204 0.155254 0.273693",
     "-0.246424 0.965548 -0.083614 -0.914520 -0.203104 0.349861 0.320826 0.162681 0.933063",
     "-0.326135 0.779510 -0.534790 -0.088554 0.538042 0.838254 0.941166 0.320741 -0.106445"};
 
 // A fixed pseudo-random sequence, and its numbers as decimal text.
 uint32_t state = 20260501u;
-int32_t next(int32_t range) { return static_cast<int32_t>((state = state * 1664525u + 1013904223u) >> 8) % (2 * range + 1) - range; }
+int32_t next(int32_t range) {
+    return static_cast<int32_t>((state = state * 1664525u + 1013904223u) >> 8) % (2 * range + 1) - range;
+}
 std::string decimal(int32_t units, int decimals) {
     const int32_t scale = decimals == 3 ? 1000 : 1000000, magnitude = std::abs(units);
     std::string fraction = std::to_string(scale + magnitude % scale).substr(1);
@@ -51,10 +55,12 @@ std::string frame(int cycle) {
     }
     text += "\n6df2 2 2";
     for (int id = 0; id < 2; ++id) {
-        text += " [" + std::to_string(id) + " " + quality() + " 16 2]" + pose() + "[" + std::to_string(std::abs(next(32767))) + " " +
-                decimal(next(1000000), 6) + " " + decimal(next(1000000), 6) + "]";
+        text += " [" + std::to_string(id) + " " + quality() + " 16 2]" + pose() + "[" +
+                std::to_string(std::abs(next(32767))) + " " + decimal(next(1000000), 6) + " " +
+                decimal(next(1000000), 6) + "]";
     }
-    return text + "\n6dmt2 1 1 [0 " + quality() + " 4 2.5]" + pose() + "[" + std::to_string(std::abs(next(7))) + "][0 0 0 0 0 0]\n";
+    return text + "\n6dmt2 1 1 [0 " + quality() + " 4 2.5]" + pose() + "[" + std::to_string(std::abs(next(7))) +
+           "][0 0 0 0 0 0]\n";
 }
 
 template <typename Record>
@@ -73,8 +79,10 @@ int compare(const std::string& ours, const char* otherPath) {
     const size_t cycleBytes = 8 + kTrackers * sizeof(TraData) + kControllers * sizeof(ConData);
     for (size_t i = 0; i < ours.size() && i < other.size(); ++i) {
         if (ours[i] != other[i]) {
-            std::printf("records differ in cycle %zu at byte %zu (masks, then trackers of 56 and controllers of 184 bytes): "
-                        "0x%02x here, 0x%02x in %s\n", i / cycleBytes + 1, i % cycleBytes, ours[i] & 0xff, other[i] & 0xff, otherPath);
+            std::printf(
+                "records differ in cycle %zu at byte %zu (masks, then trackers of 56 and controllers of 184 bytes): "
+                "0x%02x here, 0x%02x in %s\n",
+                i / cycleBytes + 1, i % cycleBytes, ours[i] & 0xff, other[i] & 0xff, otherPath);
             return 1;
         }
     }
@@ -107,8 +115,10 @@ int main(int argc, char** argv) {
     rig.lines.add({"port", std::to_string(rig.dataPort)}).add({"standardbodies", "3"}).add({"gripwands", "2"});
     rig.lines.add({"measurementtools", "1"}).add({"transmitteroffset", "0", "-0.5", "0.25", "feet"});
     rig.lines.add({"transmitterrotation", "0", "1", "0", "30"}).add({"sensoroffset", "1", "0", "0", "-10", "cm"});
-    rig.lines.add({"sensortranslation", "4", "0", "0.1", "0", "m"}).add({"sensorrotation", "5", "1", "1", "0", "-37.5"});
-    rig.lines.add({"sensorrotationmatrix", "6", "0", "0", "-1", "0", "1", "0", "1", "0", "0"}).add({"calibration", argv[2]});
+    rig.lines.add({"sensortranslation", "4", "0", "0.1", "0", "m"})
+        .add({"sensorrotation", "5", "1", "1", "0", "-37.5"});
+    rig.lines.add({"sensorrotationmatrix", "6", "0", "0", "-1", "0", "1", "0", "1", "0", "0"})
+        .add({"calibration", argv[2]});
     rig.lines.add({"buttonorder", "1", "2", "1", "3", "4", "5", "6", "7", "8"}).add({"valuatororder", "2", "2", "1"});
     rig.lines.add({"valuatorscale", "1", "[0.5,0,0.5,0.1]", "1", "2"});
     CBaseMod* device = createDevice != nullptr ? createDevice(rig.lines.config(), &rig.log) : nullptr;

@@ -44,7 +44,8 @@ struct UdpSocket {
 // buffer is reported (a longer one is cut), an empty one is no error here.
 TEST(UdpSocket, DatagramsAgainstTheCapacity) {
     UdpSocket receiver, sender;
-    for (const char* datagram : {"first datagram", "second", "third!"}) ASSERT_EQ(0, sender.sendTo(receiver.port, datagram));
+    for (const char* datagram : {"first datagram", "second", "third!"})
+        ASSERT_EQ(0, sender.sendTo(receiver.port, datagram));
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     const struct {
         std::string bytes;
@@ -91,7 +92,8 @@ TEST(UdpSocket, MulticastGroupIsJoinedWithAddressReuseAndLeft) {
     testing::internal::CaptureStderr();
     {
         UdpSocket first(0, 0xEFFF4D01);  // 239.255.77.1, administratively scoped
-        if (first.opened == -5) GTEST_SKIP() << "this kernel refuses multicast: " << testing::internal::GetCapturedStderr();
+        if (first.opened == -5)
+            GTEST_SKIP() << "this kernel refuses multicast: " << testing::internal::GetCapturedStderr();
         ASSERT_EQ(0, first.opened);
         EXPECT_EQ(0, UdpSocket(first.port, 0xEFFF4D01).opened);
     }

@@ -72,11 +72,13 @@ TEST_F(StorageHookup, SetUpFailuresAndAModuleWithoutRecords) {
     InitInfo info = storage.initInfo();
     info.controllerStorage = nullptr;
     TestModule first(lines.config(), log), second(lines.config(), log), third(lines.config(), log);
-    EXPECT_EQ("dev: ERROR: Controller data storage pointer is empty.\n", capturedStdout([&] { EXPECT_FALSE(first.setUp(info, 1, 1)); }));
+    EXPECT_EQ("dev: ERROR: Controller data storage pointer is empty.\n",
+              capturedStdout([&] { EXPECT_FALSE(first.setUp(info, 1, 1)); }));
     EXPECT_FALSE(first.modInfo->traHandler) << "failed before the tracker handler";
     info = storage.initInfo();
     info.trackerStorage = nullptr;
-    EXPECT_EQ("dev: ERROR: Tracker data storage pointer is empty.\n", capturedStdout([&] { EXPECT_FALSE(second.setUp(info, 1, 1)); }));
+    EXPECT_EQ("dev: ERROR: Tracker data storage pointer is empty.\n",
+              capturedStdout([&] { EXPECT_FALSE(second.setUp(info, 1, 1)); }));
     EXPECT_TRUE(second.modInfo->conHandler) << "the controller handler stays";
     storage.area->trackerCount = 31;
     EXPECT_EQ("HOST: ERROR: CDataStorage: The new number is too big.\n",
@@ -101,11 +103,12 @@ TEST_F(StorageHookup, RecordsLandBehindEarlierModulesRecords) {
     storage.area->trackerCount = 3;
     TestModule& first = setUp(2, 1);
     TestModule& second = setUp(3, 2);
-    EXPECT_EQ(std::make_tuple(8u, 3u, 5u, 1u), std::make_tuple(storage.area->trackerCount, storage.area->controllerCount,
-                                                               second.modInfo->traHandler->storageBase,
-                                                               second.modInfo->conHandler->controllerBase));
+    EXPECT_EQ(std::make_tuple(8u, 3u, 5u, 1u),
+              std::make_tuple(storage.area->trackerCount, storage.area->controllerCount,
+                              second.modInfo->traHandler->storageBase, second.modInfo->conHandler->controllerBase));
     const int64_t before = platform::readClock().seconds;
-    EXPECT_EQ("", capturedStdout([&] { EXPECT_TRUE(first.writePose(1, 1.5f, -2.25f, -0.0000099f, 90.0f, -45.5f, 180.0f)); }));
+    EXPECT_EQ(
+        "", capturedStdout([&] { EXPECT_TRUE(first.writePose(1, 1.5f, -2.25f, -0.0000099f, 90.0f, -45.5f, 180.0f)); }));
     const TraData& r = storage.tracker(4);
     EXPECT_EQ((std::vector<uint32_t>{4, 0, wordAt(&r, 8), wordAt(&r, 12), 0}), wordsAt(&r, 0, 5));
     EXPECT_EQ((std::vector<int32_t>{150000, -225000, 0, 9000000, -4550000, 18000000}), fixedWordsAt(&r, 20, 6));
@@ -113,8 +116,9 @@ TEST_F(StorageHookup, RecordsLandBehindEarlierModulesRecords) {
     EXPECT_EQ(std::make_pair(static_cast<int32_t>(wordAt(&r, 8)), r.stamp.milliseconds * 1000u),
               std::make_pair(r.stamp.seconds, wordAt(&r, 12)));
     ASSERT_TRUE(second.writePose(3, 3) && second.writeControllerData(2, 8, 16, noValuators, button1));
-    EXPECT_EQ(std::make_tuple(8u, 300000, 3u), std::make_tuple(wordAt(&storage.tracker(8), 0),
-                                                                fixedAt(&storage.tracker(8), 20), wordAt(&storage.controller(3), 0)));
+    EXPECT_EQ(std::make_tuple(8u, 300000, 3u),
+              std::make_tuple(wordAt(&storage.tracker(8), 0), fixedAt(&storage.tracker(8), 20),
+                              wordAt(&storage.controller(3), 0)));
     EXPECT_EQ((1u << 3) | (1u << 7), maskBits(masks.trackerMask));
     EXPECT_EQ(1u << 2, maskBits(masks.controllerMask));
 }
@@ -123,7 +127,9 @@ TEST_F(StorageHookup, RecordsLandBehindEarlierModulesRecords) {
 // record of 2 buttons: output 3 is dropped. A state of 0 or below clears a
 // button, above 0 sets it; a tool has no valuators.
 TEST_F(StorageHookup, ControllerRecordsAreMappedAndScaled) {
-    lines.add({"valuatororder", "1", "3", "0", "1"}).add({"buttonorder", "1", "2", "1", "3"}).add({"valuatorscale", "1", "2", "all"});
+    lines.add({"valuatororder", "1", "3", "0", "1"})
+        .add({"buttonorder", "1", "2", "1", "3"})
+        .add({"valuatorscale", "1", "2", "all"});
     TestModule& m = setUp(0, 2);
     EXPECT_EQ((std::vector<int>{1, 1, 1}), lines.used());
     const float valuators[8] = {1.0f, 0.25f};  // own valuator 3 reads 0
@@ -152,13 +158,14 @@ TEST_F(StorageHookup, EmulatedTrackersFollowTheModulesOwn) {
     TestModule& m = setUp(2, 2);
     EXPECT_EQ(std::make_pair(1u, 4u), std::make_pair(m.numTrackerEmulations, storage.area->trackerCount));
     const TraData& e = storage.tracker(4);
-    EXPECT_EQ((std::vector<int32_t>{4, 0, 0, 0, 0, 100000, 200000, 300000, 1000000, 2000000, 3000000}), fixedWordsAt(&e, 0, 11));
+    EXPECT_EQ((std::vector<int32_t>{4, 0, 0, 0, 0, 100000, 200000, 300000, 1000000, 2000000, 3000000}),
+              fixedWordsAt(&e, 0, 11));
     m.modInfo->conHandler->setClockSource([]() noexcept { return clockSeconds; });
     const float rates[8] = {0.5f, -1.0f};
     int32_t buttons[16] = {};
     ASSERT_TRUE(m.writeControllerData(2, 8, 16, rates, buttons));  // the first write resets
-    EXPECT_EQ(std::make_tuple(1u << 3, 1u << 1, 100000), std::make_tuple(maskBits(masks.trackerMask),
-                                                                           maskBits(masks.controllerMask), fixedAt(&e, 20)));
+    EXPECT_EQ(std::make_tuple(1u << 3, 1u << 1, 100000),
+              std::make_tuple(maskBits(masks.trackerMask), maskBits(masks.controllerMask), fixedAt(&e, 20)));
     EXPECT_EQ(wordsAt(&storage.controller(2), 8, 2), wordsAt(&e, 8, 2));
     clockSeconds += 0.2;
     storage.tracker(4).setId(0);  // every write gives the record its id again
@@ -174,11 +181,13 @@ TEST_F(StorageHookup, EmulatedTrackersFollowTheModulesOwn) {
     TestModule emulationOnly(only.config(), log);
     ASSERT_TRUE(emulationOnly.setUp(storage.initInfo(), 0, 1));
     ASSERT_TRUE(emulationOnly.modInfo->traHandler) << "an emulation alone makes a tracker handler";
-    EXPECT_EQ(std::make_tuple(5u, 5u, 50000), std::make_tuple(storage.area->trackerCount, wordAt(&storage.tracker(5), 0),
-                                                              fixedAt(&storage.tracker(5), 20)));
+    EXPECT_EQ(
+        std::make_tuple(5u, 5u, 50000),
+        std::make_tuple(storage.area->trackerCount, wordAt(&storage.tracker(5), 0), fixedAt(&storage.tracker(5), 20)));
     EXPECT_EQ("", capturedStdout([&] { EXPECT_TRUE(emulationOnly.setUp(storage.initInfo(), 1, 0)); }));
-    EXPECT_EQ(std::make_tuple(0u, 6u, 5u), std::make_tuple(emulationOnly.numTrackerEmulations, storage.area->trackerCount,
-                                                           emulationOnly.modInfo->traHandler->storageBase));
+    EXPECT_EQ(std::make_tuple(0u, 6u, 5u),
+              std::make_tuple(emulationOnly.numTrackerEmulations, storage.area->trackerCount,
+                              emulationOnly.modInfo->traHandler->storageBase));
 }
 
 // A library that moves every tracker by one in x is applied first; one
@@ -186,7 +195,8 @@ TEST_F(StorageHookup, EmulatedTrackersFollowTheModulesOwn) {
 TEST_F(StorageHookup, CalibrationLibrariesAreAppliedOrStopTheWrite) {
     lines.add({"calibration", CALIB_ADD_ONE_PATH});
     ASSERT_TRUE(setUp(1, 0).writePose(1, 2.5f));
-    EXPECT_EQ(std::make_pair(350000, 1u), std::make_pair(fixedAt(&storage.tracker(1), 20), maskBits(masks.trackerMask)));
+    EXPECT_EQ(std::make_pair(350000, 1u),
+              std::make_pair(fixedAt(&storage.tracker(1), 20), maskBits(masks.trackerMask)));
     ConfigLines failing{{"calibration", CALIB_NO_ENTRY_PATH}};
     TestModule broken(failing.config(), log);
     ASSERT_TRUE(broken.setUp(storage.initInfo(), 1, 0));
@@ -211,7 +221,9 @@ TEST_F(StorageHookup, LocalNumbersWithoutARecordWriteNothing) {
     EXPECT_EQ("dev: ERROR: ID of ConData is zero.\n",
               capturedStdout([&] { EXPECT_FALSE(m.writeControllerData(0, 8, 16, noValuators, button1)); }));
     for (uint32_t local : {3u, 32u, 33u, 4000000000u}) {
-        EXPECT_EQ("dev: ERROR: TraData storage not found\n", capturedStdout([&] { EXPECT_FALSE(m.writePose(local, 1)); })) << local;
+        EXPECT_EQ("dev: ERROR: TraData storage not found\n",
+                  capturedStdout([&] { EXPECT_FALSE(m.writePose(local, 1)); }))
+            << local;
         EXPECT_EQ("dev: ERROR: ConData storage not found\n",
                   capturedStdout([&] { EXPECT_FALSE(m.writeControllerData(local - 1, 8, 16, noValuators, button1)); }));
     }

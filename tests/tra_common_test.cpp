@@ -72,7 +72,8 @@ TEST(TraCommon, LoggerSlotsAndTheirDefaults) {
     auto handler = makeHandler(4, false, 0);
     EXPECT_FALSE(handler->initTrackers(0));
     EXPECT_EQ(4u, handler->trackerCount()) << "a count of 0 changes nothing";
-    EXPECT_FALSE(handler->setTracker(0, 1, nullptr, nullptr, nullptr) || handler->setTracker(5, 1, nullptr, nullptr, nullptr));
+    EXPECT_FALSE(handler->setTracker(0, 1, nullptr, nullptr, nullptr) ||
+                 handler->setTracker(5, 1, nullptr, nullptr, nullptr));
     const Matrix4 offset = matTranslation(1, 2, 3), rotation = matAxisAngle(0, 1, 0, 90);
     const float translation[3] = {4, 5, 6};
     ASSERT_TRUE(handler->setTracker(2, 7, &offset, &rotation, translation));
@@ -92,10 +93,14 @@ TEST(TraCommon, LoggerSlotsAndTheirDefaults) {
 // silently and consumed.
 TEST(TraCommon, EveryKeywordInItsAcceptedForms) {
     auto h = makeHandler(10);
-    ConfigLines lines{{"SENSOROFFSET", "1", "0", "0", "10", "cm"}, {"SensorOffset", "0x2", "1", "2", "3"},
-                      {"sensorOffset", "3", "1", "-2", "0.5", "METERS"}, {"sensoroffset", "4", "2", "0", "0", "m"},
-                      {"sensoroffset", "5", "2", "0", "0", "feet"}, {"SensorTranslation", "6", "12", "0", "-24", "inches"},
-                      {"sensoroffset", "7", "0", "0", "0"}, {"sensoroffset", "010", "1", "0", "0", "Inches"},
+    ConfigLines lines{{"SENSOROFFSET", "1", "0", "0", "10", "cm"},
+                      {"SensorOffset", "0x2", "1", "2", "3"},
+                      {"sensorOffset", "3", "1", "-2", "0.5", "METERS"},
+                      {"sensoroffset", "4", "2", "0", "0", "m"},
+                      {"sensoroffset", "5", "2", "0", "0", "feet"},
+                      {"SensorTranslation", "6", "12", "0", "-24", "inches"},
+                      {"sensoroffset", "7", "0", "0", "0"},
+                      {"sensoroffset", "010", "1", "0", "0", "Inches"},
                       {"sensorrotation", "9", "0", "0", "0", "90"},
                       {"SensorRotationMatrix", "10", "1", "0", "0", "0", "0", "1", "0", "-1", "0"},
                       {"TRANSMITTERROTATIONMATRIX", "0", "0", "-1", "0", "1", "0", "1", "0", "0"},
@@ -103,17 +108,20 @@ TEST(TraCommon, EveryKeywordInItsAcceptedForms) {
     EXPECT_EQ("", parse(*h, lines));
     EXPECT_EQ(std::vector<int>(12, 1), lines.used());
     const auto offset = [&](uint32_t slot, int index) { return h->tracker(slot)->sensorOffset.m[index]; };
-    EXPECT_EQ((std::vector<float>{10 * kCentimetre, 10 * kCentimetre, 3, -2 * kMeter, 0.5f * kMeter, 2 * kMeter, 2, kInch}),
-              (std::vector<float>{offset(1, 11), h->tracker(1)->sensorTransform.m[14], offset(2, 11), offset(3, 7),
-                                  offset(3, 11), offset(4, 3), offset(5, 3), offset(8, 3)}));
+    EXPECT_EQ(
+        (std::vector<float>{10 * kCentimetre, 10 * kCentimetre, 3, -2 * kMeter, 0.5f * kMeter, 2 * kMeter, 2, kInch}),
+        (std::vector<float>{offset(1, 11), h->tracker(1)->sensorTransform.m[14], offset(2, 11), offset(3, 7),
+                            offset(3, 11), offset(4, 3), offset(5, 3), offset(8, 3)}));
     const TrackerCalib& translated = *h->tracker(6);
     EXPECT_TRUE(translated.sensorTranslationSet && !translated.sensorOffsetSet);
-    EXPECT_EQ(std::make_pair(12 * kInch, -24 * kInch), std::make_pair(translated.sensorTranslation[0], translated.sensorTranslation[2]));
+    EXPECT_EQ(std::make_pair(12 * kInch, -24 * kInch),
+              std::make_pair(translated.sensorTranslation[0], translated.sensorTranslation[2]));
     EXPECT_TRUE(h->tracker(7)->sensorOffsetSet) << "a zero offset is stored like any other";
     EXPECT_TRUE(h->tracker(9)->sensorRotationSet) << "a zero axis still counts as given";
     EXPECT_TRUE(sameMatrix(matIdentity(), h->tracker(9)->sensorTransform));
     EXPECT_TRUE(sameMatrix(matFromValues({1, 0, 0, 0, 0, 1, 0, -1, 0}), h->tracker(10)->sensorRotation));
-    EXPECT_EQ(std::make_pair(-1.0f, 0.0f), std::make_pair(h->transmitterRotation().m[2], h->transmitterRotation().m[15]));
+    EXPECT_EQ(std::make_pair(-1.0f, 0.0f),
+              std::make_pair(h->transmitterRotation().m[2], h->transmitterRotation().m[15]));
     EXPECT_FALSE(h->transmitterOffsetSet()) << "a zero transmitter offset is taken but not set";
 }
 
@@ -121,13 +129,18 @@ TEST(TraCommon, EveryKeywordInItsAcceptedForms) {
 TEST(TraCommon, OffsetAndRotationInEitherOrder) {
     const Matrix4 expected = matTransform(matAxisAngle(1, 0, 0, -45), matTranslation(1, -1, 0));
     auto a = makeHandler(), b = makeHandler();
-    ConfigLines first{{"transmitteroffset", "12", "-12", "0", "inches"}, {"TransmitterRotation", "2", "0", "0", "-45"},
-                      {"sensoroffset", "2", "1", "-1", "0"}, {"sensorrotation", "2", "1", "0", "0", "-45"}};
-    ConfigLines second{{"transmitterrotation", "1", "0", "0", "-45"}, {"transmitteroffset", "1", "-1", "0"},
-                       {"sensorrotation", "2", "1", "0", "0", "-45"}, {"sensoroffset", "2", "1", "-1", "0"}};
+    ConfigLines first{{"transmitteroffset", "12", "-12", "0", "inches"},
+                      {"TransmitterRotation", "2", "0", "0", "-45"},
+                      {"sensoroffset", "2", "1", "-1", "0"},
+                      {"sensorrotation", "2", "1", "0", "0", "-45"}};
+    ConfigLines second{{"transmitterrotation", "1", "0", "0", "-45"},
+                       {"transmitteroffset", "1", "-1", "0"},
+                       {"sensorrotation", "2", "1", "0", "0", "-45"},
+                       {"sensoroffset", "2", "1", "-1", "0"}};
     EXPECT_EQ("", parse(*a, first) + parse(*b, second));
     EXPECT_TRUE(a->transmitterOffsetSet() && a->transmitterRotationSet());
-    EXPECT_TRUE(sameMatrix(expected, a->transmitterTransform()) && sameMatrix(expected, a->tracker(2)->sensorTransform));
+    EXPECT_TRUE(sameMatrix(expected, a->transmitterTransform()) &&
+                sameMatrix(expected, a->tracker(2)->sensorTransform));
     EXPECT_EQ(state(*a), state(*b));
 }
 
@@ -144,7 +157,8 @@ TEST(TraCommon, CalibrationLines) {
     const std::string out = parse(*h, replace);
     EXPECT_TRUE(h->calibLibrary()->isLoaded() && h->calibArgs().empty() && replace.used() == std::vector<int>{1});
     EXPECT_STREQ(kNoEntry, h->calibLibraryName());
-    EXPECT_LT(out.find("CCalibH: \"destructor\" called."), out.find(std::string("CDynamicLibH: ") + kNoEntry + " library loaded."));
+    EXPECT_LT(out.find("CCalibH: \"destructor\" called."),
+              out.find(std::string("CDynamicLibH: ") + kNoEntry + " library loaded."));
 
     auto missing = makeHandler();
     const std::string longest(255, 'a');
@@ -165,10 +179,13 @@ TEST(TraCommon, OrderAndCaveLines) {
     const struct {
         ConfigLines::Words line;
         std::vector<uint32_t> orders;
-    } cases[] = {{{"trackerorder", "3", "1"}, {2, 0, 1, 0}}, {{"UnitOrder", "2", "2", "99"}, {0, 2, 0, 0}}, {{"order"}, {0, 0, 0, 0}}};
+    } cases[] = {{{"trackerorder", "3", "1"}, {2, 0, 1, 0}},
+                 {{"UnitOrder", "2", "2", "99"}, {0, 2, 0, 0}},
+                 {{"order"}, {0, 0, 0, 0}}};
     for (const auto& c : cases) {
         auto h = makeHandler(4, false, 2);
-        ConfigLines lines{c.line, {"cavecoord", "maybe", "x"}, {"controllerorder", "1"}, {"sensoroffsets", "1", "2", "3", "4"}};
+        ConfigLines lines{
+            c.line, {"cavecoord", "maybe", "x"}, {"controllerorder", "1"}, {"sensoroffsets", "1", "2", "3", "4"}};
         EXPECT_EQ("", parse(*h, lines));
         EXPECT_EQ((std::vector<int>{1, 0, 0, 0}), lines.used());
         EXPECT_EQ(c.orders, (std::vector<uint32_t>{h->tracker(1)->order, h->tracker(2)->order, h->tracker(3)->order,
@@ -203,11 +220,14 @@ TEST(TraCommon, EveryFailureMessageAndNothingStored) {
         {{"transmitterrotation", "0", "1", "0", "9", "9"}, "Too many args found for ", "TransmitterRotation"},
         {{"transmitterrotation", "0", "y", "0", "90"}, "Invalid arg found for ", "TransmitterRotation"},
         {{"transmitterrotation", "0", "1", "0", "deg"}, "Invalid arg found for ", "TransmitterRotation"},
-        {{"transmitterrotationmatrix", "1", "2", "3", "4", "5", "6", "7", "8"}, "Incomplete option line found for ",
+        {{"transmitterrotationmatrix", "1", "2", "3", "4", "5", "6", "7", "8"},
+         "Incomplete option line found for ",
          "TransmitterRotationMatrix"},
-        {{"transmitterrotationmatrix", "1", "2", "3", "4", "5", "6", "7", "8", "9", "10"}, "Too many args found for ",
+        {{"transmitterrotationmatrix", "1", "2", "3", "4", "5", "6", "7", "8", "9", "10"},
+         "Too many args found for ",
          "TransmitterRotationMatrix"},
-        {{"transmitterrotationmatrix", "1", "0", "0", "0", "1", "0", "0", "0", "one"}, "Invalid arg found for ",
+        {{"transmitterrotationmatrix", "1", "0", "0", "0", "1", "0", "0", "0", "one"},
+         "Invalid arg found for ",
          "TransmitterRotationMatrix"},
         {{"sensoroffset"}, "Incomplete option line found for ", "SensorOffset"},
         {{"sensoroffset", "0"}, "Invalid tracker ID found for ", "SensorOffset"},
@@ -227,14 +247,19 @@ TEST(TraCommon, EveryFailureMessageAndNothingStored) {
         {{"sensorrotation", "1", "0", "1", "0", "9", "9"}, "Too many args found for ", "SensorRotation"},
         {{"sensorrotation", "1", "0", "1", "0", "right"}, "Invalid arg found for ", "SensorRotation"},
         {{"sensorrotationmatrix", "0x10"}, "Invalid tracker ID found for ", "SensorRotationMatrix"},
-        {{"sensorrotationmatrix", "1", "1", "0", "0", "0", "1", "0", "0", "0"}, "Incomplete option line found for ",
+        {{"sensorrotationmatrix", "1", "1", "0", "0", "0", "1", "0", "0", "0"},
+         "Incomplete option line found for ",
          "SensorRotationMatrix"},
-        {{"sensorrotationmatrix", "1", "1", "2", "3", "4", "5", "6", "7", "8", "9", "10"}, "Too many args found for ",
+        {{"sensorrotationmatrix", "1", "1", "2", "3", "4", "5", "6", "7", "8", "9", "10"},
+         "Too many args found for ",
          "SensorRotationMatrix"},
-        {{"sensorrotationmatrix", "1", "1", "0", "0", "0", "1", "0", "0", "0", "z"}, "Invalid arg found for ",
+        {{"sensorrotationmatrix", "1", "1", "0", "0", "0", "1", "0", "0", "0", "z"},
+         "Invalid arg found for ",
          "SensorRotationMatrix"},
         {{"calibration"}, "Incomplete option line found for ", "Calibration"},
-        {{"calib", "1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11", "12"}, "Too many args found for ", "Calibration"},
+        {{"calib", "1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11", "12"},
+         "Too many args found for ",
+         "Calibration"},
         {{"calibration", std::string(256, 'n')}, "Invalid string found for ", "Calibration"},
         {{"trackerorder", "1", "9"}, "Invalid tracker ID found for ", "Order"},
         {{"order", "0", "1"}, "Invalid tracker ID found for ", "Order"},
@@ -245,7 +270,8 @@ TEST(TraCommon, EveryFailureMessageAndNothingStored) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line[0] + " with " + std::to_string(c.line.size() - 1) + " args");
         auto h = makeHandler(4, c.line[0].rfind("cave", 0) == 0, 2);
-        ConfigLines setup{{"sensoroffset", "1", "1", "2", "3"}, {"transmitterrotation", "1", "0", "0", "30"},
+        ConfigLines setup{{"sensoroffset", "1", "1", "2", "3"},
+                          {"transmitterrotation", "1", "0", "0", "30"},
                           {"sensortranslation", "2", "0", "1", "0"}};
         if (!h->inputConnector) setup.add({"order", "2", "1"});
         parse(*h, setup);
@@ -263,11 +289,15 @@ TEST(TraCommon, EveryFailureMessageAndNothingStored) {
 // CAVE lines still work.
 TEST(TraCommon, GeometryLinesAfterAnErrorAreDropped) {
     auto h = makeHandler(4, false, 2);
-    ConfigLines lines{{"sensoroffset", "0", "1", "2", "3"}, {"sensoroffset", "1", "1", "2", "3", "cm"},
-                      {"transmitteroffset", "1", "2", "3", "yards"}, {"sensorrotation", "1", "0", "1", "0", "angle"},
+    ConfigLines lines{{"sensoroffset", "0", "1", "2", "3"},
+                      {"sensoroffset", "1", "1", "2", "3", "cm"},
+                      {"transmitteroffset", "1", "2", "3", "yards"},
+                      {"sensorrotation", "1", "0", "1", "0", "angle"},
                       {"sensorrotationmatrix", "2", "1", "0", "0", "0", "1", "0", "0", "0", "1"},
-                      {"sensortranslation", "1", "x", "0", "0"}, {"transmitterrotation", "0", "1"},
-                      {"calibration", kAddOne, "a1"}, {"order", "2", "1"},
+                      {"sensortranslation", "1", "x", "0", "0"},
+                      {"transmitterrotation", "0", "1"},
+                      {"calibration", kAddOne, "a1"},
+                      {"order", "2", "1"},
                       {"transmitterrotationmatrix", "1", "2", "3", "4", "5", "6", "7", "8", "9"}};
     EXPECT_EQ(error("Invalid tracker ID found for SensorOffset at line 1.") +
                   error("Invalid arg found for SensorTranslation at line 6.") +
@@ -278,7 +308,8 @@ TEST(TraCommon, GeometryLinesAfterAnErrorAreDropped) {
     for (uint32_t slot : {1u, 2u}) {  // the library alone: no geometry, no normalising
         TrackerPose p{1, 2, 3, 190, 20, 30};
         ASSERT_TRUE(h->calibratePose(slot, p));
-        EXPECT_EQ((std::vector<float>{2, 2, 3, 190, 20, 30}), (std::vector<float>{p.x, p.y, p.z, p.azim, p.elev, p.roll}));
+        EXPECT_EQ((std::vector<float>{2, 2, 3, 190, 20, 30}),
+                  (std::vector<float>{p.x, p.y, p.z, p.azim, p.elev, p.roll}));
     }
     auto input = makeHandler(4, true, 2);
     ConfigLines cave{{"sensoroffset", "9", "1", "2", "3"}, {"cavecoord", "on"}};
@@ -302,8 +333,9 @@ TEST(TraCommon, CalibratePose) {
     h->storageBase = 3;
     ConfigLines lines{{"sensoroffset", "2", "0", "0", "0"}};
     parse(*h, lines);
-    EXPECT_EQ((std::vector<uint32_t>{0, 4, 5, 3, 0}), (std::vector<uint32_t>{h->storageIndex(0), h->storageIndex(1),
-                                                                             h->storageIndex(2), h->storageIndex(3), h->storageIndex(5)}));
+    EXPECT_EQ((std::vector<uint32_t>{0, 4, 5, 3, 0}),
+              (std::vector<uint32_t>{h->storageIndex(0), h->storageIndex(1), h->storageIndex(2), h->storageIndex(3),
+                                     h->storageIndex(5)}));
     const TrackerPose in{1.0e-7f, -0.0f, 123456.78f, 270.0f, 100.0f, -720.5f};
     TrackerPose pose = in, normalised{0, 0, 0, 270, 0, 0};
     ASSERT_TRUE(h->calibratePose(1, pose) && h->calibratePose(2, normalised));
@@ -344,24 +376,30 @@ TEST(TraCommon, ReportText) {
     EXPECT_EQ(orderHeader + more(" 1->5 2->6"), report(*plain));
 
     auto h = makeHandler(3, false, 2);
-    ConfigLines lines{{"transmitteroffset", "1.5", "-2", "0.25"}, {"transmitterrotationmatrix", "1", "0", "0", "0", "0", "1", "0", "-1", "0"},
-                      {"sensoroffset", "2", "0", "0", "10", "cm"}, {"sensorrotation", "2", "0", "0", "1", "90"},
-                      {"sensorrotation", "3", "0", "0", "1", "90"}, {"calib", kAddOne, "room.cal", "fast"}};
+    ConfigLines lines{{"transmitteroffset", "1.5", "-2", "0.25"},
+                      {"transmitterrotationmatrix", "1", "0", "0", "0", "0", "1", "0", "-1", "0"},
+                      {"sensoroffset", "2", "0", "0", "10", "cm"},
+                      {"sensorrotation", "2", "0", "0", "1", "90"},
+                      {"sensorrotation", "3", "0", "0", "1", "90"},
+                      {"calib", kAddOne, "room.cal", "fast"}};
     parse(*h, lines);
-    const auto rows = [](const char* label, const std::string& tracker, const char* r0, const char* r1, const char* r2) {
+    const auto rows = [](const char* label, const std::string& tracker, const char* r0, const char* r1,
+                         const char* r2) {
         return info(std::string(label) + tracker + " [0][0]:" + r0) + more(tracker + " [1][0]:" + r1) +
                more(tracker + " [2][0]:" + r2) + "\n";
     };
     const char* swapped[] = {" 1.000 [0][1]: 0.000 [0][2]: 0.000", " 0.000 [1][1]: 0.000 [1][2]: 1.000",
                              " 0.000 [2][1]:-1.000 [2][2]: 0.000"};
-    EXPECT_EQ(info("TRANSMITTER OFFSET    : X:1.5 Y:-2 Z:0.25") + rows("TRANSMITTER ROTATION  :", "", swapped[0], swapped[1], swapped[2]) +
-                  rows("TRANSMITTER TRANSFORM :", "", swapped[0], swapped[1], swapped[2]) + orderHeader + more(" 1->1 2->2") +
-                  info("SENSOR OFFSET         : 2 X:0.000 Y:0.000 Z:0.328") +
-                  rows("SENSOR ROTATION       :", " 2", " 0.000 [0][1]: 1.000 [0][2]: 0.000", "-1.000 [1][1]: 0.000 [1][2]: 0.000",
-                       " 0.000 [2][1]: 0.000 [2][2]: 1.000") +
-                  rows("SENSOR TRANSFORM      :", " 2", " 0.000 [0][1]: 1.000 [0][2]: 0.000", "-1.000 [1][1]: 0.000 [1][2]: 0.000",
-                       " 0.000 [2][1]: 0.000 [2][2]: 1.000") +
-                  info(std::string("CALIBRATION LIBRARY   : name:") + kAddOne) + more(" arg[0]:room.cal") + more(" arg[1]:fast"),
+    EXPECT_EQ(info("TRANSMITTER OFFSET    : X:1.5 Y:-2 Z:0.25") +
+                  rows("TRANSMITTER ROTATION  :", "", swapped[0], swapped[1], swapped[2]) +
+                  rows("TRANSMITTER TRANSFORM :", "", swapped[0], swapped[1], swapped[2]) + orderHeader +
+                  more(" 1->1 2->2") + info("SENSOR OFFSET         : 2 X:0.000 Y:0.000 Z:0.328") +
+                  rows("SENSOR ROTATION       :", " 2", " 0.000 [0][1]: 1.000 [0][2]: 0.000",
+                       "-1.000 [1][1]: 0.000 [1][2]: 0.000", " 0.000 [2][1]: 0.000 [2][2]: 1.000") +
+                  rows("SENSOR TRANSFORM      :", " 2", " 0.000 [0][1]: 1.000 [0][2]: 0.000",
+                       "-1.000 [1][1]: 0.000 [1][2]: 0.000", " 0.000 [2][1]: 0.000 [2][2]: 1.000") +
+                  info(std::string("CALIBRATION LIBRARY   : name:") + kAddOne) + more(" arg[0]:room.cal") +
+                  more(" arg[1]:fast"),
               report(*h));
 }
 
@@ -375,9 +413,12 @@ TEST(TraCommon, ReportWithoutHeadsAndInAGermanLocale) {
     quiet.setTracker(1, 1, nullptr, nullptr, nullptr);
     ConfigLines lines{{"transmitteroffset", "1", "2", "3"}, {"calibration", kAddOne, "x"}, {"sensoroffset"}};
     EXPECT_EQ("Incomplete option line found for SensorOffset at line 3.\n", parse(quiet, lines, false));
-    EXPECT_EQ(std::string(" X:1 Y:2 Z:3\n [0][0]: 1.000 [0][1]: 0.000 [0][2]: 0.000\n [1][0]: 0.000 [1][1]: 1.000 [1][2]: 0.000\n"
-                          " [2][0]: 0.000 [2][1]: 0.000 [2][2]: 1.000\n\n 1->1\n name:") + kAddOne + "\n arg[0]:x\n",
-              report(quiet, true));
+    EXPECT_EQ(
+        std::string(
+            " X:1 Y:2 Z:3\n [0][0]: 1.000 [0][1]: 0.000 [0][2]: 0.000\n [1][0]: 0.000 [1][1]: 1.000 [1][2]: 0.000\n"
+            " [2][0]: 0.000 [2][1]: 0.000 [2][2]: 1.000\n\n 1->1\n name:") +
+            kAddOne + "\n arg[0]:x\n",
+        report(quiet, true));
     test_support::GermanLocale german;
     SKIP_WITHOUT_GERMAN_LOCALE(german);
     auto h = makeHandler(1, false, 1);

@@ -30,12 +30,14 @@ protected:
     }
     // Attaches once the host has set up its storage and its devices.
     bool attachWhenReady(StorageReader& reader, const Child& host, uint32_t trackers) {
-        return waitFor([&] {
-            std::vector<TraData> records;
-            return (reader.isAttached() || reader.attach(storage) == AttachOutcome::Attached) &&
-                   reader.copyTrackers(records) && records.size() >= trackers &&
-                   host.output().find("running") != std::string::npos;
-        }, 10000);
+        return waitFor(
+            [&] {
+                std::vector<TraData> records;
+                return (reader.isAttached() || reader.attach(storage) == AttachOutcome::Attached) &&
+                       reader.copyTrackers(records) && records.size() >= trackers &&
+                       host.output().find("running") != std::string::npos;
+            },
+            10000);
     }
     // Runs a host that must refuse; returns its errors. What held the name
     // before still holds it; otherwise nothing is left.

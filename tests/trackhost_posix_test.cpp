@@ -53,8 +53,8 @@ TEST_F(Trackhost, NeverTakesOverWhatAnotherUserMade) {
     ASSERT_TRUE(killed->said("running"));
     killed->kill();
     ASSERT_TRUE(killed->waitExit(5000));
-    const std::string taken = "trackhost: " + config + ":1: storage name \"" + storage +
-                              "\" is taken by an object of another user (user ";
+    const std::string taken =
+        "trackhost: " + config + ":1: storage name \"" + storage + "\" is taken by an object of another user (user ";
     const std::string where = "); remove it if nothing uses it (on Linux: /dev/shm/" + storage + ")\n";
     Child other({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", TRACKHOST_PROGRAM, config},
                 dir.path());
@@ -68,8 +68,11 @@ TEST_F(Trackhost, FifosAndDevicesAreRefusedNotWaitedOn) {
     // One under the storage's name, which any local user can make there.
     std::string config = writeConfig("device a " + fake + "\n");
     ASSERT_EQ(0, mkfifo(("/dev/shm/" + storage).c_str(), 0600));
-    EXPECT_EQ("trackhost: " + config + ":1: storage name \"" + storage + "\" is taken (it is not a shared memory "
-              "object); remove it if nothing uses it (on Linux: /dev/shm/" + storage + ")\n", refusal(config, true));
+    EXPECT_EQ("trackhost: " + config + ":1: storage name \"" + storage +
+                  "\" is taken (it is not a shared memory "
+                  "object); remove it if nothing uses it (on Linux: /dev/shm/" +
+                  storage + ")\n",
+              refusal(config, true));
     hosttest::removeStorage(storage);
     // Others as the configuration file or as a module library.
     std::string fifo = dir.path() + "/fifo";

@@ -32,13 +32,15 @@ uint32_t fakeWord(uint32_t cycle, uint32_t id, float divisor, uint32_t (*encode)
 bool fakeTrackerIsWhole(const TraData& r, uint32_t id) {
     uint32_t cycle = records::fromBE32(r.seconds), v = fakeWord(cycle, id, 1.0f, records::encodeFix5);
     return records::fromBE32(r.id) == id && records::fromBE32(r.microseconds) == (cycle == 0 ? 0 : id) && r.x == v &&
-           r.y == v && r.z == v && r.azim == v && r.elev == v && r.roll == v && r.stamp.seconds == static_cast<int32_t>(cycle);
+           r.y == v && r.z == v && r.azim == v && r.elev == v && r.roll == v &&
+           r.stamp.seconds == static_cast<int32_t>(cycle);
 }
 bool fakeControllerIsWhole(const ConData& r, uint32_t id) {
     uint32_t cycle = records::fromBE32(r.seconds), v = fakeWord(cycle, id, 10.0f, records::encodeFix3);
     bool ok = records::fromBE32(r.id) == id && records::fromBE32(r.microseconds) == (cycle == 0 ? 0 : id) &&
-              records::fromBE32(r.numValuators) == (cycle == 0 ? 0 : 8) && r.stamp.seconds == static_cast<int32_t>(cycle) &&
-              r.buttonBits[0] == (cycle & 0xFFu) && r.buttonBits[1] == ((cycle >> 8) & 0xFFu) && r.buttonBits[2] == 0;
+              records::fromBE32(r.numValuators) == (cycle == 0 ? 0 : 8) &&
+              r.stamp.seconds == static_cast<int32_t>(cycle) && r.buttonBits[0] == (cycle & 0xFFu) &&
+              r.buttonBits[1] == ((cycle >> 8) & 0xFFu) && r.buttonBits[2] == 0;
     for (uint32_t k = 0; k < 8; ++k) ok = ok && r.valuators[k] == (cycle == 0 ? 0 : v);
     return ok;
 }
@@ -46,8 +48,11 @@ bool fakeControllerIsWhole(const ConData& r, uint32_t id) {
 }  // namespace
 
 TEST_F(Trackhost, DevicesTakeIdsInFileOrderInTheDocumentedLayout) {
-    std::unique_ptr<Child> host = startHost(writeConfig("device first " + fake + "\n  trackers 2\n  controllers 1\n"
-                                                        "  colour blue\ndevice second " + fake + "\n  trackers 1\n"
+    std::unique_ptr<Child> host = startHost(writeConfig("device first " + fake +
+                                                        "\n  trackers 2\n  controllers 1\n"
+                                                        "  colour blue\ndevice second " +
+                                                        fake +
+                                                        "\n  trackers 1\n"
                                                         "  controllers 1\n  rate 100\n"));
     StorageReader reader;
     ASSERT_TRUE(attachWhenReady(reader, *host, 3)) << host->output() << host->errors();
@@ -62,8 +67,8 @@ TEST_F(Trackhost, DevicesTakeIdsInFileOrderInTheDocumentedLayout) {
     EXPECT_EQ(0, std::memcmp(view.address, "TRACKHST", 8));
     // Version, header size, capacities, counts, record offsets; process id;
     // offsets of the counters and the locks, total size.
-    const std::pair<size_t, uint32_t> header[] = {{8, 1},  {12, 64},  {16, 32},   {20, 32},          {24, 3},
-                                                  {28, 2}, {32, 448}, {36, 2240}, {48, host->pid()}, {52, 64},
+    const std::pair<size_t, uint32_t> header[] = {{8, 1},    {12, 64},  {16, 32},   {20, 32},          {24, 3},
+                                                  {28, 2},   {32, 448}, {36, 2240}, {48, host->pid()}, {52, 64},
                                                   {56, 320}, {60, 8128}};
     for (const auto& [offset, value] : header) EXPECT_EQ(value, wordAt(offset)) << "offset " << offset;
     for (uint32_t i = 0; i < 32; ++i) {
@@ -75,21 +80,24 @@ TEST_F(Trackhost, DevicesTakeIdsInFileOrderInTheDocumentedLayout) {
     std::vector<TraData> trackers;
     std::vector<ConData> controllers;
     storage::UpdateCounters first = reader.readCounters();
-    ASSERT_TRUE(hosttest::waitFor([&] {
-        storage::UpdateCounters now = reader.readCounters();
-        return now.trackers[2] > first.trackers[2] + 5 && now.controllers[1] > first.controllers[1] + 5 &&
-               reader.copyTrackers(trackers) && reader.copyControllers(controllers);
-    }, 5000));
+    ASSERT_TRUE(hosttest::waitFor(
+        [&] {
+            storage::UpdateCounters now = reader.readCounters();
+            return now.trackers[2] > first.trackers[2] + 5 && now.controllers[1] > first.controllers[1] + 5 &&
+                   reader.copyTrackers(trackers) && reader.copyControllers(controllers);
+        },
+        5000));
     EXPECT_EQ(0u, reader.readCounters().trackers[3]) << "no module writes tracker 4";
     ASSERT_EQ(3u, trackers.size());
     ASSERT_EQ(2u, controllers.size());
     for (uint32_t id = 1; id <= 3; ++id) EXPECT_TRUE(fakeTrackerIsWhole(trackers[id - 1], id)) << "tracker " << id;
     for (uint32_t id = 1; id <= 2; ++id) EXPECT_TRUE(fakeControllerIsWhole(controllers[id - 1], id)) << id;
     std::string log = host->output();
-    for (const std::string& line : {"device \"first\" (" + fake + "): trackers 1-2, controllers 1\n",
-                                    "device \"second\" (" + fake + "): trackers 3, controllers 2\n",
-                                    std::string("device \"first\": line 5 (\"colour\") was not read by the module; is it "
-                                                "spelt right?\n")}) {
+    for (const std::string& line :
+         {"device \"first\" (" + fake + "): trackers 1-2, controllers 1\n",
+          "device \"second\" (" + fake + "): trackers 3, controllers 2\n",
+          std::string("device \"first\": line 5 (\"colour\") was not read by the module; is it "
+                      "spelt right?\n")}) {
         EXPECT_NE(std::string::npos, log.find(line)) << log;
     }
     EXPECT_EQ(log.find("was not read"), log.rfind("was not read")) << "only that line";
@@ -122,7 +130,8 @@ TEST_F(Trackhost, OneHostPerStorageAndAKilledHostsStorageIsTakenOver) {
     std::unique_ptr<Child> second = startHost(config);
     EXPECT_EQ(2, second->finish());
     EXPECT_EQ("trackhost: " + config + ":1: storage \"" + storage + "\" is held by a running host (process " +
-                  std::to_string(first->pid()) + ")\n", second->errors());
+                  std::to_string(first->pid()) + ")\n",
+              second->errors());
     EXPECT_TRUE(first->running() && reader.hostAlive()) << "the first host is untouched";
     hosttest::Clock::time_point start = hosttest::Clock::now();
     for (int round = 0; round < 20 && hosttest::millisSince(start) < 30000; ++round) {
@@ -134,15 +143,17 @@ TEST_F(Trackhost, OneHostPerStorageAndAKilledHostsStorageIsTakenOver) {
         StorageReader late;
         EXPECT_EQ(AttachOutcome::NoHost, late.attach(storage)) << "readers see that its host is gone";
         std::unique_ptr<Child> hosts[] = {startHost(config), startHost(config)};
-        auto decided = [](Child& host) { return host.output().find("running") != std::string::npos || host.waitExit(0); };
+        auto decided = [](Child& host) {
+            return host.output().find("running") != std::string::npos || host.waitExit(0);
+        };
         ASSERT_TRUE(hosttest::waitFor([&] { return decided(*hosts[0]) && decided(*hosts[1]); }, 10000));
         ASSERT_NE(hosts[0]->running(), hosts[1]->running()) << hosts[0]->output() << hosts[1]->output();
         int winner = hosts[0]->running() ? 0 : 1;
         EXPECT_EQ(2, hosts[1 - winner]->exitCode());
         EXPECT_NE(std::string::npos, hosts[1 - winner]->errors().find("is held by a running host"));
-        EXPECT_NE(std::string::npos, hosts[winner]->output().find("took over storage \"" + storage +
-                                                                  "\" left behind by ended process " +
-                                                                  std::to_string(first->pid())));
+        EXPECT_NE(std::string::npos,
+                  hosts[winner]->output().find("took over storage \"" + storage + "\" left behind by ended process " +
+                                               std::to_string(first->pid())));
         ASSERT_EQ(AttachOutcome::Attached, late.attach(storage));
         EXPECT_EQ(hosts[winner]->pid(), late.hostProcessId());
         first = std::move(hosts[winner]);
@@ -154,8 +165,10 @@ TEST_F(Trackhost, ANameHeldBySomethingElseIsLeftAlone) {
     platform::SharedMemory foreign;
     ASSERT_EQ(platform::SharedMemoryResult::Ok, platform::createSharedMemory(storage.c_str(), 100, foreign).result);
     std::memcpy(foreign.address, "not ours", 8);
-    EXPECT_EQ("trackhost: " + config + ":1: storage name \"" + storage + "\" is taken (it is not a trackhost storage); "
-              "remove it if nothing uses it (" + platform::sharedMemoryPlace(storage.c_str()) + ")\n",
+    EXPECT_EQ("trackhost: " + config + ":1: storage name \"" + storage +
+                  "\" is taken (it is not a trackhost storage); "
+                  "remove it if nothing uses it (" +
+                  platform::sharedMemoryPlace(storage.c_str()) + ")\n",
               refusal(config, true));
     EXPECT_EQ(0, std::memcmp(foreign.address, "not ours", 8));
     platform::unmapSharedMemory(foreign);
@@ -175,7 +188,8 @@ std::string loaderReason(const std::string& path) {
 std::string readingReason(const std::string& path) {
     std::string text;
     char reason[256];
-    return platform::systemErrorText(platform::readRegularFile(path.c_str(), 16, text).systemCode, reason, sizeof reason);
+    return platform::systemErrorText(platform::readRegularFile(path.c_str(), 16, text).systemCode, reason,
+                                     sizeof reason);
 }
 
 }  // namespace
@@ -187,7 +201,8 @@ TEST_F(Trackhost, RefusesWhatItCannotRunNamingFileAndLine) {
     for (int i = 0; i < 65; ++i) wide += " x";
     std::string module = hosttest::readFile(fake);
     std::string half = dir.write("half.so", module.substr(0, module.size() / 2));  // a copy that has not finished
-    const std::string missing = dir.path() + "/missing-module.so", cannotRead = ": cannot read the configuration file: ";
+    const std::string missing = dir.path() + "/missing-module.so",
+                      cannotRead = ": cannot read the configuration file: ";
     int file = 0;
     auto config = [&](const std::string& text) { return writeConfig(text, std::to_string(++file) + ".conf"); };
     const std::pair<std::string, std::string> cases[] = {
@@ -197,12 +212,14 @@ TEST_F(Trackhost, RefusesWhatItCannotRunNamingFileAndLine) {
         {config(wide + "\n"), ":3: more than 64 arguments on one line\n"},
         {config("device a missing-module.so\n"),
          ":2: device \"a\": cannot load module library \"" + missing + "\": " + loaderReason(missing) + "\n"},
-        {config("device a " NOT_A_MODULE_LIBRARY "\n"), ":2: device \"a\": \"" NOT_A_MODULE_LIBRARY
-                                                             "\" is not a device module: it does not export createDev and deleteDev\n"},
+        {config("device a " NOT_A_MODULE_LIBRARY "\n"),
+         ":2: device \"a\": \"" NOT_A_MODULE_LIBRARY
+         "\" is not a device module: it does not export createDev and deleteDev\n"},
         {config("device a " + half + "\n"), ":2: device \"a\": cannot load module library \"" + half +
-                                                                  "\": it is cut short: " + std::to_string(module.size() / 2) +
-                                                                  " bytes, but its headers need "},
-        {dir.write("big.conf", std::string(1024 * 1024 + 1, '#')), cannotRead + "it is larger than 1 MiB (1048577 bytes)\n"},
+                                                "\": it is cut short: " + std::to_string(module.size() / 2) +
+                                                " bytes, but its headers need "},
+        {dir.write("big.conf", std::string(1024 * 1024 + 1, '#')),
+         cannotRead + "it is larger than 1 MiB (1048577 bytes)\n"},
         {dir.path() + "/none.conf", cannotRead + readingReason(dir.path() + "/none.conf") + "\n"},
         {dir.path(), cannotRead + readingReason(dir.path()) + "\n"},  // a folder is not read either
     };
@@ -226,23 +243,28 @@ TEST_F(Trackhost, CheckLoadsEveryModuleButStartsNothing) {
     EXPECT_EQ("trackhost: " + good + ": usable: storage \"" + storage + "\", 2 device(s)\n", check->output());
     EXPECT_EQ("", check->errors());
     // Every fault is named, not only the first.
-    std::string bad = writeConfig("device a " NOT_A_MODULE_LIBRARY "\n  x \"open\ndevice b " + dir.path() + "/none.so\n");
+    std::string bad =
+        writeConfig("device a " NOT_A_MODULE_LIBRARY "\n  x \"open\ndevice b " + dir.path() + "/none.so\n");
     check = startHost(bad, {"--check"});
     EXPECT_EQ(1, check->finish());
-    EXPECT_EQ("trackhost: " + bad + ":3: missing closing double quote\ntrackhost: " + bad + ":2: device \"a\": \""
-              NOT_A_MODULE_LIBRARY "\" is not a device module: it does not export createDev and deleteDev\ntrackhost: " +
-              bad + ":4: device \"b\": cannot load module library \"" + dir.path() + "/none.so\": " +
-              loaderReason(dir.path() + "/none.so") + "\n", check->errors());
+    EXPECT_EQ("trackhost: " + bad + ":3: missing closing double quote\ntrackhost: " + bad +
+                  ":2: device \"a\": \"" NOT_A_MODULE_LIBRARY
+                  "\" is not a device module: it does not export createDev and deleteDev\ntrackhost: " +
+                  bad + ":4: device \"b\": cannot load module library \"" + dir.path() +
+                  "/none.so\": " + loaderReason(dir.path() + "/none.so") + "\n",
+              check->errors());
     EXPECT_FALSE(hosttest::storageExists(storage)) << "a check creates no storage";
 }
 
 TEST_F(Trackhost, AFailedInitRefusesAndCleansUp) {
     // The first device is set up, the second refuses: both are deleted.
-    std::string path = writeConfig("device good " + fake + "\n  trackers 1\ndevice bad " + fake + "\n  trackers 1\n  fail\n");
+    std::string path =
+        writeConfig("device good " + fake + "\n  trackers 1\ndevice bad " + fake + "\n  trackers 1\n  fail\n");
     std::unique_ptr<Child> host = startHost(path);
     expectCleanEnd(*host, 2);
-    EXPECT_EQ("trackhost: " + path + ":4: device \"bad\": the module refused its configuration (see its messages above)\n",
-              host->errors());
+    EXPECT_EQ(
+        "trackhost: " + path + ":4: device \"bad\": the module refused its configuration (see its messages above)\n",
+        host->errors());
     EXPECT_NE(std::string::npos, host->output().find("fake: refusing the configuration on line 6\n")) << host->output();
     EXPECT_NE(std::string::npos, host->output().find("device \"good\"")) << host->output();
 }
@@ -287,9 +309,10 @@ TEST(DeviceRunner, SaysOnceWhenCyclesFailOrTrackerRecordsStopAndWhenTheyResume) 
         stop.store(true);
     }
     std::string log = testing::internal::GetCapturedStdout();
-    for (const std::string line : {"ERROR: device \"wall\": 1 measurement cycle(s) failed\n",
-                                   "ERROR: device \"wall\": no tracker record written in the last 1 s; are frames arriving?\n",
-                                   "INFO: device \"wall\": writes tracker records again\n"}) {
+    for (const std::string line :
+         {"ERROR: device \"wall\": 1 measurement cycle(s) failed\n",
+          "ERROR: device \"wall\": no tracker record written in the last 1 s; are frames arriving?\n",
+          "INFO: device \"wall\": writes tracker records again\n"}) {
         EXPECT_NE(std::string::npos, log.find(line)) << log;
         EXPECT_EQ(log.find(line), log.rfind(line)) << "said once: " << line;
     }
@@ -309,10 +332,13 @@ TEST_F(Trackhost, AStopEndsWithinTheGracePeriodWhateverADeviceDoes) {
                                                             " 60000\ndevice good " + fake + "\n  trackers 1\n"),
                                                 {"--grace", "1"});
         StorageReader reader;
-        ASSERT_TRUE(hosttest::waitFor([&] {
-            if (std::string(phase) == "initdelay") return host->output().find("ready") != std::string::npos;
-            return reader.attach(storage) == AttachOutcome::Attached && reader.readCounters().trackers[1] > 10;
-        }, 10000)) << host->output();
+        ASSERT_TRUE(hosttest::waitFor(
+            [&] {
+                if (std::string(phase) == "initdelay") return host->output().find("ready") != std::string::npos;
+                return reader.attach(storage) == AttachOutcome::Attached && reader.readCounters().trackers[1] > 10;
+            },
+            10000))
+            << host->output();
         std::this_thread::sleep_for(std::chrono::milliseconds(200));  // well inside the slow phase
         reader.detach();
         hosttest::Clock::time_point asked = hosttest::Clock::now();
@@ -325,8 +351,9 @@ TEST_F(Trackhost, AStopEndsWithinTheGracePeriodWhateverADeviceDoes) {
 }
 
 TEST_F(Trackhost, AStopRequestEndsTheShippedModuleWithinItsDataTimeOut) {
-    std::unique_ptr<Child> host = startHost(writeConfig("device cave " REAL_MODULE_LIBRARY "\n  port " +
-                                                        std::to_string(hosttest::freeUdpPort()) + "\n  standardbodies 2\n"));
+    std::unique_ptr<Child> host =
+        startHost(writeConfig("device cave " REAL_MODULE_LIBRARY "\n  port " + std::to_string(hosttest::freeUdpPort()) +
+                              "\n  standardbodies 2\n"));
     StorageReader reader;
     ASSERT_TRUE(attachWhenReady(reader, *host, 2)) << host->output() << host->errors();
     reader.detach();
@@ -360,9 +387,11 @@ TEST_F(Trackhost, ReadersNeverSeeATornRecordWhileTheHostWritesFlatOut) {
         hosttest::Clock::time_point start = hosttest::Clock::now();
         for (uint64_t round = 1; hosttest::millisSince(start) < 1500; ++round) {
             if (round % 16 == 0) std::this_thread::yield();  // two spinning readers must not starve the host
-            tally.torn += reader.copyTrackers(trackers, 1000000) && reader.copyControllers(controllers, 1000000) ? 0 : 1;
+            tally.torn +=
+                reader.copyTrackers(trackers, 1000000) && reader.copyControllers(controllers, 1000000) ? 0 : 1;
             for (uint32_t i = 0; i < trackers.size(); ++i) tally.torn += fakeTrackerIsWhole(trackers[i], i + 1) ? 0 : 1;
-            for (uint32_t i = 0; i < controllers.size(); ++i) tally.torn += fakeControllerIsWhole(controllers[i], i + 1) ? 0 : 1;
+            for (uint32_t i = 0; i < controllers.size(); ++i)
+                tally.torn += fakeControllerIsWhole(controllers[i], i + 1) ? 0 : 1;
             tally.copies += trackers.size() + controllers.size();
             tally.changes += !trackers.empty() && trackers[0].x != lastX ? 1 : 0;
             lastX = trackers.empty() ? 0 : trackers[0].x;
@@ -387,7 +416,8 @@ TEST_F(Trackhost, ReadersNeverSeeATornRecordWhileTheHostWritesFlatOut) {
 TEST_F(Trackhost, TheExampleWithEveryOptionRunsWithoutAnError) {
     int port = hosttest::freeUdpPort();
     Child simulator({OSTRELSIM_PROGRAM, "--to", "127.0.0.1:" + std::to_string(port), "--controller", "--tcp-port", "0",
-                     "--udp-port", "0", "--bodies", "4", "--wands", "2", "--tools", "1"}, dir.path());
+                     "--udp-port", "0", "--bodies", "4", "--wands", "2", "--tools", "1"},
+                    dir.path());
     int commandPort = simulator.numberAfter("UDP port ");
     ASSERT_GT(commandPort, 0) << simulator.output() << simulator.errors();
     std::istringstream in(hosttest::readFile(EXAMPLES_FOLDER "/all-options.conf"));

@@ -24,14 +24,16 @@ inline std::string stillSnapshotJson() {
     std::string json = "{\"trackers\":[";
     for (int id = 1; id <= 3; ++id) {
         json += std::string(id > 1 ? "," : "") + "{\"id\":" + std::to_string(id);
-        for (const char* name : {"x", "y", "z", "azim", "elev", "roll"}) json += std::string(",\"") + name + "\":" + values[id - 1];
+        for (const char* name : {"x", "y", "z", "azim", "elev", "roll"})
+            json += std::string(",\"") + name + "\":" + values[id - 1];
         json += ",\"sec\":5,\"usec\":" + std::to_string(id) + "}";
     }
     json += "],\"controllers\":[";
     for (int id = 1; id <= 2; ++id) {
         json += std::string(id > 1 ? "," : "") + "{\"id\":" + std::to_string(id) +
                 ",\"valuators\":[0.501,0.501,0.501,0.501,0.501,0.501,0.501,0.501],"
-                "\"buttons\":[1,0,1,0,0,0,0,0,0,0,0,0,0,0,0,0],\"sec\":5,\"usec\":" + std::to_string(id) + "}";
+                "\"buttons\":[1,0,1,0,0,0,0,0,0,0,0,0,0,0,0,0],\"sec\":5,\"usec\":" +
+                std::to_string(id) + "}";
     }
     return json + "]}\n";
 }
@@ -52,10 +54,13 @@ protected:
     // One whose stand-in module writes 5 cycles and then keeps still.
     void startStillHost() {
         startHost(FAKE_MODULE_LIBRARY "\n  trackers 3\n  controllers 2\n  writes 5\n  rate 0\n");
-        ASSERT_TRUE(waitFor([&] {
-            return (reader.isAttached() || reader.attach(storage) == AttachOutcome::Attached) &&
-                   reader.readCounters().trackers[2] == 5 && reader.readCounters().controllers[1] == 5;
-        }, 10000)) << host->output() << host->errors();
+        ASSERT_TRUE(waitFor(
+            [&] {
+                return (reader.isAttached() || reader.attach(storage) == AttachOutcome::Attached) &&
+                       reader.readCounters().trackers[2] == 5 && reader.readCounters().controllers[1] == 5;
+            },
+            10000))
+            << host->output() << host->errors();
     }
     std::unique_ptr<Child> run(std::vector<std::string> argv, const std::vector<std::string>& environment = {}) {
         argv.insert(argv.begin(), TRACKVIEW_PROGRAM);

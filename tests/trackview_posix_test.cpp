@@ -72,7 +72,8 @@ TEST_F(Trackview, ThePythonReaderGivesTheSameValues) {
     std::ofstream("/dev/shm/" + storage);
     EXPECT_EQ(noHost, python(storage, 1).second);
     for (const std::string name : {"", "../x"}) {
-        EXPECT_EQ("read_storage: invalid storage name \"" + name + "\" (use 1 to 200 letters, digits, '.', '_' or '-')\n",
-                  python(name, 2).second);
+        EXPECT_EQ(
+            "read_storage: invalid storage name \"" + name + "\" (use 1 to 200 letters, digits, '.', '_' or '-')\n",
+            python(name, 2).second);
     }
 }

@@ -37,14 +37,16 @@ TEST_F(Trackview, OnceGivesTheRecordsValuesInEveryLocale) {
     ASSERT_EQ(0, json->exitCode()) << json->errors();
     EXPECT_EQ(hosttest::stillSnapshotJson(), json->output());
     if (!hosttest::germanLocaleInstalled()) GTEST_SKIP() << "no German locale is installed";
-    EXPECT_EQ(hosttest::stillSnapshotJson(), run({"--storage", storage, "--once", "--json"}, {"LC_ALL=de_DE.UTF-8"})->output());
+    EXPECT_EQ(hosttest::stillSnapshotJson(),
+              run({"--storage", storage, "--once", "--json"}, {"LC_ALL=de_DE.UTF-8"})->output());
     // The table fits an eighty-column terminal.
     std::string table = run({"--storage", storage, "--once"}, {"LC_ALL=de_DE.UTF-8"})->output();
     std::vector<std::string> lines = linesOf(table);
     EXPECT_EQ(12u, lines.size()) << table;
     for (const std::string& line : lines) EXPECT_LT(line.size(), 80u) << line;
-    for (const char* row : {"TRACKERS (3)", "  2     5.020     5.020     5.020     5.020     5.020     5.020     old       -\n",
-                            "CONTROLLERS (2)", "  1     old       -  1 3\n", "     v1-8   0.501   0.501"}) {
+    for (const char* row :
+         {"TRACKERS (3)", "  2     5.020     5.020     5.020     5.020     5.020     5.020     old       -\n",
+          "CONTROLLERS (2)", "  1     old       -  1 3\n", "     v1-8   0.501   0.501"}) {
         EXPECT_NE(std::string::npos, table.find(row)) << row << "\n" << table;
     }
 }
@@ -58,7 +60,8 @@ TEST_F(Trackview, LiveViewRefreshesAndEndsWithTheHost) {
     // Several snapshots, and once the meter has two readings a rate.
     std::string output = view->output();
     size_t snapshots = 0;
-    for (size_t at = output.find("TRACKERS"); at != std::string::npos; at = output.find("TRACKERS", at + 1)) ++snapshots;
+    for (size_t at = output.find("TRACKERS"); at != std::string::npos; at = output.find("TRACKERS", at + 1))
+        ++snapshots;
     EXPECT_GT(snapshots, 5u);
     size_t rowStart = output.find('\n', output.rfind(" id         x")) + 1;
     std::string row = output.substr(rowStart, output.find('\n', rowStart) - rowStart);
@@ -77,7 +80,8 @@ TEST_F(Trackview, NoHostOrNoStorageOrABadCommandLineIsAClearMessage) {
     EXPECT_EQ("trackview: \"" + storage + "\" is not a trackhost storage of layout version 1\n", view->errors());
     platform::unmapSharedMemory(foreign);
     const std::pair<std::vector<std::string>, std::string> refused[] = {
-        {{"--storage", "a/b", "--once"}, "invalid storage name \"a/b\" (use 1 to 200 letters, digits, '.', '_' or '-')"},
+        {{"--storage", "a/b", "--once"},
+         "invalid storage name \"a/b\" (use 1 to 200 letters, digits, '.', '_' or '-')"},
         {{"--interval", "5"}, "invalid value \"5\" for --interval (10 to 60000)"},
         {{"--storage"}, "--storage needs a value"},
     };

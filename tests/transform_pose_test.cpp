@@ -14,7 +14,9 @@ std::vector<float> elements(const Matrix4& m) { return std::vector<float>(m.m, m
 void expectNear(const std::vector<float>& expected, const Matrix4& actual, float tolerance) {
     for (int i = 0; i < 16; ++i) EXPECT_NEAR(expected[i], actual.m[i], tolerance) << "index " << i;
 }
-Matrix4 transformOf(const Matrix4& rotation, float x, float y, float z) { return matTransform(rotation, matTranslation(x, y, z)); }
+Matrix4 transformOf(const Matrix4& rotation, float x, float y, float z) {
+    return matTransform(rotation, matTranslation(x, y, z));
+}
 
 // R = Ry(azimuth) Rx(elevation) Rz(roll) on column vectors, in double, built
 // from the three elementary rotations.
@@ -33,7 +35,11 @@ M3 reference(double azim, double elev, double roll) {
                            {{1, 0, 0}, {0, std::cos(e), -std::sin(e)}, {0, std::sin(e), std::cos(e)}}),
                    {{std::cos(r), -std::sin(r), 0}, {std::sin(r), std::cos(r), 0}, {0, 0, 1}});
 }
-M3 rotationOf(const Matrix4& m) { return {{m.at(0, 0), m.at(0, 1), m.at(0, 2)}, {m.at(1, 0), m.at(1, 1), m.at(1, 2)}, {m.at(2, 0), m.at(2, 1), m.at(2, 2)}}; }
+M3 rotationOf(const Matrix4& m) {
+    return {{m.at(0, 0), m.at(0, 1), m.at(0, 2)},
+            {m.at(1, 0), m.at(1, 1), m.at(1, 2)},
+            {m.at(2, 0), m.at(2, 1), m.at(2, 2)}};
+}
 
 }  // namespace
 
@@ -42,7 +48,8 @@ M3 rotationOf(const Matrix4& m) { return {{m.at(0, 0), m.at(0, 1), m.at(0, 2)}, 
 TEST(MatrixBuilders, FixedForms) {
     EXPECT_EQ(std::vector<float>(16, 0.0f), elements(matZero()));
     EXPECT_EQ((std::vector<float>{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}), elements(matIdentity()));
-    EXPECT_EQ((std::vector<float>{0, 0, 0, 1.5f, 0, 0, 0, -2, 0, 0, 0, 3, 0, 0, 0, 0}), elements(matTranslation(1.5f, -2, 3)));
+    EXPECT_EQ((std::vector<float>{0, 0, 0, 1.5f, 0, 0, 0, -2, 0, 0, 0, 3, 0, 0, 0, 0}),
+              elements(matTranslation(1.5f, -2, 3)));
     const float q[9] = {1, 2, 3, 4, 5, -6, 7, 8, 9};
     EXPECT_EQ((std::vector<float>{1, 2, 3, 0, 4, 5, -6, 0, 7, 8, 9, 0, 0, 0, 0, 0}), elements(matFromValues(q)));
     EXPECT_EQ((std::vector<float>{1, 2, 3, 0, 4, 5, -6, 0, 7, 8, 9, 0, 1.5f, -2, 3, 1}),
@@ -52,14 +59,20 @@ TEST(MatrixBuilders, FixedForms) {
 // A zero axis (also one whose squares vanish in float) gives the identity
 // with m[15] 0; an axis whose squares overflow float still gives a rotation.
 TEST(MatrixBuilders, AxisAngleRotations) {
-    const std::vector<float> zToY = {0, 1, 0, 0, -1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0}, unit = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0};
+    const std::vector<float> zToY = {0, 1, 0, 0, -1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0},
+                             unit = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0};
     const struct {
         float axis[3], degrees;
         std::vector<float> expected;
     } cases[] = {
-        {{0, 0, 1}, 90, zToY}, {{0, 0, 7.5f}, 90, zToY}, {{0, 0, 1e30f}, 90, zToY},
-        {{0, 1, 0}, 90, {0, 0, -1, 0, 0, 1, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0}}, {{-1, 0, 0}, 90, {1, 0, 0, 0, 0, 0, -1, 0, 0, 1, 0, 0, 0, 0, 0, 0}},
-        {{1, 1, 1}, 120, {0, 1, 0, 0, 0, 0, 1, 0, 1, 0, 0, 0, 0, 0, 0, 0}}, {{0, 0, 0}, 90, unit}, {{1e-30f, 0, 0}, 45, unit},
+        {{0, 0, 1}, 90, zToY},
+        {{0, 0, 7.5f}, 90, zToY},
+        {{0, 0, 1e30f}, 90, zToY},
+        {{0, 1, 0}, 90, {0, 0, -1, 0, 0, 1, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0}},
+        {{-1, 0, 0}, 90, {1, 0, 0, 0, 0, 0, -1, 0, 0, 1, 0, 0, 0, 0, 0, 0}},
+        {{1, 1, 1}, 120, {0, 1, 0, 0, 0, 0, 1, 0, 1, 0, 0, 0, 0, 0, 0, 0}},
+        {{0, 0, 0}, 90, unit},
+        {{1e-30f, 0, 0}, 45, unit},
         {{0, 0, 2}, 30, {0.8660254f, 0.5f, 0, 0, -0.5f, 0.8660254f, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0}},
     };
     for (const auto& c : cases) expectNear(c.expected, matAxisAngle(c.axis[0], c.axis[1], c.axis[2], c.degrees), 2e-6f);
@@ -86,8 +99,10 @@ TEST(TransformPose, HandComputedCases) {
     for (const auto& c : cases) {
         TrackerPose p = c.in;
         transformPose(p, &c.transmitter, &c.sensor, c.translation);
-        const std::vector<float> got = {p.x, p.y, p.z, p.azim, p.elev, p.roll}, want = {c.out.x, c.out.y, c.out.z, c.out.azim, c.out.elev, c.out.roll};
-        for (int i = 0; i < 6; ++i) EXPECT_NEAR(want[i], got[i], i < 3 ? 1e-6f : 1e-4f) << &c - cases << " component " << i;
+        const std::vector<float> got = {p.x, p.y, p.z, p.azim, p.elev, p.roll},
+                                 want = {c.out.x, c.out.y, c.out.z, c.out.azim, c.out.elev, c.out.roll};
+        for (int i = 0; i < 6; ++i)
+            EXPECT_NEAR(want[i], got[i], i < 3 ? 1e-6f : 1e-4f) << &c - cases << " component " << i;
     }
     TrackerPose p{1, 2, 3, 270, 0, 0};
     transformPose(p, nullptr, &identity, nullptr);
@@ -106,27 +121,33 @@ TEST(TransformPose, RandomPosesFollowTheCalibration) {
     std::uniform_real_distribution<float> angle(-400, 400), unit(-1, 1), length(-20, 20);
     int checked = 0;
     for (int n = 0; n < 4000; ++n) {
-        const Matrix4 rt = n % 5 == 0 ? matFromValues({0, 0, -1, 0, 1, 0, 1, 0, 0}) : matAxisAngle(unit(random), unit(random), unit(random), angle(random));
+        const Matrix4 rt = n % 5 == 0 ? matFromValues({0, 0, -1, 0, 1, 0, 1, 0, 0})
+                                      : matAxisAngle(unit(random), unit(random), unit(random), angle(random));
         const Matrix4 transmitter = transformOf(rt, length(random), length(random), length(random));
-        const Matrix4 sensor = transformOf(matAxisAngle(unit(random), unit(random), unit(random), angle(random)), length(random),
-                                           length(random), length(random));
+        const Matrix4 sensor = transformOf(matAxisAngle(unit(random), unit(random), unit(random), angle(random)),
+                                           length(random), length(random), length(random));
         const float translation[3] = {length(random), length(random), length(random)};
-        const TrackerPose in{length(random), length(random), length(random), angle(random), angle(random), angle(random)};
+        const TrackerPose in{length(random), length(random), length(random),
+                             angle(random),  angle(random),  angle(random)};
         TrackerPose out = in;
         transformPose(out, &transmitter, &sensor, translation);
         ASSERT_TRUE(std::fabs(out.azim) <= 180 && std::fabs(out.elev) <= 90 && std::fabs(out.roll) <= 180) << n;
-        const M3 expected = product(product(rotationOf(transmitter), reference(in.azim, in.elev, in.roll)), rotationOf(sensor));
+        const M3 expected =
+            product(product(rotationOf(transmitter), reference(in.azim, in.elev, in.roll)), rotationOf(sensor));
         if (std::hypot(expected[0][2], expected[2][2]) < 1e-3) continue;  // at elevation +-90 azimuth and roll mix
         ++checked;
         const M3 actual = reference(out.azim, out.elev, out.roll);
         const float* t = transmitter.m;
-        const double moved[3] = {t[0] * in.x + t[4] * in.y + t[8] * in.z + t[12], t[1] * in.x + t[5] * in.y + t[9] * in.z + t[13],
+        const double moved[3] = {t[0] * in.x + t[4] * in.y + t[8] * in.z + t[12],
+                                 t[1] * in.x + t[5] * in.y + t[9] * in.z + t[13],
                                  t[2] * in.x + t[6] * in.y + t[10] * in.z + t[14]};
         const double position[3] = {out.x, out.y, out.z};
         for (int i = 0; i < 3; ++i) {
             for (int j = 0; j < 3; ++j) ASSERT_NEAR(expected[i][j], actual[i][j], 2e-5) << "sample " << n;
-            ASSERT_NEAR(moved[i] + actual[i][0] * sensor.m[12] + actual[i][1] * sensor.m[13] + actual[i][2] * sensor.m[14] + translation[i],
-                        position[i], 2e-4) << "sample " << n;
+            ASSERT_NEAR(moved[i] + actual[i][0] * sensor.m[12] + actual[i][1] * sensor.m[13] +
+                            actual[i][2] * sensor.m[14] + translation[i],
+                        position[i], 2e-4)
+                << "sample " << n;
         }
     }
     EXPECT_GT(checked, 3900);

@@ -112,7 +112,8 @@ protected:
         return result;
     }
     void expectOwnerDiedThenHeld() {
-        EXPECT_EQ("HOST: ERROR: CMutexH: Locking mutex: Owner died\n", capturedStdout([&] { EXPECT_FALSE(mutex.lock()); }));
+        EXPECT_EQ("HOST: ERROR: CMutexH: Locking mutex: Owner died\n",
+                  capturedStdout([&] { EXPECT_FALSE(mutex.lock()); }));
         EXPECT_EQ(DWORD{WAIT_TIMEOUT}, othersLook()) << "the caller holds the lock";
         EXPECT_TRUE(mutex.unlock());
         EXPECT_EQ(DWORD{WAIT_OBJECT_0}, othersLook());
@@ -143,7 +144,8 @@ TEST_F(HostMutex, AnOwnerThreadOrProcessEndsHoldingIt) {
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION child{};
-    ASSERT_TRUE(CreateProcessA(program, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child));
+    ASSERT_TRUE(
+        CreateProcessA(program, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child));
     ASSERT_EQ(DWORD{WAIT_OBJECT_0}, WaitForSingleObject(child.hProcess, 30000));
     CloseHandle(child.hThread);
     CloseHandle(child.hProcess);
@@ -158,7 +160,8 @@ TEST(WindowsSystem, LoaderTextClockZoneAndThreadIdInTheHead) {
     platform::LibraryHandle library;
     char reason[512], text[256] = {};
     EXPECT_FALSE(platform::openLibrary("no-such-calibration.dll", library, reason, sizeof reason));
-    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, ERROR_MOD_NOT_FOUND, 0, text, sizeof text, nullptr);
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, ERROR_MOD_NOT_FOUND, 0, text,
+                   sizeof text, nullptr);
     std::string system(text);
     system.erase(system.find_last_not_of("\r\n ") + 1);
     EXPECT_EQ("no-such-calibration.dll: " + system, std::string(reason));
@@ -173,7 +176,8 @@ TEST(WindowsSystem, LoaderTextClockZoneAndThreadIdInTheHead) {
     CLogH log;
     const auto ownIdInTheHead = [&] {
         const std::string line = capturedStdout([&] { log.info("x", true); });
-        EXPECT_NE(std::string::npos, line.find(" MESSAGE[" + std::to_string(GetCurrentThreadId()) + "]: INFO: x\n")) << line;
+        EXPECT_NE(std::string::npos, line.find(" MESSAGE[" + std::to_string(GetCurrentThreadId()) + "]: INFO: x\n"))
+            << line;
     };
     ownIdInTheHead();
     std::thread(ownIdInTheHead).join();

@@ -25,16 +25,21 @@ namespace {
 
 // Entries of "6d", "6df2", "6dmt2" and "6di" lines, x in millimetres.
 std::string at(double x) { return "[" + std::to_string(x) + " 0 0]" + kIdentity; }
-std::string body(int id, double quality, double x) { return "[" + std::to_string(id) + " " + std::to_string(quality) + "]" + at(x); }
+std::string body(int id, double quality, double x) {
+    return "[" + std::to_string(id) + " " + std::to_string(quality) + "]" + at(x);
+}
 std::string wand(int id, double quality, int buttons, unsigned word, const char* joystick = "", double x = 0) {
     const int joysticks = *joystick == '\0' ? 0 : 2;
     return "[" + std::to_string(id) + " " + std::to_string(quality) + " " + std::to_string(buttons) + " " +
            std::to_string(joysticks) + "]" + at(x) + "[" + std::to_string(word) + " " + joystick + "]";
 }
 std::string tool(int id, double quality, unsigned word, double x = 0) {
-    return "[" + std::to_string(id) + " " + std::to_string(quality) + " 4 2.5]" + at(x) + "[" + std::to_string(word) + "][0 0 0 0 0 0]";
+    return "[" + std::to_string(id) + " " + std::to_string(quality) + " 4 2.5]" + at(x) + "[" + std::to_string(word) +
+           "][0 0 0 0 0 0]";
 }
-std::string inertial(int id, int state, double x) { return "[" + std::to_string(id) + " " + std::to_string(state) + " 0]" + at(x); }
+std::string inertial(int id, int state, double x) {
+    return "[" + std::to_string(id) + " " + std::to_string(state) + " 0]" + at(x);
+}
 bool same(const TraData& a, const TraData& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 }  // namespace
@@ -43,12 +48,21 @@ bool same(const TraData& a, const TraData& b) { return std::memcmp(&a, &b, sizeo
 // before init fails; nothing is set up; only the lines that passed are marked.
 TEST(ZelostrelConfig, FaultyLinesAreAllReportedWithTheirNumbers) {
     DeviceRig rig;
-    EXPECT_EQ(-1, rig.configure({{"port", "1024"}, {"gripwands", "17"}, {"debug"}, {"Port", "1"}, {"remote", "ctrl", "80"},
-                                 {"port", "65535"}, {"standardbody", "2"}, {"ValuatorScale", "1", "2", "all"}}));
-    EXPECT_EQ("TRK: ERROR: Invalid Port Number on Line 2.\nTRK: ERROR: Invalid Number of Gripwands on Line 3.\n"
-              "TRK: ERROR: Invalid Number of Arguments on Line 4.\nTRK: INFO: zelostrel: Unknown keyword \"Port\" on Line 5.\n"
-              "TRK: ERROR: Invalid Port Number on Line 6.\nTRK: INFO: zelostrel: Unknown keyword \"standardbody\" on Line 8.\n",
-              rig.initOutput);
+    EXPECT_EQ(-1, rig.configure({{"port", "1024"},
+                                 {"gripwands", "17"},
+                                 {"debug"},
+                                 {"Port", "1"},
+                                 {"remote", "ctrl", "80"},
+                                 {"port", "65535"},
+                                 {"standardbody", "2"},
+                                 {"ValuatorScale", "1", "2", "all"}}));
+    EXPECT_EQ(
+        "TRK: ERROR: Invalid Port Number on Line 2.\nTRK: ERROR: Invalid Number of Gripwands on Line 3.\n"
+        "TRK: ERROR: Invalid Number of Arguments on Line 4.\nTRK: INFO: zelostrel: Unknown keyword \"Port\" on Line "
+        "5.\n"
+        "TRK: ERROR: Invalid Port Number on Line 6.\nTRK: INFO: zelostrel: Unknown keyword \"standardbody\" on Line "
+        "8.\n",
+        rig.initOutput);
     EXPECT_EQ((std::vector<int>{1, 0, 0, 0, 1, 0, 1, 1, 1}), rig.lines.used());
     EXPECT_EQ(std::make_pair(uint16_t{65535}, 0u), std::make_pair(rig.device->dataPort, rig.device->numGripwands));
     EXPECT_FALSE(rig.device->modInfo->traHandler || rig.device->modInfo->conHandler || rig.device->client);
@@ -65,28 +79,38 @@ TEST(ZelostrelConfig, LocalNumberingLimitsAndTheClient) {
     EXPECT_EQ("TRK: ERROR: Invalid Number of Trackers (Standard Bodies + ...).\n", over.initOutput);
     EXPECT_FALSE(over.device->modInfo->traHandler);
     ASSERT_EQ(1, rig.configure({{"gripwands", "2"}, {"measurementtools", "1"}, {"standardbodies", "2"}}));
-    EXPECT_EQ(std::make_pair(5u, 3u), std::make_pair(rig.storage.area->trackerCount, rig.storage.area->controllerCount));
+    EXPECT_EQ(std::make_pair(5u, 3u),
+              std::make_pair(rig.storage.area->trackerCount, rig.storage.area->controllerCount));
     const CConCommonH& maps = *rig.device->modInfo->conHandler;
-    EXPECT_EQ((std::vector<uint32_t>{8, 16, 0, 16, 0}), (std::vector<uint32_t>{maps.controllerMap(2)->numValuators, maps.controllerMap(2)->numButtons,
-                                                                              maps.controllerMap(3)->numValuators, maps.controllerMap(3)->numButtons,
-                                                                              maps.controllerMap(4)->outputId}));
+    EXPECT_EQ((std::vector<uint32_t>{8, 16, 0, 16, 0}),
+              (std::vector<uint32_t>{maps.controllerMap(2)->numValuators, maps.controllerMap(2)->numButtons,
+                                     maps.controllerMap(3)->numValuators, maps.controllerMap(3)->numButtons,
+                                     maps.controllerMap(4)->outputId}));
     ASSERT_EQ(1, rig.cycle("6d 1 " + body(0, 1.0, 304.8) + "\n6dmt2 1 1 " + tool(0, 1.0, 0, 609.6)));
-    EXPECT_EQ((std::vector<int32_t>{200000, 100000}), (std::vector<int32_t>{fixedAt(&rig.storage.tracker(3), 20), fixedAt(&rig.storage.tracker(4), 20)}));
+    EXPECT_EQ((std::vector<int32_t>{200000, 100000}),
+              (std::vector<int32_t>{fixedAt(&rig.storage.tracker(3), 20), fixedAt(&rig.storage.tracker(4), 20)}));
     EXPECT_EQ(0b1100u, maskBits(rig.masks.trackerMask));
     const struct {
         std::initializer_list<ConfigLines::Words> lines;
         RemoteKind kind;
         uint16_t serverPort;
         int32_t bufferSize;
-    } clients[] = {{{{"remote", "127.255.254.253"}, {"buffersize", "4096"}, {"standardbodies", "16"}, {"gripwands", "8"}, {"measurementtools", "8"}},
-                    RemoteKind::Tcp, 50105, 4096},
+    } clients[] = {{{{"remote", "127.255.254.253"},
+                     {"buffersize", "4096"},
+                     {"standardbodies", "16"},
+                     {"gripwands", "8"},
+                     {"measurementtools", "8"}},
+                    RemoteKind::Tcp,
+                    50105,
+                    4096},
                    {{{"remote", "127.0.0.1", "50105"}}, RemoteKind::Udp, 50105, 32768},
                    {{{"buffersize", "4096"}}, RemoteKind::None, 0, 32768}};
     for (const auto& c : clients) {
         DeviceRig client;
         ASSERT_EQ(1, client.configure(c.lines));
         EXPECT_EQ(std::make_tuple(c.kind, c.serverPort, c.bufferSize),
-                  std::make_tuple(client.device->client->remoteKind(), client.device->client->serverPort(), client.device->client->bufferSize()));
+                  std::make_tuple(client.device->client->remoteKind(), client.device->client->serverPort(),
+                                  client.device->client->bufferSize()));
     }
 }
 
@@ -98,7 +122,8 @@ TEST(ZelostrelConfig, InitWithoutInitInfoAndAgain) {
     rig.lines.add({"gripwands", "3"});
     zelostrel device(rig.lines.config(), &rig.log);
     EXPECT_EQ("Error: calling setInitInfo.\n", capturedStderr([&] {
-                  EXPECT_EQ("TRK: ERROR: Init info is empty.\n", capturedStdout([&] { EXPECT_EQ(-1, device.init(nullptr)); }));
+                  EXPECT_EQ("TRK: ERROR: Init info is empty.\n",
+                            capturedStdout([&] { EXPECT_EQ(-1, device.init(nullptr)); }));
               }));
     EXPECT_EQ(0u, device.numGripwands + device.maxTrackers + rig.lines.line(0).used);
     EXPECT_FALSE(device.modInfo || device.client);
@@ -108,8 +133,9 @@ TEST(ZelostrelConfig, InitWithoutInitInfoAndAgain) {
     capturedStdout([&] { EXPECT_EQ(1, again.device->init(&info)); });
     EXPECT_TRUE(again.device->client->hasDataSocket());
     ASSERT_EQ(1, again.cycle("6d 1 " + body(1, 1.0, 304.8)));
-    EXPECT_EQ(std::make_tuple(4u, 100000, 1u << 3), std::make_tuple(again.storage.area->trackerCount, fixedAt(&again.storage.tracker(4), 20),
-                                                                    maskBits(again.masks.trackerMask)));
+    EXPECT_EQ(std::make_tuple(4u, 100000, 1u << 3),
+              std::make_tuple(again.storage.area->trackerCount, fixedAt(&again.storage.tracker(4), 20),
+                              maskBits(again.masks.trackerMask)));
 }
 
 // A taken data port fails init after the printout, with the system's
@@ -120,8 +146,9 @@ TEST(ZelostrelConfig, AClientThatCannotReceive) {
     ASSERT_EQ(1, holder.configure({{"gripwands", "1"}}));
     rig.dataPort = holder.dataPort;
     EXPECT_EQ(-1, rig.configure({}));
-    const std::string failure = "TRK: ERROR: zelostrel: Cannot Initialize OstrelSDK.\nTRK: ERROR: zelostrel: UDP port " +
-                                std::to_string(holder.dataPort) + ": " + std::strerror(EADDRINUSE) + ".\n";
+    const std::string failure =
+        "TRK: ERROR: zelostrel: Cannot Initialize OstrelSDK.\nTRK: ERROR: zelostrel: UDP port " +
+        std::to_string(holder.dataPort) + ": " + std::strerror(EADDRINUSE) + ".\n";
     ASSERT_GT(rig.initOutput.size(), failure.size());
     EXPECT_EQ(failure, rig.initOutput.substr(rig.initOutput.size() - failure.size()));
     EXPECT_NE(std::string::npos, rig.initOutput.find("DEVICE TYPE           : zelostrel"));
@@ -135,7 +162,8 @@ TEST(ZelostrelConfig, AClientThatCannotReceive) {
     EXPECT_EQ(1u, maskBits(holder.masks.controllerMask)) << "controllers are still written";
     holder.device->remoteControl = true;
     const std::string reason = "TRK: ERROR: zelostrel: No tracking client (configuration failed).\n";
-    EXPECT_EQ("TRK: ERROR: zelostrel: Start measurement failed.\n" + reason + "TRK: ERROR: zelostrel: Stop measurement failed.\n" + reason,
+    EXPECT_EQ("TRK: ERROR: zelostrel: Start measurement failed.\n" + reason +
+                  "TRK: ERROR: zelostrel: Stop measurement failed.\n" + reason,
               capturedStdout([&] { EXPECT_FALSE(holder.device->start() || holder.device->stop()); }));
 }
 
@@ -146,14 +174,18 @@ TEST(Zelostrel, Printout) {
     const auto head = [](const std::string& wands, const std::string& port, const std::string& remote) {
         return "TRK: INFO: DEVICE NAME           : ostrel\nTRK: INFO: DEVICE TYPE           : zelostrel\n"
                "TRK: INFO: VERSION               : 5.8.3, Quellmark GmbH\nTRK: INFO: Ostrel STANDARD BODIES: 1\n"
-               "TRK: INFO: Ostrel GRIPWANDS      : " + wands + "\nTRK: INFO: Ostrel MEASUREMENT TOOLS: 0\n"
-               "TRK: INFO: Ostrel PORT           : " + port + "\nTRK: INFO: Ostrel REMOTE         : " + remote + "\n";
+               "TRK: INFO: Ostrel GRIPWANDS      : " +
+               wands +
+               "\nTRK: INFO: Ostrel MEASUREMENT TOOLS: 0\n"
+               "TRK: INFO: Ostrel PORT           : " +
+               port + "\nTRK: INFO: Ostrel REMOTE         : " + remote + "\n";
     };
     const auto tail = [](zelostrel& device) {
         return capturedStdout([&] {
                    if (device.modInfo->conHandler) device.modInfo->conHandler->printReport();
                    device.modInfo->traHandler->printSettings(true);
-               }) + "TRK: INFO: -----------------------\n";
+               }) +
+               "TRK: INFO: -----------------------\n";
     };
     DeviceRig rig, debug, remote;
     ConfigLines none;
@@ -166,7 +198,8 @@ TEST(Zelostrel, Printout) {
     EXPECT_EQ(expected, capturedStdout([&] { EXPECT_TRUE(device.printInfo()); }));
     ASSERT_EQ(1, debug.configure({{"debug", "60"}, {"buffersize", "4096"}, {"gripwands", "1"}}));
     EXPECT_EQ(head("1", std::to_string(debug.dataPort), " 0") +
-                  "TRK: INFO: Ostrel BUFFERSIZE     : 4096\nTRK: INFO: Ostrel DEBUG          : 0x3c\n" + tail(*debug.device),
+                  "TRK: INFO: Ostrel BUFFERSIZE     : 4096\nTRK: INFO: Ostrel DEBUG          : 0x3c\n" +
+                  tail(*debug.device),
               debug.initOutput);
     ASSERT_EQ(1, remote.configure({{"remote", "127.0.0.1", "6000"}}));
     EXPECT_EQ(head("0", std::to_string(remote.dataPort), "127.0.0.1 6000") + tail(*remote.device), remote.initOutput);
@@ -182,10 +215,12 @@ TEST(ZelostrelCycle, BodiesAndInertialBodies) {
     ASSERT_EQ(1, rig.configure({{"standardbodies", "2"}}));
     const TraData untouched = rig.storage.tracker(2);
     const int64_t before = platform::readClock().seconds;
-    ASSERT_EQ(1, rig.cycle("fr 7\n6d 3 [0 0.0][304.8 -609.6 152.4][0 0 -1 0 1 0 1 0 0] " + body(1, -1.0, 304.8) + " " + body(2, 1.0, 304.8)));
+    ASSERT_EQ(1, rig.cycle("fr 7\n6d 3 [0 0.0][304.8 -609.6 152.4][0 0 -1 0 1 0 1 0 0] " + body(1, -1.0, 304.8) + " " +
+                           body(2, 1.0, 304.8)));
     EXPECT_EQ("", rig.cycleOutput);
     const TraData& r = rig.storage.tracker(1);
-    EXPECT_EQ((std::vector<uint32_t>{1, 0, wordAt(&r, 8), uint32_t{r.stamp.milliseconds} * 1000u, 0}), wordsAt(&r, 0, 5));
+    EXPECT_EQ((std::vector<uint32_t>{1, 0, wordAt(&r, 8), uint32_t{r.stamp.milliseconds} * 1000u, 0}),
+              wordsAt(&r, 0, 5));
     EXPECT_TRUE(static_cast<int32_t>(wordAt(&r, 8)) == r.stamp.seconds && wordAt(&r, 8) >= before);
     EXPECT_EQ((std::vector<int32_t>{100000, -200000, 50000, 9000001, 0, 0}), fixedWordsAt(&r, 20, 6));
     EXPECT_TRUE(same(untouched, rig.storage.tracker(2)));
@@ -193,7 +228,8 @@ TEST(ZelostrelCycle, BodiesAndInertialBodies) {
     DeviceRig inertials;  // a body table that is not empty (as above) hides them
     ASSERT_EQ(1, inertials.configure({{"standardbodies", "2"}}));
     ASSERT_EQ(1, inertials.cycle("6d 0\n6di 2 " + inertial(0, 0, 304.8) + " " + inertial(1, 1, 914.4)));
-    EXPECT_EQ(std::make_pair(300000, 0b10u), std::make_pair(fixedAt(&inertials.storage.tracker(2), 20), maskBits(inertials.masks.trackerMask)));
+    EXPECT_EQ(std::make_pair(300000, 0b10u),
+              std::make_pair(fixedAt(&inertials.storage.tracker(2), 20), maskBits(inertials.masks.trackerMask)));
     ASSERT_EQ(1, rig.cycle("6d 0\n6di 1 " + inertial(1, 1, 1828.8)));
     EXPECT_EQ(0u, rig.masks.trackerMask);
 }
@@ -212,8 +248,10 @@ TEST(ZelostrelCycle, GripwandStatesReachTheNextCyclesControllerRecord) {
                                                           int{rig.storage.controller(1).buttonBits[0]}));
     ASSERT_EQ(1, rig.cycle("6df2 1 1 " + wand(0, 1.0, 16, 0x1, "0.5 -0.25", 304.8)));
     const ConData& c = rig.storage.controller(1);
-    EXPECT_EQ((std::vector<uint32_t>{1, 0, wordAt(&c, 8), wordAt(&c, 12), 0, 8, 16, 36, 68, 500, 0xFFFFFF06, 0}), wordsAt(&c, 0, 12));
-    EXPECT_EQ(std::make_pair(0x01u, 100000), std::make_pair(unsigned{c.buttonBits[0]}, fixedAt(&rig.storage.tracker(1), 20)));
+    EXPECT_EQ((std::vector<uint32_t>{1, 0, wordAt(&c, 8), wordAt(&c, 12), 0, 8, 16, 36, 68, 500, 0xFFFFFF06, 0}),
+              wordsAt(&c, 0, 12));
+    EXPECT_EQ(std::make_pair(0x01u, 100000),
+              std::make_pair(unsigned{c.buttonBits[0]}, fixedAt(&rig.storage.tracker(1), 20)));
     for (const auto& [buttons, word] : {std::make_pair(16, 0xffff), std::make_pair(12, 0x0), std::make_pair(12, 0x0)}) {
         ASSERT_EQ(1, rig.cycle("6df2 1 1 " + wand(0, 1.0, buttons, word)));
     }
@@ -231,8 +269,10 @@ TEST(ZelostrelCycle, MeasurementToolPosesAndButtons) {
     DeviceRig rig;
     ASSERT_EQ(1, rig.configure({{"gripwands", "1"}, {"measurementtools", "2"}, {"standardbodies", "1"}}));
     const TraData body = rig.storage.tracker(4);
-    ASSERT_EQ(1, rig.cycle("6dmt2 3 3 " + tool(0, -1.0, 0x5) + " " + tool(1, 1.0, 0x2, 609.6) + " " + tool(2, 1.0, 0xF, 304.8)));
-    EXPECT_EQ(std::make_pair(200000, 1u << 2), std::make_pair(fixedAt(&rig.storage.tracker(3), 20), maskBits(rig.masks.trackerMask)));
+    ASSERT_EQ(1, rig.cycle("6dmt2 3 3 " + tool(0, -1.0, 0x5) + " " + tool(1, 1.0, 0x2, 609.6) + " " +
+                           tool(2, 1.0, 0xF, 304.8)));
+    EXPECT_EQ(std::make_pair(200000, 1u << 2),
+              std::make_pair(fixedAt(&rig.storage.tracker(3), 20), maskBits(rig.masks.trackerMask)));
     EXPECT_TRUE(same(body, rig.storage.tracker(4)));
     ASSERT_EQ(1, rig.cycle("6dmt2 2 0\n"));
     EXPECT_EQ((std::vector<uint32_t>{2, 0, 16, 36, 36, 5, 2, 0b111}),
@@ -251,8 +291,9 @@ TEST(ZelostrelCycle, TimeStampsCarryTheZonesOwnStandardOffset) {
     ASSERT_EQ(1, rig.configure({{"gripwands", "1"}}));
     const char* saved = std::getenv("TZ");
     const std::string before = saved != nullptr ? saved : "";
-    for (const auto& [zone, minutesWest] : {std::make_pair("Australia/Lord_Howe", -630), std::make_pair("America/St_Johns", 210),
-                                             std::make_pair("Asia/Kathmandu", -345)}) {
+    for (const auto& [zone, minutesWest] :
+         {std::make_pair("Australia/Lord_Howe", -630), std::make_pair("America/St_Johns", 210),
+          std::make_pair("Asia/Kathmandu", -345)}) {
         setenv("TZ", zone, 1);
         tzset();
         ASSERT_EQ(1, rig.cycle("fr 1\n"));  // the controller record is written in every cycle
@@ -260,7 +301,9 @@ TEST(ZelostrelCycle, TimeStampsCarryTheZonesOwnStandardOffset) {
         std::tm local{};
         localtime_r(&now, &local);
         EXPECT_EQ(std::make_pair(minutesWest, local.tm_isdst > 0 ? 1 : 0),
-                  std::make_pair(int{rig.storage.controller(1).stamp.minutesWest}, int{rig.storage.controller(1).stamp.daylightSaving})) << zone;
+                  std::make_pair(int{rig.storage.controller(1).stamp.minutesWest},
+                                 int{rig.storage.controller(1).stamp.daylightSaving}))
+            << zone;
     }
     saved != nullptr ? setenv("TZ", before.c_str(), 1) : unsetenv("TZ");
     tzset();
@@ -273,20 +316,27 @@ TEST(ZelostrelCycle, TimeStampsCarryTheZonesOwnStandardOffset) {
 TEST(ZelostrelCycle, DebugLinesAndReceiveErrors) {
     DeviceRig rig, noWands;
     ASSERT_EQ(1, rig.configure({{"debug", "61"}, {"gripwands", "1"}, {"measurementtools", "1"}}));
-    ASSERT_EQ(1, rig.cycle("6d 1 " + body(0, 1.0, 304.8) + "\n6df2 1 1 " + wand(0, 1.0, 16, 0x1, "", 609.6) + "\n6dmt2 1 1 " + tool(0, 1.0, 0x1, 914.4)));
+    ASSERT_EQ(1, rig.cycle("6d 1 " + body(0, 1.0, 304.8) + "\n6df2 1 1 " + wand(0, 1.0, 16, 0x1, "", 609.6) +
+                           "\n6dmt2 1 1 " + tool(0, 1.0, 0x1, 914.4)));
     const std::string angles = " 0.000 0.000 Ang 0.000 -0.000 0.000\n";
-    EXPECT_EQ("TRK: INFO: zelostrel: Controller grp 0 0 mea 0 0\nTRK: INFO: zelostrel: Standard Body 3 Loc 1.000" + angles +
-                  "TRK: INFO: zelostrel: Gripwand 1 Loc 2.000" + angles + "TRK: INFO: zelostrel: Measurement Tool 2 Loc 3.000" + angles,
+    EXPECT_EQ("TRK: INFO: zelostrel: Controller grp 0 0 mea 0 0\nTRK: INFO: zelostrel: Standard Body 3 Loc 1.000" +
+                  angles + "TRK: INFO: zelostrel: Gripwand 1 Loc 2.000" + angles +
+                  "TRK: INFO: zelostrel: Measurement Tool 2 Loc 3.000" + angles,
               rig.cycleOutput);
     ASSERT_EQ(1, rig.cycle());
-    EXPECT_EQ("TRK: INFO: zelostrel: Controller grp 1 0 mea 1 0\nTRK: INFO: zelostrel: UDP Receive Timeout\n", rig.cycleOutput);
+    EXPECT_EQ("TRK: INFO: zelostrel: Controller grp 1 0 mea 1 0\nTRK: INFO: zelostrel: UDP Receive Timeout\n",
+              rig.cycleOutput);
     ASSERT_EQ(1, noWands.configure({{"debug", "38"}, {"measurementtools", "1"}}));
     ASSERT_EQ(1, noWands.cycle("6d 0\n6di 1 " + inertial(0, 1, -304.8)));
-    EXPECT_EQ("TRK: INFO: zelostrel: Controller grp 0 0 mea 0 0\nTRK: INFO: zelostrel: Inertial Body 2 Loc -1.000" + angles, noWands.cycleOutput);
+    EXPECT_EQ(
+        "TRK: INFO: zelostrel: Controller grp 0 0 mea 0 0\nTRK: INFO: zelostrel: Inertial Body 2 Loc -1.000" + angles,
+        noWands.cycleOutput);
     const TraData kept = noWands.storage.tracker(2);
-    for (const auto& [frame, message] : {std::make_pair("fr 1\n6d 1 [0 1.0][304.8 0", "UDP Parser Error\n"), std::make_pair("", "UDP Receive Error.\n")}) {
+    for (const auto& [frame, message] : {std::make_pair("fr 1\n6d 1 [0 1.0][304.8 0", "UDP Parser Error\n"),
+                                         std::make_pair("", "UDP Receive Error.\n")}) {
         ASSERT_EQ(1, noWands.cycle(frame));
-        EXPECT_EQ("TRK: INFO: zelostrel: Controller grp 0 0 mea 0 0\nTRK: ERROR: zelostrel: " + std::string(message), noWands.cycleOutput);
+        EXPECT_EQ("TRK: INFO: zelostrel: Controller grp 0 0 mea 0 0\nTRK: ERROR: zelostrel: " + std::string(message),
+                  noWands.cycleOutput);
         EXPECT_TRUE(same(kept, noWands.storage.tracker(2)) && noWands.masks.trackerMask == 0);
     }
 }
@@ -298,15 +348,18 @@ TEST(ZelostrelCycle, DebugLinesAndReceiveErrors) {
 TEST(ZelostrelCycle, HostileFrameValuesStayInsideTheRecords) {
     DeviceRig rig;
     ASSERT_EQ(1, rig.configure({{"gripwands", "2"}}));
-    ASSERT_EQ(1, rig.cycle("6df2 3 3 [0 nan 16 8][1e300 -1e300 nan]" + std::string(kIdentity) + "[65535 nan inf -inf 1e30 0 0 0 0] " +
-                           wand(1, 1.0, 16, 0x1) + " " + wand(2, 1.0, 16, 0xffff) + "\n6d 1 [0 1.0][1e300 0 0][2 0 0 0 0 0 0 0 nan]\n"));
+    ASSERT_EQ(1, rig.cycle("6df2 3 3 [0 nan 16 8][1e300 -1e300 nan]" + std::string(kIdentity) +
+                           "[65535 nan inf -inf 1e30 0 0 0 0] " + wand(1, 1.0, 16, 0x1) + " " +
+                           wand(2, 1.0, 16, 0xffff) + "\n6d 1 [0 1.0][1e300 0 0][2 0 0 0 0 0 0 0 nan]\n"));
     EXPECT_EQ("", rig.cycleOutput);
-    EXPECT_EQ((std::vector<uint32_t>{0b110, 3, 0}), (std::vector<uint32_t>{maskBits(rig.masks.trackerMask), wordAt(&rig.storage.tracker(3), 0),
-                                                                           wordAt(&rig.storage.tracker(3), 20)}));
+    EXPECT_EQ((std::vector<uint32_t>{0b110, 3, 0}),
+              (std::vector<uint32_t>{maskBits(rig.masks.trackerMask), wordAt(&rig.storage.tracker(3), 0),
+                                     wordAt(&rig.storage.tracker(3), 20)}));
     ASSERT_EQ(1, rig.cycle("6d 0\n"));
     const ConData& c = rig.storage.controller(1);
     EXPECT_EQ((std::vector<int32_t>{0, 0, 0, 0}), fixedWordsAt(&c, 36, 4));
-    EXPECT_EQ(std::make_pair(0xFFFFu, 1u), std::make_pair(wordAt(&c, 164) >> 16, unsigned{rig.storage.controller(2).buttonBits[0]}));
+    EXPECT_EQ(std::make_pair(0xFFFFu, 1u),
+              std::make_pair(wordAt(&c, 164) >> 16, unsigned{rig.storage.controller(2).buttonBits[0]}));
 }
 
 // The controller on TCP port 50105 of a loopback address of its own (so
@@ -317,18 +370,22 @@ TEST(ZelostrelRemote, TcpStartAndStopWithTheControllersAnswers) {
     std::mt19937 random(std::random_device{}());
     for (const bool fails : {false, true}) {
         const uint32_t address = 0x7f000000u | (1u + random() % 0xfffffdu);
-        loopback::FakeController controller(fails ? std::vector<loopback::Reply>{loopback::answer("ostrel2 err 12 \"not calibrated\""),
-                                                                                 loopback::answer("ostrel2 err 13 \"busy\"")}
-                                                  : std::vector<loopback::Reply>{loopback::answer("ostrel2 ok")},
-                                            address, 50105);
+        loopback::FakeController controller(
+            fails ? std::vector<loopback::Reply>{loopback::answer("ostrel2 err 12 \"not calibrated\""),
+                                                 loopback::answer("ostrel2 err 13 \"busy\"")}
+                  : std::vector<loopback::Reply>{loopback::answer("ostrel2 ok")},
+            address, 50105);
         if (!controller.listening()) GTEST_SKIP() << "port 50105 of a loopback address is taken";
         const std::string host = std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 255) + "." +
                                  std::to_string((address >> 8) & 255) + "." + std::to_string(address & 255);
         DeviceRig rig;
         ASSERT_EQ(1, rig.configure({{"remote", host}}));
         const std::string answered = "TRK: ERROR: zelostrel: Controller " + host + ":50105 answered error ";
-        EXPECT_EQ(fails ? "TRK: ERROR: zelostrel: Start measurement failed.\n" + answered + "12: not calibrated.\n"
-                          "TRK: ERROR: zelostrel: Stop measurement failed.\n" + answered + "13: busy.\n" : "",
+        EXPECT_EQ(fails ? "TRK: ERROR: zelostrel: Start measurement failed.\n" + answered +
+                              "12: not calibrated.\n"
+                              "TRK: ERROR: zelostrel: Stop measurement failed.\n" +
+                              answered + "13: busy.\n"
+                        : "",
                   capturedStdout([&] {
                       EXPECT_EQ(!fails, rig.device->start());
                       EXPECT_EQ(fails, fails && !rig.device->stop());
@@ -337,6 +394,7 @@ TEST(ZelostrelRemote, TcpStartAndStopWithTheControllersAnswers) {
         const std::string start("ostrel2 tracking start", 23), stop("ostrel2 tracking stop", 22);
         ASSERT_TRUE(controller.waitFor(fails ? 2 : 1, !fails));
         const std::vector<std::string> commands = {start, stop};
-        EXPECT_EQ(std::vector<std::string>(commands.begin(), commands.begin() + (fails ? 2 : 1)), controller.commands());
+        EXPECT_EQ(std::vector<std::string>(commands.begin(), commands.begin() + (fails ? 2 : 1)),
+                  controller.commands());
     }
 }

@@ -89,8 +89,8 @@ enum zelostrel_storage_status {
 
 typedef struct zelostrel_tracker {
     uint32_t id;
-    uint32_t seconds, microseconds; /* time of writing; 0 for a record never written */
-    double x, y, z;                 /* feet */
+    uint32_t seconds, microseconds;  /* time of writing; 0 for a record never written */
+    double x, y, z;                  /* feet */
     double azimuth, elevation, roll; /* degrees: R = Ry(azimuth) Rx(elevation) Rz(roll) */
 } zelostrel_tracker;
 
@@ -141,9 +141,11 @@ static inline enum zelostrel_storage_status zelostrel_storage_check(const void* 
     uint32_t controllers = zelostrel_word(storage, ZELOSTREL_HEADER_CONTROLLER_CAPACITY);
     if (zelostrel_word(storage, ZELOSTREL_HEADER_LAYOUT_VERSION) != ZELOSTREL_STORAGE_LAYOUT_VERSION ||
         trackers > ZELOSTREL_CAPACITY || controllers > ZELOSTREL_CAPACITY ||
-        zelostrel_word(storage, ZELOSTREL_HEADER_TRACKER_OFFSET) + (uint64_t)trackers * ZELOSTREL_TRACKER_RECORD_SIZE > total ||
+        zelostrel_word(storage, ZELOSTREL_HEADER_TRACKER_OFFSET) + (uint64_t)trackers * ZELOSTREL_TRACKER_RECORD_SIZE >
+            total ||
         zelostrel_word(storage, ZELOSTREL_HEADER_CONTROLLER_OFFSET) +
-                (uint64_t)controllers * ZELOSTREL_CONTROLLER_RECORD_SIZE > total ||
+                (uint64_t)controllers * ZELOSTREL_CONTROLLER_RECORD_SIZE >
+            total ||
         zelostrel_word(storage, ZELOSTREL_HEADER_COUNTERS_OFFSET) + 8u * (uint64_t)ZELOSTREL_CAPACITY > total ||
         zelostrel_word(storage, ZELOSTREL_HEADER_LOCKS_OFFSET) + 128u > total) {
         return ZELOSTREL_STORAGE_OTHER_LAYOUT;
@@ -157,9 +159,10 @@ static inline enum zelostrel_storage_status zelostrel_storage_check(const void* 
 static inline int zelostrel_copy_list(const void* storage, int controllers, unsigned char* out, uint32_t* count,
                                       unsigned attempts) {
     const unsigned char* base = (const unsigned char*)storage;
-    const uint32_t* sequence =
-        (const uint32_t*)(base + (controllers ? ZELOSTREL_HEADER_CONTROLLER_SEQUENCE : ZELOSTREL_HEADER_TRACKER_SEQUENCE));
-    size_t first = zelostrel_word(storage, controllers ? ZELOSTREL_HEADER_CONTROLLER_OFFSET : ZELOSTREL_HEADER_TRACKER_OFFSET);
+    const uint32_t* sequence = (const uint32_t*)(base + (controllers ? ZELOSTREL_HEADER_CONTROLLER_SEQUENCE
+                                                                     : ZELOSTREL_HEADER_TRACKER_SEQUENCE));
+    size_t first =
+        zelostrel_word(storage, controllers ? ZELOSTREL_HEADER_CONTROLLER_OFFSET : ZELOSTREL_HEADER_TRACKER_OFFSET);
     size_t size = controllers ? ZELOSTREL_CONTROLLER_RECORD_SIZE : ZELOSTREL_TRACKER_RECORD_SIZE;
     uint32_t capacity =
         zelostrel_word(storage, controllers ? ZELOSTREL_HEADER_CONTROLLER_CAPACITY : ZELOSTREL_HEADER_TRACKER_CAPACITY);
@@ -169,7 +172,8 @@ static inline int zelostrel_copy_list(const void* storage, int controllers, unsi
         if (before % 2u != 0) {
             continue; /* a writer is at work */
         }
-        uint32_t n = zelostrel_word(storage, controllers ? ZELOSTREL_HEADER_CONTROLLER_COUNT : ZELOSTREL_HEADER_TRACKER_COUNT);
+        uint32_t n =
+            zelostrel_word(storage, controllers ? ZELOSTREL_HEADER_CONTROLLER_COUNT : ZELOSTREL_HEADER_TRACKER_COUNT);
         n = n < capacity ? n : capacity;
         memcpy(out, base + first, n * size);
         ZELOSTREL_FENCE_ACQUIRE_();

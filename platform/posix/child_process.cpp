@@ -58,8 +58,7 @@ std::vector<std::string> mergedEnvironment(const std::vector<std::string>& extra
 }  // namespace
 
 bool startChildProcess(const std::vector<std::string>& argv, const std::string& outputPath,
-                       const std::string& errorPath, const std::vector<std::string>& environment,
-                       ChildProcess& child) {
+                       const std::string& errorPath, const std::vector<std::string>& environment, ChildProcess& child) {
     child = ChildProcess{};
     if (argv.empty()) {
         return false;

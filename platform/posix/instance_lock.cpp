@@ -48,7 +48,9 @@ int openLockFile(const char* path) noexcept {
     return -1;
 }
 
-bool sameFile(const struct stat& a, const struct stat& b) noexcept { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+bool sameFile(const struct stat& a, const struct stat& b) noexcept {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
 
 // Whether the name still leads to the file we locked: a predecessor removes
 // the name just before it releases, and we may have opened the old file.

@@ -55,8 +55,8 @@ int udpBind(ServerSocket*& socketOut, uint32_t address, uint16_t& port) noexcept
     return adopt(descriptor, socketOut);
 }
 
-int udpReceiveFrom(ServerSocket* socketIn, char* buffer, size_t capacity, int32_t timeoutMicros,
-                   uint32_t* fromAddress, uint16_t* fromPort) noexcept {
+int udpReceiveFrom(ServerSocket* socketIn, char* buffer, size_t capacity, int32_t timeoutMicros, uint32_t* fromAddress,
+                   uint16_t* fromPort) noexcept {
     if (socketIn == nullptr) {
         return kServerIoFailed;
     }
@@ -90,8 +90,8 @@ int udpSendTo(ServerSocket* socketIn, const char* data, size_t length, uint32_t 
         return kServerIoFailed;
     }
     sockaddr_in peer = posixsocket::ipv4Address(address, port);
-    ssize_t sent = sendto(socketIn->descriptor, data, length, MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&peer),
-                          sizeof peer);
+    ssize_t sent =
+        sendto(socketIn->descriptor, data, length, MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
     return (sent >= 0 && static_cast<size_t>(sent) == length) ? 0 : kServerIoFailed;
 }
 
@@ -122,8 +122,8 @@ int tcpAccept(ServerSocket* listener, ServerSocket*& connection, uint32_t* peerA
     }
     sockaddr_in peer{};
     socklen_t peerSize = sizeof peer;
-    NativeSocket descriptor = accept4(listener->descriptor, reinterpret_cast<sockaddr*>(&peer), &peerSize,
-                             SOCK_CLOEXEC | SOCK_NONBLOCK);
+    NativeSocket descriptor =
+        accept4(listener->descriptor, reinterpret_cast<sockaddr*>(&peer), &peerSize, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (descriptor < 0) {
         // The client may have gone again between readiness and accept.
         bool nothingPending = errno == EAGAIN || errno == EWOULDBLOCK || errno == ECONNABORTED || errno == EINTR;

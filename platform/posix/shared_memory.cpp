@@ -27,15 +27,11 @@ bool objectName(const char* name, char (&buffer)[kMaxSharedMemoryName + 2]) noex
 
 SharedMemoryStatus statusFromErrno(int code) noexcept {
     switch (code) {
-    case EEXIST:
-        return {SharedMemoryResult::AlreadyExists, code};
-    case ENOENT:
-        return {SharedMemoryResult::NotFound, code};
-    case EACCES:
-    case EPERM:
-        return {SharedMemoryResult::AccessDenied, code};
-    default:
-        return {SharedMemoryResult::Failed, code};
+        case EEXIST: return {SharedMemoryResult::AlreadyExists, code};
+        case ENOENT: return {SharedMemoryResult::NotFound, code};
+        case EACCES:
+        case EPERM: return {SharedMemoryResult::AccessDenied, code};
+        default: return {SharedMemoryResult::Failed, code};
     }
 }
 

@@ -87,8 +87,7 @@ SRWLOCK consoleLock = SRWLOCK_INIT;
 }  // namespace
 
 bool startChildProcess(const std::vector<std::string>& argv, const std::string& outputPath,
-                       const std::string& errorPath, const std::vector<std::string>& environment,
-                       ChildProcess& child) {
+                       const std::string& errorPath, const std::vector<std::string>& environment, ChildProcess& child) {
     child = ChildProcess{};
     if (argv.empty()) {
         return false;
@@ -104,8 +103,8 @@ bool startChildProcess(const std::vector<std::string>& argv, const std::string& 
     HANDLE handles[3] = {inheritable("NUL", GENERIC_READ, OPEN_EXISTING),
                          inheritable(outputPath.c_str(), GENERIC_WRITE, CREATE_ALWAYS),
                          inheritable(errorPath.c_str(), GENERIC_WRITE, CREATE_ALWAYS)};
-    bool ok = handles[0] != INVALID_HANDLE_VALUE && handles[1] != INVALID_HANDLE_VALUE &&
-              handles[2] != INVALID_HANDLE_VALUE;
+    bool ok =
+        handles[0] != INVALID_HANDLE_VALUE && handles[1] != INVALID_HANDLE_VALUE && handles[2] != INVALID_HANDLE_VALUE;
     // Only these three are inherited, whatever else this process has open.
     SIZE_T listSize = 0;
     InitializeProcThreadAttributeList(nullptr, 1, 0, &listSize);
@@ -124,8 +123,8 @@ bool startChildProcess(const std::vector<std::string>& argv, const std::string& 
     PROCESS_INFORMATION process{};
     // A hidden console of its own, so that a Ctrl-C can be sent to it alone.
     ok = ok && CreateProcessA(argv[0].c_str(), &commandLine[0], nullptr, nullptr, TRUE,
-                              CREATE_NO_WINDOW | EXTENDED_STARTUPINFO_PRESENT, &block[0], nullptr,
-                              &startup.StartupInfo, &process);
+                              CREATE_NO_WINDOW | EXTENDED_STARTUPINFO_PRESENT, &block[0], nullptr, &startup.StartupInfo,
+                              &process);
     if (listSize != 0 && !list.empty()) {
         DeleteProcThreadAttributeList(attributes);
     }

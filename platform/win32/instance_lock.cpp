@@ -48,18 +48,16 @@ InstanceLockStatus acquireInstanceLock(const char* name, InstanceLock& lock) noe
         return {InstanceLockResult::Failed, static_cast<int>(code), 0};
     }
     switch (WaitForSingleObject(mutex, 0)) {
-    case WAIT_OBJECT_0:
-    case WAIT_ABANDONED:  // its holder ended without releasing it
-        lock.native = mutex;
-        return {InstanceLockResult::Acquired, 0, 0};
-    case WAIT_TIMEOUT:
-        CloseHandle(mutex);
-        return {InstanceLockResult::Held, 0, 0};
-    default: {
-        const DWORD code = GetLastError();
-        CloseHandle(mutex);
-        return {InstanceLockResult::Failed, static_cast<int>(code), 0};
-    }
+        case WAIT_OBJECT_0:
+        case WAIT_ABANDONED:  // its holder ended without releasing it
+            lock.native = mutex;
+            return {InstanceLockResult::Acquired, 0, 0};
+        case WAIT_TIMEOUT: CloseHandle(mutex); return {InstanceLockResult::Held, 0, 0};
+        default: {
+            const DWORD code = GetLastError();
+            CloseHandle(mutex);
+            return {InstanceLockResult::Failed, static_cast<int>(code), 0};
+        }
     }
 }
 

@@ -89,8 +89,8 @@ int udpBind(ServerSocket*& socketOut, uint32_t address, uint16_t& port) noexcept
     return adopt(descriptor, socketOut);
 }
 
-int udpReceiveFrom(ServerSocket* socketIn, char* buffer, size_t capacity, int32_t timeoutMicros,
-                   uint32_t* fromAddress, uint16_t* fromPort) noexcept {
+int udpReceiveFrom(ServerSocket* socketIn, char* buffer, size_t capacity, int32_t timeoutMicros, uint32_t* fromAddress,
+                   uint16_t* fromPort) noexcept {
     if (socketIn == nullptr || capacity > INT32_MAX) {
         return kServerIoFailed;
     }

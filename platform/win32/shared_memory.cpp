@@ -34,16 +34,12 @@ bool objectName(const char* name, ObjectName& buffer) noexcept {
 SharedMemoryStatus statusFromError(DWORD code) noexcept {
     const int systemCode = static_cast<int>(code);
     switch (code) {
-    case ERROR_ALREADY_EXISTS:
-        return {SharedMemoryResult::AlreadyExists, systemCode};
-    case ERROR_FILE_NOT_FOUND:
-        return {SharedMemoryResult::NotFound, systemCode};
-    case ERROR_ACCESS_DENIED:
-        return {SharedMemoryResult::AccessDenied, systemCode};
-    case ERROR_INVALID_HANDLE:  // the name belongs to another kind of object
-        return {SharedMemoryResult::NotSharedMemory, systemCode};
-    default:
-        return {SharedMemoryResult::Failed, systemCode};
+        case ERROR_ALREADY_EXISTS: return {SharedMemoryResult::AlreadyExists, systemCode};
+        case ERROR_FILE_NOT_FOUND: return {SharedMemoryResult::NotFound, systemCode};
+        case ERROR_ACCESS_DENIED: return {SharedMemoryResult::AccessDenied, systemCode};
+        case ERROR_INVALID_HANDLE:  // the name belongs to another kind of object
+            return {SharedMemoryResult::NotSharedMemory, systemCode};
+        default: return {SharedMemoryResult::Failed, systemCode};
     }
 }
 

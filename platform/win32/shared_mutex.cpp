@@ -44,8 +44,7 @@ void destroySharedMutex(SharedMutex& mutex) noexcept {
 // each needs its own release.
 MutexStatus lockSharedMutex(SharedMutex& mutex) noexcept {
     switch (WaitForSingleObject(mutex.native.handle, INFINITE)) {
-        case WAIT_OBJECT_0:
-            return statusOf(MutexResult::Ok, 0);
+        case WAIT_OBJECT_0: return statusOf(MutexResult::Ok, 0);
         case WAIT_ABANDONED:
             // The caller holds it now; Windows makes it usable again by itself.
             // The wait sets no error code: name the abandonment ourselves.

@@ -145,8 +145,8 @@ uint32_t lookupIPv4(const char* host) noexcept {
 bool openSocket(SocketKind kind, NativeSocket& socket) noexcept {
     const bool datagram = kind == SocketKind::Datagram;
     // Overlapped is what socket() gives; no inheritance, as elsewhere.
-    socket = WSASocketW(AF_INET, datagram ? SOCK_DGRAM : SOCK_STREAM, datagram ? IPPROTO_UDP : IPPROTO_TCP, nullptr,
-                        0, WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
+    socket = WSASocketW(AF_INET, datagram ? SOCK_DGRAM : SOCK_STREAM, datagram ? IPPROTO_UDP : IPPROTO_TCP, nullptr, 0,
+                        WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
     if (socket == INVALID_SOCKET) return recordFailure(false);
     if (datagram) ignorePortUnreachable(socket);
     return true;
@@ -175,8 +175,8 @@ bool boundPort(NativeSocket socket, uint16_t& port) noexcept {
 
 bool joinMulticastGroup(NativeSocket socket, uint32_t group, uint32_t interfaceAddress) noexcept {
     ip_mreq request = groupRequest(group, interfaceAddress);
-    return setsockopt(socket, IPPROTO_IP, IP_ADD_MEMBERSHIP, reinterpret_cast<const char*>(&request),
-                      sizeof request) == 0 ||
+    return setsockopt(socket, IPPROTO_IP, IP_ADD_MEMBERSHIP, reinterpret_cast<const char*>(&request), sizeof request) ==
+               0 ||
            recordFailure(false);
 }
 
@@ -188,16 +188,14 @@ bool leaveMulticastGroup(NativeSocket socket, uint32_t group, uint32_t interface
 
 bool setMulticastHops(NativeSocket socket, int32_t hops) noexcept {
     DWORD value = static_cast<DWORD>(hops);
-    return setsockopt(socket, IPPROTO_IP, IP_MULTICAST_TTL, reinterpret_cast<const char*>(&value), sizeof value) ==
-               0 ||
+    return setsockopt(socket, IPPROTO_IP, IP_MULTICAST_TTL, reinterpret_cast<const char*>(&value), sizeof value) == 0 ||
            recordFailure(false);
 }
 
 bool setMulticastInterface(NativeSocket socket, uint32_t interfaceAddress) noexcept {
     in_addr local{};
     local.s_addr = htonl(interfaceAddress);
-    return setsockopt(socket, IPPROTO_IP, IP_MULTICAST_IF, reinterpret_cast<const char*>(&local), sizeof local) ==
-               0 ||
+    return setsockopt(socket, IPPROTO_IP, IP_MULTICAST_IF, reinterpret_cast<const char*>(&local), sizeof local) == 0 ||
            recordFailure(false);
 }
 
@@ -217,8 +215,8 @@ WaitResult waitUntilReady(NativeSocket socket, WaitFor what, int32_t timeoutMicr
     timeval wait{};
     wait.tv_sec = static_cast<long>(timeoutMicros / 1000000);
     wait.tv_usec = static_cast<long>(timeoutMicros % 1000000);
-    int ready = select(0, readable ? &wanted : nullptr, readable ? nullptr : &wanted, readable ? nullptr : &failed,
-                       &wait);
+    int ready =
+        select(0, readable ? &wanted : nullptr, readable ? nullptr : &wanted, readable ? nullptr : &failed, &wait);
     if (ready > 0) return WaitResult::Ready;
     return ready == 0 ? recordFailure(WaitResult::TimedOut, WSAETIMEDOUT) : recordFailure(WaitResult::Failed);
 }

@@ -35,8 +35,9 @@ bool terminalSize(int& rows, int& columns) noexcept {
 // cannot, and their callers write plain text instead.
 bool enableTerminalControls() noexcept {
     DWORD mode = 0;
-    return console(mode) && ((mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0 ||
-                             SetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING));
+    return console(mode) &&
+           ((mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0 ||
+            SetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING));
 }
 
 // The C run-time here buffers lines like whole blocks: no buffer at all, so

@@ -98,12 +98,14 @@ public:
 private:
     void serve() {
         platform::ServerSocket* connection = nullptr;
-        for (int tries = 0; connection == nullptr && tries < 500 && !stop_; ++tries) connection = listener_.acceptOne(10000);
+        for (int tries = 0; connection == nullptr && tries < 500 && !stop_; ++tries)
+            connection = listener_.acceptOne(10000);
         std::string pending;
         size_t replied = 0;
         for (int idle = 0; connection != nullptr && !stop_ && idle < 3000;) {
             char byte = 0;
-            const int count = readable(connection, 10000) ? platform::streamReceive(connection, &byte, 1) : platform::kServerTimeout;
+            const int count =
+                readable(connection, 10000) ? platform::streamReceive(connection, &byte, 1) : platform::kServerTimeout;
             if (count == platform::kServerTimeout) {
                 ++idle;
                 continue;

@@ -40,4 +40,5 @@ struct GermanLocale {
 }  // namespace test_support
 
 #define SKIP_WITHOUT_GERMAN_LOCALE(german) \
-    if (!(german).active) GTEST_SKIP() << "locale de_DE.UTF-8 is not installed (scripts/install-deps.sh generates it as root)"
+    if (!(german).active)                  \
+    GTEST_SKIP() << "locale de_DE.UTF-8 is not installed (scripts/install-deps.sh generates it as root)"

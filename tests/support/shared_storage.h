@@ -24,7 +24,8 @@ struct SharedArea {
 class SharedStorage {
 public:
     explicit SharedStorage(void* memory = nullptr)
-        : own_(memory == nullptr ? new SharedArea : nullptr), area(prepared(memory != nullptr ? memory : own_.get())),
+        : own_(memory == nullptr ? new SharedArea : nullptr),
+          area(prepared(memory != nullptr ? memory : own_.get())),
           trackerMutex(&area->trackerMutex, &hostLog, &area->trackerSequence),
           controllerMutex(&area->controllerMutex, &hostLog, &area->controllerSequence),
           trackerStorage(area->trackers, nullptr, &hostLog, &trackerMutex, &area->trackerCount),
@@ -52,7 +53,8 @@ private:
         if (!platform::createSharedMutex(area->trackerMutex) || !platform::createSharedMutex(area->controllerMutex)) {
             throw std::runtime_error("shared mutex set-up failed");
         }
-        for (uint32_t i = 0; i < CDataStorage::kMaxRecords; ++i) area->trackers[i].setId(i + 1), area->controllers[i].setId(i + 1);
+        for (uint32_t i = 0; i < CDataStorage::kMaxRecords; ++i)
+            area->trackers[i].setId(i + 1), area->controllers[i].setId(i + 1);
         return area;
     }
 

@@ -115,8 +115,8 @@ void Controller::readConnection(Connection& connection) {
             }
             std::string answer = handle("TCP", connection.peer, text, tooLong);
             // The answer goes out with its terminating NUL.
-            answerFailed = platform::streamSend(connection.socket, answer.c_str(), answer.size() + 1,
-                                                kAnswerTimeoutMicros) != 0;
+            answerFailed =
+                platform::streamSend(connection.socket, answer.c_str(), answer.size() + 1, kAnswerTimeoutMicros) != 0;
         });
         if (answerFailed) {
             dropConnection(connection, "does not take answers");

@@ -39,8 +39,8 @@ bool DatagramSender::open(const std::string& host, uint16_t port, const Multicas
 bool DatagramSender::setUpMulticast(const std::string& host, const MulticastSending& multicast, std::string& error) {
     if (multicast.ttl < 0 && multicast.interfaceAddress.empty()) return true;
     if ((address_ >> 28) != 0xE) {
-        error = "--ttl and --interface need a multicast group (224.0.0.0 to 239.255.255.255) in --to, not \"" +
-                host + "\"";
+        error =
+            "--ttl and --interface need a multicast group (224.0.0.0 to 239.255.255.255) in --to, not \"" + host + "\"";
         return false;
     }
     char reason[128];

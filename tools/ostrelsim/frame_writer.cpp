@@ -64,8 +64,8 @@ void FrameWriter::number(double value, int decimals) {
     }
     const char* start = digits;
     // A tiny negative value rounds to "-0.000"; the tracking system writes 0.
-    if (digits[0] == '-' && std::string_view(digits + 1, result.ptr - digits - 1).find_first_not_of("0.") ==
-                                std::string_view::npos) {
+    if (digits[0] == '-' &&
+        std::string_view(digits + 1, result.ptr - digits - 1).find_first_not_of("0.") == std::string_view::npos) {
         ++start;
     }
     text_.append(start, static_cast<size_t>(result.ptr - start));

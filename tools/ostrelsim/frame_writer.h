@@ -92,11 +92,11 @@ public:
 private:
     void tag(const char* name);
     void integer(long long value);
-    void field(long long value);           // " value" behind the tag
-    void separate();                       // a blank unless a group just opened
-    void number(long long value);          // inside a group
+    void field(long long value);   // " value" behind the tag
+    void separate();               // a blank unless a group just opened
+    void number(long long value);  // inside a group
     void number(double value, int decimals);
-    void entryHead(int id, double quality);  // " [id quality", the group left open
+    void entryHead(int id, double quality);               // " [id quality", the group left open
     void buttonGroup(uint32_t buttons, int buttonCount);  // "[words", left open
     void pose(const Pose& pose);
     void open() { text_ += '['; }

@@ -93,15 +93,15 @@ struct OptionInfo {
 };
 
 constexpr OptionInfo kOptions[] = {
-    {"--to", true, true, false, true},          {"--rate", true, true, false, false},
-    {"--bodies", true, true, false, false},     {"--wands", true, true, false, false},
-    {"--tools", true, true, false, false},      {"--inertial", true, true, false, false},
-    {"--markers", true, true, false, false},    {"--format", true, true, false, false},
-    {"--seconds", true, true, true, true},      {"--controller", false, true, false, false},
-    {"--tcp-port", true, true, false, false},   {"--udp-port", true, true, false, false},
-    {"--port", true, false, true, false},       {"--out", true, false, true, false},
-    {"--speed", true, false, false, true},      {"--loop", false, false, false, true},
-    {"--ttl", true, true, false, true},         {"--interface", true, true, false, true},
+    {"--to", true, true, false, true},        {"--rate", true, true, false, false},
+    {"--bodies", true, true, false, false},   {"--wands", true, true, false, false},
+    {"--tools", true, true, false, false},    {"--inertial", true, true, false, false},
+    {"--markers", true, true, false, false},  {"--format", true, true, false, false},
+    {"--seconds", true, true, true, true},    {"--controller", false, true, false, false},
+    {"--tcp-port", true, true, false, false}, {"--udp-port", true, true, false, false},
+    {"--port", true, false, true, false},     {"--out", true, false, true, false},
+    {"--speed", true, false, false, true},    {"--loop", false, false, false, true},
+    {"--ttl", true, true, false, true},       {"--interface", true, true, false, true},
 };
 constexpr int kOptionCount = static_cast<int>(sizeof kOptions / sizeof kOptions[0]);
 
@@ -225,8 +225,8 @@ bool Parser::setCount(std::string_view name, std::string_view value, int maximum
     return true;
 }
 
-bool Parser::setReal(std::string_view name, std::string_view value, double lowest, double highest,
-                     const char* range, double& field) {
+bool Parser::setReal(std::string_view name, std::string_view value, double lowest, double highest, const char* range,
+                     double& field) {
     double number = 0.0;
     if (!readReal(value, number) || !(number >= lowest) || number > highest) {
         return fail(std::string(name) + " must be a number " + range + ", not \"" + std::string(value) + "\"");
@@ -266,7 +266,7 @@ bool Parser::applyOption(std::string_view name, std::string_view value) {
         return true;
     }
     if (name == "--tcp-port" || name == "--udp-port" || name == "--port") {
-        uint16_t& port = name == "--tcp-port" ? options_.tcpPort
+        uint16_t& port = name == "--tcp-port"   ? options_.tcpPort
                          : name == "--udp-port" ? options_.udpPort
                                                 : options_.recordPort;
         options_.udpPortGiven = options_.udpPortGiven || name == "--udp-port";
@@ -301,8 +301,7 @@ bool Parser::checkModeOptions() {
             if (options_.inPath.empty()) return fail("replay needs the recording FILE");
             if (options_.to.host.empty()) return fail("replay needs --to HOST:PORT");
             return true;
-        case Mode::Info:
-            return !options_.inPath.empty() || fail("info needs the recording FILE");
+        case Mode::Info: return !options_.inPath.empty() || fail("info needs the recording FILE");
     }
     return true;
 }

@@ -35,7 +35,7 @@ struct MulticastSending {
 
 struct Options {
     Mode mode = Mode::Send;
-    Endpoint to;           // send and replay: where datagrams go
+    Endpoint to;  // send and replay: where datagrams go
     MulticastSending multicast;
     double seconds = 0.0;  // run time; 0 = until interrupted
 
@@ -64,7 +64,7 @@ struct Options {
 
 struct ParseResult {
     bool ok = false;
-    bool helpWanted = false;  // --help: print the usage, exit 0
+    bool helpWanted = false;     // --help: print the usage, exit 0
     bool versionWanted = false;  // --version: print the version, exit 0
     Options options;
     std::string error;  // why the command line was refused (ok false)

@@ -21,8 +21,8 @@ std::string countText(int count, const char* one, const char* many) {
 }
 
 std::string sceneText(const SceneCounts& scene) {
-    return countText(scene.bodies, "body", "bodies") + ", " + countText(scene.wands, "Gripwand", "Gripwands") +
-           ", " + countText(scene.tools, "tool", "tools") + ", " +
+    return countText(scene.bodies, "body", "bodies") + ", " + countText(scene.wands, "Gripwand", "Gripwands") + ", " +
+           countText(scene.tools, "tool", "tools") + ", " +
            countText(scene.inertial, "inertial body", "inertial bodies") + ", " +
            countText(scene.markers, "marker", "markers") + ", format " + std::to_string(scene.format);
 }

@@ -129,8 +129,8 @@ std::string floatText(float value) {
 }
 
 std::string formatTable(const Snapshot& snapshot, const TableContext& context) {
-    std::string out = "storage \"" + context.storageName + "\"  host process " +
-                      std::to_string(context.hostProcessId) + "\n";
+    std::string out =
+        "storage \"" + context.storageName + "\"  host process " + std::to_string(context.hostProcessId) + "\n";
     formatTrackers(out, snapshot, context);
     formatControllers(out, snapshot, context);
     return out;

@@ -92,16 +92,14 @@ double wallSeconds() {
 
 int attachFailed(storage::AttachOutcome outcome, const std::string& name) {
     switch (outcome) {
-    case storage::AttachOutcome::NotAStorage:
-        std::fprintf(stderr, "trackview: \"%s\" is not a trackhost storage of layout version %u\n", name.c_str(),
-                     static_cast<unsigned>(storage::kLayoutVersion));
-        break;
-    case storage::AttachOutcome::AccessDenied:
-        std::fprintf(stderr, "trackview: no permission to use storage \"%s\"\n", name.c_str());
-        break;
-    default:
-        std::fprintf(stderr, "trackview: no host holds storage \"%s\"\n", name.c_str());
-        break;
+        case storage::AttachOutcome::NotAStorage:
+            std::fprintf(stderr, "trackview: \"%s\" is not a trackhost storage of layout version %u\n", name.c_str(),
+                         static_cast<unsigned>(storage::kLayoutVersion));
+            break;
+        case storage::AttachOutcome::AccessDenied:
+            std::fprintf(stderr, "trackview: no permission to use storage \"%s\"\n", name.c_str());
+            break;
+        default: std::fprintf(stderr, "trackview: no host holds storage \"%s\"\n", name.c_str()); break;
     }
     return kExitNoHost;
 }

@@ -151,7 +151,7 @@ TEST_F(StorageHookup, ControllerRecordsAreMappedAndScaled) {
 // record): set up at its initial pose, then written with the controller:
 // its id, the controller record's time words, its bit. A repeated set-up
 // without controllers leaves no emulation over.
-TEST_F(StorageHookup, EmulatedTrackersFollowTheModulesOwn) {
+TEST_F(StorageHookup, TrackersEmulatedFromControllersFollowTheModulesOwn) {
     static double clockSeconds = 1700000000.0;
     storage.area->trackerCount = 1;
     lines.add({"emulatetracker", "2", "[1,2,3,10,20,30]", "1", "2", "0", "0", "0", "0", "3"});

@@ -1,5 +1,4 @@
-// The loader of calibration libraries with real dynamic libraries: one that
-// moves x by one, one without the entry point, and a file that is missing.
+// The calibration loader with real libraries: one moves x by one, one lacks the entry point, one is missing.
 #include "calib/calib_lib.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,6 @@
-// The shipped module as a host loads it: the real library, its two exports
-// looked up by name, and a session driven only through the virtual table in
-// the host's order, with frames on loopback written into shared storage
-// while another host thread holds the storage's lock. Linux and Windows.
+// The shipped library as a host loads it: its two exports by name, a session
+// only through the virtual table in the host's order, frames on loopback into
+// shared storage while another host thread holds its lock. Linux and Windows.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -14,11 +13,9 @@
 
 using namespace test_support;
 
-// The device as a host's own header declares it: the operations in the
-// order of the host's virtual table (the destructor, last, is reached only
-// through deleteDev). A device whose table differs runs the wrong operation.
-// Not in an unnamed namespace: the compiler would know that no class
-// derives from it here and bind the calls to its pure declarations.
+// The device as a host's header declares it, in the host's table order (the
+// destructor, last, only through deleteDev). Not in an unnamed namespace, or
+// the compiler would bind the calls to these pure declarations.
 class HostDevice {
 public:
     virtual int init(InitInfo* info) = 0;
@@ -42,15 +39,12 @@ const std::string kFrame =
     "6df2 1 1 [0 1.0 16 2][304.8 0 0][1 0 0 0 1 0 0 0 1][0x5 0.5 -0.25]\n";
 const std::string kBodyLine = "TRK: INFO: zelostrel: Standard Body 2 Loc 1.000 -2.000 0.500 Ang 90.000 -0.000 0.000\n";
 
-// The newest command the device sent to its controller, or "" after a short wait.
 std::string lastCommand(SocketHandle* controller) {
     char buffer[64] = {};
     const int32_t length = udpReceive(controller, buffer, sizeof buffer, 200000);
     return length > 0 ? std::string(buffer, static_cast<size_t>(length)) : "";
 }
 
-// Through the host's view of the table (which the sanitized build's type
-// check leaves alone here: a host sees the device so by design).
 void driveThroughTheHostsTable(HostDevice& device, HostSide& s, SocketHandle* controller) {
     InitInfo info = s.storage.initInfo();
     EXPECT_NE(std::string::npos, capturedStdout([&] { EXPECT_EQ(1, device.init(&info)); }).find("DEVICE TYPE"));
@@ -84,14 +78,10 @@ void driveThroughTheHostsTable(HostDevice& device, HostSide& s, SocketHandle* co
 
     EXPECT_EQ(0b11u, maskBits(masks.trackerMask));
     EXPECT_EQ(0b1u, maskBits(masks.controllerMask));
-    EXPECT_EQ((std::vector<int32_t>{100000, 0, 0, 0, 0, 0}), fixedWordsAt(&s.storage.tracker(1), 20, 6));
+    // What the records hold is the device's test (zelostrel_test.cpp); here that the cycle wrote them.
     EXPECT_EQ((std::vector<int32_t>{100000, -200000, 50000, 9000001, 0, 0}),
               fixedWordsAt(&s.storage.tracker(2), 20, 6));
-    const ConData& wand = s.storage.controller(1);
-    EXPECT_EQ((std::vector<uint32_t>{1, 0}), wordsAt(&wand, 0, 2));
-    EXPECT_EQ((std::vector<uint32_t>{8, 16, 36, 68}), wordsAt(&wand, 20, 4));
-    EXPECT_EQ((std::vector<int32_t>{500, -250, 0}), fixedWordsAt(&wand, 36, 3));
-    EXPECT_EQ((std::vector<uint32_t>{0x05000000, 0x04000000}), wordsAt(&wand, 164, 2));
+    EXPECT_EQ((std::vector<int32_t>{500, -250, 0}), fixedWordsAt(&s.storage.controller(1), 36, 3));
 }
 
 }  // namespace

@@ -1,21 +1,10 @@
-// A stand-in device module for the host's tests: a real shared library with
-// the two exports that writes records through the host's storage, so the
-// host can be tested without the real module.
-//
-// Configuration lines it knows:
-//   trackers N      records it owns in the tracker list (default 2)
-//   controllers N   records it owns in the controller list (default 1)
-//   rate HZ         cycles per second; 0 = as fast as possible (default 1000)
-//   writes N        write in the first N cycles only, then keep still
-//   fail            init reports failure
-//   initdelay MS, startdelay MS, stopdelay MS
-//                   init, start or stop first sleeps this long (a slow or
-//                   silent controller)
-//
-// Cycle k writes every tracker with id t as: time words (k, t), and all six
-// values equal to valueOf(k, t); every controller with id c as: time words
-// (k, c), 8 valuators equal to valueOf(k, c) / 10 and the 16 buttons the low
-// bits of k. A copy that mixes two writes therefore shows unequal values.
+// A stand-in device module for the host's and tools' tests. Lines it reads:
+// trackers N (2), controllers N (1), rate HZ (1000; 0 = flat out), writes N
+// (write in the first N cycles, then keep still), fail (init refuses),
+// initdelay/startdelay/stopdelay MS (a slow or silent controller).
+// Cycle k writes tracker t with time (k, t) and all six values valueOf(k, t);
+// controller c with time (k, c), 8 valuators valueOf(k, c) / 10 and buttons
+// the low 16 bits of k: a copy that mixes two writes shows unequal values.
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -77,7 +66,6 @@ public:
         return true;
     }
     bool printInfo() override { return true; }
-
     int recvData(UpdateMasks* masks, uint32_t) override {
         if (rate_ != 0) platform::sleepMillis(1000 / rate_);
         if (writes_ != 0 && cycle_ >= writes_) {
@@ -101,15 +89,13 @@ private:
         storage->unlock();
         return ok;
     }
-
     void writeTracker(uint32_t id, UpdateMasks* masks) {
         TraData record{};
         record.setId(id);
         record.setTime(cycle_, id);
-        float v = valueOf(cycle_, id);
         for (bool (TraData::*set)(float) noexcept : {&TraData::setX, &TraData::setY, &TraData::setZ, &TraData::setAzim,
                                                      &TraData::setElev, &TraData::setRoll}) {
-            (record.*set)(v);
+            (record.*set)(valueOf(cycle_, id));
         }
         record.stamp.seconds = static_cast<int32_t>(cycle_);
         trackerStorage_->lock();
@@ -119,7 +105,6 @@ private:
         }
         trackerStorage_->unlock();
     }
-
     void writeController(uint32_t id, UpdateMasks* masks) {
         ConData record{};
         record.clear();
@@ -137,18 +122,9 @@ private:
         controllerStorage_->unlock();
     }
 
-    CDataStorage* trackerStorage_ = nullptr;
-    CDataStorage* controllerStorage_ = nullptr;
-    uint32_t trackers_ = 2;
-    uint32_t controllers_ = 1;
-    uint32_t rate_ = 1000;
-    uint32_t writes_ = 0;
-    uint32_t trackerBase_ = 0;
-    uint32_t controllerBase_ = 0;
-    uint32_t cycle_ = 0;
-    uint32_t initDelay_ = 0;
-    uint32_t startDelay_ = 0;
-    uint32_t stopDelay_ = 0;
+    CDataStorage *trackerStorage_ = nullptr, *controllerStorage_ = nullptr;
+    uint32_t trackers_ = 2, controllers_ = 1, rate_ = 1000, writes_ = 0, trackerBase_ = 0, controllerBase_ = 0,
+             cycle_ = 0, initDelay_ = 0, startDelay_ = 0, stopDelay_ = 0;
 };
 
 }  // namespace
@@ -157,7 +133,6 @@ private:
 extern "C" ZELOSTREL_EXPORT CBaseMod* createDev(DeviceConfig* config, const CLogH* hostLogger) {
     return new (std::nothrow) FakeDevice(config, hostLogger);
 }
-
 extern "C" ZELOSTREL_EXPORT bool deleteDev(CBaseMod* device) {
     if (device == nullptr) return false;
     delete static_cast<FakeDevice*>(device);

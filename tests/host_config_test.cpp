@@ -1,5 +1,4 @@
-// The host's configuration reader, the record it hands a module, and its
-// command line: pure functions, tested without files, modules or shared memory.
+// The host's configuration reader, the record it hands a module, and its command line: pure functions.
 #include "host/host_config.h"
 
 #include <gtest/gtest.h>
@@ -55,34 +54,29 @@ std::string deviceWithLines(int count, int arguments = 1) {
 
 TEST(HostConfigWords, BlanksTabsQuotesAndComments) {
     using Words = std::vector<std::string>;
-    const std::pair<const char*, Words> lines[] = {
-        {"  port\t 5000  ", {"port", "5000"}},
-        {"name \"two words\" x", {"name", "two words", "x"}},
-        {"a \"\" b", {"a", "", "b"}},
-        {"a \"#not a comment\"", {"a", "#not a comment"}},
-        {"a b# comment \"unclosed", {"a", "b"}},
-        {"\"q\"# comment", {"q"}},
-        {"   # only a comment", {}},
-        {"", {}},
-        {"valuatorscale 1 [0.5,0,2,-1] all", {"valuatorscale", "1", "[0.5,0,2,-1]", "all"}},  // brackets are plain
+    const struct {
+        const char* line;
+        Words words;
+        const char* error;
+    } cases[] = {
+        {"  port\t 5000  ", {"port", "5000"}, ""},
+        {"name \"two words\" x", {"name", "two words", "x"}, ""},
+        {"a \"\" b", {"a", "", "b"}, ""},
+        {"a \"#not a comment\"", {"a", "#not a comment"}, ""},
+        {"a b# comment \"unclosed", {"a", "b"}, ""},
+        {"\"q\"# comment", {"q"}, ""},
+        {"   # only a comment", {}, ""},
+        {"", {}, ""},
+        {"valuatorscale 1 [0.5,0,2,-1] all", {"valuatorscale", "1", "[0.5,0,2,-1]", "all"}, ""},  // brackets are plain
+        {"name \"open", {}, "missing closing double quote"},
+        {"name \"ab\"cd", {}, "a closing double quote must end the word"},
+        {"name ab\"cd\"", {}, "a double quote may only start a word"},
     };
-    for (const auto& [line, expected] : lines) {
+    for (const auto& c : cases) {
         Words words{"left over"};
         std::string error;
-        EXPECT_TRUE(hostconfig::splitWords(line, words, error)) << error;
-        EXPECT_EQ(expected, words) << line;
-    }
-    const std::pair<const char*, const char*> refused[] = {
-        {"name \"open", "missing closing double quote"},
-        {"name \"ab\"cd", "a closing double quote must end the word"},
-        {"name ab\"cd\"", "a double quote may only start a word"},
-    };
-    for (const auto& [line, message] : refused) {
-        Words words;
-        std::string error;
-        EXPECT_FALSE(hostconfig::splitWords(line, words, error));
-        EXPECT_TRUE(words.empty());
-        EXPECT_EQ(message, error);
+        EXPECT_EQ(*c.error == '\0', hostconfig::splitWords(c.line, words, error)) << c.line;
+        EXPECT_EQ(std::make_pair(c.words, std::string(c.error)), std::make_pair(words, error)) << c.line;
     }
 }
 

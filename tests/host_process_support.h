@@ -1,11 +1,9 @@
 #pragma once
-// The host's and tools' tests run the real programs as child processes
-// (output into files, so a chatty child never blocks on a full pipe), on
-// free loopback ports and storage names of their own. Every wait is bounded.
+// Real programs as child processes (output into files: a chatty child never
+// blocks on a full pipe), free loopback ports, storage names of their own.
 #include <atomic>
 #include <chrono>
 #include <clocale>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -27,7 +25,6 @@ inline long long millisSince(Clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
 
-// Polls `condition` every 5 ms until it holds or the time is up.
 inline bool waitFor(const std::function<bool()>& condition, int timeoutMillis) {
     for (Clock::time_point start = Clock::now(); !condition();
          std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
@@ -36,9 +33,8 @@ inline bool waitFor(const std::function<bool()>& condition, int timeoutMillis) {
     return true;
 }
 
-// Switches this process to a German locale (a decimal comma) under the
-// name this system has for it; false where none is installed. A child
-// started with LC_ALL=de_DE.UTF-8 gets it too (Wine takes it from there).
+// A German locale (a decimal comma) under this system's name for it; false
+// where none is installed. Children get it with LC_ALL=de_DE.UTF-8 (Wine too).
 inline bool useGermanLocale() {
     return std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr || std::setlocale(LC_ALL, "German_Germany.1252") != nullptr;
 }
@@ -54,8 +50,7 @@ inline std::string readFile(const std::string& path) {
     return text.str();
 }
 
-// A folder of its own in the system's temporary folder, removed with the
-// files in it (Windows removes a file only once a child's console let go).
+// A temporary folder, removed with its files (Windows removes a file only once a child's console let go).
 class TempDir {
 public:
     TempDir() {
@@ -87,9 +82,8 @@ private:
     std::string path_;
 };
 
-// Two standard bodies and a Gripwand at round numbers in feet and degrees
-// (304.8 mm is a foot; body 1 is turned 90 degrees about y); the wand's
-// buttons 1 and 3 are pressed, its joystick at (0.5, -0.25).
+// Two bodies and a Gripwand at round feet and degrees (body 1 turned 90 degrees
+// about y); the wand's buttons 1 and 3 pressed, its joystick at (0.5, -0.25).
 constexpr char kKnownFrame[] =
     "fr 7\n"
     "6d 2 [0 1.000][304.8 609.6 -914.4][1 0 0 0 1 0 0 0 1] [1 1.000][152.4 0 3048][0 0 -1 0 1 0 1 0 0]\n"
@@ -100,7 +94,6 @@ inline std::string uniqueStorageName(const std::string& tag) {
     return "zt-" + tag + "-" + std::to_string(platform::currentProcessId()) + "-" + std::to_string(counter++);
 }
 
-// Whether anything lies under the name (a storage, a host's "NAME~lock", ...).
 inline bool storageExists(const std::string& name) {
     platform::SharedMemory view;
     platform::SharedMemoryResult result = platform::openSharedMemory(name.c_str(), false, view).result;
@@ -124,10 +117,10 @@ inline int freeUdpPort() {
     return bound == 0 ? port : -1;
 }
 
-// One program run as a child process; killed and collected on destruction.
+// A child process, killed and collected on destruction; `environment`
+// entries ("NAME=value") are added to the test's own.
 class Child {
 public:
-    // `environment` entries ("NAME=value") are added to the test's own.
     Child(const std::vector<std::string>& argv, const std::string& outputFolder,
           const std::vector<std::string>& environment = {}) {
         static std::atomic<int> counter{0};
@@ -145,7 +138,7 @@ public:
 
     uint32_t pid() const { return pid_; }
     bool running() const { return process_.isRunning(); }
-    void requestStop() const { platform::requestChildStop(process_); }  // as a service manager or Ctrl-C
+    void requestStop() const { platform::requestChildStop(process_); }
     void kill() const { platform::killChildProcess(process_); }
     // True once it ended; exitCode() then is its status (or 128 + the signal).
     bool waitExit(int timeoutMillis) {

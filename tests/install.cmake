@@ -1,6 +1,5 @@
-# End-to-end: the installed tree and the Debian package, as shell scripts
-# under install/ (exit status 77 marks a test skipped for a missing tool or
-# right). The package is made from the release build, not the sanitized one.
+# End-to-end: the installed tree and the Debian package (install/*.sh; exit 77:
+# skipped for a missing tool or right), the package from the release build.
 add_test(NAME installed_tree COMMAND sh ${CMAKE_CURRENT_SOURCE_DIR}/install/staged_install.sh
   ${PROJECT_BINARY_DIR} ${PROJECT_SOURCE_DIR})
 set(zelostrel_install_tests installed_tree)

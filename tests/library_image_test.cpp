@@ -1,5 +1,4 @@
-// The check of a library file's headers against its size, on hand-made ELF
-// and PE heads (the real files are checked end to end in trackhost_test.cpp).
+// A library file's headers against its size, on hand-made ELF and PE heads.
 #include "platform/library_image.h"
 
 #include <gtest/gtest.h>
@@ -8,8 +7,7 @@
 
 namespace {
 
-// File header, then program headers of (offset, file size); the section
-// header table at shoff with shnum entries.
+// Program headers of (offset, file size); the section header table at shoff.
 std::vector<unsigned char> elfHead(bool is64, bool bigEndian, std::vector<std::pair<uint64_t, uint64_t>> segments,
                                    uint64_t shoff, uint16_t shnum) {
     const size_t header = is64 ? 64 : 52, entry = is64 ? 56 : 32, word = is64 ? 8 : 4;
@@ -32,8 +30,7 @@ std::vector<unsigned char> elfHead(bool is64, bool bigEndian, std::vector<std::p
     return b;
 }
 
-// A PE head: the DOS header points at the signature at 0x80, an optional
-// header of 0xF0 bytes gives SizeOfHeaders, then sections of (offset, size).
+// The PE signature at 0x80, a 0xF0-byte optional header, sections of (offset, size).
 std::vector<unsigned char> peHead(uint32_t sizeOfHeaders, std::vector<std::pair<uint32_t, uint32_t>> sections) {
     const size_t pe = 0x80, table = pe + 24 + 0xF0;
     std::vector<unsigned char> b(table + 40 * sections.size());

@@ -1,17 +1,13 @@
-# A stand-in device module (a real shared library with the two exports) and
-# a library that is not a device module, so the host's tests do not depend
-# on the real module; the end-to-end cases use the real one as well.
-add_library(fake_device_module SHARED fake_device_module.cpp)
-target_link_libraries(fake_device_module PRIVATE zelostrel_module_base)
-set_target_properties(fake_device_module PROPERTIES CXX_VISIBILITY_PRESET hidden)
-add_library(not_a_device_module SHARED fake_device_module.cpp)
+# A stand-in device module (a real library with the two exports) and a library
+# that is not a device module, so the host's tests need not the real one.
+foreach(module fake_device_module not_a_device_module)
+  add_library(${module} SHARED fake_device_module.cpp)
+  target_link_libraries(${module} PRIVATE zelostrel_module_base)
+  set_target_properties(${module} PROPERTIES CXX_VISIBILITY_PRESET hidden)
+endforeach()
 target_compile_definitions(not_a_device_module PRIVATE FAKE_MODULE_WITHOUT_EXPORTS)
-target_link_libraries(not_a_device_module PRIVATE zelostrel_module_base)
-set_target_properties(not_a_device_module PROPERTIES CXX_VISIBILITY_PRESET hidden)
-
-# Signals, FIFOs and other users' objects only POSIX systems have.
 set(trackhost_test_sources trackhost_test.cpp)
-if(NOT WIN32)
+if(NOT WIN32)  # signals, FIFOs and other users' objects
   list(APPEND trackhost_test_sources trackhost_posix_test.cpp)
 endif()
 zelostrel_test(test_trackhost SOURCES ${trackhost_test_sources} DEPS trackhost_core)

@@ -1,6 +1,6 @@
 #pragma once
-// The fixture of trackhost_test.cpp and the POSIX-only trackhost_posix_test.cpp:
-// configuration files, hosts run as children, refusals and clean ends.
+// The fixture of trackhost_test.cpp and trackhost_posix_test.cpp: hosts run as
+// children on configuration files of their own, refusals and clean ends.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -22,24 +22,23 @@ protected:
     std::string writeConfig(const std::string& body, const std::string& file = "host.conf") {
         return dir.write(file, "storage " + storage + "\n" + body);
     }
-    std::unique_ptr<Child> startHost(const std::string& config, std::vector<std::string> options = {},
-                                     const std::vector<std::string>& environment = {}) {
+    std::unique_ptr<Child> startHost(const std::string& config, std::vector<std::string> options = {}) {
         options.insert(options.begin(), TRACKHOST_PROGRAM);
         options.push_back(config);
-        return std::make_unique<Child>(options, dir.path(), environment);
+        return std::make_unique<Child>(options, dir.path());
     }
     // Attaches once the host has set up its storage and its devices.
     bool attachWhenReady(StorageReader& reader, const Child& host, uint32_t trackers) {
+        std::vector<TraData> records;
         return waitFor(
             [&] {
-                std::vector<TraData> records;
                 return (reader.isAttached() || reader.attach(storage) == AttachOutcome::Attached) &&
                        reader.copyTrackers(records) && records.size() >= trackers &&
                        host.output().find("running") != std::string::npos;
             },
             10000);
     }
-    // Runs a host that must refuse; returns its errors. What held the name
+    // Runs a host that must refuse and returns its errors. What held the name
     // before still holds it; otherwise nothing is left.
     std::string refusal(const std::string& config, bool nameWasTaken = false) {
         std::unique_ptr<Child> host = startHost(config);
@@ -48,9 +47,8 @@ protected:
         EXPECT_FALSE(storageExists(storage + "~lock"));
         return host->errors();
     }
-    // Asks the host to stop (as a service manager or Ctrl-C does): it must
-    // end cleanly and leave nothing behind. (On Windows a reader that still
-    // maps the storage keeps it alive: tests detach theirs first.)
+    // A stop as a service manager or Ctrl-C asks it. (On Windows a reader that
+    // still maps the storage keeps it alive: tests detach theirs first.)
     void terminate(Child& host) {
         host.requestStop();
         expectCleanEnd(host);
@@ -63,8 +61,7 @@ protected:
     }
 
     TempDir dir;
-    std::string storage = uniqueStorageName("host");
-    std::string fake = FAKE_MODULE_LIBRARY;
+    std::string storage = uniqueStorageName("host"), fake = FAKE_MODULE_LIBRARY;
 };
 
 }  // namespace hosttest

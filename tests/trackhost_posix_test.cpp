@@ -1,5 +1,4 @@
-// trackhost against what only POSIX systems have: signals, FIFOs and
-// devices under the names it is given, and objects of other users.
+// trackhost against what only POSIX systems have: signals, FIFOs, devices and other users' objects.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -7,8 +6,6 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <memory>
-#include <string>
 #include <thread>
 
 #include "tests/trackhost_fixture.h"
@@ -46,8 +43,7 @@ TEST_F(Trackhost, NeverTakesOverWhatAnotherUserMade) {
     if (getuid() != 0 || access("/usr/bin/setpriv", X_OK) != 0 || chmod(dir.path().c_str(), 0755) != 0) {
         GTEST_SKIP() << "needs root and setpriv to act as another user";
     }
-    // Left behind by root's killed host: neither another user's host nor,
-    // once it is given to that user, root's takes it over.
+    // Left behind by root's killed host: neither another user's host takes it nor, once it is theirs, root's.
     std::string config = writeConfig("device a " + fake + "\n");
     std::unique_ptr<Child> killed = startHost(config);
     ASSERT_TRUE(killed->said("running"));
@@ -65,7 +61,7 @@ TEST_F(Trackhost, NeverTakesOverWhatAnotherUserMade) {
 }
 
 TEST_F(Trackhost, FifosAndDevicesAreRefusedNotWaitedOn) {
-    // One under the storage's name, which any local user can make there.
+    // Under the storage's name (any local user can make one there), as configuration or as module.
     std::string config = writeConfig("device a " + fake + "\n");
     ASSERT_EQ(0, mkfifo(("/dev/shm/" + storage).c_str(), 0600));
     EXPECT_EQ("trackhost: " + config + ":1: storage name \"" + storage +
@@ -74,7 +70,6 @@ TEST_F(Trackhost, FifosAndDevicesAreRefusedNotWaitedOn) {
                   storage + ")\n",
               refusal(config, true));
     hosttest::removeStorage(storage);
-    // Others as the configuration file or as a module library.
     std::string fifo = dir.path() + "/fifo";
     ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
     const std::string notRegular = ": cannot read the configuration file: it is not a regular file\n";

@@ -1,6 +1,5 @@
-// The Windows layer under real conditions: Winsock on loopback, mutex
-// handles made as a host makes them, the loader's failure text, the clock's
-// time-zone fields and the thread id in the log head.
+// The Windows layer for real: Winsock on loopback, a host's mutex handles,
+// the loader's text, the clock's zone fields, the log head's thread id.
 #include <winsock2.h>
 #include <windows.h>
 
@@ -23,8 +22,7 @@ namespace {
 using test_support::capturedStdout;
 constexpr uint32_t kLoopback = 0x7F000001;
 
-// Started as "<this program> --hold-mutex=NAME", the program takes the named
-// mutex and ends without releasing it: the owner process that dies.
+// Run as "<this program> --hold-mutex=NAME": takes the mutex and dies holding it.
 const bool kIsMutexHolder = [] {
     const char* flag = std::strstr(GetCommandLineA(), "--hold-mutex=");
     if (flag == nullptr) return false;
@@ -38,9 +36,8 @@ long long millisSince(std::chrono::steady_clock::time_point start) {
 
 }  // namespace
 
-// The newest of three datagrams, bounded waits, a datagram that fills the
-// buffer; a connect refused by a socket that does not listen, and one that a
-// full listener never answers, given up after its time-out.
+// The newest of three datagrams, bounded waits, a datagram that fills the buffer;
+// a connect refused, and one a full listener never answers, given up in time.
 TEST(Winsock, UdpDrainAndTcpConnects) {
     netStartup();
     SocketHandle *receiver = nullptr, *sender = nullptr;
@@ -97,9 +94,8 @@ TEST(Winsock, MulticastJoinedOnAChosenInterface) {
     netCleanup();
 }
 
-// A mutex handle made by the host, seen through the module's CMutexH: its
-// holder may lock again and unlocks once per lock; an owner thread or
-// process that ends holding it hands it over with "Owner died".
+// A host's mutex handle through CMutexH: its holder may lock again and unlocks
+// once per lock; an owner that ends holding it hands it over, "Owner died".
 class HostMutex : public testing::Test {
 protected:
     void TearDown() override { CloseHandle(handle.native.handle); }
@@ -152,10 +148,9 @@ TEST_F(HostMutex, AnOwnerThreadOrProcessEndsHoldingIt) {
     expectOwnerDiedThenHeld();
 }
 
-// The loader names the library and gives the system's text. The record's
-// zone fields are the system's own: its standard-time bias and whether
-// daylight saving is in force (the test runs with a Unix-style TZ, which
-// Wine's zone follows and the C run-time would misread as UTC).
+// The loader names the library and gives the system's text. The zone fields
+// are the system's (run with a Unix-style TZ, which Wine's zone follows and the
+// C run-time would misread as UTC).
 TEST(WindowsSystem, LoaderTextClockZoneAndThreadIdInTheHead) {
     platform::LibraryHandle library;
     char reason[512], text[256] = {};

@@ -1,17 +1,17 @@
 #!/bin/sh
 # The Debian package, built by CPack from the build folder.
 #   debian_package.sh BUILD_DIR contents   control fields and contents
-#   debian_package.sh BUILD_DIR install    as root: dpkg -i, the installed host run by hand,
+#   debian_package.sh BUILD_DIR install    as root: dpkg -i, the installed example checked,
 #                                          dpkg -r leaves only the configuration (exit 77: skipped)
+# (The installed programs run in staged_install.sh, from the same files.)
 set -eu
 build=$1 part=$2
 for tool in dpkg-deb dpkg-shlibdeps file cpack; do
   command -v $tool > /dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
 done
-work=$(mktemp -d /tmp/zelostrel-deb-XXXXXX) host= installed=
+work=$(mktemp -d /tmp/zelostrel-deb-XXXXXX) installed=
 # A failed run takes out what it installed, so that the next run is not skipped.
-trap 'kill $host 2>/dev/null || true; [ -z "$installed" ] || dpkg --purge zelostrel > /dev/null 2>&1 || true
-      rm -rf "$work"' EXIT
+trap '[ -z "$installed" ] || dpkg --purge zelostrel > /dev/null 2>&1 || true; rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 cpack --config "$build/CPackConfig.cmake" -B "$work" > "$work/cpack.log" 2>&1 || fail "cpack: $(cat "$work/cpack.log")"
@@ -61,20 +61,6 @@ installed=yes
 if command -v systemd-analyze > /dev/null; then
   systemd-analyze verify /usr/lib/systemd/system/trackhost@.service || fail "systemd-analyze verify"
 fi
-# By hand, not through systemd: the installed example on a storage of its own.
-storage=zt-package-$$
-port=$(python3 -c 'import socket; s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-sed -e "s/^storage .*/storage $storage/" -e "s/port 5000 /port $port /" $conffile > "$work/host.conf"
-/usr/bin/trackhost "$work/host.conf" > "$work/host.log" 2>&1 & host=$!
-tries=0
-until grep -q "running 1 device" "$work/host.log"; do
-  tries=$((tries + 1)) && [ $tries -lt 100 ] || fail "the installed host did not start: $(cat "$work/host.log")"
-  sleep 0.1
-done
-python3 /usr/share/zelostrel/read_storage.py --storage $storage | grep -q "trackers 4," || fail "read_storage.py"
-kill -TERM $host && wait $host || fail "the installed host did not end cleanly: $(cat "$work/host.log")"
-host=
-
 dpkg_waiting -r zelostrel || fail "dpkg -r: $(cat "$work/dpkg.log")"
 [ "$(dpkg-query -W -f='${Status}' zelostrel)" = "deinstall ok config-files" ] || fail "status after dpkg -r"
 while read -r file; do

@@ -1,8 +1,6 @@
 #pragma once
-// What a host hands a module: its logger (quiet: no date, time or thread id,
-// so that lines read "<name>: <LABEL>: <message>") and the configuration
-// record of one device, whose texts live as long as it does. Lines are
-// numbered 1, 2, ... unless added at a number.
+// What a host hands a module: a quiet logger (lines "<name>: <LABEL>: <message>")
+// and one device's configuration record, owning its texts; lines numbered 1, 2, ...
 #include <deque>
 #include <initializer_list>
 #include <string>

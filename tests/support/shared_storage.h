@@ -1,8 +1,7 @@
 #pragma once
-// The host's shared storage as a module meets it, for tests, tools and
-// benchmarks: both record lists, their count and sequence words and their
-// inter-process mutexes in one area (in shared memory where other processes
-// read it), seen through CDataStorage; and a record's big-endian words.
+// A host's storage as a module meets it (both lists, counts, sequence words and
+// inter-process mutexes in one area, shared where other processes read it),
+// through CDataStorage; and a record's big-endian words.
 #include <cstring>
 #include <memory>
 #include <stdexcept>
@@ -65,8 +64,7 @@ public:
     CDataStorage trackerStorage, controllerStorage;
 };
 
-// The big-endian words of a record from a byte offset on, plain or as signed
-// fixed-point values; a stored mask as a plain bit set (bit id - 1).
+// Big-endian words from a byte offset on, plain or signed; a stored mask as bits (id - 1).
 inline uint32_t wordAt(const void* record, size_t offset) {
     const auto* p = static_cast<const unsigned char*>(record) + offset;
     return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};

@@ -62,13 +62,8 @@ public:
     }
     ~TempDir() {
         std::error_code error;
-        waitFor(
-            [&] {
-                for (const auto& entry : std::filesystem::directory_iterator(path_, error))
-                    std::filesystem::remove(entry.path(), error);
-                return std::filesystem::remove(path_, error);
-            },
-            5000);
+        waitFor([&] { return std::filesystem::remove_all(path_, error) != static_cast<std::uintmax_t>(-1) && !error; },
+                5000);
     }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;

@@ -14,13 +14,15 @@
 #include "platform/clock.h"
 #include "platform/dynamic_library.h"
 #include "platform/socket.h"
+#include "tests/host_process_support.h"
 #include "tests/support/output.h"
 #include "tests/support/shared_storage.h"
 
 namespace {
 
+using hosttest::kLoopback;
+using hosttest::millisSince;
 using test_support::capturedStdout;
-constexpr uint32_t kLoopback = 0x7F000001;
 
 // Run as "<this program> --hold-mutex=NAME": takes the mutex and dies holding it.
 const bool kIsMutexHolder = [] {
@@ -29,10 +31,6 @@ const bool kIsMutexHolder = [] {
     WaitForSingleObject(CreateMutexA(nullptr, FALSE, flag + std::strlen("--hold-mutex=")), INFINITE);
     ExitProcess(0);
 }();
-
-long long millisSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
-}
 
 }  // namespace
 
@@ -119,16 +117,13 @@ protected:
     CMutexH mutex{&handle, &log};
 };
 
-TEST_F(HostMutex, LockUnlockAndASecondLockByTheHolder) {
+TEST_F(HostMutex, ASecondLockByTheHolderAndAnOwnerThreadOrProcessThatEndsHoldingIt) {
     EXPECT_EQ("", capturedStdout([&] { EXPECT_TRUE(mutex.lock() && mutex.lock()); }));
     EXPECT_TRUE(mutex.unlock());
     EXPECT_EQ(DWORD{WAIT_TIMEOUT}, othersLook()) << "each lock needs its unlock";
     EXPECT_TRUE(mutex.unlock());
     EXPECT_EQ(DWORD{WAIT_OBJECT_0}, othersLook());
     EXPECT_NE("", capturedStdout([&] { EXPECT_FALSE(mutex.unlock()); })) << "not held";
-}
-
-TEST_F(HostMutex, AnOwnerThreadOrProcessEndsHoldingIt) {
     std::thread([&] { WaitForSingleObject(handle.native.handle, INFINITE); }).join();
     expectOwnerDiedThenHeld();
     const std::string name = "zelostrel-test-" + std::to_string(GetCurrentProcessId());
@@ -136,15 +131,8 @@ TEST_F(HostMutex, AnOwnerThreadOrProcessEndsHoldingIt) {
     handle.native.handle = CreateMutexA(nullptr, FALSE, name.c_str());
     char program[MAX_PATH];
     ASSERT_NE(0u, GetModuleFileNameA(nullptr, program, sizeof program));
-    std::string command = std::string("\"") + program + "\" --hold-mutex=" + name;
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION child{};
-    ASSERT_TRUE(
-        CreateProcessA(program, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child));
-    ASSERT_EQ(DWORD{WAIT_OBJECT_0}, WaitForSingleObject(child.hProcess, 30000));
-    CloseHandle(child.hThread);
-    CloseHandle(child.hProcess);
+    hosttest::TempDir dir;
+    ASSERT_EQ(0, hosttest::Child({program, "--hold-mutex=" + name}, dir.path()).finish());
     expectOwnerDiedThenHeld();
 }
 

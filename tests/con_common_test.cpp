@@ -58,10 +58,13 @@ TEST_F(ConCommon, DefaultsLoggerAndBounds) {
                  handler.setControllerDefaults(33, 1, 1, 1));
     ASSERT_TRUE(handler.setControllerDefaults(3, 3, 40, 99));
     EXPECT_EQ(std::make_pair(32u, 32u), std::make_pair(map(3).numValuators, map(3).numButtons));
-    EXPECT_EQ(nullptr, handler.controllerMap(0));
-    EXPECT_EQ(nullptr, handler.controllerMap(33));
+    EXPECT_TRUE(handler.controllerMap(0) == nullptr && handler.controllerMap(33) == nullptr);
     EXPECT_FALSE(handler.init(0, false));
     EXPECT_EQ(32u, handler.mapCount());
+    std::string keywords;
+    for (size_t i = 0; i < 20 && CConCommonH::optionKeyword(i) != nullptr; ++i)
+        keywords += CConCommonH::optionKeyword(i) + std::string(" ");
+    EXPECT_EQ("emulatetracker valuatororder buttonorder valuatorscale controllerorder unitorder order ", keywords);
 
     CConCommonH own;
     EXPECT_STREQ("CConCommonH", own.log().name);
@@ -109,6 +112,31 @@ TEST_F(ConCommon, ValuatorScales) {
                 inFloat = 0.5f * xf * xf * xf + 2.0f * xf - 1.0f;
     ASSERT_NE(inDouble, inFloat);
     EXPECT_EQ(inDouble, handler.scaleValuator(1, 1, x));
+}
+
+// Own valuator (button) k goes to its output, scaled, up to the 32nd; the
+// device's arrays are read up to their lengths; a controller outside 1..32
+// has no map and leaves the record alone.
+TEST_F(ConCommon, MapToRecordUpToTheLastValuatorAndButton) {
+    ASSERT_TRUE(handler.setControllerDefaults(3, 5, 32, 32));
+    EXPECT_EQ("", parseOne({"valuatorscale", "3", "2", "32"}));
+    handler.controllerBase = 2;
+    float valuators[32] = {0.5f};
+    int32_t buttons[32] = {1};
+    valuators[31] = 1.25f, buttons[31] = 1;
+    ConData record;
+    record.clear();
+    record.setCounts(32, 32);
+    EXPECT_FALSE(handler.mapToRecord(0, valuators, 32, buttons, 32, record) ||
+                 handler.mapToRecord(33, valuators, 32, buttons, 32, record));
+    EXPECT_EQ(0u, record.id);
+    ASSERT_TRUE(handler.mapToRecord(3, valuators, 32, buttons, 32, record));
+    EXPECT_EQ(
+        (std::vector<float>{7, 0.5f, 2.5f, 1, 1, 0}),
+        (std::vector<float>{records::fromBE32(record.id) * 1.0f, record.getValuator(1), record.getValuator(32),
+                            record.getButton(1) * 1.0f, record.getButton(32) * 1.0f, record.getButton(2) * 1.0f}));
+    ASSERT_TRUE(handler.mapToRecord(3, valuators, 31, buttons, 31, record));
+    EXPECT_EQ(std::make_pair(0.0f, 0), std::make_pair(record.getValuator(32), record.getButton(32)));
 }
 
 // Initial pose from a bracketed list (zero without "["), output valuators
@@ -276,15 +304,17 @@ TEST_F(ConCommon, ReportText) {
         report());
     // One controller: no numbers; cancelling coefficients keep their signs.
     CConCommonH single(&log);
-    ASSERT_TRUE(single.init(1, true) && single.setControllerDefaults(1, 1, 2, 0));
+    ASSERT_TRUE(single.init(1, true) && single.setControllerDefaults(1, 1, 2, 32));
     ConfigLines lines{{"valuatorscale", "1", "[1,-1,2,0]", "1"},
                       {"valuatorscale", "1", "0", "2"},
+                      {"buttonorder", "1", "32"},
                       {"emulatetracker", "1", "[0,0,0,0,0,0]", "0", "0", "0", "0", "0", "0"}};
     ASSERT_TRUE(single.parseOptions(lines.config()));
     single.assignEmulatedIds(1);
     EXPECT_EQ(kInfo + "CONTROLLER ORDER      : <Real con> -> <Output con>\n" + kMore + " 1->1\n" + kInfo +
                   "VALUATOR ORDER(SCALE) : <Real val> -> <Output val>\n" + kMore + " 1->1(1X^3-1X^2+2X) 2->2()\n" +
-                  kInfo + "TRACKER EMULATION     : As tracker[1]\n" + kMore + " Init Values: X=0 Y=0 Z=0\n" + kMore +
+                  kInfo + "BUTTON ORDER          : <Real but> -> <Output but>\n" + kMore + " 32->1\n" + kInfo +
+                  "TRACKER EMULATION     : As tracker[1]\n" + kMore + " Init Values: X=0 Y=0 Z=0\n" + kMore +
                   " Init Values: Azim=0 Elev=0 Roll=0\n" + kMore + " Val Assign :\n",
               capturedStdout([&] { single.printReport(); }));
 }

@@ -57,7 +57,7 @@ TEST(MatrixBuilders, FixedForms) {
 }
 
 // A zero axis (also one whose squares vanish in float) gives the identity
-// with m[15] 0; an axis whose squares overflow float still gives a rotation.
+// with m[15] 0; an axis whose squares overflow float still gives its rotation.
 TEST(MatrixBuilders, AxisAngleRotations) {
     const std::vector<float> zToY = {0, 1, 0, 0, -1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0},
                              unit = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0};
@@ -67,7 +67,7 @@ TEST(MatrixBuilders, AxisAngleRotations) {
     } cases[] = {
         {{0, 0, 1}, 90, zToY},
         {{0, 0, 7.5f}, 90, zToY},
-        {{0, 0, 1e30f}, 90, zToY},
+        {{0, 3e30f, 4e30f}, 90, {0, 0.8f, -0.6f, 0, -0.8f, 0.36f, 0.48f, 0, 0.6f, 0.48f, 0.64f, 0, 0, 0, 0, 0}},
         {{0, 1, 0}, 90, {0, 0, -1, 0, 0, 1, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0}},
         {{-1, 0, 0}, 90, {1, 0, 0, 0, 0, 0, -1, 0, 0, 1, 0, 0, 0, 0, 0, 0}},
         {{1, 1, 1}, 120, {0, 1, 0, 0, 0, 0, 1, 0, 1, 0, 0, 0, 0, 0, 0, 0}},

@@ -78,40 +78,18 @@ TEST(MatrixBuilders, AxisAngleRotations) {
     for (const auto& c : cases) expectNear(c.expected, matAxisAngle(c.axis[0], c.axis[1], c.axis[2], c.degrees), 2e-6f);
 }
 
-// The transmitter moves and turns the position; the sensor offset turns
-// with the final orientation; the translation is added last, unturned; the
-// angles come out normalised; a missing matrix changes nothing.
-TEST(TransformPose, HandComputedCases) {
-    const Matrix4 identity = matIdentity();
-    const struct {
-        TrackerPose in;
-        Matrix4 transmitter, sensor;
-        float translation[3];
-        TrackerPose out;
-    } cases[] = {
-        {{0, 0, 0, 0, 0, 0}, transformOf(identity, 1, 2, 3), identity, {}, {1, 2, 3, 0, 0, 0}},
-        {{1, 0, 0, 0, 0, 0}, transformOf(matAxisAngle(0, 1, 0, 90), 0, 0, 0), identity, {}, {0, 0, -1, 90, 0, 0}},
-        {{0, 0, 0, 90, 0, 0}, identity, transformOf(identity, 0, 0, 1), {0, 0, 2}, {1, 0, 2, 90, 0, 0}},
-        {{0, 0, 0, 270, 0, 0}, identity, identity, {}, {0, 0, 0, -90, 0, 0}},
-        {{0, 0, 0, 10, 100, 20}, identity, identity, {}, {0, 0, 0, -170, 80, -160}},
-        {{0, 0, 0, 33.3f, -12.5f, 71.25f}, identity, identity, {}, {0, 0, 0, 33.3f, -12.5f, 71.25f}},
-    };
-    for (const auto& c : cases) {
-        TrackerPose p = c.in;
-        transformPose(p, &c.transmitter, &c.sensor, c.translation);
-        const std::vector<float> got = {p.x, p.y, p.z, p.azim, p.elev, p.roll},
-                                 want = {c.out.x, c.out.y, c.out.z, c.out.azim, c.out.elev, c.out.roll};
-        for (int i = 0; i < 6; ++i)
-            EXPECT_NEAR(want[i], got[i], i < 3 ? 1e-6f : 1e-4f) << &c - cases << " component " << i;
-    }
+// A missing matrix changes nothing (no normalising either); a position
+// beyond float comes out infinite, not undefined. (Every other case is a
+// random pose of the next test.)
+TEST(TransformPose, AMissingMatrixOrAPositionBeyondFloat) {
+    const Matrix4 identity = matIdentity(), far = transformOf(identity, 3e38f, 0, 0);
     TrackerPose p{1, 2, 3, 270, 0, 0};
     transformPose(p, nullptr, &identity, nullptr);
     transformPose(p, &identity, nullptr, nullptr);
     EXPECT_EQ(std::make_pair(1.0f, 270.0f), std::make_pair(p.x, p.azim));
-    const Matrix4 far = transformOf(identity, 3e38f, 0, 0);
     p = {3e38f, 0, 0, 0, 0, 0};
     transformPose(p, &far, &identity, nullptr);
-    EXPECT_TRUE(std::isinf(p.x)) << "beyond float: infinity, not undefined behaviour";
+    EXPECT_TRUE(std::isinf(p.x));
 }
 
 // Over random poses and calibrations the orientation is Rt R Rs and the

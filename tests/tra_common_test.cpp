@@ -110,39 +110,35 @@ TEST(TraCommon, LoggerSlotsKeywordsAndTheirDefaults) {
     EXPECT_EQ(0u, handler->tracker(2)->order) << "new slots start from the defaults";
 }
 
-// Any case, unit words, ids in automatic base: every line is taken
-// silently and consumed.
-TEST(TraCommon, EveryKeywordInItsAcceptedForms) {
+// Lengths in feet after their unit, the offset also in the transform, a
+// translation apart; a zero offset or axis counts as given, a zero
+// transmitter offset does not. (Unit words, id forms and the keywords' case
+// are the option line's.)
+TEST(TraCommon, WhatEachAcceptedLineStores) {
     auto h = makeHandler(10);
     ConfigLines lines{{"SENSOROFFSET", "1", "0", "0", "10", "cm"},
-                      {"SensorOffset", "0x2", "1", "2", "3"},
                       {"sensorOffset", "3", "1", "-2", "0.5", "METERS"},
-                      {"sensoroffset", "4", "2", "0", "0", "m"},
-                      {"sensoroffset", "5", "2", "0", "0", "feet"},
                       {"SensorTranslation", "6", "12", "0", "-24", "inches"},
                       {"sensoroffset", "7", "0", "0", "0"},
-                      {"sensoroffset", "010", "1", "0", "0", "Inches"},
                       {"sensorrotation", "9", "0", "0", "0", "90"},
-                      {"SensorRotationMatrix", "10", "1", "0", "0", "0", "0", "1", "0", "-1", "0"},
+                      {"SensorRotationMatrix", "0xa", "1", "0", "0", "0", "0", "1", "0", "-1", "0"},
                       {"TRANSMITTERROTATIONMATRIX", "0", "0", "-1", "0", "1", "0", "1", "0", "0"},
                       {"transmitterOffset", "0", "0", "0", "cm"}};
     EXPECT_EQ("", parse(*h, lines));
-    EXPECT_EQ(std::vector<int>(12, 1), lines.used());
-    const auto offset = [&](uint32_t slot, int index) { return h->tracker(slot)->sensorOffset.m[index]; };
-    const TrackerCalib& translated = *h->tracker(6);
-    EXPECT_EQ((std::vector<float>{10 * kCentimetre, 10 * kCentimetre, 3, -2 * kMeter, 0.5f * kMeter, 2 * kMeter, 2,
-                                  kInch, 12 * kInch, -24 * kInch}),
-              (std::vector<float>{offset(1, 11), h->tracker(1)->sensorTransform.m[14], offset(2, 11), offset(3, 7),
-                                  offset(3, 11), offset(4, 3), offset(5, 3), offset(8, 3),
-                                  translated.sensorTranslation[0], translated.sensorTranslation[2]}));
+    EXPECT_EQ(std::vector<int>(8, 1), lines.used());
+    const TrackerCalib &first = *h->tracker(1), &third = *h->tracker(3), &translated = *h->tracker(6);
+    EXPECT_EQ(
+        (std::vector<float>{10 * kCentimetre, 10 * kCentimetre, -2 * kMeter, 0.5f * kMeter, 12 * kInch, -24 * kInch}),
+        (std::vector<float>{first.sensorOffset.m[11], first.sensorTransform.m[14], third.sensorOffset.m[7],
+                            third.sensorOffset.m[11], translated.sensorTranslation[0],
+                            translated.sensorTranslation[2]}));
     EXPECT_TRUE(translated.sensorTranslationSet && !translated.sensorOffsetSet);
-    EXPECT_TRUE(h->tracker(7)->sensorOffsetSet) << "a zero offset is stored like any other";
-    EXPECT_TRUE(h->tracker(9)->sensorRotationSet) << "a zero axis still counts as given";
+    EXPECT_TRUE(h->tracker(7)->sensorOffsetSet && h->tracker(9)->sensorRotationSet);
     EXPECT_TRUE(sameMatrix(matIdentity(), h->tracker(9)->sensorTransform));
     EXPECT_TRUE(sameMatrix(matFromValues({1, 0, 0, 0, 0, 1, 0, -1, 0}), h->tracker(10)->sensorRotation));
     EXPECT_EQ(std::make_pair(-1.0f, 0.0f),
               std::make_pair(h->transmitterRotation().m[2], h->transmitterRotation().m[15]));
-    EXPECT_FALSE(h->transmitterOffsetSet()) << "a zero transmitter offset is taken but not set";
+    EXPECT_FALSE(h->transmitterOffsetSet());
 }
 
 // The transforms are rebuilt whenever offset or rotation changes.
@@ -226,7 +222,6 @@ TEST(TraCommon, EveryFailureMessageAndNothingStored) {
         {"transmitteroffset 1 2 3 feet x", "Too many args found for TransmitterOffset"},
         {"transmitteroffset 1 2 3 yards", "Invalid string found for TransmitterOffset"},
         {"transmitteroffset 1 two 3", "Invalid arg found for TransmitterOffset"},
-        {"transmitteroffset 1 1e39 3", "Invalid arg found for TransmitterOffset"},
         {"transmitteroffset 3e38 0 0 m", "Invalid arg found for TransmitterOffset"},
         {"transmitterrotation 0 1 0", "Incomplete option line found for TransmitterRotation"},
         {"transmitterrotation 0 1 0 9 9", "Too many args found for TransmitterRotation"},
@@ -238,17 +233,13 @@ TEST(TraCommon, EveryFailureMessageAndNothingStored) {
         {"sensoroffset", "Incomplete option line found for SensorOffset"},
         {"sensoroffset 0", "Invalid tracker ID found for SensorOffset"},
         {"sensoroffset 5 1 2 3", "Invalid tracker ID found for SensorOffset"},
-        {"sensoroffset -1 1 2 3", "Invalid tracker ID found for SensorOffset"},
-        {"sensoroffset one 1 2 3", "Invalid tracker ID found for SensorOffset"},
         {"sensoroffset 1 2 3", "Incomplete option line found for SensorOffset"},
         {"sensoroffset 1 2 3 4 cm x", "Too many args found for SensorOffset"},
         {"sensoroffset 1 2 3 4 yards", "Invalid unit found for SensorOffset"},
         {"sensoroffset 1 x 3 4", "Invalid arg found for SensorOffset"},
         {"sensortranslation 7 1 2 3", "Invalid tracker ID found for SensorTranslation"},
-        {"sensortranslation 1 1 2", "Incomplete option line found for SensorTranslation"},
         {"sensortranslation 1 1 2 3 mm", "Invalid unit found for SensorTranslation"},
         {"sensortranslation 1 1 -3e38 3 meters", "Invalid arg found for SensorTranslation"},
-        {"sensorrotation 9 0 1 0 90", "Invalid tracker ID found for SensorRotation"},
         {"sensorrotation 1 0 1 0", "Incomplete option line found for SensorRotation"},
         {"sensorrotation 1 0 1 0 9 9", "Too many args found for SensorRotation"},
         {"sensorrotation 1 0 1 0 right", "Invalid arg found for SensorRotation"},

@@ -59,7 +59,7 @@ protected:
 
 // Each count operation checks in a fixed order, only the first failing check
 // is reported, and a failed operation leaves the count as it was.
-TEST_F(Storage, CountOperationsCheckInOrder) {
+TEST_F(Storage, CountOperationsCheckInOrderAndLookUpsStopAtTheCount) {
     area.trackerCount = 3;
     area.controllerCount = 2;
     CLogH& log = storage.hostLog;
@@ -98,11 +98,8 @@ TEST_F(Storage, CountOperationsCheckInOrder) {
                               controllers.getNumTrackers()));
     EXPECT_EQ(nullptr, controllers.getTraData(1));
     EXPECT_EQ(nullptr, trackers.getConData(1));
-}
-
-// Records lie back to back; a look-up stops at the count and, whatever a
-// hostile count word says, at the 32 records that exist.
-TEST_F(Storage, LookUpsStopAtTheCountAndAtTheList) {
+    // Records lie back to back; a look-up stops at the count and, whatever a
+    // hostile count word says, at the 32 records that exist.
     area.trackerCount = 5;
     area.controllerCount = 2;
     EXPECT_EQ((std::vector<const void*>{&area.trackers[0], &area.trackers[4], nullptr, nullptr, &area.controllers[1],
@@ -112,9 +109,9 @@ TEST_F(Storage, LookUpsStopAtTheCountAndAtTheList) {
                                         controllers.getConData(0)}));
     area.trackerCount = 1000;
     area.controllerCount = 0xFFFFFFFFu;
-    EXPECT_EQ((std::vector<const void*>{&area.trackers[31], nullptr, &area.controllers[31], nullptr, nullptr}),
+    EXPECT_EQ((std::vector<const void*>{&area.trackers[31], nullptr, &area.controllers[31], nullptr}),
               (std::vector<const void*>{trackers.getTraData(32), trackers.getTraData(33), controllers.getConData(32),
-                                        controllers.getConData(33), controllers.getConData(0xFFFFFFFFu)}));
+                                        controllers.getConData(0xFFFFFFFFu)}));
 }
 
 // The sequence word is odd exactly while the list is held; the holder may

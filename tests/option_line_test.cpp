@@ -118,8 +118,8 @@ TEST(OptionLine, ListsUnitsSwitchesAndArguments) {
               std::make_tuple(argCount(line), std::string(argText(line, 0)), keywordIs(line, "x")));
 }
 
-// The reason, the label and the line number follow the logger's head on
-// the output itself: a disabled logger drops only the head.
+// The reason, the label and the line number (unsigned, whatever a hostile
+// record holds) follow the logger's head: a disabled logger drops only the head.
 TEST(OptionLine, MessageLine) {
     CLogH log = test_support::quietLogger("CTraCommonH");
     EXPECT_EQ(
@@ -130,6 +130,6 @@ TEST(OptionLine, MessageLine) {
             reportLineError(log, "Invalid button ID found for ", "EmulateTracker option at line ", 3, ". Ignored.");
         }));
     log.enabled = 0;
-    EXPECT_EQ("Too many args found for Order at line 1.\n",
-              test_support::capturedStdout([&] { reportLineError(log, kTooManyArgs, "Order at line ", 1); }));
+    EXPECT_EQ("Too many args found for Order at line 4294967295.\n",
+              test_support::capturedStdout([&] { reportLineError(log, kTooManyArgs, "Order at line ", -1); }));
 }

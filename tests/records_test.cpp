@@ -57,15 +57,11 @@ TEST(Records, FixedPointWordsAreBigEndianAndTruncated) {
 
 TEST(Records, TrackerFieldsIdAndClock) {
     TraData r{};
-    EXPECT_FALSE(r.setId(0) || r.setId(33));
-    EXPECT_EQ(0u, r.id);
-    EXPECT_TRUE(r.setId(32));
-    EXPECT_FALSE(r.setId(40));
+    EXPECT_TRUE(!r.setId(0) && !r.setId(33) && r.id == 0 && r.setId(32) && !r.setId(40));
     EXPECT_EQ(32u, wordAt(&r, 0));
     // One reading: low 32 bits of the seconds, milliseconds * 1000, the stamp in host order.
     r.setClock(platform::ClockReading{0x180000009LL, 999, -60, 1});
-    EXPECT_EQ(0x80000009u, wordAt(&r, 8));
-    EXPECT_EQ(999000u, wordAt(&r, 12));
+    EXPECT_EQ((std::vector<uint32_t>{0x80000009u, 999000u}), test_support::wordsAt(&r, 8, 2));
     EXPECT_EQ(static_cast<int32_t>(0x80000009u), r.stamp.seconds);
     EXPECT_EQ((std::vector<int>{999, -60, 1, 0}),
               (std::vector<int>{r.stamp.milliseconds, r.stamp.minutesWest, r.stamp.daylightSaving, r.stamp.padding}));
@@ -91,11 +87,9 @@ TEST(Records, ControllerCountsValuatorsAndButtons) {
     r.setCounts(32, 32);
     EXPECT_TRUE(r.setValuator(1, 0.0015f) && r.setValuator(32, -1.0f) && r.setValuator(3, 2.0f));
     EXPECT_FALSE(r.setValuator(0, 1.0f) || r.setValuator(33, 1.0f));
-    EXPECT_EQ(1u, wordAt(&r, 36));
-    EXPECT_EQ(0xFFFFFC18u, wordAt(&r, 160));
-    EXPECT_FLOAT_EQ(0.001f, r.getValuator(1));
-    EXPECT_FLOAT_EQ(-1.0f, r.getValuator(32));
-    EXPECT_EQ(0.0f, r.getValuator(0));
+    EXPECT_EQ(std::make_pair(1u, 0xFFFFFC18u), std::make_pair(wordAt(&r, 36), wordAt(&r, 160)));
+    EXPECT_EQ((std::vector<float>{0.001f, -1, 0}),
+              (std::vector<float>{r.getValuator(1), r.getValuator(32), r.getValuator(0)}));
     for (uint32_t b : {1u, 9u, 32u, 2u}) EXPECT_TRUE(r.setButton(b, true)) << b;
     EXPECT_TRUE(r.setButton(2, false));
     EXPECT_FALSE(r.setButton(0, true) || r.setButton(33, true));
@@ -106,11 +100,9 @@ TEST(Records, ControllerCountsValuatorsAndButtons) {
     // Beyond the counts nothing is read, whatever the bits; a hostile count
     // word opens no slot beyond those that exist.
     r.setCounts(2, 8);
-    EXPECT_EQ(0.0f, r.getValuator(3));
-    EXPECT_EQ(0, r.getButton(9));
+    EXPECT_TRUE(r.getValuator(3) == 0.0f && r.getButton(9) == 0);
     r.numValuators = stored(1000);
-    EXPECT_FLOAT_EQ(2.0f, r.getValuator(3));
-    EXPECT_EQ(0.0f, r.getValuator(33));
+    EXPECT_TRUE(r.getValuator(3) == 2.0f && r.getValuator(33) == 0.0f);
     r.setCounts(0, 16);
     EXPECT_EQ(1, r.getButton(9));
     r.numButtonBytes = 1;

@@ -47,7 +47,6 @@ TEST(DeviceConfig, EachKeywordsValuesAndMessages) {
         {{"port", "1024"}, ports, defaults},
         {{"port", "65536"}, ports, defaults},
         {{"port", "abc"}, ports, defaults},
-        {{"port", "-5000"}, ports, defaults},
         {{"port", "1025"}, "", "1 0 0 1025 0 '' 0 0 0"},
         {{"port", "65535"}, "", "1 0 0 65535 0 '' 0 0 0"},
         {{"port", " 6000xyz"}, "", "1 0 0 6000 0 '' 0 0 0"},
@@ -73,13 +72,12 @@ TEST(DeviceConfig, EachKeywordsValuesAndMessages) {
         {{"Port", "1"}, "", defaults},  // case matters
         {{"port"}, arguments, defaults},
         {{"port", "2000", "2001"}, arguments, defaults},
-        {{"remote"}, arguments, defaults},
         {{"remote", "h", "2000", "x"}, arguments, defaults},
-        {{"standardbodies"}, arguments, defaults},
+        {{"standardbodies", "1", "2"}, arguments, defaults},
         {{"gripwands", "1", "2"}, arguments, defaults},
-        {{"measurementtools"}, arguments, defaults},
+        {{"measurementtools", "1", "2"}, arguments, defaults},
         {{"CAVECoordinates", "yes", "yes"}, arguments, defaults},
-        {{"buffersize"}, arguments, defaults},
+        {{"buffersize", "1", "2"}, arguments, defaults},
         {{"debug", "1", "2"}, arguments, defaults},
     };
     for (const auto& c : cases) {

@@ -95,17 +95,15 @@ TEST(TraCommon, LoggerSlotsKeywordsAndTheirDefaults) {
     EXPECT_EQ(4u, handler->trackerCount()) << "a count of 0 changes nothing";
     EXPECT_FALSE(handler->setTracker(0, 1, nullptr, nullptr, nullptr) ||
                  handler->setTracker(5, 1, nullptr, nullptr, nullptr));
-    const Matrix4 offsetHolder = matTranslation(1, 2, 3), rotation = matAxisAngle(0, 1, 0, 90);
-    const float translation[3] = {4, 5, 6};
-    ASSERT_TRUE(handler->setTracker(2, 7, &offsetHolder, &rotation, translation));
+    ConfigLines set{{"sensoroffset", "2", "1", "2", "3"},
+                    {"sensorrotation", "2", "0", "1", "0", "90"},
+                    {"sensortranslation", "2", "4", "5", "6"}};
+    parse(*handler, set);
+    ASSERT_TRUE(handler->setTracker(2, 3, nullptr, nullptr, nullptr));  // a set-up again: back to the defaults
     const TrackerCalib* slot = handler->tracker(2);
-    EXPECT_TRUE(slot->order == 7 && slot->sensorOffsetSet && slot->sensorRotationSet && slot->sensorTranslationSet);
-    EXPECT_TRUE(sameMatrix(matTransform(rotation, offsetHolder), slot->sensorTransform));
-    EXPECT_EQ(5.0f, slot->sensorTranslation[1]);
-    ASSERT_TRUE(handler->setTracker(2, 3, nullptr, nullptr, nullptr));  // absent items go back to their defaults
     EXPECT_TRUE(slot->order == 3 && !slot->sensorOffsetSet && !slot->sensorRotationSet && !slot->sensorTranslationSet);
-    EXPECT_TRUE(sameMatrix(matIdentity(), slot->sensorTransform) && sameMatrix(matZero(), slot->sensorOffset));
-    EXPECT_EQ(0.0f, slot->sensorTranslation[1]);
+    EXPECT_TRUE(sameMatrix(matIdentity(), slot->sensorTransform) && sameMatrix(matZero(), slot->sensorOffset) &&
+                slot->sensorTranslation[1] == 0.0f);
     ASSERT_TRUE(handler->initTrackers(2));
     EXPECT_EQ(0u, handler->tracker(2)->order) << "new slots start from the defaults";
 }

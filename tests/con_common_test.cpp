@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -19,6 +21,10 @@ namespace {
 double fakeNow = 0.0;
 double readFakeClock() noexcept { return fakeNow; }
 const std::string kErr = "CON: ERROR: ", kInfo = "CON: INFO: ", kMore = kInfo + "                      :";
+ConfigLines::Words words(const char* line) {
+    std::istringstream in(line);
+    return {std::istream_iterator<std::string>(in), {}};
+}
 
 // Controllers 1 and 2 with 8 valuators and 16 buttons, as the module base
 // declares them; the emulation clock is the test's.
@@ -167,46 +173,39 @@ TEST_F(ConCommon, EmulateTrackerLines) {
 // Each faulty line alone, on line 7: the exact message, the line not
 // consumed, and the maps exactly as before.
 TEST_F(ConCommon, EveryFaultMessageAndNothingApplied) {
-    const ConfigLines::Words emulation = {"emulatetracker", "2", "[1,0,0,0,0,0]", "1", "2", "0", "0", "0", "0"};
-    const auto emulationWith = [&](size_t index, const char* text) {
-        ConfigLines::Words line = emulation;
-        line.resize(std::max(line.size(), index + 1), "0");
-        line[index] = text;
-        return line;
-    };
-    const std::pair<ConfigLines::Words, const char*> cases[] = {
-        {{"buttonorder"}, "Incomplete option line found for Order at line 7."},
-        {{"buttonorder", "0", "1"}, "Invalid controller ID found for Order option at line 7."},
-        {{"valuatororder", "33", "1"}, "Invalid controller ID found for Order option at line 7."},
-        {{"buttonorder", "x", "1"}, "Invalid controller ID found for Order option at line 7."},
-        {{"buttonorder", "1", "2", "2"}, "Same ID found more than once in Order option at line 7."},
-        {{"buttonorder", "1", "x"}, "Invalid arg found for Order at line 7."},
-        {{"buttonorder", "1", "17"}, "Invalid ID found in Order option at line 7."},
-        {{"valuatororder", "1", "9"}, "Invalid ID found in Order option at line 7."},
-        {{"valuatororder", "1", "-1"}, "Invalid ID found in Order option at line 7."},
-        {{"valuatororder", "1", "4294967297"}, "Invalid ID found in Order option at line 7."},
-        {{"valuatorscale"}, "Incomplete option line found for ValuatorScale at line 7."},
-        {{"valuatorscale", "0", "2", "1"}, "Invalid controller ID found for ValuatorScale option at line 7."},
-        {{"valuatorscale", "1", "2"}, "Incomplete option line found for ValuatorScale at line 7."},
-        {{"valuatorscale", "1", "[0,0,0,0]", "1"}, "Incomplete option line found for ValuatorScale at line 7."},
-        {{"valuatorscale", "1", "[1,1e39,0,0]", "1"}, "Invalid arg found for ValuatorScale at line 7."},
-        {{"valuatorscale", "1", "two", "1"}, "Invalid arg found for ValuatorScale at line 7."},
-        {{"valuatorscale", "1", "2", "0"}, "Invalid valuator ID found for ValuatorScale option at line 7."},
-        {{"valuatorscale", "1", "2", "1", "9"}, "Invalid valuator ID found for ValuatorScale option at line 7."},
-        {{"emulatetracker"}, "Incomplete option line found for EmulateTracker at line 7."},
-        {emulationWith(1, "33"), "Invalid controller ID found for EmulateTracker option at line 7."},
-        {{"emulatetracker", "2"}, "Incomplete option line found for EmulateTracker at line 7."},
-        {emulationWith(2, "[1e39,5,5,0,0,0]"), "Invalid arg found for EmulateTracker at line 7."},
-        {{emulation.begin(), emulation.begin() + 8}, "Incomplete option line found for EmulateTracker at line 7."},
-        {emulationWith(10, "1"), "Too many args found for EmulateTracker at line 7."},
-        {emulationWith(3, "9"), "Invalid valuator ID found for EmulateTracker option at line 7."},
-        {emulationWith(8, "-1"), "Invalid valuator ID found for EmulateTracker option at line 7."},
-        {emulationWith(9, "0"), "Invalid button ID found for EmulateTracker option at line 7. Ignored."},
-        {emulationWith(9, "17"), "Invalid button ID found for EmulateTracker option at line 7. Ignored."},
+    const std::pair<const char*, std::string> cases[] = {
+        {"buttonorder", "Incomplete option line found for Order at line 7."},
+        {"buttonorder 0 1", "Invalid controller ID found for Order option at line 7."},
+        {"valuatororder 33 1", "Invalid controller ID found for Order option at line 7."},
+        {"buttonorder x 1", "Invalid controller ID found for Order option at line 7."},
+        {"buttonorder 1 2 2", "Same ID found more than once in Order option at line 7."},
+        {"buttonorder 1 x", "Invalid arg found for Order at line 7."},
+        {"buttonorder 1 17", "Invalid ID found in Order option at line 7."},
+        {"valuatororder 1 9", "Invalid ID found in Order option at line 7."},
+        {"valuatororder 1 -1", "Invalid ID found in Order option at line 7."},
+        {"valuatororder 1 4294967297", "Invalid ID found in Order option at line 7."},
+        {"valuatorscale", "Incomplete option line found for ValuatorScale at line 7."},
+        {"valuatorscale 0 2 1", "Invalid controller ID found for ValuatorScale option at line 7."},
+        {"valuatorscale 1 2", "Incomplete option line found for ValuatorScale at line 7."},
+        {"valuatorscale 1 [0,0,0,0] 1", "Incomplete option line found for ValuatorScale at line 7."},
+        {"valuatorscale 1 [1,1e39,0,0] 1", "Invalid arg found for ValuatorScale at line 7."},
+        {"valuatorscale 1 two 1", "Invalid arg found for ValuatorScale at line 7."},
+        {"valuatorscale 1 2 0", "Invalid valuator ID found for ValuatorScale option at line 7."},
+        {"valuatorscale 1 2 1 9", "Invalid valuator ID found for ValuatorScale option at line 7."},
+        {"emulatetracker", "Incomplete option line found for EmulateTracker at line 7."},
+        {"emulatetracker 33 0 1 2 0 0 0 0", "Invalid controller ID found for EmulateTracker option at line 7."},
+        {"emulatetracker 2", "Incomplete option line found for EmulateTracker at line 7."},
+        {"emulatetracker 2 [1e39,5,5,0,0,0] 1 2 0 0 0 0", "Invalid arg found for EmulateTracker at line 7."},
+        {"emulatetracker 2 0 1 2 0 0 0", "Incomplete option line found for EmulateTracker at line 7."},
+        {"emulatetracker 2 0 1 2 0 0 0 0 0 1", "Too many args found for EmulateTracker at line 7."},
+        {"emulatetracker 2 0 9 2 0 0 0 0", "Invalid valuator ID found for EmulateTracker option at line 7."},
+        {"emulatetracker 2 0 1 2 0 0 0 -1", "Invalid valuator ID found for EmulateTracker option at line 7."},
+        {"emulatetracker 2 0 1 2 0 0 0 0 0", "Invalid button ID found for EmulateTracker option at line 7. Ignored."},
+        {"emulatetracker 2 0 1 2 0 0 0 0 17", "Invalid button ID found for EmulateTracker option at line 7. Ignored."},
     };
     const std::string before = report();
     for (const auto& [line, message] : cases) {
-        EXPECT_EQ(kErr + message + "\n", parseOne(line, false)) << line[0] << " " << line.size();
+        EXPECT_EQ(kErr + message + "\n", parseOne(words(line), false)) << line;
         EXPECT_EQ(before, report());
     }
 }

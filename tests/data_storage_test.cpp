@@ -162,10 +162,9 @@ void writeFieldByField(TraData& rec, uint32_t k) {
     rec.setAzim(v), rec.setElev(v), rec.setRoll(v);
 }
 bool consistent(const TraData& rec) {
-    const uint32_t k = records::fromBE32(rec.seconds);
-    const auto v = static_cast<float>(k % 20000);
-    return records::fromBE32(rec.microseconds) == k && rec.getX() == v && rec.getY() == v && rec.getZ() == v &&
-           rec.getAzim() == v && rec.getElev() == v && rec.getRoll() == v;
+    TraData whole = rec;
+    writeFieldByField(whole, records::fromBE32(rec.seconds));
+    return std::memcmp(&whole, &rec, sizeof rec) == 0;
 }
 // A child's exit code: 0 all copies whole, 1 a torn copy, 2 no copy made.
 // With the lock all four records are copied under it; without, while the

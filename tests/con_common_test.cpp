@@ -244,7 +244,6 @@ TEST_F(ConCommon, EmulationSteps) {
     ConData controller;
     controller.clear();
     controller.setCounts(8, 16);
-    controller.setTime(1000, 250000);
     const auto step = [&](double now, float rate1, float rate2, bool reset = false) {
         fakeNow = now;
         controller.setTime(static_cast<uint32_t>(now), 250000);  // a reset copies them too

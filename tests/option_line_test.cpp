@@ -13,31 +13,15 @@
 
 using namespace optionline;
 
-// Nothing read gives 0 at the start (no "inf", "nan" or hexadecimal
-// forms); beyond double: infinity when too large, 0 when too small.
+// Decimal forms only: "inf", "nan" and hexadecimal read nothing (0 at the
+// start) or stop at the "x". (Every decimal text reads as strtod reads it:
+// number_text_test compares them over random texts.)
 TEST(OptionLine, DecimalsWithValueAndStop) {
-    const double inf = std::numeric_limits<double>::infinity();
     const struct {
         const char* text;
         double value;
         size_t stop;
-    } cases[] = {{"0.5", 0.5, 3},
-                 {"  -2.25e1xyz", -22.5, 9},
-                 {"+.5", 0.5, 3},
-                 {"5.", 5.0, 2},
-                 {"1e+", 1.0, 1},
-                 {"3,5", 3.0, 1},
-                 {"", 0, 0},
-                 {"-", 0, 0},
-                 {"-x", 0, 0},
-                 {".", 0, 0},
-                 {"inf", 0, 0},
-                 {"nan", 0, 0},
-                 {"0x10", 0, 1},
-                 {"-1e999 rest", -inf, 6},
-                 {"123456789e301", inf, 13},
-                 {"0.0001e-999", 0, 11},
-                 {"1e-400", 0, 6}};
+    } cases[] = {{"  -2.25e1xyz", -22.5, 9}, {"inf", 0, 0}, {"nan", 0, 0}, {"0x10", 0, 1}};
     for (const auto& c : cases) {
         const DecimalRead read = readDecimal(c.text);
         EXPECT_EQ(std::make_pair(c.value, c.stop), std::make_pair(read.value, static_cast<size_t>(read.end - c.text)))
@@ -47,12 +31,14 @@ TEST(OptionLine, DecimalsWithValueAndStop) {
 
 // Invalid only when 0 is read from a text that starts with a letter, or
 // when the value does not fit a float (nothing is stored then); ids in
-// automatic base saturate so that every range check refuses them.
+// automatic base saturate so that every range check refuses them. (More
+// forms of both are in number_text_test's table.)
 TEST(OptionLine, FloatArgumentsAndIds) {
-    const std::tuple<const char*, bool, float> floats[] = {
-        {"abc", false, 99}, {"1e39", false, 99}, {"-1e999", false, 99}, {"-x", true, 0},
-        {"", true, 0},      {" abc", true, 0},   {"12abc", true, 12},   {"3.4028234e38", true, 3.4028234e38f},
-        {"1e-50", true, 0}};
+    const std::tuple<const char*, bool, float> floats[] = {{"1e39", false, 99},
+                                                           {"-x", true, 0},
+                                                           {" abc", true, 0},
+                                                           {"3.4028234e38", true, 3.4028234e38f},
+                                                           {"1e-50", true, 0}};
     for (const auto& [text, valid, expected] : floats) {
         float value = 99.0f;
         EXPECT_EQ(std::make_pair(valid, expected), std::make_pair(readFloatArg(text, value), value)) << text;
@@ -60,12 +46,9 @@ TEST(OptionLine, FloatArgumentsAndIds) {
     const std::tuple<const char*, uint32_t, bool, size_t> ids[] = {{"12", 12, true, 2},
                                                                    {"  +7z", 7, true, 4},
                                                                    {"0X1f!", 31, true, 4},
-                                                                   {"010", 8, true, 3},
                                                                    {"09", 0, true, 1},
-                                                                   {"0x", 0, true, 1},
                                                                    {"3.9", 3, true, 1},
                                                                    {"-0", 0, true, 2},
-                                                                   {"abc", 0, true, 0},
                                                                    {"-1", UINT32_MAX, false, 2},
                                                                    {"4294967295", UINT32_MAX, true, 10},
                                                                    {"4294967296", UINT32_MAX, false, 10},

@@ -51,7 +51,7 @@ const Row kRows[] = {
     {"99999999999", INT32_MAX, 11, 99999999999.0, 11, true, 99999999999.0f, UINT32_MAX, INT32_MAX},
     {"-99999999999", INT32_MIN, 12, -99999999999.0, 12, true, -99999999999.0f, UINT32_MAX, INT32_MIN},
     {"-2147483648", INT32_MIN, 11, -2147483648.0, 11, true, -2147483648.0f, UINT32_MAX, INT32_MIN},
-    {"1e400", 1, 1, kInf, 5, false, 0, 1, 1},
+    {"1e400:", 1, 1, kInf, 5, false, 0, 1, 1},
     {"1e-400", 1, 1, 0, 6, true, 0, 1, 1},
     {"inf", 0, kNone, kInf, 3, false, 0, 0, 0},
     {"abc", 0, kNone, 0, kNone, false, 0, 0, 0},
@@ -83,9 +83,36 @@ TEST(NumberText, EachReadersRuleOverOneTable) {
         }
     }
     std::setlocale(LC_ALL, previous.c_str());
-    // Beneath the 32-bit rules, the scanner itself saturates at 64 bits.
-    EXPECT_EQ(INT64_MIN, platform::scanInteger("-99999999999999999999", nullptr, platform::IntegerBase::decimal).value);
-    EXPECT_EQ(INT64_MAX, platform::scanInteger("0x10000000000000000", nullptr, platform::IntegerBase::prefixed).value);
+}
+
+// Beneath the 32-bit rules, the scanner itself: exact up to the 64-bit
+// edges in every radix, saturated beyond them (where the magnitude would
+// wrap past UINT64_MAX); a ':' (the character after '9') ends the digits.
+TEST(NumberText, IntegersAreExactUpToSixtyFourBitsAndSaturateBeyond) {
+    constexpr auto decimal = platform::IntegerBase::decimal, prefixed = platform::IntegerBase::prefixed;
+    const struct {
+        const char* text;
+        platform::IntegerBase base;
+        int64_t value;
+        long stop;
+    } rows[] = {
+        {"9223372036854775806", decimal, INT64_MAX - 1, 19},
+        {"-9223372036854775807", decimal, INT64_MIN + 1, 20},
+        {"-9223372036854775808", decimal, INT64_MIN, 20},
+        {"18446744073709551615", decimal, INT64_MAX, 20},
+        {"18446744073709551616", decimal, INT64_MAX, 20},
+        {"-18446744073709551616", decimal, INT64_MIN, 21},
+        {"-99999999999999999999", decimal, INT64_MIN, 21},
+        {"0x7ffffffffffffffe", prefixed, INT64_MAX - 1, 18},
+        {"0x10000000000000000", prefixed, INT64_MAX, 19},
+        {"0777777777777777777776", prefixed, INT64_MAX - 1, 22},
+        {"12:5", decimal, 12, 2},
+    };
+    for (const auto& row : rows) {
+        const platform::Scanned<int64_t> read = platform::scanInteger(row.text, nullptr, row.base);
+        EXPECT_EQ(row.value, read.value) << row.text;
+        EXPECT_EQ(row.stop, stop(row.text, read.end)) << row.text;
+    }
 }
 
 // A random number text: blanks, a sign, then decimal digits (few or

@@ -19,24 +19,14 @@ using storage::StorageReader;
 // trackers at 5 + id / 100 and valuators at a tenth of that, cut toward zero
 // by the storage's encodings (5.02 is stored as 5.01999), the time words
 // (cycle, id), buttons 1 and 3 pressed.
-inline std::string stillSnapshotJson() {
-    const char* values[] = {"5.01", "5.01999", "5.03"};
-    std::string json = "{\"trackers\":[";
-    for (int id = 1; id <= 3; ++id) {
-        json += std::string(id > 1 ? "," : "") + "{\"id\":" + std::to_string(id);
-        for (const char* name : {"x", "y", "z", "azim", "elev", "roll"})
-            json += std::string(",\"") + name + "\":" + values[id - 1];
-        json += ",\"sec\":5,\"usec\":" + std::to_string(id) + "}";
-    }
-    json += "],\"controllers\":[";
-    for (int id = 1; id <= 2; ++id) {
-        json += std::string(id > 1 ? "," : "") + "{\"id\":" + std::to_string(id) +
-                ",\"valuators\":[0.501,0.501,0.501,0.501,0.501,0.501,0.501,0.501],"
-                "\"buttons\":[1,0,1,0,0,0,0,0,0,0,0,0,0,0,0,0],\"sec\":5,\"usec\":" +
-                std::to_string(id) + "}";
-    }
-    return json + "]}\n";
-}
+constexpr char kStillSnapshotJson[] =
+    "{\"trackers\":[{\"id\":1,\"x\":5.01,\"y\":5.01,\"z\":5.01,\"azim\":5.01,\"elev\":5.01,\"roll\":5.01,"
+    "\"sec\":5,\"usec\":1},{\"id\":2,\"x\":5.01999,\"y\":5.01999,\"z\":5.01999,\"azim\":5.01999,"
+    "\"elev\":5.01999,\"roll\":5.01999,\"sec\":5,\"usec\":2},{\"id\":3,\"x\":5.03,\"y\":5.03,\"z\":5.03,"
+    "\"azim\":5.03,\"elev\":5.03,\"roll\":5.03,\"sec\":5,\"usec\":3}],\"controllers\":[{\"id\":1,\"valuators\":"
+    "[0.501,0.501,0.501,0.501,0.501,0.501,0.501,0.501],\"buttons\":[1,0,1,0,0,0,0,0,0,0,0,0,0,0,0,0],\"sec\":5,"
+    "\"usec\":1},{\"id\":2,\"valuators\":[0.501,0.501,0.501,0.501,0.501,0.501,0.501,0.501],\"buttons\":"
+    "[1,0,1,0,0,0,0,0,0,0,0,0,0,0,0,0],\"sec\":5,\"usec\":2}]}\n";
 
 class Trackview : public ::testing::Test {
 protected:

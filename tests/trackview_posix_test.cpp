@@ -48,7 +48,7 @@ TEST_F(Trackview, WarnsWhenTheStorageIsNotTheHostUsersOwn) {
     ASSERT_EQ(0, chown(("/dev/shm/" + storage).c_str(), 65534, 65534));
     std::unique_ptr<Child> view = run({"--storage", storage, "--once", "--json"});
     EXPECT_EQ(0, view->exitCode());
-    EXPECT_EQ(hosttest::stillSnapshotJson(), view->output());
+    EXPECT_EQ(hosttest::kStillSnapshotJson, view->output());
     EXPECT_EQ("trackview: warning: storage \"" + storage + "\" belongs to user nobody, but its host process " +
                   std::to_string(host->pid()) + " runs as user root; someone else may have made it\n",
               view->errors());
@@ -63,7 +63,7 @@ TEST_F(Trackview, ThePythonReaderGivesTheSameValues) {
     };
     startStillHost();
     // Python divides in double precision; the shortest texts agree here.
-    EXPECT_EQ(hosttest::stillSnapshotJson(), python(storage, 0).first);
+    EXPECT_EQ(hosttest::kStillSnapshotJson, python(storage, 0).first);
     host->requestStop();
     ASSERT_TRUE(host->waitExit(5000));
     // No host, a name a host is still sizing, and names no host can have.

@@ -3,6 +3,7 @@
 // and its screen fitting and rates.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <regex>
@@ -35,9 +36,9 @@ TEST_F(Trackview, OnceGivesTheRecordsValuesInEveryLocale) {
     startStillHost();
     std::unique_ptr<Child> json = run({"--storage", storage, "--once", "--json"}, {"LC_ALL=C"});
     ASSERT_EQ(0, json->exitCode()) << json->errors();
-    EXPECT_EQ(hosttest::stillSnapshotJson(), json->output());
+    EXPECT_EQ(hosttest::kStillSnapshotJson, json->output());
     if (!hosttest::germanLocaleInstalled()) GTEST_SKIP() << "no German locale is installed";
-    EXPECT_EQ(hosttest::stillSnapshotJson(),
+    EXPECT_EQ(hosttest::kStillSnapshotJson,
               run({"--storage", storage, "--once", "--json"}, {"LC_ALL=de_DE.UTF-8"})->output());
     // The table fits an eighty-column terminal.
     std::string table = run({"--storage", storage, "--once"}, {"LC_ALL=de_DE.UTF-8"})->output();
@@ -130,10 +131,23 @@ TEST_F(Trackview, TheWholeChainShowsTheFramesAndEndsOnRequest) {
     EXPECT_FALSE(hosttest::storageExists(storage + "~lock"));
 }
 
-TEST(TrackviewScreen, ShowsWhatFitsAndSaysHowMuchIsHidden) {
+TEST(TrackviewTable, ShowsEachRecordsAgeAndWhatFitsTheScreen) {
+    const struct {
+        uint32_t seconds, microseconds;
+        std::string age;  // in ms, at 20000.5 s
+    } ages[] = {
+        {20000, 250000, "250"}, {20001, 0, "0"}, {10000, 501000, "9999999"}, {10000, 500000, "old"}, {0, 0, "-"}};
     trackview::Snapshot snapshot;
-    for (uint32_t id = 1; id <= 32; ++id) snapshot.trackers.push_back({id, 1, 2, 3, 4, 5, 6, 0, 0});
-    std::string table = trackview::formatTable(snapshot, trackview::TableContext{});  // 37 lines
+    for (uint32_t id = 1; id <= 32; ++id) {
+        const auto& time = ages[std::min<size_t>(id - 1, 4)];
+        snapshot.trackers.push_back({id, 1, 2, 3, 4, 5, 6, time.seconds, time.microseconds});
+    }
+    trackview::TableContext context;
+    context.nowSeconds = 20000.5;
+    std::string table = trackview::formatTable(snapshot, context);  // 37 lines
+    for (size_t i = 0; i < 5; ++i) {
+        EXPECT_EQ(std::string(8 - ages[i].age.size(), ' ') + ages[i].age, linesOf(table)[3 + i].substr(63, 8));
+    }
     EXPECT_EQ(table, trackview::fitToScreen(table, 38, 80));
     const struct {
         int rows, columns;

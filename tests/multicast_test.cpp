@@ -86,45 +86,43 @@ TEST(MulticastDevice, CombinesWithRemoteAndAFailedJoinSaysWhy) {
 
 constexpr char kGroup[] = "239.255.77.5";
 
-// trackhost processes with the shipped module on one group and port; they
-// and their storages go when the test ends.
+// trackhost processes with the shipped module on one group and port, each
+// maybe run elsewhere (`prefix`: in a network namespace); they and their
+// storages go when the test ends.
 class MulticastHosts : public testing::Test {
 protected:
     ~MulticastHosts() override {
         hosts.clear();
         for (const std::string& name : storages) hosttest::removeStorage(name);
     }
-    // `prefix` runs the host elsewhere (in a network namespace).
     void startHost(const std::string& interfaceAddress, const std::string& prefix = "") {
         storages.push_back(hosttest::uniqueStorageName("mc"));
-        const std::string config = dir.write(
-            storages.back() + ".conf", "storage " + storages.back() + "\ndevice cave " REAL_MODULE_LIBRARY "\n  port " +
-                                           std::to_string(port) +
-                                           "\n  standardbodies 3\n"
-                                           "  gripwands 1\n  multicast " +
-                                           kGroup + " " + interfaceAddress + "\n");
+        const std::string name = storages.back(), port = std::to_string(this->port);
+        const std::string config =
+            dir.write(name + ".conf", "storage " + name + "\ndevice cave " REAL_MODULE_LIBRARY "\n  port " + port +
+                                          "\n  standardbodies 3\n  gripwands 1"
+                                          "\n  multicast " +
+                                          kGroup + " " + interfaceAddress + "\n");
         hosts.push_back(std::make_unique<Child>(
             std::vector<std::string>{"/bin/sh", "-c", "exec " + prefix + TRACKHOST_PROGRAM " " + config}, dir.path()));
         readers.emplace_back();
     }
-    // Every host's tracker records (once its storage is up) and how many were written.
-    std::vector<std::vector<TraData>> records(std::vector<size_t>* written = nullptr) {
-        std::vector<std::vector<TraData>> all(hosts.size());
-        for (size_t i = 0; i < hosts.size(); ++i) {
-            EXPECT_TRUE(hosttest::waitFor(
-                [&] {
-                    StorageReader& reader = readers[i];
-                    return (reader.isAttached() || reader.attach(storages[i]) == storage::AttachOutcome::Attached) &&
-                           reader.copyTrackers(all[i]) && all[i].size() == 4;
-                },
-                10000))
-                << hosts[i]->output() << hosts[i]->errors();
-            if (written != nullptr) {
-                written->push_back(
-                    std::count_if(all[i].begin(), all[i].end(), [](const TraData& r) { return r.seconds != 0; }));
-            }
-        }
-        return all;
+    // Host i's four tracker records, once its storage is up.
+    std::vector<TraData> trackers(size_t i) {
+        std::vector<TraData> records;
+        StorageReader& reader = readers[i];
+        EXPECT_TRUE(hosttest::waitFor(
+            [&] {
+                return (reader.isAttached() || reader.attach(storages[i]) == storage::AttachOutcome::Attached) &&
+                       reader.copyTrackers(records) && records.size() == 4;
+            },
+            10000))
+            << hosts[i]->output() << hosts[i]->errors();
+        return records;
+    }
+    size_t written(size_t i) {
+        const std::vector<TraData> records = trackers(i);
+        return std::count_if(records.begin(), records.end(), [](const TraData& r) { return r.seconds != 0; });
     }
 
     hosttest::TempDir dir;
@@ -137,27 +135,20 @@ protected:
 TEST_F(MulticastHosts, TwoHostsOnOneMachineWriteTheSamePoses) {
     startHost("127.0.0.1");
     startHost("127.0.0.1");
-    records();  // both up
+    trackers(0), trackers(1);  // both up
     Child sender({OSTRELSIM_PROGRAM, "--to", std::string(kGroup) + ":" + std::to_string(port), "--interface",
                   "127.0.0.1", "--ttl", "0", "--rate", "100", "--seconds", "1.5"},
                  dir.path());
     ASSERT_EQ(0, sender.finish()) << sender.errors();
     // Once their cycles ran, the last frame sent is the newest in both; each
     // host stamps the records with its own clock: poses only.
-    auto poses = [](const std::vector<TraData>& records) {
+    auto poses = [&](size_t i) {
         std::vector<uint32_t> words;
-        for (const TraData& r : records) words.insert(words.end(), {r.id, r.x, r.y, r.z, r.azim, r.elev, r.roll});
+        for (const TraData& r : trackers(i)) words.insert(words.end(), {r.id, r.x, r.y, r.z, r.azim, r.elev, r.roll});
         return words;
     };
-    std::vector<size_t> written;
-    EXPECT_TRUE(hosttest::waitFor(
-        [&] {
-            written.clear();
-            std::vector<std::vector<TraData>> seen = records(&written);
-            return poses(seen[0]) == poses(seen[1]);
-        },
-        3000));
-    EXPECT_EQ(4u, written[0]);
+    EXPECT_TRUE(hosttest::waitFor([&] { return poses(0) == poses(1); }, 3000));
+    EXPECT_EQ(4u, written(0));
 }
 
 // Runs a command, quietly; true when it succeeded.
@@ -195,24 +186,15 @@ TEST_F(MulticastHosts, OnlyHostsJoinedOnTheInterfaceTheFramesComeInReceive) {
     startHost("10.77.0.2", ns.in("rx1"));
     startHost("10.77.0.3", ns.in("rx2"));
     startHost("127.0.0.1", ns.in("rx2"));
-    records();
+    for (size_t i = 0; i < 3; ++i) trackers(i);
     Child sender({"/bin/sh", "-c",
                   "exec " + ns.in("tx") + OSTRELSIM_PROGRAM " --to " + kGroup + ":" + std::to_string(port) +
                       " --interface 10.77.0.1 --rate 100"},
                  dir.path());
-    std::vector<size_t> written;
-    EXPECT_TRUE(hosttest::waitFor(
-        [&] {
-            written.clear();
-            records(&written);
-            return written[0] + written[1] == 8;
-        },
-        5000))
+    EXPECT_TRUE(hosttest::waitFor([&] { return written(0) + written(1) == 8; }, 5000))
         << sender.output() << sender.errors();
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    written.clear();
-    records(&written);
-    EXPECT_EQ(0u, written[2]) << "joined on loopback, yet frames arrived";
+    EXPECT_EQ(0u, written(2)) << "joined on loopback, yet frames arrived";
 }
 
 }  // namespace

@@ -50,6 +50,9 @@ public:
     ~Receiver() { platform::closeServerSocket(socket_); }
     uint16_t port() const { return port_; }
     std::string address() const { return loopbackTo(port_); }
+    void sendTo(int port, const std::string& datagram) {
+        EXPECT_EQ(0, platform::udpSendTo(socket_, datagram.data(), datagram.size(), kLoopback, uint16_t(port)));
+    }
     // All that arrives until nothing came for quietSeconds after the first
     // (limitSeconds at most, a slow start included), with the arrival times.
     std::vector<std::string> collect(double quietSeconds, double limitSeconds, std::vector<double>* times = nullptr) {
@@ -70,20 +73,6 @@ private:
     platform::ServerSocket* socket_ = nullptr;
     uint16_t port_ = 0;
 };
-
-// Sends each datagram to the loopback port, pausing gapMillis(i) after datagram i.
-template <typename Gap>
-void sendDatagrams(int port, const std::vector<std::string>& datagrams, Gap gapMillis) {
-    platform::ServerSocket* sender = nullptr;
-    uint16_t senderPort = 0;
-    ASSERT_EQ(0, platform::udpBind(sender, kLoopback, senderPort));
-    for (size_t i = 0; i < datagrams.size(); ++i) {
-        EXPECT_EQ(0, platform::udpSendTo(sender, datagrams[i].data(), datagrams[i].size(), kLoopback,
-                                         static_cast<uint16_t>(port)));
-        std::this_thread::sleep_for(std::chrono::milliseconds(gapMillis(i)));
-    }
-    platform::closeServerSocket(sender);
-}
 
 bool parseWith(OstrelParser& parser, std::string_view frame) {
     std::vector<char> buffer(frame.begin(), frame.end());
@@ -453,13 +442,6 @@ protected:
         arguments.insert(arguments.begin(), OSTRELSIM_PATH);
         return std::make_unique<Child>(arguments, dir.path());
     }
-    // A recorder on a port the system chose, which it says.
-    std::unique_ptr<Child> startRecorder(const std::string& path, int& port) {
-        std::unique_ptr<Child> recorder = start({"record", "--port", "0", "--out", path});
-        port = recorder->numberAfter("recording UDP port ");
-        EXPECT_GT(port, 0) << recorder->output() << recorder->errors();
-        return recorder;
-    }
     TempDir dir;
 };
 
@@ -469,37 +451,28 @@ TEST_F(OstrelsimProgram, BadArgumentsAndTakenPortsAreNamed) {
     uint16_t tcpPort = 0;
     ASSERT_EQ(0, platform::tcpListen(listener, kLoopback, tcpPort));
     const std::string udpPort = std::to_string(udp.port()), tcp = std::to_string(tcpPort);
-    const struct {
-        std::vector<std::string> arguments;
-        int status;
-        std::string errors;  // whole, or only its start where that does not end the line
-    } cases[] = {
-        {{"--bodies", "2"}, 2, "ostrelsim: send needs --to HOST:PORT\nusage: ostrelsim"},
+    // Status 2 for a bad command line, 1 for a port in use; the errors whole,
+    // or only their start where that does not end the line.
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"--bodies", "2"}, "ostrelsim: send needs --to HOST:PORT\nusage: ostrelsim"},
         {{"--to", "no-such-host.invalid:9", "--seconds", "1"},
-         2,
          "ostrelsim: cannot resolve host \"no-such-host.invalid\"\n"},
         {{"--to", "127.0.0.1:9", "--ttl", "2"},
-         2,
          "ostrelsim: --ttl and --interface need a multicast group (224.0.0.0 to 239.255.255.255) in --to, not "
          "\"127.0.0.1\"\n"},
         {{"--to", "239.255.77.6:9", "--interface", "203.0.113.254"},
-         2,
          "ostrelsim: cannot send from interface \"203.0.113.254\": "},  // then the system's words
         {{"record", "--port", udpPort, "--out", dir.path() + "/never.rec"},
-         1,
          "ostrelsim: UDP port " + udpPort + " is already in use by another program\n"},
         {{"--to", "127.0.0.1:9", "--controller", "--tcp-port", tcp},
-         1,
          "ostrelsim: TCP command port " + tcp + " is already in use by another program\n"},
         {{"--to", "127.0.0.1:9", "--controller", "--tcp-port", "0", "--udp-port", udpPort},
-         1,
          "ostrelsim: UDP command port " + udpPort + " is already in use by another program\n"},
     };
-    for (const auto& c : cases) {
-        std::unique_ptr<Child> simulator = start(c.arguments);
-        EXPECT_EQ(c.status, simulator->finish());
-        EXPECT_EQ(c.errors,
-                  c.errors.back() == '\n' ? simulator->errors() : simulator->errors().substr(0, c.errors.size()));
+    for (const auto& [arguments, errors] : cases) {
+        std::unique_ptr<Child> simulator = start(arguments);
+        EXPECT_EQ(errors.find("in use") == std::string::npos ? 2 : 1, simulator->finish());
+        EXPECT_EQ(errors, errors.back() == '\n' ? simulator->errors() : simulator->errors().substr(0, errors.size()));
     }
     platform::closeServerSocket(listener);
     std::unique_ptr<Child> help = start({"--help"});
@@ -602,9 +575,9 @@ TEST_F(OstrelsimProgram, ControllerGatesTheFramesOverTcpAndUdp) {
 
 TEST_F(OstrelsimProgram, RecordThenReplayGivesTheSameDatagramsAndPacing) {
     std::string path = dir.path() + "/roundtrip.rec";
-    int port = 0;
-    auto recorder = startRecorder(path, port);
-    ASSERT_GT(port, 0);
+    auto recorder = start({"record", "--port", "0", "--out", path});
+    const int port = recorder->numberAfter("recording UDP port ");
+    ASSERT_GT(port, 0) << recorder->output() << recorder->errors();
     std::vector<std::string> sent;
     for (int i = 0; i < 30; ++i)
         sent.push_back("fr " + std::to_string(i) + "\n" + std::string(i * 37u, static_cast<char>('a' + i % 26)));
@@ -612,7 +585,11 @@ TEST_F(OstrelsimProgram, RecordThenReplayGivesTheSameDatagramsAndPacing) {
     sent[8].clear();
     size_t size = kRecordingHeaderSize;
     for (const std::string& datagram : sent) size += kRecordHeadSize + datagram.size();
-    sendDatagrams(port, sent, [](size_t i) { return i < 15 ? 20 : 40; });
+    Receiver sender;
+    for (size_t i = 0; i < sent.size(); ++i) {
+        sender.sendTo(port, sent[i]);
+        std::this_thread::sleep_for(std::chrono::milliseconds(i < 15 ? 20 : 40));
+    }
     EXPECT_TRUE(hosttest::waitFor([&] { return std::filesystem::file_size(path) == size; }, 2000))
         << "every record flushed as it came, for a recorder stopped hard";
     recorder->requestStop();

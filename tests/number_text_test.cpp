@@ -139,7 +139,7 @@ std::string randomNumberText(std::mt19937_64& random, bool& decimal) {
         text += digits(random() % 20, "0123456789") + digits(random() % 2, ".") + digits(random() % 20, "0123456789");
         if (random() % 2) text += digits(1, "eE") + digits(random() % 2, "+-") + std::to_string(random() % 340);
     }
-    return text + digits(random() % 2, " ]xe.,+-");
+    return text + digits(random() % 2, " ]xe.,+-:");
 }
 
 // Every double and integer a frame field reads is the one strtod and

@@ -110,11 +110,12 @@ TEST_F(Trackview, TheWholeChainShowsTheFramesLiveAndEndsWithTheHost) {
     host->requestStop();
     EXPECT_EQ(0, host->finish()) << host->errors();
     EXPECT_NE(std::string::npos, host->output().find("storage \"" + storage + "\" removed\n")) << host->output();
-    EXPECT_FALSE(hosttest::storageExists(storage));
-    EXPECT_FALSE(hosttest::storageExists(storage + "~lock"));
     ASSERT_TRUE(view.waitExit(10000));
     EXPECT_EQ(1, view.exitCode());
     EXPECT_EQ("trackview: the host of storage \"" + storage + "\" has ended\n", view.errors());
+    // Gone once no one maps it (Windows keeps a name while the viewer still does).
+    EXPECT_FALSE(hosttest::storageExists(storage));
+    EXPECT_FALSE(hosttest::storageExists(storage + "~lock"));
 }
 
 TEST(TrackviewTable, ShowsEachRecordsAgeAndWhatFitsTheScreen) {

@@ -12,7 +12,6 @@
 
 #include "link/frame_text.h"
 #include "tests/support/allocations.h"
-#include "tests/support/output.h"
 
 using namespace frametext;
 using Values = std::vector<double>;
@@ -77,46 +76,24 @@ Values reset(int id, int quality = -1) { return values(id, quality, Values(12));
 
 }  // namespace
 
-// Integers take the C base rule and clamp at their limits; doubles read
-// every notation, out of range as infinity or 0 (hex too); what is no
-// number stores nothing; a reader with an end never reads past it.
+// What the scanner's own tests leave to the frame readers: the unsigned
+// rule, upper-case hex, hex exponents, exponents and fractions beyond any
+// range, and readers with an end that never read past it.
 TEST(FrameText, NumbersAndWhereTheyStop) {
-    const std::tuple<const char*, int32_t, long> ints[] = {{"  -17x", -17, 5},
-                                                           {"\t\r\n +9", 9, 6},
-                                                           {"0x1F]", 31, 4},
-                                                           {"-0X10", -16, 5},
-                                                           {"010", 8, 3},
-                                                           {"12.5", 12, 2},
-                                                           {"08", 0, 1},
-                                                           {"0xg", 0, 1},
-                                                           {"2147483648", INT32_MAX, 10},
-                                                           {"-2147483648", INT32_MIN, 11},
-                                                           {"-99999999999999999999999", INT32_MIN, 24}};
-    for (const auto& [text, value, stop] : ints) {
-        int32_t read = 0;
-        EXPECT_EQ(std::make_pair(text + stop, value), std::make_pair(readInt(text, read), read)) << text;
-    }
     uint32_t u = 0;
     EXPECT_EQ(std::make_pair(true, UINT32_MAX), std::make_pair(readUInt("-1", u) != nullptr, u));
     EXPECT_EQ(std::make_pair(true, UINT32_MAX), std::make_pair(readUInt("4294967296", u) != nullptr, u));
+    int32_t i = 77;
+    EXPECT_EQ(std::make_pair(5L, -16), std::make_pair(readInt("-0X10", i) - "-0X10", i));
     const std::string longFraction = "0.1" + std::string(5000, '0') + "1";
-    const std::tuple<const char*, double, long> doubles[] = {{" -2.5e3]", -2500.0, 7},
-                                                             {"1e+", 1.0, 1},
-                                                             {"+.25", 0.25, 4},
-                                                             {"5.", 5.0, 2},
-                                                             {"1,5", 1.0, 1},
+    const std::tuple<const char*, double, long> doubles[] = {{"1e+", 1.0, 1},
                                                              {"0x1p3", 8.0, 5},
                                                              {"0x.8p1", 1.0, 6},
-                                                             {"0x", 0.0, 1},
-                                                             {"007.5", 7.5, 5},
                                                              {"-Infinity", -kInf, 9},
-                                                             {"1e400", kInf, 5},
-                                                             {"-1e400", -kInf, 6},
                                                              {"123456789e99999999999", kInf, 21},
                                                              {"0.0000001e-99999999999", 0.0, 22},
                                                              {"4e-320", 4e-320, 6},
                                                              {"0x1p99999", kInf, 9},
-                                                             {"0x1p-99999", 0.0, 10},
                                                              {"0x1P-99999", 0.0, 10},
                                                              {longFraction.c_str(), 0.1, long(longFraction.size())}};
     for (const auto& [text, value, stop] : doubles) {
@@ -125,11 +102,7 @@ TEST(FrameText, NumbersAndWhereTheyStop) {
     }
     double d = 7;
     EXPECT_TRUE(readDouble("nan(12)", d) != nullptr && std::isnan(d));
-    int32_t i = 77;
-    for (const char* text : {"", "   ", "- 5", "+-5", "x12", "]", "."}) {
-        EXPECT_TRUE(readInt(text, i) == nullptr && readDouble(text, d) == nullptr) << text;
-    }
-    EXPECT_TRUE(readInt(nullptr, i) == nullptr && i == 77);
+    EXPECT_TRUE(readInt(nullptr, i) == nullptr && readInt("]", i) == nullptr && readDouble(".", d) == nullptr);
     const char* text = "12345 6.25e10";
     EXPECT_EQ(std::make_tuple(text + 3, text + 10, 123, 6.25),
               std::make_tuple(readInt(text, text + 3, i), readDouble(text + 5, text + 10, d), i, d));
@@ -154,11 +127,12 @@ TEST(FrameText, GroupsQuotedTextAndLines) {
     const char* answer = "ostrel2 err 12 \"bad\" more";
     EXPECT_EQ(std::make_pair(answer + 20, std::string_view("bad")), std::make_pair(readQuoted(answer, quoted), quoted));
     EXPECT_EQ(nullptr, readQuoted("one \"quote", quoted));
-    const char *lines = "fr 1\r\n\n6d 0", *trailing = "a\n\r\n", *cut = "a\nb";
-    EXPECT_EQ((std::vector<const char*>{lines + 7, lines + 7, nullptr, nullptr, nullptr, nullptr}),
+    // A NUL inside the datagram ends the frame as its end does.
+    const char *lines = "fr 1\r\n\n6d 0", *trailing = "a\n\r\n", *cut = "a\nb", *nul = "a\0\nb";
+    EXPECT_EQ((std::vector<const char*>{lines + 7, lines + 7, nullptr, nullptr, nullptr, nullptr, nullptr}),
               (std::vector<const char*>{nextLine(lines, lines, 12), nextLine(lines, lines + 2, 12),
                                         nextLine(lines, lines + 7, 12), nextLine(trailing, trailing, 5),
-                                        nextLine(cut, cut, 2), nextLine(lines, nullptr, 4)}));
+                                        nextLine(cut, cut, 2), nextLine(lines, nullptr, 4), nextLine(nul, nul, 4)}));
 }
 
 // A line that breaks a rule fails, the cursor just behind the first
@@ -350,7 +324,8 @@ TEST(ParserFrames, CalibratedCountsUnknownLinesAndGroupsOverLineEnds) {
     }
     const char* none = nullptr;
     EXPECT_FALSE(parser.parseLine(none));
-    ASSERT_TRUE(parseText(parser, "6d 2 [0 1]" + pose(1, 1, 1) + "\n[1 0.5]" + pose(2, 2, 2) + " trailing\nfr 7\r\n"));
+    ASSERT_TRUE(parseText(parser, "6d 2 [0 1]" + pose(1, 1, 1) + "\n[1 0.5]" + pose(2, 2, 2) + " trailing\nfr 7" +
+                                      std::string("\0\r\n6d x", 7)));
     EXPECT_EQ(std::make_tuple(2, 0.5, 7u),
               std::make_tuple(parser.bodyCount(), parser.body(1)->quality, parser.frameCounter()));
 }
@@ -415,9 +390,17 @@ TEST(ParserHostile, AFramesWorkIsBoundedNotItsNumbers) {
         EXPECT_EQ(1u, parser.frameCounter());
         EXPECT_TRUE(parseText(parser, "fr 2\n" + unit + unit)) << "a few such lines are fine";
     }
+    // Growing costs the records a table lacks: after eight joint-model
+    // tables' worth of work, one more marker still fits.
+    const int32_t markers = OstrelParser::maxRecords<MarkerRecord>();
+    OstrelParser parser;
+    EXPECT_FALSE(parseText(parser, "3d " + std::to_string(markers - 1)));
+    std::string burn;
+    for (int k = 0; k < 8; ++k) burn += "6dj " + models + " 0\n6dj 0 0\n";
+    EXPECT_FALSE(parseText(parser, burn + "3d " + std::to_string(markers))) << "the markers are announced, not sent";
+    EXPECT_EQ(markers, parser.markerCount());
     std::string grown = "6d 20";
     for (int id = 30000; id < 30020; ++id) grown += " [" + std::to_string(id) + " 1][0 0 0]" + kRot;
-    OstrelParser parser;
     EXPECT_TRUE(parseText(parser, grown));
     const std::string zeros(5000, '0');
     ASSERT_TRUE(
@@ -429,19 +412,4 @@ TEST(ParserHostile, AFramesWorkIsBoundedNotItsNumbers) {
                  parseText(parser, "6d 9 " + std::string(60000, '[')) ||
                  parseText(parser, "6d 9 " + std::string(30000, '[') + std::string(30000, ']')));
     EXPECT_TRUE(parseText(parser, std::string(60000, '[')) && parseText(parser, std::string(60000, '\n')));
-}
-
-TEST(ParserFrames, ACommaDecimalLocaleReadsTheSame) {
-    const std::string frame = "ts 12.5\n6d 1 [0 0.75][10.5 200.25 -3e2]" + kRot + "\n6df2 1 1 [0 1 0 2]" +
-                              pose(1.5, 0, 0) + "[0.5 -0.25]\n6dmt2 1 1 [0 1 0 1.5]" + pose(0, 0, 0) +
-                              "[][0.5 0 0 0 0 0]";
-    test_support::GermanLocale german;
-    SKIP_WITHOUT_GERMAN_LOCALE(german);
-    ASSERT_EQ(1.0, std::strtod("1.5", nullptr)) << "the C library stops at the dot";
-    OstrelParser parser;
-    ASSERT_TRUE(parseText(parser, frame));
-    EXPECT_EQ(values(12.5, 0.75, 10.5, 200.25, -300.0, 0.5, -0.25, 1.5, 1.5, 0.5),
-              values(parser.timestamp(), parser.body(0)->quality, parser.body(0)->loc, parser.gripwand(0)->joystick[0],
-                     parser.gripwand(0)->joystick[1], parser.gripwand(0)->loc[0], parser.measurementTool(0)->tipRadius,
-                     parser.measurementTool(0)->covariance[0]));
 }

@@ -51,18 +51,13 @@ inline bool sendDatagram(uint16_t port, const std::string& bytes) {
 
 // What the fake controller does after a command: send bytes as they are
 // (those before pauseAt, then after pauseMs the rest), or close.
+// Reply{"bytes"} sends them without the terminating NUL.
 struct Reply {
     std::string bytes;
     size_t pauseAt = 0;
     int pauseMs = 0;
     bool close = false;
 };
-// Bytes sent as they are, without the terminating NUL.
-inline Reply raw(const std::string& bytes) {
-    Reply reply;
-    reply.bytes = bytes;
-    return reply;
-}
 inline Reply answer(const std::string& text, size_t pauseAt = 0, int pauseMs = 0) {
     return {text + std::string(1, '\0'), pauseAt, pauseMs};
 }
@@ -82,7 +77,6 @@ public:
     }
     bool listening() const { return listener_.listening; }
     uint16_t port() const { return listener_.port; }
-    bool sawClose() const { return closed_; }
     std::vector<std::string> commands() {
         std::lock_guard<std::mutex> lock(mutex_);
         return commands_;

@@ -191,37 +191,78 @@ TEST(Zelostrel, Printout) {
         << remote.initOutput;
 }
 
-// Body 0 with quality exactly 0 is written (its time words from the
-// clock), body 1 with -1 is not, body 2 is beyond the configured count.
-// Inertial bodies stand in only when no body is known; one with state 0 is
-// not written.
-TEST(ZelostrelCycle, BodiesAndInertialBodies) {
-    DeviceRig rig;
-    ASSERT_EQ(1, rig.configure({{"standardbodies", "2"}}));
-    const TraData untouched = rig.storage.tracker(2);
-    const int64_t before = platform::readClock().seconds;
-    ASSERT_EQ(1, rig.cycle("fr 7\n6d 3 [0 0.0][304.8 -609.6 152.4][0 0 -1 0 1 0 1 0 0] " + body(1, -1.0, 304.8) + " " +
-                           body(2, 1.0, 304.8)));
-    EXPECT_EQ("", rig.cycleOutput);
-    const TraData& r = rig.storage.tracker(1);
-    EXPECT_EQ((std::vector<uint32_t>{1, 0, wordAt(&r, 8), uint32_t{r.stamp.milliseconds} * 1000u, 0}),
-              wordsAt(&r, 0, 5));
-    EXPECT_TRUE(static_cast<int32_t>(wordAt(&r, 8)) == r.stamp.seconds && wordAt(&r, 8) >= before);
-    EXPECT_TRUE(same(untouched, rig.storage.tracker(2)));
-    EXPECT_EQ(1u, maskBits(rig.masks.trackerMask));
-    DeviceRig inertials;  // a body table that is not empty (as above) hides them
-    ASSERT_EQ(1, inertials.configure({{"standardbodies", "2"}}));
-    ASSERT_EQ(1, inertials.cycle("6d 0\n6di 2 " + inertial(0, 0, 304.8) + " " + inertial(1, 1, 914.4)));
-    EXPECT_EQ(std::make_pair(300000, 0b10u),
-              std::make_pair(fixedAt(&inertials.storage.tracker(2), 20), maskBits(inertials.masks.trackerMask)));
-    ASSERT_EQ(1, rig.cycle("6d 0\n6di 1 " + inertial(1, 1, 1828.8)));
-    EXPECT_EQ(0u, rig.masks.trackerMask);
+// What a frame writes into which record: a tracker either is written (its
+// bit set, its id and its time from the clock, its x as given) or stays
+// byte for byte. Quality exactly 0 is tracked, -1 and NaN are not; ids at
+// or beyond the configured counts land nowhere (a tool numbered as many as
+// are configured must not land on a body); inertial bodies stand in only
+// while no body is known, and not with state 0; tool 1 is local tracker and
+// controller 1 + 1 + 1; infinite and huge values are stored as 0. The
+// buttons of every controller after the next cycle.
+TEST(ZelostrelCycle, WhatAFrameWritesIntoWhichRecord) {
+    const struct {
+        std::initializer_list<ConfigLines::Words> config;
+        std::string frame;
+        uint32_t trackerMask;
+        int32_t lastX;  // of the highest tracker written
+        std::vector<unsigned> buttons;
+    } cases[] = {
+        {{{"standardbodies", "2"}},
+         "fr 7\n6d 3 [0 0.0]" + at(304.8) + body(1, -1.0, 304.8) + body(2, 1.0, 304.8),
+         0b1,
+         100000,
+         {}},
+        {{{"standardbodies", "2"}}, "6d 0\n6di 2 " + inertial(0, 0, 304.8) + inertial(1, 1, 914.4), 0b10, 300000, {}},
+        {{{"standardbodies", "2"}},
+         "6d 1 " + body(1, 1.0, 609.6) + "\n6di 1 " + inertial(0, 1, 304.8),
+         0b10,
+         200000,
+         {}},
+        {{{"gripwands", "1"}, {"measurementtools", "2"}, {"standardbodies", "1"}},
+         "6dmt2 3 3 " + tool(0, -1.0, 0x5) + tool(1, 1.0, 0x2, 609.6) + tool(2, 1.0, 0xF, 304.8),
+         0b100,
+         200000,
+         {0, 5, 2}},
+        {{{"gripwands", "2"}},
+         "6df2 3 3 [0 nan 16 0][1e300 -1e300 nan]" + std::string(kIdentity) + "[65535] " + wand(1, 1.0, 16, 0x1) +
+             wand(2, 1.0, 16, 0xffff) + "\n6d 1 [0 1.0][1e300 0 0][2 0 0 0 0 0 0 0 nan]\n",
+         0b110,
+         0,
+         {0xFF, 1}},
+    };
+    for (const auto& c : cases) {
+        DeviceRig rig;
+        ASSERT_EQ(1, rig.configure(c.config));
+        const uint32_t trackers = rig.storage.area->trackerCount, controllers = rig.storage.area->controllerCount;
+        const std::vector<TraData> before(&rig.storage.tracker(1), &rig.storage.tracker(1) + trackers);
+        const uint32_t clock = static_cast<uint32_t>(platform::readClock().seconds);
+        ASSERT_EQ(1, rig.cycle(c.frame));
+        EXPECT_EQ(std::make_pair(std::string(), c.trackerMask),
+                  std::make_pair(rig.cycleOutput, maskBits(rig.masks.trackerMask)))
+            << c.frame;
+        for (uint32_t id = 1; id <= trackers; ++id) {
+            const TraData& r = rig.storage.tracker(id);
+            if ((c.trackerMask >> (id - 1) & 1) == 0) {
+                EXPECT_TRUE(same(before[id - 1], r)) << c.frame << " tracker " << id;
+            } else {
+                EXPECT_TRUE(wordAt(&r, 0) == id && wordAt(&r, 8) >= clock) << c.frame << " tracker " << id;
+                EXPECT_TRUE(c.trackerMask >> id != 0 || fixedAt(&r, 20) == c.lastX)
+                    << fixedAt(&r, 20) << " " << c.frame;
+            }
+        }
+        ASSERT_EQ(1, rig.cycle("fr 1\n"));
+        std::vector<unsigned> buttons;
+        for (uint32_t id = 1; id <= controllers; ++id) buttons.push_back(rig.storage.controller(id).buttonBits[0]);
+        EXPECT_EQ(std::make_pair(c.buttons, (1u << controllers) - 1),
+                  std::make_pair(buttons, maskBits(rig.masks.controllerMask)))
+            << c.frame;
+    }
 }
 
 // A wand's buttons and joystick are taken whether or not it is tracked and
 // reach its controller record in the next cycle; buttons beyond those it
-// sends keep their states; a cycle without a frame rewrites the controllers
-// only.
+// sends keep their states; NaN or huge joystick values are stored as 0; a
+// cycle without a frame rewrites the controllers only.
 TEST(ZelostrelCycle, GripwandStatesReachTheNextCyclesControllerRecord) {
     DeviceRig rig;
     ASSERT_EQ(1, rig.configure({{"gripwands", "1"}, {"standardbodies", "0"}}));
@@ -240,30 +281,13 @@ TEST(ZelostrelCycle, GripwandStatesReachTheNextCyclesControllerRecord) {
         ASSERT_EQ(1, rig.cycle("6df2 1 1 " + wand(0, 1.0, buttons, word)));
     }
     EXPECT_EQ(0x00F0u, wordAt(&c, 164) >> 16);
+    ASSERT_EQ(1, rig.cycle("6df2 1 1 [0 1 0 4]" + at(0) + "[nan inf -inf 1e30]"));
     const TraData wandPose = rig.storage.tracker(1);
     ASSERT_EQ(1, rig.cycle());  // nothing sent: one data time-out
     EXPECT_EQ("", rig.cycleOutput);
     EXPECT_TRUE(same(wandPose, rig.storage.tracker(1)));
+    EXPECT_EQ(std::vector<int32_t>(4, 0), fixedWordsAt(&c, 36, 4)) << "NaN, infinite and huge joystick values";
     EXPECT_EQ(std::make_pair(0u, 1u), std::make_pair(rig.masks.trackerMask, maskBits(rig.masks.controllerMask)));
-}
-
-// Tool 1 is local tracker and controller 1 + 1 + 1; a tool numbered as many
-// as are configured is none of them (it must not land on a body's tracker).
-TEST(ZelostrelCycle, MeasurementToolPosesAndButtons) {
-    DeviceRig rig;
-    ASSERT_EQ(1, rig.configure({{"gripwands", "1"}, {"measurementtools", "2"}, {"standardbodies", "1"}}));
-    const TraData body = rig.storage.tracker(4);
-    ASSERT_EQ(1, rig.cycle("6dmt2 3 3 " + tool(0, -1.0, 0x5) + " " + tool(1, 1.0, 0x2, 609.6) + " " +
-                           tool(2, 1.0, 0xF, 304.8)));
-    EXPECT_EQ(std::make_pair(200000, 1u << 2),
-              std::make_pair(fixedAt(&rig.storage.tracker(3), 20), maskBits(rig.masks.trackerMask)));
-    EXPECT_TRUE(same(body, rig.storage.tracker(4)));
-    ASSERT_EQ(1, rig.cycle("6dmt2 2 0\n"));
-    EXPECT_EQ((std::vector<uint32_t>{2, 0, 16, 36, 36, 5, 2, 0b111}),
-              (std::vector<uint32_t>{wordAt(&rig.storage.controller(2), 0), wordAt(&rig.storage.controller(2), 20),
-                                     wordAt(&rig.storage.controller(2), 24), wordAt(&rig.storage.controller(2), 28),
-                                     wordAt(&rig.storage.controller(2), 32), rig.storage.controller(2).buttonBits[0],
-                                     rig.storage.controller(3).buttonBits[0], maskBits(rig.masks.controllerMask)}));
 }
 
 // The time-stamp block carries the zone's own standard offset and the
@@ -323,27 +347,6 @@ TEST(ZelostrelCycle, DebugLinesAndReceiveErrors) {
                   noWands.cycleOutput);
         EXPECT_TRUE(same(kept, noWands.storage.tracker(2)) && noWands.masks.trackerMask == 0);
     }
-}
-
-// NaN and huge values, ids at and beyond the configured counts: wand 0 has
-// a NaN quality (not tracked), wand 2 is beyond the count; the body's
-// infinite x is stored as 0, as are the NaN, infinite and too large
-// joystick values.
-TEST(ZelostrelCycle, HostileFrameValuesStayInsideTheRecords) {
-    DeviceRig rig;
-    ASSERT_EQ(1, rig.configure({{"gripwands", "2"}}));
-    ASSERT_EQ(1, rig.cycle("6df2 3 3 [0 nan 16 8][1e300 -1e300 nan]" + std::string(kIdentity) +
-                           "[65535 nan inf -inf 1e30 0 0 0 0] " + wand(1, 1.0, 16, 0x1) + " " +
-                           wand(2, 1.0, 16, 0xffff) + "\n6d 1 [0 1.0][1e300 0 0][2 0 0 0 0 0 0 0 nan]\n"));
-    EXPECT_EQ("", rig.cycleOutput);
-    EXPECT_EQ((std::vector<uint32_t>{0b110, 3, 0}),
-              (std::vector<uint32_t>{maskBits(rig.masks.trackerMask), wordAt(&rig.storage.tracker(3), 0),
-                                     wordAt(&rig.storage.tracker(3), 20)}));
-    ASSERT_EQ(1, rig.cycle("6d 0\n"));
-    const ConData& c = rig.storage.controller(1);
-    EXPECT_EQ((std::vector<int32_t>{0, 0, 0, 0}), fixedWordsAt(&c, 36, 4));
-    EXPECT_EQ(std::make_pair(0xFFFFu, 1u),
-              std::make_pair(wordAt(&c, 164) >> 16, unsigned{rig.storage.controller(2).buttonBits[0]}));
 }
 
 // The controller on TCP port 50105 of a loopback address of its own (so

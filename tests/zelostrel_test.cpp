@@ -197,38 +197,51 @@ TEST(Zelostrel, Printout) {
 // or beyond the configured counts land nowhere (a tool numbered as many as
 // are configured must not land on a body); inertial bodies stand in only
 // while no body is known, and not with state 0; tool 1 is local tracker and
-// controller 1 + 1 + 1; infinite and huge values are stored as 0. The
-// buttons of every controller after the next cycle.
+// controller 1 + 1 + 1; infinite and huge values are stored as 0. A frame
+// that fails to parse, or an empty datagram, is reported and writes no
+// tracker. Debug bits 0 (time-outs), 2 (bodies), 3 (Gripwands), 4 (tools),
+// 5 (controllers; without wands four zeros): the pose lines carry the local
+// tracker number. Then every controller's buttons after a cycle without poses.
 TEST(ZelostrelCycle, WhatAFrameWritesIntoWhichRecord) {
+    const std::string bodies = "fr 7\n6d 3 [0 0.0]" + at(304.8) + body(1, -1.0, 304.8) + body(2, 1.0, 304.8),
+                      inertials = "6d 0\n6di 2 " + inertial(0, 0, 304.8) + inertial(1, 1, 914.4),
+                      hidden = "6d 1 " + body(1, 1.0, 609.6) + "\n6di 1 " + inertial(0, 1, 304.8),
+                      tools = "6dmt2 3 3 " + tool(0, -1.0, 0x5) + tool(1, 1.0, 0x2, 609.6) + tool(2, 1.0, 0xF, 304.8),
+                      hostile = "6df2 3 3 [0 nan 16 0][1e300 -1e300 nan]" + std::string(kIdentity) + "[65535] " +
+                                wand(1, 1.0, 16, 0x1) + wand(2, 1.0, 16, 0xffff) +
+                                "\n6d 1 [0 1.0][1e300 0 0][2 0 0 0 0 0 0 0 nan]\n",
+                      all = "6d 1 " + body(0, 1.0, 304.8) + "\n6df2 1 1 " + wand(0, 1.0, 16, 0x1, "", 609.6) +
+                            "\n6dmt2 1 1 " + tool(0, 1.0, 0x1, 914.4);
+    const std::string info = "TRK: INFO: zelostrel: ", angles = " 0.000 0.000 Ang 0.000 -0.000 0.000\n",
+                      grp = info + "Controller grp 0 0 mea 0 0\n", error = grp + "TRK: ERROR: zelostrel: UDP ";
+    const std::string locMinusOne = " Loc -1.000" + angles, grp1 = info + "Controller grp 1 0 mea 1 0\n",
+                      inertialOnly = "6d 0\n6di 1 " + inertial(0, 1, -304.8),
+                      poses = grp + info + "Standard Body 3 Loc 1.000" + angles + info + "Gripwand 1 Loc 2.000" +
+                              angles + info + "Measurement Tool 2 Loc 3.000" + angles;
+    const ConfigLines::Words twoBodies = {"standardbodies", "2"}, oneTool = {"measurementtools", "1"};
     const struct {
         std::initializer_list<ConfigLines::Words> config;
         std::string frame;
         uint32_t trackerMask;
         int32_t lastX;  // of the highest tracker written
         std::vector<unsigned> buttons;
+        std::string output = "", nextOutput = "";
     } cases[] = {
-        {{{"standardbodies", "2"}},
-         "fr 7\n6d 3 [0 0.0]" + at(304.8) + body(1, -1.0, 304.8) + body(2, 1.0, 304.8),
-         0b1,
-         100000,
-         {}},
-        {{{"standardbodies", "2"}}, "6d 0\n6di 2 " + inertial(0, 0, 304.8) + inertial(1, 1, 914.4), 0b10, 300000, {}},
-        {{{"standardbodies", "2"}},
-         "6d 1 " + body(1, 1.0, 609.6) + "\n6di 1 " + inertial(0, 1, 304.8),
+        {{twoBodies}, bodies, 0b1, 100000, {}},
+        {{twoBodies}, inertials, 0b10, 300000, {}},
+        {{twoBodies}, hidden, 0b10, 200000, {}},
+        {{{"gripwands", "1"}, {"measurementtools", "2"}, {"standardbodies", "1"}}, tools, 0b100, 200000, {0, 5, 2}},
+        {{{"gripwands", "2"}}, hostile, 0b110, 0, {0xFF, 1}},
+        {{{"debug", "61"}, {"gripwands", "1"}, oneTool}, all, 0b111, 100000, {1, 1}, poses, grp1},
+        {{{"debug", "38"}, oneTool},
+         inertialOnly,
          0b10,
-         200000,
-         {}},
-        {{{"gripwands", "1"}, {"measurementtools", "2"}, {"standardbodies", "1"}},
-         "6dmt2 3 3 " + tool(0, -1.0, 0x5) + tool(1, 1.0, 0x2, 609.6) + tool(2, 1.0, 0xF, 304.8),
-         0b100,
-         200000,
-         {0, 5, 2}},
-        {{{"gripwands", "2"}},
-         "6df2 3 3 [0 nan 16 0][1e300 -1e300 nan]" + std::string(kIdentity) + "[65535] " + wand(1, 1.0, 16, 0x1) +
-             wand(2, 1.0, 16, 0xffff) + "\n6d 1 [0 1.0][1e300 0 0][2 0 0 0 0 0 0 0 nan]\n",
-         0b110,
-         0,
-         {0xFF, 1}},
+         -100000,
+         {0},
+         grp + info + "Inertial Body 2" + locMinusOne,
+         grp},
+        {{{"debug", "38"}, oneTool}, "fr 1\n6d 1 [0 1.0][304.8 0", 0, 0, {0}, error + "Parser Error\n", grp},
+        {{{"debug", "38"}, oneTool}, "", 0, 0, {0}, error + "Receive Error.\n", grp},
     };
     for (const auto& c : cases) {
         DeviceRig rig;
@@ -237,7 +250,7 @@ TEST(ZelostrelCycle, WhatAFrameWritesIntoWhichRecord) {
         const std::vector<TraData> before(&rig.storage.tracker(1), &rig.storage.tracker(1) + trackers);
         const uint32_t clock = static_cast<uint32_t>(platform::readClock().seconds);
         ASSERT_EQ(1, rig.cycle(c.frame));
-        EXPECT_EQ(std::make_pair(std::string(), c.trackerMask),
+        EXPECT_EQ(std::make_pair(c.output, c.trackerMask),
                   std::make_pair(rig.cycleOutput, maskBits(rig.masks.trackerMask)))
             << c.frame;
         for (uint32_t id = 1; id <= trackers; ++id) {
@@ -250,13 +263,17 @@ TEST(ZelostrelCycle, WhatAFrameWritesIntoWhichRecord) {
                     << fixedAt(&r, 20) << " " << c.frame;
             }
         }
-        ASSERT_EQ(1, rig.cycle("fr 1\n"));
+        ASSERT_EQ(1, rig.cycle("6d 0\n6di 0\n6df2 0 0\n6dmt2 0 0\n"));  // no poses
         std::vector<unsigned> buttons;
         for (uint32_t id = 1; id <= controllers; ++id) buttons.push_back(rig.storage.controller(id).buttonBits[0]);
-        EXPECT_EQ(std::make_pair(c.buttons, (1u << controllers) - 1),
-                  std::make_pair(buttons, maskBits(rig.masks.controllerMask)))
+        EXPECT_EQ(std::make_tuple(c.buttons, (1u << controllers) - 1, c.nextOutput),
+                  std::make_tuple(buttons, maskBits(rig.masks.controllerMask), rig.cycleOutput))
             << c.frame;
     }
+    DeviceRig waiting;
+    ASSERT_EQ(1, waiting.configure({{"debug", "1"}}));
+    ASSERT_EQ(1, waiting.cycle());  // nothing sent
+    EXPECT_EQ(info + "UDP Receive Timeout\n", waiting.cycleOutput);
 }
 
 // A wand's buttons and joystick are taken whether or not it is tracked and
@@ -315,38 +332,6 @@ TEST(ZelostrelCycle, TimeStampsCarryTheZonesOwnStandardOffset) {
     }
     saved != nullptr ? setenv("TZ", before.c_str(), 1) : unsetenv("TZ");
     tzset();
-}
-
-// Bits 0 (time-outs), 2 (bodies), 3 (Gripwands), 4 (tools), 5 (controllers;
-// without wands four zeros); the pose lines carry the local tracker number.
-// A frame that fails to parse, or an empty datagram, is reported and
-// writes no tracker.
-TEST(ZelostrelCycle, DebugLinesAndReceiveErrors) {
-    DeviceRig rig, noWands;
-    ASSERT_EQ(1, rig.configure({{"debug", "61"}, {"gripwands", "1"}, {"measurementtools", "1"}}));
-    ASSERT_EQ(1, rig.cycle("6d 1 " + body(0, 1.0, 304.8) + "\n6df2 1 1 " + wand(0, 1.0, 16, 0x1, "", 609.6) +
-                           "\n6dmt2 1 1 " + tool(0, 1.0, 0x1, 914.4)));
-    const std::string angles = " 0.000 0.000 Ang 0.000 -0.000 0.000\n";
-    EXPECT_EQ("TRK: INFO: zelostrel: Controller grp 0 0 mea 0 0\nTRK: INFO: zelostrel: Standard Body 3 Loc 1.000" +
-                  angles + "TRK: INFO: zelostrel: Gripwand 1 Loc 2.000" + angles +
-                  "TRK: INFO: zelostrel: Measurement Tool 2 Loc 3.000" + angles,
-              rig.cycleOutput);
-    ASSERT_EQ(1, rig.cycle());
-    EXPECT_EQ("TRK: INFO: zelostrel: Controller grp 1 0 mea 1 0\nTRK: INFO: zelostrel: UDP Receive Timeout\n",
-              rig.cycleOutput);
-    ASSERT_EQ(1, noWands.configure({{"debug", "38"}, {"measurementtools", "1"}}));
-    ASSERT_EQ(1, noWands.cycle("6d 0\n6di 1 " + inertial(0, 1, -304.8)));
-    EXPECT_EQ(
-        "TRK: INFO: zelostrel: Controller grp 0 0 mea 0 0\nTRK: INFO: zelostrel: Inertial Body 2 Loc -1.000" + angles,
-        noWands.cycleOutput);
-    const TraData kept = noWands.storage.tracker(2);
-    for (const auto& [frame, message] : {std::make_pair("fr 1\n6d 1 [0 1.0][304.8 0", "UDP Parser Error\n"),
-                                         std::make_pair("", "UDP Receive Error.\n")}) {
-        ASSERT_EQ(1, noWands.cycle(frame));
-        EXPECT_EQ("TRK: INFO: zelostrel: Controller grp 0 0 mea 0 0\nTRK: ERROR: zelostrel: " + std::string(message),
-                  noWands.cycleOutput);
-        EXPECT_TRUE(same(kept, noWands.storage.tracker(2)) && noWands.masks.trackerMask == 0);
-    }
 }
 
 // The controller on TCP port 50105 of a loopback address of its own (so

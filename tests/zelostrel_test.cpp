@@ -70,7 +70,8 @@ TEST(ZelostrelConfig, FaultyLinesAreAllReportedWithTheirNumbers) {
 }
 
 // Gripwands are local trackers and controllers 1.., then the tools, then the
-// standard bodies (trackers only); 32 trackers at most. A host alone gets
+// standard bodies (trackers only; frames land there as the cycle tests
+// show); 32 trackers at most. A host alone gets
 // TCP commands to port 50105, a host and port UDP ones; "buffersize" counts
 // only with "remote".
 TEST(ZelostrelConfig, LocalNumberingLimitsAndTheClient) {
@@ -86,10 +87,6 @@ TEST(ZelostrelConfig, LocalNumberingLimitsAndTheClient) {
               (std::vector<uint32_t>{maps.controllerMap(2)->numValuators, maps.controllerMap(2)->numButtons,
                                      maps.controllerMap(3)->numValuators, maps.controllerMap(3)->numButtons,
                                      maps.controllerMap(4)->outputId}));
-    ASSERT_EQ(1, rig.cycle("6d 1 " + body(0, 1.0, 304.8) + "\n6dmt2 1 1 " + tool(0, 1.0, 0, 609.6)));
-    EXPECT_EQ((std::vector<int32_t>{200000, 100000}),
-              (std::vector<int32_t>{fixedAt(&rig.storage.tracker(3), 20), fixedAt(&rig.storage.tracker(4), 20)}));
-    EXPECT_EQ(0b1100u, maskBits(rig.masks.trackerMask));
     const struct {
         std::initializer_list<ConfigLines::Words> lines;
         RemoteKind kind;

@@ -29,8 +29,8 @@ struct UdpSocket {
         opened = udpOpen(handle, port, group);
     }
     ~UdpSocket() { udpClose(handle, group); }
-    int32_t sendTo(uint16_t to, const std::string& bytes, uint32_t address = kAddress) {
-        return udpSend(handle, bytes.data(), static_cast<int32_t>(bytes.size()), address, to, 1000000);
+    int32_t sendTo(uint16_t to, const std::string& bytes) {
+        return udpSend(handle, bytes.data(), static_cast<int32_t>(bytes.size()), kAddress, to, 1000000);
     }
     SocketHandle* handle = nullptr;
     uint16_t port;
@@ -114,10 +114,8 @@ TEST(TcpSocket, SendingToAVanishedPeerFailsWithoutASignal) {
 
 // A listener whose queue (of length 0) is full and that never accepts:
 // further handshakes get no answer, like a controller behind a firewall.
-TEST(TcpSocket, RefusedOrUnansweredConnectEndsInMinusThree) {
-    SocketHandle* handle = nullptr;
-    EXPECT_EQ(-3, tcpConnect(handle, kAddress, loopback::closedPort(), 1000000));
-    EXPECT_EQ(nullptr, handle);
+TEST(TcpSocket, AnUnansweredConnectEndsInMinusThreeAfterTheTimeOut) {
+    SocketHandle* handle = nullptr;  // refused at once: see the client's tests
     const int listener = socket(AF_INET, SOCK_STREAM, 0), filler = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;

@@ -96,7 +96,8 @@ TEST(FrameText, NumbersAndWhereTheyStop) {
     EXPECT_EQ(std::make_pair(true, UINT32_MAX), std::make_pair(readUInt("-1", u) != nullptr, u));
     EXPECT_EQ(std::make_pair(true, UINT32_MAX), std::make_pair(readUInt("4294967296", u) != nullptr, u));
     int32_t i = 77;
-    EXPECT_EQ(std::make_pair(5L, -16), std::make_pair(readInt("-0X10", i) - "-0X10", i));
+    const char* hex = "-0X10";
+    EXPECT_EQ(std::make_pair(hex + 5, -16), std::make_pair(readInt(hex, i), i));
     const std::string longFraction = "0.1" + std::string(5000, '0') + "1";
     const std::tuple<const char*, double, long> doubles[] = {{"1e+", 1.0, 1},
                                                              {"0x1p3", 8.0, 5},

@@ -164,8 +164,9 @@ TEST(ZelostrelConfig, AClientThatCannotReceive) {
               capturedStdout([&] { EXPECT_FALSE(holder.device->start() || holder.device->stop()); }));
 }
 
-// The head of the printout (the handlers' tail has a test of its own);
-// BUFFERSIZE and DEBUG lines only when set; again at any time.
+// The printout: the head, BUFFERSIZE and DEBUG lines only when set, the
+// handlers' reports (their texts are their own tests') and the closing
+// rule; again at any time.
 TEST(Zelostrel, Printout) {
     const auto head = [](const std::string& wands, const std::string& port, const std::string& remote) {
         return "TRK: INFO: DEVICE NAME           : ostrel\nTRK: INFO: DEVICE TYPE           : zelostrel\n"
@@ -176,16 +177,22 @@ TEST(Zelostrel, Printout) {
                "TRK: INFO: Ostrel PORT           : " +
                port + "\nTRK: INFO: Ostrel REMOTE         : " + remote + "\n";
     };
+    const auto tail = [](zelostrel& device) {
+        return capturedStdout([&] {
+                   if (device.modInfo->conHandler) device.modInfo->conHandler->printReport();
+                   device.modInfo->traHandler->printSettings(true);
+               }) +
+               "TRK: INFO: -----------------------\n";
+    };
     DeviceRig debug, remote;
     ASSERT_EQ(1, debug.configure({{"debug", "60"}, {"buffersize", "4096"}, {"gripwands", "1"}}));
-    EXPECT_EQ(0u, debug.initOutput.find(head("1", std::to_string(debug.dataPort), " 0") +
-                                        "TRK: INFO: Ostrel BUFFERSIZE     : 4096\nTRK: INFO: Ostrel DEBUG          : "
-                                        "0x3c\nTRK: INFO: C"))
-        << debug.initOutput;
+    EXPECT_EQ(head("1", std::to_string(debug.dataPort), " 0") +
+                  "TRK: INFO: Ostrel BUFFERSIZE     : 4096\nTRK: INFO: Ostrel DEBUG          : 0x3c\n" +
+                  tail(*debug.device),
+              debug.initOutput);
     EXPECT_EQ(debug.initOutput, capturedStdout([&] { EXPECT_TRUE(debug.device->printInfo()); }));
     ASSERT_EQ(1, remote.configure({{"remote", "127.0.0.1", "6000"}}));
-    EXPECT_EQ(0u, remote.initOutput.find(head("0", std::to_string(remote.dataPort), "127.0.0.1 6000") + "TRK: INFO: C"))
-        << remote.initOutput;
+    EXPECT_EQ(head("0", std::to_string(remote.dataPort), "127.0.0.1 6000") + tail(*remote.device), remote.initOutput);
 }
 
 // What a frame writes into which record: a tracker either is written (its

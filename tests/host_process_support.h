@@ -133,7 +133,15 @@ public:
 
     uint32_t pid() const { return pid_; }
     bool running() const { return process_.isRunning(); }
-    void requestStop() const { platform::requestChildStop(process_); }
+    // On Windows the stop goes through the child's console, which another
+    // thread of the test may hold for a moment: a send that failed is retried.
+    bool requestStop() const {
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            if (platform::requestChildStop(process_)) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
+    }
     void kill() const { platform::killChildProcess(process_); }
     // True once it ended; exitCode() then is its status (or 128 + the signal).
     bool waitExit(int timeoutMillis) {

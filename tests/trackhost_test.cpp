@@ -345,7 +345,7 @@ TEST_F(Trackhost, AStopEndsWithinTheGracePeriodWhateverADeviceDoes) {
         std::this_thread::sleep_for(std::chrono::milliseconds(200));  // well inside the slow phase
         reader.detach();
         hosttest::Clock::time_point asked = hosttest::Clock::now();
-        host->requestStop();
+        EXPECT_TRUE(host->requestStop());
         expectCleanEnd(*host, 1);
         EXPECT_LT(hosttest::millisSince(asked), 1000 + 1000);
         EXPECT_NE(std::string::npos, host->output().find("ERROR: device \"slow\" " + std::string(message) + "\n"))

@@ -651,4 +651,10 @@ TEST_F(OstrelsimProgram, InfoTellsWhatARecordingHoldsAndReplayLoopsIt) {
                   " ends inside a record (3 bytes, a recorder that was stopped hard); its complete records are "
                   "counted above\n",
               info->errors());
+    const std::string empty = dir.write("empty.rec", std::string(reinterpret_cast<const char*>(kRecordingMagic), 8) +
+                                                         std::string("\x01\0\0\0\0\0\0\0", 8));
+    auto none = start({"replay", empty, "--to", receiver.address(), "--loop"});
+    EXPECT_EQ(0, none->finish());
+    EXPECT_NE(std::string::npos, none->output().find("ostrelsim: " + empty + " holds no datagrams\n"))
+        << none->output();
 }

@@ -68,6 +68,12 @@ TEST(LibraryImage, NeedsTheEndOfEverySegmentAndHeaderTable) {
         {peHead(0x400, {{0x400, 0x1000}, {0x1400, 0x200}}), true, 0x1600},
         {peHead(0x400, {{0x400, 0x1000}, {0, 0}}), true, 0x1400},  // a section with no bytes in the file
         {peHead(0x1000, {}), true, 0x1000},
+        {[] {
+             auto b = peHead(0x400, {{0x400, 0x100}, {0x2000, 0x1000}});
+             b[0x80 + 6] = 1;  // one section declared: the bytes after its entry are no section
+             return b;
+         }(),
+         true, 0x500},
         {{'M', 'Z', 0x90, 0, 3, 0, 0, 0}, true, 64},  // cut inside the DOS header
         {[] {
              auto b = peHead(0x400, {});

@@ -161,8 +161,8 @@ TEST(DeviceConfigRecord, CarriesNamesLineNumbersAndArgumentsOnItsOwn) {
 }
 
 TEST(HostOptions, ReadsEveryOptionInEveryLocaleAndRefusesWhatItCannotUse) {
-    const char* argv[] = {"trackhost", "--debug", "3",       "--cycles", "250",
-                          "--seconds", "1.5",     "--grace", "0.5",      "lab.conf"};
+    const char* argv[] = {"trackhost", "lab.conf",  "--debug", "3",       "--cycles",
+                          "250",       "--seconds", "1.5",     "--grace", "0.5"};  // a value last of all
     bool german = hosttest::useGermanLocale();  // the host adopts the user's before it reads these
     host::HostOptions options;
     std::string error;

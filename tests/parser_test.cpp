@@ -284,6 +284,10 @@ TEST(ParserLines, HandsJointModelsInertialBodiesMarkersAndNegativeCounts) {
         parseLine(parser, "6dj 2 1 [1 2][3 0.5][1 2 3 10 20 30]" + kRot + "[4 0.6][4 5 6 40 50 60]" + kRot).first);
     EXPECT_EQ(values(0, 0, 1, 2, 3, 0.5, 1, 2, 3, 10, 20, 30, kIdentity, 4, 0.6, 4, 5, 6, 40, 50, 60, kIdentity),
               values(of(parser.jointModel(0)), of(parser.jointModel(1))));
+    std::string fullModel = "6dj 1 1 [0 200]";  // the most joints a model holds
+    for (int j = 0; j < 200; ++j) fullModel += "[" + std::to_string(j) + " 1][0 0 0 0 0 0]" + kRot;
+    ASSERT_TRUE(parseLine(parser, fullModel).first);
+    EXPECT_EQ(200, parser.jointModel(0)->jointCount);
     ASSERT_TRUE(parseLine(parser, "6dj 2 0").first);
     ASSERT_TRUE(parseLine(parser, "6di 1 [2 1 0.25]" + pose(1, 2, 3)).first);
     EXPECT_EQ(values(1, 0, values(1, 0, 0, Values(12)), 2, 1, 0.25, 1, 2, 3, kIdentity),

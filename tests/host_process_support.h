@@ -61,9 +61,7 @@ public:
         std::filesystem::create_directories(path_);
     }
     ~TempDir() {
-        std::error_code error;
-        waitFor([&] { return std::filesystem::remove_all(path_, error) != static_cast<std::uintmax_t>(-1) && !error; },
-                5000);
+        waitFor([&] { return removeTree(path_); }, 5000);
     }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
@@ -74,6 +72,20 @@ public:
     }
 
 private:
+    // One pass over the tree; std::filesystem::remove_all is not used because
+    // under Wine it can retry a file whose deletion is pending for ever.
+    static bool removeTree(const std::filesystem::path& path) {
+        std::error_code error;
+        bool removed = true;
+        if (std::filesystem::is_directory(std::filesystem::symlink_status(path, error))) {
+            for (std::filesystem::directory_iterator entry(path, error), end; !error && entry != end;
+                 entry.increment(error)) {
+                removed = removeTree(entry->path()) && removed;
+            }
+        }
+        return std::filesystem::remove(path, error) || (!error && removed);
+    }
+
     std::string path_;
 };
 

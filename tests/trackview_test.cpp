@@ -129,22 +129,29 @@ TEST(TrackviewTable, ShowsEachRecordsAgeAndWhatFitsTheScreen) {
         const auto& time = ages[std::min<size_t>(id - 1, 4)];
         snapshot.trackers.push_back({id, 1, 2, 3, 4, 5, 6, time.seconds, time.microseconds});
     }
+    // Buttons 3 to 24 fill the line to its last column exactly, 25 goes on; valuator 9 starts a line.
+    std::vector<int> buttons(32, 0);
+    std::fill(buttons.begin() + 2, buttons.begin() + 25, 1);
+    snapshot.controllers.push_back({1, 0, 0, std::vector<float>(9, 0.0f), buttons});
     trackview::TableContext context;
     context.nowSeconds = 20000.5;
-    std::string table = trackview::formatTable(snapshot, context);  // 37 lines
+    std::string table = trackview::formatTable(snapshot, context);
+    const size_t total = linesOf(table).size();
     for (size_t i = 0; i < 5; ++i) {
         EXPECT_EQ(std::string(8 - ages[i].age.size(), ' ') + ages[i].age, linesOf(table)[3 + i].substr(63, 8));
     }
-    EXPECT_EQ(table, trackview::fitToScreen(table, 38, 80));
+    EXPECT_NE(std::string::npos, table.find(" 23 24\n" + std::string(21, ' ') + "25\n     v1-8")) << table;
+    EXPECT_NE(std::string::npos, table.find("\n     v9-9   0.000\n")) << table;
+    EXPECT_EQ(table, trackview::fitToScreen(table, static_cast<int>(total) + 1, 80));
     const struct {
         int rows, columns;
         size_t lines;
-    } screens[] = {{24, 80, 23}, {24, 30, 23}, {5, 80, 4}, {1, 80, 0}};
+    } screens[] = {{24, 80, 23}, {24, 30, 23}, {5, 2, 4}, {1, 80, 0}};
     for (const auto& screen : screens) {
         std::vector<std::string> lines = linesOf(trackview::fitToScreen(table, screen.rows, screen.columns));
         ASSERT_EQ(screen.lines, lines.size());
         for (const std::string& line : lines) EXPECT_LT(line.size(), static_cast<size_t>(screen.columns)) << line;
-        std::string note = "... " + std::to_string(38 - lines.size()) + " more lines do not fit the terminal";
+        std::string note = "... " + std::to_string(total + 1 - lines.size()) + " more lines do not fit the terminal";
         EXPECT_EQ(lines.empty() ? "" : note.substr(0, screen.columns - 1), lines.empty() ? "" : lines.back());
     }
 }

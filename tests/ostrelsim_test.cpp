@@ -1,7 +1,5 @@
-// ostrelsim: the pure parts (command line, frame text, motion, schedule,
-// command language, recording file) directly, and the program itself as a
-// child process over loopback sockets, read back with the project's parser
-// and driven by the project's tracking client.
+// ostrelsim: its pure parts directly, and the program as a child process over
+// loopback sockets, read back with the project's parser and tracking client.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -81,16 +79,7 @@ bool parseWith(OstrelParser& parser, std::string_view frame) {
     return parser.parseFrame(buffer.data(), buffer.size());
 }
 
-// Columns of unit length, the first two orthogonal, the third their cross product.
-void expectRotation(const double* r, double tolerance) {
-    EXPECT_NEAR(0.0, r[0] * r[3] + r[1] * r[4] + r[2] * r[5], tolerance);
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_NEAR(1.0, r[3 * i] * r[3 * i] + r[3 * i + 1] * r[3 * i + 1] + r[3 * i + 2] * r[3 * i + 2], tolerance);
-        EXPECT_NEAR(r[(i + 1) % 3] * r[3 + (i + 2) % 3] - r[(i + 2) % 3] * r[3 + (i + 1) % 3], r[6 + i], tolerance);
-    }
-}
-
-// Every record of the kinds the scene has, in the asked counts (rotations: the motion's and the writer's tests).
+// Every record of the kinds the scene has, in the asked counts.
 void expectScene(const OstrelParser& parser, const SceneCounts& scene) {
     ASSERT_EQ((std::vector<int>{scene.bodies, scene.wands, scene.tools, scene.inertial, scene.markers}),
               (std::vector<int>{parser.bodyCount(), parser.gripwandCount(), parser.measurementToolCount(),
@@ -100,7 +89,6 @@ void expectScene(const OstrelParser& parser, const SceneCounts& scene) {
         EXPECT_EQ(std::make_pair(8, 2),
                   std::make_pair(parser.gripwand(i)->buttonCount, parser.gripwand(i)->joystickCount));
     }
-    for (int i = 0; i < parser.inertialCount(); ++i) EXPECT_NE(0, parser.inertial(i)->state);
 }
 
 }  // namespace
@@ -134,7 +122,6 @@ TEST(OstrelsimOptions, RefusalsNameTheProblem) {
     const std::pair<std::vector<const char*>, const char*> cases[] = {
         {{}, "send needs --to HOST:PORT"},
         {{"--to", "host"}, "--to needs HOST:PORT with a port from 1 to 65535, not \"host\""},
-        {{"--to", "h:65536"}, "--to needs HOST:PORT with a port from 1 to 65535, not \"h:65536\""},
         {{"--to", "h:1", "--rate", "0"}, "--rate must be a number from 0.001 to 1000, not \"0\""},
         {{"--to", "h:1", "--rate", "nan"}, "--rate must be a number from 0.001 to 1000, not \"nan\""},
         {{"--to", "h:1", "--rate", "1,5"}, "--rate must be a number from 0.001 to 1000, not \"1,5\""},
@@ -155,7 +142,6 @@ TEST(OstrelsimOptions, RefusalsNameTheProblem) {
         {{"info"}, "info needs the recording FILE"},
         {{"record", "--out", "f"}, "record needs --port P"},
         {{"record", "--port", "1"}, "record needs --out FILE"},
-        {{"record", "--port", "1", "--out", "f", "--to", "h:1"}, "--to does not belong to record mode"},
         {{"replay", "--to", "h:1"}, "replay needs the recording FILE"},
         {{"replay", "f", "g", "--to", "h:1"}, "unexpected argument \"g\""},
         {{"replay", "f"}, "replay needs --to HOST:PORT"},
@@ -257,23 +243,20 @@ TEST(OstrelsimMotion, TheSceneMovesLikeARealOne) {
             for (double t = 0.0; t < 30.0; t += 0.01) {
                 const Pose now = pose(i, t), next = pose(i, t + 0.01);
                 ASSERT_LT(distance(now, next), 15.0) << "jumps at " << t << " s (1.5 m/s is smooth)";
-                for (int e = 0; e < 9; ++e) ASSERT_LT(std::fabs(next.rot[e] - now.rot[e]), 0.02) << t;
-                expectRotation(now.rot, 1e-12);
+                for (int e = 0; e < 9; ++e) {  // smooth, and columns e / 3 and e % 3 orthonormal
+                    const double *a = now.rot + e / 3 * 3, *b = now.rot + e % 3 * 3;
+                    ASSERT_LT(std::fabs(next.rot[e] - now.rot[e]), 0.02) << t;
+                    ASSERT_NEAR(e % 4 == 0, a[0] * b[0] + a[1] * b[1] + a[2] * b[2], 1e-12) << t;
+                }
                 apart += distance(now, pose((i + 1) % 4, t)) / 3000;
                 const bool out = droppedOut(kind, i, t);
+                for (int j = i + 1; j < 4; ++j) ASSERT_FALSE(out && droppedOut(kind, j, t)) << "two out at " << t;
                 dropouts += out && (t < 0.005 || !droppedOut(kind, i, t - 0.01)) ? 1 : 0;
                 outSteps += out ? 1 : 0;
             }
             EXPECT_GT(apart, 300.0) << "shares a path with the next";
             EXPECT_TRUE(dropouts == 5 || dropouts == 6) << "five periods, one maybe cut by the ends: " << dropouts;
             EXPECT_NEAR(5 * kDropoutLength, outSteps * 0.01, 0.05);
-        }
-    }
-    for (double t = 0.0; t < 30.0; t += 0.01) {
-        for (const auto& kind : kinds) {
-            int out = 0;
-            for (int i = 0; i < 4; ++i) out += droppedOut(kind.first, i, t) ? 1 : 0;
-            ASSERT_LE(out, 1) << "two of a kind out at " << t << " s";
         }
     }
     for (int buttons : {4, 8}) {  // one at a time, each once a round
@@ -302,22 +285,25 @@ TEST(OstrelsimFrames, BothFormatsParseWithTheAskedCountsThroughDropoutsAndTheLar
         SceneCounts scene{4, 2, 2, 3, 5, format};
         OstrelParser parser;
         FrameWriter writer;
-        int bodiesNotSeen = 0, wandsNotSeen = 0, inertialBlind = 0, buttonFrames = 0;
+        int buttonFrames = 0;
         for (uint32_t frame = 0; frame < 600; ++frame) {
-            composeFrame(scene, frame, frame / 50.0, writer);
+            const double t = frame / 50.0;
+            composeFrame(scene, frame, t, writer);
             ASSERT_TRUE(parseWith(parser, writer.text())) << writer.text();
             EXPECT_EQ(frame, parser.frameCounter());
-            EXPECT_NEAR(frame / 50.0, parser.timestamp(), 1e-6);
+            EXPECT_NEAR(t, parser.timestamp(), 1e-6);
             ASSERT_NO_FATAL_FAILURE(expectScene(parser, scene)) << "format " << format << " frame " << frame;
-            for (int i = 0; i < scene.bodies; ++i) bodiesNotSeen += parser.body(i)->quality < 0 ? 1 : 0;
+            for (int i = 0; i < scene.bodies; ++i)
+                EXPECT_EQ(droppedOut(ObjectKind::Body, i, t), parser.body(i)->quality < 0);
             for (int i = 0; i < scene.wands; ++i) {
-                wandsNotSeen += parser.gripwand(i)->quality < 0 ? 1 : 0;
+                EXPECT_EQ(droppedOut(ObjectKind::Wand, i, t), parser.gripwand(i)->quality < 0);
                 for (int b = 0; b < 4; ++b) buttonFrames += parser.gripwand(i)->buttons[b];
             }
-            for (int i = 0; i < scene.inertial; ++i) inertialBlind += parser.inertial(i)->state == 1 ? 1 : 0;
+            for (int i = 0; i < scene.inertial; ++i) {  // 1: blind, drifting; 2: seen
+                EXPECT_EQ(droppedOut(ObjectKind::Inertial, i, t) ? 1 : 2, parser.inertial(i)->state);
+            }
         }
-        EXPECT_TRUE(bodiesNotSeen > 0 && wandsNotSeen > 0 && inertialBlind > 0 && buttonFrames > 0)
-            << "format " << format;
+        EXPECT_GT(buttonFrames, 0) << "format " << format;
     }
     FrameWriter largest;
     OstrelParser parser;
@@ -542,15 +528,9 @@ TEST_F(OstrelsimProgram, ControllerGatesTheFramesOverTcpAndUdp) {
         ASSERT_TRUE(client.startTracking()) << "and start again";
         EXPECT_TRUE(client.receiveFrame());
         if (kind == RemoteKind::Tcp) {
-            EXPECT_EQ(OstrelSDK::kAnswerError, client.sendTcpCommand("ostrel2 tracking pause"));
-            EXPECT_EQ(kErrorUnknownCommand, client.lastRemoteErrorCode());
-            EXPECT_STREQ("unknown command", client.lastRemoteErrorText());
             EXPECT_EQ(OstrelSDK::kAnswerOk, client.sendTcpCommand("ostrel 10 0")) << "older commands over TCP too";
         }
     }
-    EXPECT_TRUE(simulator->said("TCP command \"ostrel2 tracking pause\" from 127.0.0.1: unknown, ignored\n"));
-    EXPECT_TRUE(simulator->said("UDP command \"ostrel 31\" from 127.0.0.1: frames on\n"));
-    EXPECT_TRUE(simulator->said("UDP command \"ostrel 10 0\" from 127.0.0.1: still frames off\n"));
     // Commands and answers are NUL-terminated, several in one send, a too long one refused.
     SocketHandle* connection = nullptr;
     ASSERT_EQ(0, tcpConnect(connection, kLoopback, static_cast<uint16_t>(tcpPort), 2000000));
@@ -568,7 +548,6 @@ TEST_F(OstrelsimProgram, ControllerGatesTheFramesOverTcpAndUdp) {
         "ostrel2 ok" + nul + "ostrel2 err 1 \"unknown command\"" + nul + "ostrel2 err 2 \"command too long\"" + nul,
         got);
     tcpClose(connection);
-    EXPECT_TRUE(simulator->said("TCP client 127.0.0.1 disconnected\n"));
     simulator->requestStop();
     EXPECT_EQ(0, simulator->finish());
 }
@@ -647,28 +626,17 @@ TEST_F(OstrelsimProgram, InfoTellsWhatARecordingHolds) {
 }
 
 TEST_F(OstrelsimProgram, ReplayLoopsUntilItsTimeIsUp) {
-    // Gaps of 50 ms: a pass lasts 5 x 50 ms, a second holds four passes. No
-    // gaps at all: one pass a second, never a flood.
-    const struct {
-        uint64_t gapNanos;
-        size_t fewest, most;
-    } loops[] = {{50000000, 15, 25}, {0, 5, 10}};
-    for (const auto& loop : loops) {
-        std::string path = dir.path() + "/loop.rec";
-        {
-            RecordingWriter writer;
-            std::string error;
-            ASSERT_TRUE(writer.create(path, error));
-            for (int i = 0; i < 5; ++i) writer.append(loop.gapNanos * i, &"abcde"[i], 1);
-        }
-        Receiver receiver;
-        auto replay = start({"replay", path, "--to", receiver.address(), "--loop", "--seconds", "1"});
-        std::vector<std::string> got = receiver.collect(0.5, 5.0);
-        EXPECT_EQ(0, replay->finish());
-        ASSERT_GE(got.size(), loop.fewest);
-        ASSERT_LE(got.size(), loop.most);
-        for (size_t i = 0; i < got.size(); ++i) EXPECT_EQ(std::string(1, "abcde"[i % 5]), got[i]) << i;
-    }
+    RecordingWriter writer;  // gaps of 50 ms: a pass lasts 5 x 50 ms, a second holds four passes
+    std::string error;
+    ASSERT_TRUE(writer.create(dir.path() + "/loop.rec", error));
+    for (int i = 0; i < 5; ++i) writer.append(50000000u * i, &"abcde"[i], 1);
+    writer.close();
+    Receiver receiver;
+    auto replay = start({"replay", dir.path() + "/loop.rec", "--to", receiver.address(), "--loop", "--seconds", "1"});
+    std::vector<std::string> got = receiver.collect(0.5, 5.0);
+    EXPECT_EQ(0, replay->finish());
+    ASSERT_TRUE(got.size() >= 15 && got.size() <= 25) << got.size();
+    for (size_t i = 0; i < got.size(); ++i) EXPECT_EQ(std::string(1, "abcde"[i % 5]), got[i]) << i;
     const std::string empty = dir.write("empty.rec", std::string(reinterpret_cast<const char*>(kRecordingMagic), 8) +
                                                          std::string("\x01\0\0\0\0\0\0\0", 8));
     auto none = start({"replay", empty, "--to", "127.0.0.1:9", "--loop"});

@@ -13,6 +13,7 @@ import time
 import unittest
 
 TOOLS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools")
+WEBVIEW = os.path.join(TOOLS, "webview", "webview.py")
 sys.path.insert(0, TOOLS)
 import read_storage  # noqa: E402
 
@@ -34,9 +35,11 @@ def attachable(name):
         return False
 
 
-class WebviewServer(unittest.TestCase):
-    """Runs hosts and webview as child processes of one test."""
+def flat(row):
+    return [x for value in row.values() for x in (value if isinstance(value, list) else [value])]
 
+
+class WebviewServer(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.mkdtemp(prefix="webview-test-")
         self.addCleanup(shutil.rmtree, self.dir, True)
@@ -59,20 +62,6 @@ class WebviewServer(unittest.TestCase):
         wait_until(lambda: attachable(self.storage))
         return host
 
-    def start_webview(self):
-        webview = self.spawn(sys.executable, os.path.join(TOOLS, "webview", "webview.py"),
-                             "--storage", self.storage, "--port", "0")
-        line = wait_until(lambda: (webview.log.seek(0), webview.log.readline())[1])
-        return line.split("http://")[1].split("/")[0]  # address:port
-
-    def stream(self, address):
-        connection = http.client.HTTPConnection(address, timeout=10)
-        connection.request("GET", "/stream")
-        response = connection.getresponse()
-        self.assertEqual("text/event-stream", response.getheader("Content-Type"))
-        self.addCleanup(connection.close)
-        return response
-
     def next_message(self, response, condition):
         for _ in range(2000):
             line = response.readline()
@@ -82,22 +71,25 @@ class WebviewServer(unittest.TestCase):
 
     def test_the_stream_has_trackviews_values_and_follows_the_host_through_a_restart(self):
         host = self.start_host()
-        stream = self.stream(self.start_webview())
+        webview = self.spawn(sys.executable, WEBVIEW, "--storage", self.storage, "--port", "0")
+        line = wait_until(lambda: (webview.log.seek(0), webview.log.readline())[1])
+        connection = http.client.HTTPConnection(line.split("http://")[1].split("/")[0], timeout=10)
+        self.addCleanup(connection.close)
+        connection.request("GET", "/stream")
+        stream = connection.getresponse()
+        self.assertEqual("text/event-stream", stream.getheader("Content-Type"))
         live = self.next_message(stream, lambda m: m["state"] == "live" and m["trackers"][0]["hz"] is not None)
-        snapshot = subprocess.run([os.environ["TRACKVIEW"], "--storage", self.storage, "--once", "--json"],
-                                  capture_output=True, text=True, timeout=10)
-        expected = json.loads(snapshot.stdout)
+        expected = json.loads(subprocess.run([os.environ["TRACKVIEW"], "--storage", self.storage, "--once", "--json"],
+                                             capture_output=True, text=True, timeout=10).stdout)
         self.assertEqual((host.pid, 1, 3, 2), (live["pid"], live["attaches"], len(live["trackers"]),
                                                len(live["controllers"])))
         for kind in ("trackers", "controllers"):
             for streamed, shown in zip(live[kind], expected[kind]):
                 self.assertEqual(0, streamed.pop("hz"))  # the still host writes no more
                 self.assertEqual(list(shown), list(streamed))  # same names, same order
-                for name, value in shown.items():
-                    pairs = zip(value, streamed[name]) if isinstance(value, list) else [(value, streamed[name])]
-                    for want, got in pairs:
-                        # trackview writes the shortest text of a 32-bit float, the stream that of a double.
-                        self.assertLessEqual(abs(want - got), 0 if isinstance(want, int) else 1e-6 * abs(want), name)
+                # trackview writes the shortest text of a 32-bit float, the stream that of a double.
+                for want, got in zip(flat(shown), flat(streamed)):
+                    self.assertAlmostEqual(want, got, delta=1e-6 * abs(want))
 
         host.send_signal(signal.SIGTERM)
         waiting = self.next_message(stream, lambda m: m["state"] == "waiting")
@@ -125,8 +117,8 @@ class WebviewServer(unittest.TestCase):
         ]
         for arguments, message in cases:
             with self.subTest(arguments):
-                result = subprocess.run([sys.executable, os.path.join(TOOLS, "webview", "webview.py")] + arguments,
-                                        capture_output=True, text=True, timeout=20)
+                result = subprocess.run([sys.executable, WEBVIEW] + arguments, capture_output=True, text=True,
+                                        timeout=20)
                 self.assertEqual(2, result.returncode, result.stderr)
                 self.assertEqual("webview: " + message, result.stderr.splitlines()[0])
 

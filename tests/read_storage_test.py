@@ -29,11 +29,11 @@ class ReadStorage(unittest.TestCase):
     def tearDown(self):
         subprocess.run(["rm", "-rf", self.path])
 
-    def run_reader(self, *options, data=None):
+    def run_reader(self, *options, data=None, name=None):
         if data is not None:
             with open(self.path, "wb") as out:
                 out.write(data)
-        return subprocess.run([sys.executable, os.path.join(TOOLS, "read_storage.py"), "--storage", self.name]
+        return subprocess.run([sys.executable, os.path.join(TOOLS, "read_storage.py"), "--storage", name or self.name]
                               + list(options), capture_output=True, text=True, timeout=20)
 
     def expect_refused(self, reason, data=None):
@@ -57,6 +57,13 @@ class ReadStorage(unittest.TestCase):
         for data, reason in cases:
             with self.subTest(reason):
                 self.expect_refused(reason, data)
+
+    def test_no_host_a_block_being_sized_and_a_bad_name_are_named(self):
+        no_host = (1, 'read_storage: no host holds storage "%s"\n' % self.name)
+        bad = (2, "read_storage: invalid storage name \"../x\" (use 1 to 200 letters, digits, '.', '_' or '-')\n")
+        for name, data, expected in [(None, None, no_host), (None, b"", no_host), ("../x", None, bad)]:
+            result = self.run_reader(data=data, name=name)
+            self.assertEqual(expected, (result.returncode, result.stderr))
 
     def test_special_files_are_refused_at_once(self):  # a FIFO would block an ordinary open
         for make, reason in [(os.mkfifo, "not a regular file"), (os.mkdir, "not a regular file"),

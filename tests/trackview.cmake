@@ -1,4 +1,4 @@
-# Stopped viewers, FIFOs, other users' objects and the Python reader: POSIX only.
+# Stopped viewers, FIFOs and other users' objects: POSIX only.
 set(trackview_test_sources trackview_test.cpp)
 if(NOT WIN32)
   list(APPEND trackview_test_sources trackview_posix_test.cpp)
@@ -10,5 +10,4 @@ target_compile_definitions(test_trackview PRIVATE
   TRACKVIEW_PROGRAM="$<TARGET_FILE:trackview>"
   OSTRELSIM_PROGRAM="$<TARGET_FILE:ostrelsim>"
   FAKE_MODULE_LIBRARY="$<TARGET_FILE:fake_device_module>"
-  REAL_MODULE_LIBRARY="$<TARGET_FILE:zelostrel>"
-  READ_STORAGE_SCRIPT="${PROJECT_SOURCE_DIR}/tools/read_storage.py")
+  REAL_MODULE_LIBRARY="$<TARGET_FILE:zelostrel>")

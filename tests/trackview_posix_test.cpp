@@ -1,16 +1,13 @@
-// trackview and the Python reader against what only POSIX systems have:
-// stopped processes, FIFOs and other users' objects under a storage's name.
+// trackview against what only POSIX systems have: stopped processes, FIFOs
+// and other users' objects under a storage's name.
 #include <gtest/gtest.h>
 
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <fstream>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "tests/trackview_fixture.h"
 
@@ -52,28 +49,4 @@ TEST_F(Trackview, WarnsWhenTheStorageIsNotTheHostUsersOwn) {
     EXPECT_EQ("trackview: warning: storage \"" + storage + "\" belongs to user nobody, but its host process " +
                   std::to_string(host->pid()) + " runs as user root; someone else may have made it\n",
               view->errors());
-}
-
-TEST_F(Trackview, ThePythonReaderGivesTheSameValues) {
-    if (std::system("python3 -c pass >/dev/null 2>&1") != 0) GTEST_SKIP() << "python3 is not installed";
-    auto python = [&](const std::string& name, int status, const char* option = "--json") {
-        Child child({"/usr/bin/env", "python3", READ_STORAGE_SCRIPT, "--storage", name, option}, dir.path());
-        EXPECT_EQ(status, child.finish()) << child.errors();
-        return std::make_pair(child.output(), child.errors());
-    };
-    startStillHost();
-    // Python divides in double precision; the shortest texts agree here.
-    EXPECT_EQ(hosttest::kStillSnapshotJson, python(storage, 0).first);
-    host->requestStop();
-    ASSERT_TRUE(host->waitExit(5000));
-    // No host, a name a host is still sizing, and names no host can have.
-    const std::string noHost = "read_storage: no host holds storage \"" + storage + "\"\n";
-    EXPECT_EQ(noHost, python(storage, 1, "--controllers").second);
-    std::ofstream("/dev/shm/" + storage);
-    EXPECT_EQ(noHost, python(storage, 1).second);
-    for (const std::string name : {"", "../x"}) {
-        EXPECT_EQ(
-            "read_storage: invalid storage name \"" + name + "\" (use 1 to 200 letters, digits, '.', '_' or '-')\n",
-            python(name, 2).second);
-    }
 }

@@ -51,10 +51,9 @@ TEST(MulticastKeyword, AddressesAndMessages) {
         const KeywordReport r = readDeviceKeywords(*lines.add(c.words).config(), fields);
         char said[80] = "";
         if (r.failed()) std::snprintf(said, sizeof said, faultFormat(r.faults[0].fault), r.faults[0].lineNumber);
-        const std::string context = "row " + std::to_string(&c - cases);
-        EXPECT_EQ(c.message, said) << context;
-        EXPECT_EQ(c.group, fields.multicastGroup) << context;
-        EXPECT_EQ(c.local, fields.multicastInterface) << context;
+        EXPECT_EQ(std::make_tuple(c.message, c.group, c.local),
+                  std::make_tuple(std::string(said), fields.multicastGroup, fields.multicastInterface))
+            << "row " << &c - cases;
     }
 }
 

@@ -4,7 +4,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -98,13 +97,12 @@ protected:
                                           std::to_string(port) + "\n  standardbodies 3\n  gripwands 1\n  multicast " +
                                           kGroup + " 127.0.0.1\n");
         hosts.push_back(std::make_unique<Child>(std::vector<std::string>{TRACKHOST_PROGRAM, config}, dir.path()));
-        readers.emplace_back();
     }
     // Host i's four tracker poses, once its storage is up; each host stamps
     // the records with its own clock.
     std::vector<uint32_t> poses(size_t i) {
         std::vector<TraData> records;
-        StorageReader& reader = readers[i];
+        StorageReader reader;
         EXPECT_TRUE(hosttest::waitFor(
             [&] {
                 return (reader.isAttached() || reader.attach(storages[i]) == storage::AttachOutcome::Attached) &&
@@ -121,7 +119,6 @@ protected:
     int port = hosttest::freeUdpPort();
     std::vector<std::string> storages;
     std::vector<std::unique_ptr<Child>> hosts;
-    std::deque<StorageReader> readers;  // not movable
 };
 
 TEST_F(MulticastHosts, TwoHostsOnOneMachineWriteTheSamePoses) {

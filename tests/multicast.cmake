@@ -1,5 +1,3 @@
-# Multicast reception end to end: real hosts with the shipped module, fed by
-# the simulator over loopback.
 zelostrel_test(test_multicast SOURCES multicast_test.cpp DEPS zelostrel_core trackhost_core)
 add_dependencies(test_multicast trackhost zelostrel ostrelsim)
 target_compile_definitions(test_multicast PRIVATE TRACKHOST_PROGRAM="$<TARGET_FILE:trackhost>"

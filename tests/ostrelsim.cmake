@@ -1,4 +1,3 @@
-# The simulator's pure parts, and the program itself run as a child process.
 zelostrel_test(test_ostrelsim SOURCES ostrelsim_test.cpp DEPS ostrelsim_core zelostrel_link)
 target_compile_definitions(test_ostrelsim PRIVATE OSTRELSIM_PATH="$<TARGET_FILE:ostrelsim>")
 add_dependencies(test_ostrelsim ostrelsim)

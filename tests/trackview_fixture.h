@@ -15,10 +15,8 @@ namespace hosttest {
 using storage::AttachOutcome;
 using storage::StorageReader;
 
-// The still host's snapshot as JSON: cycle 5 of the stand-in module,
-// trackers at 5 + id / 100 and valuators at a tenth of that, cut toward zero
-// by the storage's encodings (5.02 is stored as 5.01999), the time words
-// (cycle, id), buttons 1 and 3 pressed.
+// The still host's snapshot as JSON: cycle 5 of the stand-in module, trackers at 5 + id / 100 and valuators at a
+// tenth of that, cut toward zero by the storage's encodings (5.02 is 5.01999), time words (cycle, id), buttons 1, 3.
 constexpr char kStillSnapshotJson[] =
     "{\"trackers\":[{\"id\":1,\"x\":5.01,\"y\":5.01,\"z\":5.01,\"azim\":5.01,\"elev\":5.01,\"roll\":5.01,"
     "\"sec\":5,\"usec\":1},{\"id\":2,\"x\":5.01999,\"y\":5.01999,\"z\":5.01999,\"azim\":5.01999,"

@@ -1,5 +1,4 @@
-// trackview against what only POSIX systems have: stopped processes, FIFOs
-// and other users' objects under a storage's name.
+// trackview against what only POSIX systems have: stopped processes, FIFOs, other users' objects.
 #include <gtest/gtest.h>
 
 #include <signal.h>

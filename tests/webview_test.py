@@ -113,7 +113,6 @@ class WebviewServer(unittest.TestCase):
             (["--storage", "a/b"], "invalid storage name \"a/b\" (use 1 to 200 letters, digits, '.', '_' or '-')"),
             (["--port", str(taken.getsockname()[1])],
              "cannot serve on 127.0.0.1 port %d: Address already in use" % taken.getsockname()[1]),
-            (["--bind", "192.0.2.1"], "cannot serve on 192.0.2.1 port 8080: Cannot assign requested address"),
         ]
         for arguments, message in cases:
             with self.subTest(arguments):

@@ -531,6 +531,7 @@ TEST_F(OstrelsimProgram, RecordThenReplayGivesTheSameDatagramsAndPacing) {
         << "every record flushed as it came, for a recorder stopped hard";
     recorder->requestStop();
     EXPECT_EQ(0, recorder->finish());
+    EXPECT_NE(std::string::npos, recorder->output().find("recorded 30 datagrams")) << recorder->output();
     std::vector<double> recorded;  // the pacing to follow, as it came (sleeps overshoot on a busy machine)
     RecordingReader reading;
     std::string error;

@@ -10,9 +10,7 @@
 
 #include "tests/trackview_fixture.h"
 
-using hosttest::Child;
 using hosttest::Trackview;
-using storage::AttachOutcome;
 
 TEST_F(Trackview, AFifoUnderTheNameIsRefusedNotWaitedOn) {
     ASSERT_EQ(0, mkfifo(("/dev/shm/" + storage).c_str(), 0600));
@@ -22,8 +20,8 @@ TEST_F(Trackview, AFifoUnderTheNameIsRefusedNotWaitedOn) {
 
 TEST_F(Trackview, AStoppedViewerNeverHoldsUpTheHost) {
     startHost(FAKE_MODULE_LIBRARY "\n  trackers 32\n  controllers 32\n  rate 0\n");
-    ASSERT_TRUE(hosttest::waitFor([&] { return reader.attach(storage) == AttachOutcome::Attached; }, 10000));
-    Child view({TRACKVIEW_PROGRAM, "--storage", storage, "--interval", "10"}, dir.path());
+    ASSERT_TRUE(hosttest::waitFor([&] { return reader.attach(storage) == storage::AttachOutcome::Attached; }, 10000));
+    hosttest::Child view({TRACKVIEW_PROGRAM, "--storage", storage, "--interval", "10"}, dir.path());
     ASSERT_TRUE(view.said("TRACKERS (32)"));
     kill(static_cast<pid_t>(view.pid()), SIGSTOP);
     // Mapped for reading only, it cannot hold a lock, wherever it stopped.
@@ -42,7 +40,7 @@ TEST_F(Trackview, WarnsWhenTheStorageIsNotTheHostUsersOwn) {
     if (getuid() != 0) GTEST_SKIP() << "only root can give the storage to another user";
     startStillHost();
     ASSERT_EQ(0, chown(("/dev/shm/" + storage).c_str(), 65534, 65534));
-    std::unique_ptr<Child> view = run({"--storage", storage, "--once", "--json"});
+    auto view = run({"--storage", storage, "--once", "--json"});
     EXPECT_EQ(0, view->exitCode());
     EXPECT_EQ(hosttest::kStillSnapshotJson, view->output());
     EXPECT_EQ("trackview: warning: storage \"" + storage + "\" belongs to user nobody, but its host process " +

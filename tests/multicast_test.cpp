@@ -22,7 +22,6 @@ namespace {
 
 TEST(MulticastKeyword, AddressesAndMessages) {
     const std::string group = "Invalid Multicast Group on Line 1.\n";
-    const std::string local = "Invalid Interface Address on Line 1.\n";
     const std::string count = "Invalid Number of Arguments on Line 1.\n";
     const struct {
         std::initializer_list<const char*> words;
@@ -39,7 +38,7 @@ TEST(MulticastKeyword, AddressesAndMessages) {
         {{"multicast", "239.1.2.256"}, group, 0, 0},
         {{"multicast", "0239.1.2.3"}, group, 0, 0},
         {{"multicast", "cluster"}, group, 0, 0},
-        {{"multicast", "239.1.2.3", "eth0"}, local, 0, 0},
+        {{"multicast", "239.1.2.3", "eth0"}, "Invalid Interface Address on Line 1.\n", 0, 0},
         {{"multicast"}, count, 0, 0},
         {{"multicast", "239.1.2.3", "10.0.1.5", "cluster"}, count, 0, 0},
     };

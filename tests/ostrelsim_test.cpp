@@ -148,6 +148,7 @@ TEST(OstrelsimOptions, RefusalsNameTheProblem) {
 
 TEST(OstrelsimFrameWriter, EveryLineKindByteForByteInEveryLocale) {
     const Pose identity0{{0, 0, 0}, {1, 0, 0, 0, 1, 0, 0, 0, 1}};
+    const bool german = hosttest::useGermanLocale();  // the same text in a comma-decimal locale
     FrameWriter writer;
     writer.frameCounter(4294967295u);
     writer.timestamp(12.5);
@@ -177,6 +178,7 @@ TEST(OstrelsimFrameWriter, EveryLineKindByteForByteInEveryLocale) {
     writer.marker(MarkerEntry{1, 1.0, {1, 2, 3}});
     writer.marker(MarkerEntry{2, 1.0, {-0.0001, 0, 0}});
     writer.endLine();
+    std::setlocale(LC_ALL, "C");
     const std::string identity = "[1.000000 0.000000 0.000000 0.000000 1.000000 0.000000 0.000000 0.000000 1.000000]";
     const std::string zeros = "[0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 0.000000]";
     const std::string origin = "[0.000 0.000 0.000]";
@@ -188,12 +190,7 @@ TEST(OstrelsimFrameWriter, EveryLineKindByteForByteInEveryLocale) {
                   "[5][0.010000 0.010000 0.010000 0.000000 0.000000 0.000000]\n" + "6di 1 [0 1 2.500]" + origin +
                   identity + "\n" + "3d 2 [1 1.000][1.000 2.000 3.000] [2 1.000]" + origin + "\n",
               writer.text());
-    FrameWriter plain, german;
-    composeFrame(SceneCounts{3, 2, 2, 2, 4, 2}, 7, 1.25, plain);
-    if (!hosttest::useGermanLocale()) GTEST_SKIP() << "no German locale is installed";
-    composeFrame(SceneCounts{3, 2, 2, 2, 4, 2}, 7, 1.25, german);
-    std::setlocale(LC_ALL, "C");
-    EXPECT_EQ(plain.text(), german.text());
+    if (!german) GTEST_SKIP() << "no German locale is installed";
 }
 
 TEST(OstrelsimFrameWriter, OlderButtonWordFoldsTheJoystick) {
@@ -318,16 +315,14 @@ TEST(OstrelsimPacing, DueTimesNeverDriftAndSaturate) {
 }
 
 TEST(OstrelsimCommands, KnownCommandsTheirEffectAndTheirSplitting) {
-    const std::pair<const char*, Command> commands[] = {{"ostrel2 tracking start", Command::TrackingStart},
-                                                        {" ostrel2 tracking stop\r\n", Command::TrackingStop},
-                                                        {"ostrel 10 3", Command::MeasurementOn},
-                                                        {"ostrel 10 0", Command::MeasurementOff},
-                                                        {"ostrel 10 1", Command::MeasurementOff},
-                                                        {"ostrel 31", Command::OutputOn},
-                                                        {"ostrel 32", Command::OutputOff},
-                                                        {"ostrel2 tracking startx", Command::Unknown},
-                                                        {"", Command::Unknown}};
-    for (const auto& [text, command] : commands) EXPECT_EQ(command, interpretCommand(text)) << text;
+    std::vector<Command> read;
+    for (const char* text : {"ostrel2 tracking start", " ostrel2 tracking stop\r\n", "ostrel 10 3", "ostrel 10 0",
+                             "ostrel 10 1", "ostrel 31", "ostrel 32", "ostrel2 tracking startx", ""})
+        read.push_back(interpretCommand(text));
+    EXPECT_EQ((std::vector<Command>{Command::TrackingStart, Command::TrackingStop, Command::MeasurementOn,
+                                    Command::MeasurementOff, Command::MeasurementOff, Command::OutputOn,
+                                    Command::OutputOff, Command::Unknown, Command::Unknown}),
+              read);
     // Each command in turn, and whether frames flow after it.
     const std::pair<Command, bool> steps[] = {
         {Command::MeasurementOn, false},  // measuring, but output still off
@@ -359,7 +354,7 @@ TEST(OstrelsimCommands, KnownCommandsTheirEffectAndTheirSplitting) {
                                                        "b")));
 }
 
-TEST(OstrelsimRecording, LayoutIsHeaderThenTimedLengthPrefixedRecords) {
+TEST(OstrelsimRecording, LayoutIsHeaderThenTimedLengthPrefixedRecordsAndDamageIsNamed) {
     TempDir dir;
     RecordingWriter writer;
     std::string error;
@@ -371,10 +366,7 @@ TEST(OstrelsimRecording, LayoutIsHeaderThenTimedLengthPrefixedRecords) {
                                       3,   2,   1,   2,   0,   0,   0,   'a', 'b', 9, 7, 6, 5, 4, 3, 2, 1, 0, 0, 0, 0};
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(expected), sizeof expected),
               hosttest::readFile(dir.path() + "/layout.rec"));
-}
-
-TEST(OstrelsimRecording, ForeignAndDamagedFilesAreNamed) {
-    TempDir dir;
+    // Foreign and damaged files are named.
     const std::string magic(reinterpret_cast<const char*>(kRecordingMagic), 8), missing = dir.path() + "/missing.rec";
     const std::pair<std::string, std::string> refused[] = {
         {dir.write("frames.rec", "fr 1\nts 2.0\n6dcal 0\n"), dir.path() + "/frames.rec is not an ostrelsim recording"},
@@ -386,7 +378,6 @@ TEST(OstrelsimRecording, ForeignAndDamagedFilesAreNamed) {
         {missing, "cannot open " + missing + ": No such file or directory"},
     };
     RecordingReader reader;
-    std::string error;
     for (const auto& [path, message] : refused) EXPECT_TRUE(!reader.open(path, error) && error == message) << error;
     const std::string tooLong("\0\0\0\0\0\0\0\0\xFF\xFF\xFF\x7F", 12);
     ASSERT_TRUE(reader.open(dir.write("damaged.rec", magic + std::string("\x01\0\0\0\0\0\0\0", 8) + tooLong), error));
@@ -579,9 +570,18 @@ TEST_F(OstrelsimProgram, InfoTellsWhatARecordingHolds) {
               info->errors());
 }
 
-TEST_F(OstrelsimProgram, AnEmptyRecordingIsNamed) {
-    const std::string empty = dir.write("empty.rec", std::string(reinterpret_cast<const char*>(kRecordingMagic), 8) +
-                                                         std::string("\x01\0\0\0\0\0\0\0", 8));
+// Five datagrams at one time: one pass a second, never a flood; a recording without any is named.
+TEST_F(OstrelsimProgram, ReplayLoopsWithoutFloodingAndAnEmptyRecordingIsNamed) {
+    RecordingWriter writer;
+    std::string error, path = dir.path() + "/loop.rec", empty = dir.path() + "/empty.rec";
+    ASSERT_TRUE(writer.create(path, error));
+    for (int i = 0; i < 5; ++i) writer.append(0, "a", 1);
+    ASSERT_TRUE(writer.close() && writer.create(empty, error) && writer.close());
+    Receiver receiver;
+    auto replay = start({"replay", path, "--to", receiver.address(), "--loop", "--seconds", "1"});
+    const size_t got = receiver.collect(0.5, 5.0).size();
+    EXPECT_EQ(0, replay->finish());
+    EXPECT_TRUE(got >= 5 && got <= 10) << got;
     auto none = start({"replay", empty, "--to", "127.0.0.1:9", "--loop"});
     EXPECT_EQ(0, none->finish());
     EXPECT_NE(std::string::npos, none->output().find("ostrelsim: " + empty + " holds no datagrams\n"))

@@ -458,7 +458,7 @@ TEST_F(OstrelsimProgram, RepeatedSendFailuresAreReportedSparingly) {
     EXPECT_TRUE(std::regex_match(simulator->errors(),
                                  std::regex("ostrelsim: frame 0 could not be sent \\(1 failed so far\\)\n"
                                             "ostrelsim: frame 1[0-9]{3} could not be sent \\(1001 failed so far\\)\n")))
-        << simulator->errors();
+        << simulator->errors() << simulator->output();
 }
 
 // The simulator as the controller on ports the system chose (the UDP command port takes the TCP port's number),

@@ -1,6 +1,4 @@
 #pragma once
-// The real device in-process, as a host drives it: configuration lines, real
-// shared storage, and a sender that puts frames on its UDP data port.
 #include <memory>
 #include <string>
 
@@ -14,8 +12,8 @@ namespace test_support {
 constexpr uint32_t kLoopback = 0x7f000001;
 constexpr const char* kIdentity = "[1 0 0 0 1 0 0 0 1]";
 
-// The host's side of a device: storage, logger, configuration lines, and a
-// sender that puts frames on the data port, one that is free right now (the
+// The host's side of a device: real shared storage, logger, configuration
+// lines, and a sender of frames to a data port that is free right now (the
 // system's pick, released). Its sockets need the socket library throughout.
 class HostSide {
 public:

@@ -1,8 +1,6 @@
 #pragma once
-// Peers on loopback, on the serving sockets that the simulator uses: a TCP
-// listener, a fake controller that records the exact bytes of each command
-// and plays scripted answers, and a UDP collector that keeps every datagram
-// in order. Every wait is bounded.
+// Peers on loopback, on the simulator's serving sockets: a TCP listener, a
+// fake controller and a UDP collector. Every wait is bounded.
 #include <atomic>
 #include <chrono>
 #include <mutex>
@@ -26,7 +24,7 @@ struct TcpListener {
         listening = platform::tcpListen(socket, address, port) == 0;
     }
     ~TcpListener() { platform::closeServerSocket(socket); }
-    // The accepted connection (the caller closes it), or null when none came in time.
+    // The caller closes the connection; null when none came in time.
     platform::ServerSocket* acceptOne(int32_t micros) {
         platform::ServerSocket* connection = nullptr;
         if (readable(socket, micros)) platform::tcpAccept(socket, connection);
@@ -49,9 +47,8 @@ inline bool sendDatagram(uint16_t port, const std::string& bytes) {
     return sent;
 }
 
-// What the fake controller does after a command: send bytes as they are
-// (those before pauseAt, then after pauseMs the rest), or close.
-// Reply{"bytes"} sends them without the terminating NUL.
+// After a command: send the bytes (those before pauseAt, then after pauseMs
+// the rest), or close. Reply{"bytes"} has no terminating NUL, answer() has.
 struct Reply {
     std::string bytes;
     size_t pauseAt = 0;
@@ -62,9 +59,9 @@ inline Reply answer(const std::string& text, size_t pauseAt = 0, int pauseMs = 0
     return {text + std::string(1, '\0'), pauseAt, pauseMs};
 }
 
-// Accepts one connection; for every scripted reply reads one command (up to
-// its NUL) and plays the reply; then holds the connection until the peer
-// closes it or the controller is destroyed.
+// Accepts one connection; records each command (up to its NUL, exact bytes)
+// and plays the next scripted reply; then holds the connection until the
+// peer closes it or the controller is destroyed.
 class FakeController {
 public:
     explicit FakeController(std::vector<Reply> script, uint32_t address = kAddress, uint16_t port = 0)

@@ -44,9 +44,8 @@ TEST(ClientConstruction, DataSocketAndWhatKeepsItFromOpening) {
     EXPECT_FALSE(taken.hasDataSocket() || taken.dataPort() != 0 || taken.receiveFrame() ||
                  taken.sendUdpCommand("ostrel 31"));
     EXPECT_EQ(NetError::Network, taken.lastDataError());
-    EXPECT_TRUE(clientOf("", 0, RemoteKind::None, 1000000, 1000000, 2)->hasDataSocket());
     auto tiny = clientOf("", 0, RemoteKind::None, 1000000, 1000000, 1);
-    EXPECT_FALSE(tiny->hasDataSocket());
+    EXPECT_TRUE(clientOf("", 0, RemoteKind::None, 1000000, 1000000, 2)->hasDataSocket() && !tiny->hasDataSocket());
     EXPECT_STREQ("Receive buffer of 1 bytes: too small", tiny->failureReason());
     auto unresolved = clientOf("no-such-host.invalid", 5000, RemoteKind::Udp);
     EXPECT_TRUE(unresolved->hasDataSocket() && unresolved->serverAddress() == 0 && !unresolved->startTracking());
@@ -71,8 +70,7 @@ TEST(ClientFrames, NewestFrameTimeOutsAndFaultyDatagrams) {
     EXPECT_EQ(std::make_tuple(NetError::None, 3u, 0.5, 3, 2.0),
               std::make_tuple(client->lastDataError(), client->frameCounter(), client->timestamp(), client->bodyCount(),
                               client->body(2)->loc[1]));
-    EXPECT_FALSE(client->receiveFrame());
-    EXPECT_EQ(NetError::Timeout, client->lastDataError());
+    EXPECT_TRUE(!client->receiveFrame() && client->lastDataError() == NetError::Timeout);
     const std::string longest = "fr 7\n" + std::string(32766 - 5, 'x');  // an unknown line fills it up
     const std::tuple<std::string, NetError, uint32_t> cases[] = {
         {"", NetError::Network, 0},

@@ -32,12 +32,9 @@ std::string controllerAt(uint16_t port) { return "Controller 127.0.0.1:" + std::
 // reason; an unknown host is no controller, and nothing is sent to 0.0.0.0.
 TEST(ClientConstruction, DataSocketAndWhatKeepsItFromOpening) {
     OstrelSDK client(0);
-    ASSERT_TRUE(client.hasDataSocket());
-    EXPECT_NE(0, client.dataPort());
-    EXPECT_EQ(std::make_tuple(RemoteKind::None, 0u, uint16_t{0}, 32768, false, 0u, -1.0),
-              std::make_tuple(client.remoteKind(), client.serverAddress(), client.serverPort(), client.bufferSize(),
-                              client.hasCommandConnection(), client.frameCounter(), client.timestamp()));
-    EXPECT_FALSE(client.startTracking());
+    ASSERT_TRUE(client.hasDataSocket() && client.dataPort() != 0);
+    EXPECT_EQ(std::make_tuple(RemoteKind::None, 0u, false),
+              std::make_tuple(client.remoteKind(), client.serverAddress(), client.startTracking()));
     OstrelSDK taken(client.dataPort());
     EXPECT_EQ("UDP port " + std::to_string(client.dataPort()) + ": " + std::strerror(EADDRINUSE),
               taken.failureReason());

@@ -1,7 +1,5 @@
-// The measurement cycle allocates nothing once its tables have grown:
-// counted with a replaced operator new over hundreds of real cycles (frame
-// on loopback, parse, convert, calibrate, map, emulate, write, debug lines).
-// The same operator new can refuse memory: the module fails, never throws.
+// The measurement cycle allocates nothing once its tables have grown, counted
+// with a replaced operator new over real cycles; without memory it fails, never throws.
 #include <gtest/gtest.h>
 
 #include <cstdio>

@@ -24,9 +24,8 @@ namespace {
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr long kNone = -1;  // the reader finds no number
 
-// One text through every reader. Frame readers: value and stop; option
-// lines: a numeric argument (valid, value) and a tracker id; device: the
-// keyword's number.
+// One text through every reader: frame value and stop, option argument
+// (valid, value) and tracker id, device keyword number.
 struct Row {
     const char* text;
     int32_t frameInt;
@@ -88,12 +87,9 @@ TEST(NumberText, EachReadersRuleOverOneTable) {
     std::setlocale(LC_ALL, previous.c_str());
 }
 
-// Texts of every form a number takes (blanks, signs, hexadecimal integers
-// and fractions, words, long digit runs, integers past 64 bits, exponents
-// beyond any range, subnormals) and what ends them: a frame field reads the double and the
-// integer that strtod and strtol (base 0, clamped to 32 bits) read, bit for
-// bit and to the same stop; the option lines' decimal reader agrees on the
-// decimal ones.
+// Numbers of every form and what ends them: a frame field reads what strtod
+// and strtol (base 0, clamped to 32 bits) read, bit for bit and to the same
+// stop; the option lines' decimal reader agrees on the decimal ones.
 TEST(NumberText, FrameReadersReadWhatTheCLibraryReads) {
     std::vector<std::string> texts = {"0.1" + std::string(5000, '0') + "1", std::string(800, '7') + ".5e-400"};
     std::istringstream listed(

@@ -105,9 +105,7 @@ TEST(ZelostrelConfig, AClientThatCannotReceive) {
     const std::string failure =
         "TRK: ERROR: zelostrel: Cannot Initialize OstrelSDK.\nTRK: ERROR: zelostrel: UDP port " +
         std::to_string(holder.dataPort) + ": " + std::strerror(EADDRINUSE) + ".\n";
-    ASSERT_GT(rig.initOutput.size(), failure.size());
-    EXPECT_EQ(failure, rig.initOutput.substr(rig.initOutput.size() - failure.size()));
-    EXPECT_NE(std::string::npos, rig.initOutput.find("DEVICE TYPE           : zelostrel"));
+    EXPECT_EQ(rig.initOutput.size() - failure.size(), rig.initOutput.rfind(failure)) << "after the printout";
     holder.device->client.reset();
     for (DeviceRig* r : {&rig, &holder}) {
         const TraData before = r->storage.tracker(1);
@@ -146,10 +144,8 @@ TEST(Zelostrel, Printout) {
 }
 
 // A tracker is written (bit, id, clock, x) or stays byte for byte. Quality 0
-// is tracked, -1 and NaN are not (an untracked wand's buttons still count);
-// ids beyond the configured counts land nowhere; inertial bodies stand in
-// only while no body is known, not with state 0; debug lines carry the local
-// tracker number. Then every controller's buttons after a cycle without poses.
+// is tracked, -1 and NaN are not; ids beyond the configured counts land
+// nowhere; inertial bodies stand in only while no body is known, not with state 0.
 TEST(ZelostrelCycle, WhatAFrameWritesIntoWhichRecord) {
     const std::string bodies = "fr 7\n6d 3 [0 0.0]" + at(304.8) + body(1, -1.0, 304.8) + body(2, 1.0, 304.8),
                       inertials = "6d 0\n6di 2 " + inertial(0, 0, 304.8) + inertial(1, 1, 914.4),
@@ -162,7 +158,8 @@ TEST(ZelostrelCycle, WhatAFrameWritesIntoWhichRecord) {
                             "\n6dmt2 1 1 " + tool(0, 1.0, 0x1, 914.4);
     const std::string info = "TRK: INFO: zelostrel: ", angles = " 0.000 0.000 Ang 0.000 -0.000 0.000\n",
                       grp = info + "Controller grp 0 0 mea 0 0\n", error = grp + "TRK: ERROR: zelostrel: UDP ";
-    const std::string locMinusOne = " Loc -1.000" + angles, grp1 = info + "Controller grp 1 0 mea 1 0\n",
+    const std::string inertialLine = grp + info + "Inertial Body 2 Loc -1.000" + angles,
+                      grp1 = info + "Controller grp 1 0 mea 1 0\n",
                       inertialOnly = "6d 0\n6di 1 " + inertial(0, 1, -304.8),
                       poses = grp + info + "Standard Body 3 Loc 1.000" + angles + info + "Gripwand 1 Loc 2.000" +
                               angles + info + "Measurement Tool 2 Loc 3.000" + angles;
@@ -181,13 +178,7 @@ TEST(ZelostrelCycle, WhatAFrameWritesIntoWhichRecord) {
         {{{"gripwands", "1"}, {"measurementtools", "2"}, {"standardbodies", "1"}}, tools, 0b100, 200000, {0, 5, 2}},
         {{{"gripwands", "2"}}, hostile, 0b110, 0, {0xFF, 1}},
         {{{"debug", "61"}, {"gripwands", "1"}, oneTool}, all, 0b111, 100000, {1, 1}, poses, grp1},
-        {{{"debug", "38"}, oneTool},
-         inertialOnly,
-         0b10,
-         -100000,
-         {0},
-         grp + info + "Inertial Body 2" + locMinusOne,
-         grp},
+        {{{"debug", "38"}, oneTool}, inertialOnly, 0b10, -100000, {0}, inertialLine, grp},
         {{{"debug", "38"}, oneTool}, "fr 1\n6d 1 [0 1.0][304.8 0", 0, 0, {0}, error + "Parser Error\n", grp},
         {{{"debug", "38"}, oneTool}, "", 0, 0, {0}, error + "Receive Error.\n", grp},
     };

@@ -38,51 +38,44 @@ TEST(DeviceConfig, EachKeywordsValuesAndMessages) {
     const std::string ports = "Invalid Port Number on Line 3.\n",
                       arguments = "Invalid Number of Arguments on Line 3.\n";
     const std::string defaults = "1 0 0 5000 0 '' 0 0 0";
-    const struct {
-        test_support::ConfigLines::Words words;
-        std::string message, fields;
-    } cases[] = {
-        {{"port", "1024"}, ports, defaults},
-        {{"port", "65536"}, ports, defaults},
-        {{"port", "abc"}, ports, defaults},
-        {{"port", "1025"}, "", "1 0 0 1025 0 '' 0 0 0"},
-        {{"port", "65535"}, "", "1 0 0 65535 0 '' 0 0 0"},
-        {{"port", " 6000xyz"}, "", "1 0 0 6000 0 '' 0 0 0"},
-        {{"remote", "ctrl"}, "", "1 0 0 5000 1 'ctrl' 0 0 0"},
-        {{"remote", "10.0.0.2", "50105"}, "", "1 0 0 5000 1 '10.0.0.2' 50105 0 0"},
-        {{"remote", "ctrl", "99"}, ports, "1 0 0 5000 1 'ctrl' 0 0 0"},  // the host is kept, the port is not
-        {{"standardbodies", "0"}, "", "0 0 0 5000 0 '' 0 0 0"},
-        {{"standardbodies", "32"}, "", "32 0 0 5000 0 '' 0 0 0"},
-        {{"standardbodies", "-1"}, "Invalid Number of Standard Bodies on Line 3.\n", defaults},
-        {{"standardbodies", "33"}, "Invalid Number of Standard Bodies on Line 3.\n", defaults},
-        {{"gripwands", "16"}, "", "1 16 0 5000 0 '' 0 0 0"},
-        {{"gripwands", "17"}, "Invalid Number of Gripwands on Line 3.\n", defaults},
-        {{"measurementtools", "16"}, "", "1 0 16 5000 0 '' 0 0 0"},
-        {{"measurementtools", "-2"}, "Invalid Number of Measurement Tools on Line 3.\n", defaults},
-        {{"CAVECoordinates", "yes"}, "", defaults},
-        {{"CAVECoordinates", "YES"}, "Only CAVELib Coordinates supported on Line 3.\n", defaults},
-        {{"CAVECoordinates", "on"}, "Only CAVELib Coordinates supported on Line 3.\n", defaults},
-        {{"buffersize", "1"}, "", "1 0 0 5000 0 '' 0 1 0"},
-        {{"buffersize", "0"}, "Invalid Buffer Size on Line 3.\n", defaults},
-        {{"debug", "60"}, "", "1 0 0 5000 0 '' 0 0 60"},
-        {{"debug", "0x20"}, "", defaults},  // decimal: stops at the letter
-        {{"debug", "-1"}, "", "1 0 0 5000 0 '' 0 0 4294967295"},
-        {{"Port", "1"}, "", defaults},  // case matters
-        {{"port"}, arguments, defaults},
-        {{"remote", "h", "2000", "x"}, arguments, defaults},
+    std::vector<std::pair<test_support::ConfigLines::Words, std::string>> lines = {
+        {{"port", "1024"}, ports + defaults},
+        {{"port", "65536"}, ports + defaults},
+        {{"port", "1025"}, "1 0 0 1025 0 '' 0 0 0"},
+        {{"port", "65535"}, "1 0 0 65535 0 '' 0 0 0"},
+        {{"port", " 6000xyz"}, "1 0 0 6000 0 '' 0 0 0"},
+        {{"remote", "ctrl"}, "1 0 0 5000 1 'ctrl' 0 0 0"},
+        {{"remote", "10.0.0.2", "50105"}, "1 0 0 5000 1 '10.0.0.2' 50105 0 0"},
+        {{"remote", "ctrl", "99"}, ports + "1 0 0 5000 1 'ctrl' 0 0 0"},  // the host is kept, the port is not
+        {{"standardbodies", "0"}, "0 0 0 5000 0 '' 0 0 0"},
+        {{"standardbodies", "32"}, "32 0 0 5000 0 '' 0 0 0"},
+        {{"standardbodies", "-1"}, "Invalid Number of Standard Bodies on Line 3.\n" + defaults},
+        {{"standardbodies", "33"}, "Invalid Number of Standard Bodies on Line 3.\n" + defaults},
+        {{"gripwands", "16"}, "1 16 0 5000 0 '' 0 0 0"},
+        {{"gripwands", "17"}, "Invalid Number of Gripwands on Line 3.\n" + defaults},
+        {{"measurementtools", "16"}, "1 0 16 5000 0 '' 0 0 0"},
+        {{"measurementtools", "-2"}, "Invalid Number of Measurement Tools on Line 3.\n" + defaults},
+        {{"CAVECoordinates", "yes"}, defaults},
+        {{"CAVECoordinates", "YES"}, "Only CAVELib Coordinates supported on Line 3.\n" + defaults},
+        {{"buffersize", "1"}, "1 0 0 5000 0 '' 0 1 0"},
+        {{"buffersize", "0"}, "Invalid Buffer Size on Line 3.\n" + defaults},
+        {{"debug", "60"}, "1 0 0 5000 0 '' 0 0 60"},
+        {{"debug", "0x20"}, defaults},  // decimal: stops at the letter
+        {{"debug", "-1"}, "1 0 0 5000 0 '' 0 0 4294967295"},
+        {{"Port", "1"}, defaults},  // case matters
+        {{"port"}, arguments + defaults},
+        {{"remote", "h", "2000", "x"}, arguments + defaults},
     };
-    std::vector<std::pair<test_support::ConfigLines::Words, std::string>> lines;
-    for (const auto& c : cases) lines.emplace_back(c.words, c.message + "|" + c.fields);
     for (const char* keyword :
          {"port", "standardbodies", "gripwands", "measurementtools", "CAVECoordinates", "buffersize", "debug"})
-        lines.push_back({{keyword, "1", "2"}, arguments + "|" + defaults});  // one argument at most
+        lines.push_back({{keyword, "1", "2"}, arguments + defaults});  // one argument at most
     for (const auto& [words, expected] : lines) {
         test_support::ConfigLines config;
         config.addAt(3, words);
         DeviceFields fields;
         const KeywordReport report = readDeviceKeywords(*config.config(), fields);
-        EXPECT_EQ(expected, messages(report) + "|" + describe(fields)) << words[0] << " " << words.size();
-        EXPECT_EQ(expected[0] == '|', report.accepted[0]) << words[0];
+        EXPECT_EQ(expected, messages(report) + describe(fields)) << words[0] << " " << words.size();
+        EXPECT_EQ(expected.find('\n') == std::string::npos, report.accepted[0]) << words[0];
     }
 }
 
@@ -107,6 +100,4 @@ TEST(DeviceConfig, SeveralLinesAndHostileRecords) {
               std::vector<bool>(r.accepted, r.accepted + 8));
     EXPECT_TRUE(r.accepted[31]);
     EXPECT_EQ("6 2 0 5000 0 '' 0 0 0", describe(fields));
-    fields.numMeasurementTools = 3;
-    EXPECT_EQ(std::make_pair(11u, 5u), std::make_pair(trackerCount(fields), controllerCount(fields)));
 }

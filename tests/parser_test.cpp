@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <limits>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -18,7 +16,6 @@ using Values = std::vector<double>;
 
 namespace {
 
-constexpr double kInf = std::numeric_limits<double>::infinity();
 const std::string kRot = "[1 0 0 0 1 0 0 0 1]";
 const Values kIdentity = {1, 0, 0, 0, 1, 0, 0, 0, 1};
 std::string pose(double x, double y, double z) {
@@ -73,7 +70,6 @@ Values of(const JointModelRecord* r) {  // with the joints it counts
     return out;
 }
 Values reset(int id, int quality = -1) { return values(id, quality, Values(12)); }
-// Each line fails in a fresh parser, the cursor behind its stop.
 void expectFailuresBehindTheirStops(const std::vector<std::pair<std::string, std::string>>& lines, bool atBounds) {
     for (const auto& [line, stop] : lines) {
         test_support::AllocationCount allocations;
@@ -88,45 +84,15 @@ void expectFailuresBehindTheirStops(const std::vector<std::pair<std::string, std
 }  // namespace
 
 // What the scanner's own tests leave to the frame readers: the unsigned
-// rule, upper-case hex, and readers with an end that never read past it.
-TEST(FrameText, NumbersAndWhereTheyStop) {
+// rule, upper-case hex, a null text.
+TEST(FrameText, NumbersTheScannerLeavesToTheReaders) {
     uint32_t u = 0;
     EXPECT_EQ(std::make_pair(true, UINT32_MAX), std::make_pair(readUInt("-1", u) != nullptr, u));
     EXPECT_EQ(std::make_pair(true, UINT32_MAX), std::make_pair(readUInt("4294967296", u) != nullptr, u));
     int32_t i = 77;
     const char* hex = "-0X10";
     EXPECT_EQ(std::make_pair(hex + 5, -16), std::make_pair(readInt(hex, i), i));
-    double d = 7;
-    EXPECT_TRUE(readDouble("nan(12)", d) != nullptr && std::isnan(d));
-    EXPECT_TRUE(readInt(nullptr, i) == nullptr && readInt("]", i) == nullptr && readDouble(".", d) == nullptr);
-    const char* text = "12345 6.25e10";
-    EXPECT_EQ(std::make_tuple(text + 3, text + 10, 123, 6.25),
-              std::make_tuple(readInt(text, text + 3, i), readDouble(text + 5, text + 10, d), i, d));
-    EXPECT_EQ(nullptr, readInt(text + 5, text + 6, i)) << "only blanks before the end";
-}
-
-// A group's "[" may be on a later line, numbers beyond its types are
-// ignored; a run of CR and LF is one line break.
-TEST(FrameText, GroupsQuotedTextAndLines) {
-    int32_t ints[2] = {};
-    double doubles[2] = {};
-    const std::string text = " junk\n[ 0x10\t-2.5e1 9 ] tail";
-    EXPECT_EQ(text.c_str() + text.find(']') + 1, readGroup(text.c_str(), "id", ints, doubles));
-    EXPECT_EQ(std::make_tuple(16, -25.0, " junk\n[ 0x10\t-2.5e1 9 ] tail"), std::make_tuple(ints[0], doubles[0], text));
-    const char* empty = "[]x";
-    EXPECT_EQ(empty + 2, readGroup(empty, "", ints, doubles));
-    for (const char* broken : {"[1]", "[1 ] 2]", "[1 2", "[a]", "[1,2]", "no group"})
-        EXPECT_EQ(nullptr, readGroup(broken, "ii", ints, doubles)) << broken;
-    EXPECT_EQ(nullptr, readGroup("[1 2]", "ix", ints, doubles));
-    EXPECT_EQ(nullptr, readGroup("[1 2]", "ii", nullptr, doubles));
-    std::string_view quoted;
-    EXPECT_EQ(nullptr, readQuoted("one \"quote", quoted));
-    // A NUL inside the datagram ends the frame as its end does.
-    const char *lines = "fr 1\r\n\n6d 0", *trailing = "a\n\r\n", *cut = "a\nb", *nul = "a\0\nb";
-    EXPECT_EQ((std::vector<const char*>{lines + 7, lines + 7, nullptr, nullptr, nullptr, nullptr, nullptr}),
-              (std::vector<const char*>{nextLine(lines, lines, 12), nextLine(lines, lines + 2, 12),
-                                        nextLine(lines, lines + 7, 12), nextLine(trailing, trailing, 5),
-                                        nextLine(cut, cut, 2), nextLine(lines, nullptr, 4), nextLine(nul, nul, 4)}));
+    EXPECT_EQ(nullptr, readInt(nullptr, i));
 }
 
 // A line that breaks a rule fails, the cursor just behind `stop`.
@@ -166,14 +132,12 @@ TEST(ParserLines, BrokenRulesFailTheLineBehindTheLastItemRead) {
 // per-frame counts start afresh with every frame, the tables stay.
 TEST(ParserLines, BodiesAndPerFrameValues) {
     OstrelParser parser;
-    EXPECT_EQ(std::make_tuple(0u, -1.0), std::make_tuple(parser.frameCounter(), parser.timestamp()));
     parser.beginFrame();
     const std::string text = "6d 1 [5 0.9][1 2 3]" + kRot + " tail";
     EXPECT_EQ(std::make_pair(true, static_cast<long>(text.size() - 5)), parseLine(parser, text));
     EXPECT_EQ(values(6, reset(4), 5, 0.9, 1, 2, 3, kIdentity),
               values(parser.bodyCount(), of(parser.body(4)), of(parser.body(5))));
-    EXPECT_EQ(nullptr, parser.body(6));
-    EXPECT_EQ(nullptr, parser.body(-1));
+    EXPECT_TRUE(parser.body(6) == nullptr && parser.body(-1) == nullptr);
     EXPECT_TRUE(parseLine(parser, "6d 0").first);
     EXPECT_EQ(6, parser.bodyCount());
     EXPECT_EQ(reset(5), of(parser.body(5)));
@@ -387,12 +351,6 @@ TEST(ParserHostile, AFramesWorkIsBoundedNotItsNumbers) {
     std::string grown = "6d 20";
     for (int id = 30000; id < 30020; ++id) grown += " [" + std::to_string(id) + " 1][0 0 0]" + kRot;
     EXPECT_TRUE(parseText(parser, grown));
-    const std::string zeros(5000, '0');
-    ASSERT_TRUE(
-        parseText(parser, "6d 1 [" + zeros + "1 nan][inf -inf 1e999][nan 0 0 0 1 0 0 0 1]\nts -nan\nfr 1" + zeros));
-    EXPECT_TRUE(std::isnan(parser.body(1)->quality) && std::isnan(parser.timestamp()) &&
-                parser.frameCounter() == UINT32_MAX);
-    EXPECT_EQ(values(kInf, -kInf, kInf), values(parser.body(1)->loc));
     EXPECT_FALSE(parseText(parser, "6d 1 [0 1][1 2 3][1 0 0") || parseText(parser, "6d 1 [0 1") ||
                  parseText(parser, "6d 9 " + std::string(60000, '[')) ||
                  parseText(parser, "6d 9 " + std::string(30000, '[') + std::string(30000, ']')));

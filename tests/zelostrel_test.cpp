@@ -36,21 +36,6 @@ bool same(const TraData& a, const TraData& b) { return std::memcmp(&a, &b, sizeo
 
 }  // namespace
 
-// Every faulty or unknown line is reported before init fails; nothing is set up.
-TEST(ZelostrelConfig, FaultyLinesAreAllReportedWithTheirNumbers) {
-    DeviceRig rig;
-    EXPECT_EQ(
-        -1, rig.configure({{"gripwands", "17"}, {"Port", "1"}, {"port", "65535"}, {"ValuatorScale", "1", "2", "all"}}));
-    EXPECT_EQ(
-        "TRK: ERROR: Invalid Number of Gripwands on Line 2.\nTRK: INFO: zelostrel: Unknown keyword \"Port\" on "
-        "Line 3.\n",
-        rig.initOutput);
-    EXPECT_EQ((std::vector<int>{1, 0, 1, 1, 1}), rig.lines.used());
-    EXPECT_EQ(std::make_pair(uint16_t{65535}, 0u), std::make_pair(rig.device->dataPort, rig.device->numGripwands));
-    EXPECT_FALSE(rig.device->modInfo->traHandler || rig.device->modInfo->conHandler || rig.device->client);
-    EXPECT_EQ(0u, rig.storage.area->trackerCount);
-}
-
 // Gripwands are local trackers and controllers 1.., then the tools, then the
 // standard bodies (trackers only); 32 trackers at most. "buffersize" counts
 // only with "remote" (a host alone: TCP to port 50105, see the remote test).
@@ -70,29 +55,6 @@ TEST(ZelostrelConfig, LocalNumberingLimitsAndTheClient) {
                                      maps.controllerMap(4)->outputId}));
     EXPECT_EQ(std::make_pair(RemoteKind::None, 32768),
               std::make_pair(rig.device->client->remoteKind(), rig.device->client->bufferSize()));
-}
-
-// A repeated init registers the records once more behind the first ones and
-// replaces the client (whose socket goes first, so the same data port opens again).
-TEST(ZelostrelConfig, InitWithoutInitInfoAndAgain) {
-    DeviceRig rig;
-    rig.lines.add({"gripwands", "3"});
-    zelostrel device(rig.lines.config(), &rig.log);
-    EXPECT_EQ("Error: calling setInitInfo.\n", capturedStderr([&] {
-                  EXPECT_EQ("TRK: ERROR: Init info is empty.\n",
-                            capturedStdout([&] { EXPECT_EQ(-1, device.init(nullptr)); }));
-              }));
-    EXPECT_EQ(0u, device.numGripwands + device.maxTrackers + rig.lines.line(0).used);
-    EXPECT_FALSE(device.modInfo || device.client);
-    DeviceRig again;
-    ASSERT_EQ(1, again.configure({{"standardbodies", "2"}}));
-    InitInfo info = again.storage.initInfo();
-    capturedStdout([&] { EXPECT_EQ(1, again.device->init(&info)); });
-    EXPECT_TRUE(again.device->client->hasDataSocket());
-    ASSERT_EQ(1, again.cycle("6d 1 " + body(1, 1.0, 304.8)));
-    EXPECT_EQ(std::make_tuple(4u, 100000, 1u << 3),
-              std::make_tuple(again.storage.area->trackerCount, fixedAt(&again.storage.tracker(4), 20),
-                              maskBits(again.masks.trackerMask)));
 }
 
 // A taken data port fails init with the system's reason; the client stays
@@ -119,28 +81,6 @@ TEST(ZelostrelConfig, AClientThatCannotReceive) {
     EXPECT_EQ("TRK: ERROR: zelostrel: Start measurement failed.\n" + reason +
                   "TRK: ERROR: zelostrel: Stop measurement failed.\n" + reason,
               capturedStdout([&] { EXPECT_FALSE(holder.device->start() || holder.device->stop()); }));
-}
-
-// The printout's head; BUFFERSIZE and DEBUG only when set; again at any time.
-TEST(Zelostrel, Printout) {
-    DeviceRig rig, plain;
-    ASSERT_EQ(1, rig.configure({{"debug", "60"}, {"buffersize", "4096"}, {"remote", "127.0.0.1", "6000"}}));
-    EXPECT_EQ(0u, rig.initOutput.find(
-                      "TRK: INFO: DEVICE NAME           : ostrel\nTRK: INFO: DEVICE TYPE           : zelostrel\n"
-                      "TRK: INFO: VERSION               : 5.8.3, Quellmark GmbH\nTRK: INFO: Ostrel STANDARD BODIES: 1\n"
-                      "TRK: INFO: Ostrel GRIPWANDS      : 0\nTRK: INFO: Ostrel MEASUREMENT TOOLS: 0\n"
-                      "TRK: INFO: Ostrel PORT           : " +
-                      std::to_string(rig.dataPort) +
-                      "\nTRK: INFO: Ostrel REMOTE         : 127.0.0.1 6000\nTRK: INFO: Ostrel BUFFERSIZE     : 4096\n"
-                      "TRK: INFO: Ostrel DEBUG          : 0x3c\n"))
-        << rig.initOutput;
-    EXPECT_EQ("TRK: INFO: -----------------------\n", rig.initOutput.substr(rig.initOutput.rfind("TRK:")));
-    EXPECT_EQ(rig.initOutput, capturedStdout([&] { EXPECT_TRUE(rig.device->printInfo()); }));
-    ASSERT_EQ(1, plain.configure({}));
-    const std::string& out = plain.initOutput;
-    EXPECT_TRUE(out.find("REMOTE         :  0\n") != out.npos && out.find("BUFFERSIZE") == out.npos &&
-                out.find("DEBUG ") == out.npos)
-        << out;
 }
 
 // A tracker is written (bit, id, clock, x) or stays byte for byte. Quality 0
@@ -209,10 +149,6 @@ TEST(ZelostrelCycle, WhatAFrameWritesIntoWhichRecord) {
                   std::make_tuple(buttons, maskBits(rig.masks.controllerMask), rig.cycleOutput))
             << c.frame;
     }
-    DeviceRig waiting;
-    ASSERT_EQ(1, waiting.configure({{"debug", "1"}}));
-    ASSERT_EQ(1, waiting.cycle());  // nothing sent
-    EXPECT_EQ(info + "UDP Receive Timeout\n", waiting.cycleOutput);
 }
 
 // The controller on port 50105 of a loopback address of its own: an "ok"

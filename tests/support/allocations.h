@@ -1,7 +1,6 @@
 #pragma once
-// The global operator new of a program that links allocations.cpp: counts
-// allocations while an AllocationCount lives, and fails them inside
-// throwsWithoutMemory (which tells whether an exception left the call).
+// A program linking allocations.cpp counts its allocations while an
+// AllocationCount lives; inside throwsWithoutMemory they fail.
 #include <functional>
 
 namespace test_support {

@@ -12,9 +12,8 @@ namespace test_support {
 constexpr uint32_t kLoopback = 0x7f000001;
 constexpr const char* kIdentity = "[1 0 0 0 1 0 0 0 1]";
 
-// The host's side of a device: real shared storage, logger, configuration
-// lines, and a sender of frames to a data port that is free right now (the
-// system's pick, released). Its sockets need the socket library throughout.
+// The host's side of a device: shared storage, logger, configuration lines, and a
+// sender of frames to a data port free right now (the system's pick, released).
 class HostSide {
 public:
     HostSide() {

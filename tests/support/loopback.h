@@ -1,6 +1,6 @@
 #pragma once
-// Peers on loopback, on the simulator's serving sockets: a TCP listener, a
-// fake controller and a UDP collector. Every wait is bounded.
+// Peers on loopback, on the simulator's serving sockets: a TCP listener and a
+// fake controller. Every wait is bounded.
 #include <atomic>
 #include <chrono>
 #include <mutex>
@@ -126,28 +126,6 @@ private:
     std::vector<std::string> commands_;
     std::atomic<bool> stop_{false}, closed_{false};
     std::thread thread_;
-};
-
-// A UDP socket on loopback that keeps every datagram, in order.
-class UdpCollector {
-public:
-    UdpCollector() { platform::udpBind(socket_, kAddress, port_); }
-    ~UdpCollector() { platform::closeServerSocket(socket_); }
-    uint16_t port() const { return port_; }
-    uint16_t lastSenderPort() const { return senderPort_; }
-    std::vector<std::string> receive(size_t count, int32_t micros = 2000000) {
-        std::vector<std::string> datagrams;
-        char buffer[512];
-        for (int length = 0; datagrams.size() < count; datagrams.emplace_back(buffer, static_cast<size_t>(length))) {
-            length = platform::udpReceiveFrom(socket_, buffer, sizeof buffer, micros, nullptr, &senderPort_);
-            if (length < 0) break;
-        }
-        return datagrams;
-    }
-
-private:
-    platform::ServerSocket* socket_ = nullptr;
-    uint16_t port_ = 0, senderPort_ = 0;
 };
 
 }  // namespace loopback

@@ -215,59 +215,47 @@ TEST(TraCommon, OrderAndCaveLines) {
 // Each faulty line alone, on line 12 of a handler that already holds a
 // calibration: the exact message, nothing stored, the line not consumed.
 TEST(TraCommon, EveryFailureMessageAndNothingStored) {
-    const std::pair<std::string, const char*> cases[] = {
-        {"transmitteroffset 1 2", "Incomplete option line found for TransmitterOffset"},
-        {"transmitteroffset 1 2 3 feet x", "Too many args found for TransmitterOffset"},
-        {"transmitteroffset 1 2 3 yards", "Invalid string found for TransmitterOffset"},
-        {"transmitteroffset 1 two 3", "Invalid arg found for TransmitterOffset"},
-        {"transmitteroffset 3e38 0 0 m", "Invalid arg found for TransmitterOffset"},
-        {"transmitterrotation 0 1 0", "Incomplete option line found for TransmitterRotation"},
-        {"transmitterrotation 0 1 0 9 9", "Too many args found for TransmitterRotation"},
-        {"transmitterrotation 0 y 0 90", "Invalid arg found for TransmitterRotation"},
-        {"transmitterrotation 0 1 0 deg", "Invalid arg found for TransmitterRotation"},
-        {"transmitterrotationmatrix 1 2 3 4 5 6 7 8", "Incomplete option line found for TransmitterRotationMatrix"},
-        {"transmitterrotationmatrix 1 2 3 4 5 6 7 8 9 10", "Too many args found for TransmitterRotationMatrix"},
-        {"transmitterrotationmatrix 1 0 0 0 1 0 0 0 one", "Invalid arg found for TransmitterRotationMatrix"},
-        {"sensoroffset", "Incomplete option line found for SensorOffset"},
-        {"sensoroffset 0", "Invalid tracker ID found for SensorOffset"},
-        {"sensoroffset 5 1 2 3", "Invalid tracker ID found for SensorOffset"},
-        {"sensoroffset 1 2 3", "Incomplete option line found for SensorOffset"},
-        {"sensoroffset 1 2 3 4 cm x", "Too many args found for SensorOffset"},
-        {"sensoroffset 1 2 3 4 yards", "Invalid unit found for SensorOffset"},
-        {"sensoroffset 1 x 3 4", "Invalid arg found for SensorOffset"},
-        {"sensortranslation 7 1 2 3", "Invalid tracker ID found for SensorTranslation"},
-        {"sensortranslation 1 1 2 3 mm", "Invalid unit found for SensorTranslation"},
-        {"sensortranslation 1 1 -3e38 3 meters", "Invalid arg found for SensorTranslation"},
-        {"sensorrotation 1 0 1 0", "Incomplete option line found for SensorRotation"},
-        {"sensorrotation 1 0 1 0 9 9", "Too many args found for SensorRotation"},
-        {"sensorrotation 1 0 1 0 right", "Invalid arg found for SensorRotation"},
-        {"sensorrotationmatrix 0x10", "Invalid tracker ID found for SensorRotationMatrix"},
-        {"sensorrotationmatrix 1 1 0 0 0 1 0 0 0", "Incomplete option line found for SensorRotationMatrix"},
-        {"sensorrotationmatrix 1 1 2 3 4 5 6 7 8 9 10", "Too many args found for SensorRotationMatrix"},
-        {"sensorrotationmatrix 1 1 0 0 0 1 0 0 0 z", "Invalid arg found for SensorRotationMatrix"},
-        {"calibration", "Incomplete option line found for Calibration"},
-        {"calib 1 2 3 4 5 6 7 8 9 10 11 12", "Too many args found for Calibration"},
-        {"calibration " + std::string(256, 'n'), "Invalid string found for Calibration"},
-        {"trackerorder 1 9", "Invalid tracker ID found for Order"},
-        {"order 0 1", "Invalid tracker ID found for Order"},
-        {"cavecoord", "Incomplete option line found for CAVECoord"},
-        {"cavecoord yes no", "Too many args found for CAVECoord"},
-        {"cavecoordinates maybe", "Invalid string found for CAVECoord"},
+    // Per keyword, a line for each failure it has: incomplete, too many,
+    // bad tracker id, bad unit, bad word, bad number.
+    const char* const kinds[] = {"Incomplete option line", "Too many args",  "Invalid tracker ID",
+                                 "Invalid unit",           "Invalid string", "Invalid arg"};
+    const struct {
+        const char *keyword, *label, *lines[6];
+    } cases[] = {
+        {"transmitteroffset", "TransmitterOffset", {"1 2", "1 2 3 feet x", 0, 0, "1 2 3 yards", "3e38 0 0 m"}},
+        {"transmitterrotation", "TransmitterRotation", {"0 1 0", "0 1 0 9 9", 0, 0, 0, "0 1 0 deg"}},
+        {"transmitterrotationmatrix",
+         "TransmitterRotationMatrix",
+         {"1 2 3 4 5 6 7 8", "1 2 3 4 5 6 7 8 9 10", 0, 0, 0, "1 0 0 0 1 0 0 0 one"}},
+        {"sensoroffset", "SensorOffset", {"1 2 3", "1 2 3 4 cm x", "5 1 2 3", "1 2 3 4 yards", 0, "1 x 3 4"}},
+        {"sensortranslation", "SensorTranslation", {0, 0, "7 1 2 3", "1 1 2 3 mm", 0, "1 1 -3e38 3 meters"}},
+        {"sensorrotation", "SensorRotation", {"1 0 1 0", "1 0 1 0 9 9", 0, 0, 0, "1 0 1 0 right"}},
+        {"sensorrotationmatrix",
+         "SensorRotationMatrix",
+         {"1 1 0 0 0 1 0 0 0", "1 1 2 3 4 5 6 7 8 9 10", "0x10", 0, 0, "1 1 0 0 0 1 0 0 0 z"}},
+        {"calib", "Calibration", {"", "1 2 3 4 5 6 7 8 9 10 11 12", 0, 0, 0, 0}},
+        {"trackerorder", "Order", {0, 0, "1 9", 0, 0, 0}},
+        {"cavecoord", "CAVECoord", {"", "yes no", 0, 0, "maybe", 0}},
     };
-    for (const auto& [line, message] : cases) {
-        SCOPED_TRACE(line);
-        auto h = makeHandler(4, line.rfind("cave", 0) == 0, 2);
-        ConfigLines setup{{"sensoroffset", "1", "1", "2", "3"},
-                          {"transmitterrotation", "1", "0", "0", "30"},
-                          {"sensortranslation", "2", "0", "1", "0"}};
-        if (!h->inputConnector) setup.add({"order", "2", "1"});
-        parse(*h, setup);
-        const std::string before = state(*h);
-        ConfigLines lines;
-        lines.addAt(12, words(line));
-        EXPECT_EQ(error(std::string(message) + " at line 12."), parse(*h, lines, false));
-        EXPECT_EQ(0, lines.line(0).used);
-        EXPECT_EQ(before, state(*h));
+    for (const auto& c : cases) {
+        for (size_t kind = 0; kind < 6; ++kind) {
+            if (c.lines[kind] == nullptr) continue;
+            const std::string line = std::string(c.keyword) + " " + c.lines[kind];
+            SCOPED_TRACE(line);
+            auto h = makeHandler(4, line.rfind("cave", 0) == 0, 2);
+            ConfigLines setup{{"sensoroffset", "1", "1", "2", "3"},
+                              {"transmitterrotation", "1", "0", "0", "30"},
+                              {"sensortranslation", "2", "0", "1", "0"}};
+            if (!h->inputConnector) setup.add({"order", "2", "1"});
+            parse(*h, setup);
+            const std::string before = state(*h);
+            ConfigLines lines;
+            lines.addAt(12, words(line));
+            EXPECT_EQ(error(std::string(kinds[kind]) + " found for " + c.label + " at line 12."),
+                      parse(*h, lines, false));
+            EXPECT_EQ(0, lines.line(0).used);
+            EXPECT_EQ(before, state(*h));
+        }
     }
 }
 
@@ -347,7 +335,9 @@ TEST(TraCommon, CalibratePose) {
 // leave fixed notation with 3 decimals in force for the offsets after
 // them; slots without an output position are not shown. A disabled logger
 // drops the heads and labels; the values are the handler's own and show.
+// The text is the same in a comma-decimal locale.
 TEST(TraCommon, ReportText) {
+    test_support::GermanLocale german;
     const std::string orderHeader = info("TRACKER ORDER         : <Real tra> -> <Output tra>");
     auto plain = makeHandler(4, true, 2);
     plain->storageBase = 4;
@@ -386,15 +376,4 @@ TEST(TraCommon, ReportText) {
         const std::regex heads("TRA: INFO: [A-Z ]*:( <Real tra> -> <Output tra>\n)?");
         EXPECT_EQ(enabled ? expected : std::regex_replace(expected, heads, ""), report(*h)) << enabled;
     }
-}
-
-TEST(TraCommon, ReportInAGermanLocale) {
-    test_support::GermanLocale german;
-    SKIP_WITHOUT_GERMAN_LOCALE(german);
-    auto h = makeHandler(1, false, 1);
-    ConfigLines numbers{{"transmitteroffset", "1.5", "1000", "0"}, {"sensoroffset", "1", "0.25", "0", "0"}};
-    EXPECT_EQ("", parse(*h, numbers));
-    const std::string out = report(*h);
-    EXPECT_EQ(0u, out.find(info("TRANSMITTER OFFSET    : X:1.5 Y:1000 Z:0"))) << out;
-    EXPECT_NE(std::string::npos, out.find(info("SENSOR OFFSET         : 1 X:0.250 Y:0.000 Z:0.000"))) << out;
 }

@@ -1,8 +1,5 @@
-// The framework's storage hook-up against real shared storage: records
-// registered behind other modules' records, written under the inter-process
-// mutex with update masks, mapping, tracker emulation and calibration
-// libraries. (Byte encodings are the records' tests; a device's whole cycle
-// is the device's.)
+// The framework's storage hook-up against real shared storage: records behind
+// other modules' records, update masks, mapping, emulation, calibration.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -23,12 +20,12 @@ namespace {
 // The smallest module: the set-up sequence a device runs in its configure.
 class TestModule final : public CBaseMod {
 public:
-    TestModule(DeviceConfig* config, const CLogH& log) : CBaseMod(config, &log) {}
+    using CBaseMod::CBaseMod;
     int init(InitInfo*) override { return 1; }
     bool start() override { return true; }
     int check() override { return 1; }
     bool stop() override { return true; }
-    bool printInfo() override { return printTail(); }
+    bool printInfo() override { return true; }
     int updateTrackers() override { return 1; }
     int updateControllers() override { return 1; }
     bool setUp(InitInfo info, uint32_t trackers, uint32_t controllers, uint32_t valuators = 8, uint32_t buttons = 16) {
@@ -50,7 +47,7 @@ public:
 class StorageHookup : public testing::Test {
 protected:
     TestModule& setUp(uint32_t trackers, uint32_t controllers, uint32_t valuators = 8, uint32_t buttons = 16) {
-        modules.push_back(std::make_unique<TestModule>(lines.config(), log));
+        modules.push_back(std::make_unique<TestModule>(lines.config(), &log));
         EXPECT_TRUE(modules.back()->setUp(storage.initInfo(), trackers, controllers, valuators, buttons));
         modules.back()->modInfo->updateMasks = &masks;
         return *modules.back();
@@ -71,7 +68,7 @@ protected:
 TEST_F(StorageHookup, SetUpFailuresAndAModuleWithoutRecords) {
     InitInfo info = storage.initInfo();
     info.controllerStorage = nullptr;
-    TestModule first(lines.config(), log), second(lines.config(), log), third(lines.config(), log);
+    TestModule first(lines.config(), &log), second(lines.config(), &log), third(lines.config(), &log);
     EXPECT_EQ("dev: ERROR: Controller data storage pointer is empty.\n",
               capturedStdout([&] { EXPECT_FALSE(first.setUp(info, 1, 1)); }));
     EXPECT_FALSE(first.modInfo->traHandler) << "failed before the tracker handler";
@@ -89,10 +86,8 @@ TEST_F(StorageHookup, SetUpFailuresAndAModuleWithoutRecords) {
     TestModule& none = setUp(0, 0);
     EXPECT_FALSE(none.modInfo->traHandler || none.modInfo->conHandler || none.registerTracker(1, 1) ||
                  none.registerController(1, 1, 8, 16));
-    const TraData before = storage.tracker(1);
     EXPECT_TRUE(none.writePose(5, 1, 2, 3, 4, 5, 6)) << "without a tracker handler nothing is written";
-    EXPECT_EQ(0, std::memcmp(&before, &storage.tracker(1), sizeof before));
-    EXPECT_EQ(0u, masks.trackerMask);
+    EXPECT_EQ(std::make_pair(0u, 0u), std::make_pair(masks.trackerMask, storage.area->trackerCount));
 }
 
 // Behind three earlier records the module's tracker 1 is record 4 with id 4,
@@ -111,8 +106,6 @@ TEST_F(StorageHookup, RecordsLandBehindEarlierModulesRecords) {
     EXPECT_EQ((std::vector<uint32_t>{4, 0, wordAt(&r, 8), wordAt(&r, 12), 0}), wordsAt(&r, 0, 5));
     EXPECT_EQ((std::vector<int32_t>{150000, -225000, 0, 9000000, -4550000, 18000000}), fixedWordsAt(&r, 20, 6));
     EXPECT_GE(static_cast<int64_t>(wordAt(&r, 8)), before);
-    EXPECT_EQ(std::make_pair(static_cast<int32_t>(wordAt(&r, 8)), r.stamp.milliseconds * 1000u),
-              std::make_pair(r.stamp.seconds, wordAt(&r, 12)));
     ASSERT_TRUE(second.writePose(3, 3) && second.writeControllerData(2, 8, 16, noValuators, button1));
     EXPECT_EQ(std::make_tuple(8u, 300000, 3u),
               std::make_tuple(wordAt(&storage.tracker(8), 0), fixedAt(&storage.tracker(8), 20),
@@ -170,7 +163,7 @@ TEST_F(StorageHookup, TrackersEmulatedFromControllersFollowTheModulesOwn) {
     EXPECT_NEAR(110000, fixedAt(&e, 20), 2);
 
     ConfigLines only{{"emulatetracker", "1", "[0.5]", "1", "0", "0", "0", "0", "0"}};
-    TestModule emulationOnly(only.config(), log);
+    TestModule emulationOnly(only.config(), &log);
     ASSERT_TRUE(emulationOnly.setUp(storage.initInfo(), 0, 1));
     ASSERT_TRUE(emulationOnly.modInfo->traHandler) << "an emulation alone makes a tracker handler";
     EXPECT_EQ(
@@ -189,15 +182,13 @@ TEST_F(StorageHookup, CalibrationLibrariesAreAppliedOrStopTheWrite) {
     ASSERT_TRUE(setUp(1, 0).writePose(1, 2.5f));
     EXPECT_EQ(std::make_pair(350000, 1u),
               std::make_pair(fixedAt(&storage.tracker(1), 20), maskBits(masks.trackerMask)));
-    ConfigLines failing{{"calibration", CALIB_NO_ENTRY_PATH}};
-    TestModule broken(failing.config(), log);
-    ASSERT_TRUE(broken.setUp(storage.initInfo(), 1, 0));
-    UpdateMasks brokenMasks{0, 0};
-    broken.modInfo->updateMasks = &brokenMasks;
+    lines.line(0).args[0] = CALIB_NO_ENTRY_PATH;
+    masks.trackerMask = 0;
+    TestModule& broken = setUp(1, 0);
     const TraData before = storage.tracker(2);
     EXPECT_EQ("", capturedStdout([&] { EXPECT_FALSE(broken.writePose(1, 1, 2, 3, 4, 5, 6)); }));
     EXPECT_EQ(0, std::memcmp(&before, &storage.tracker(2), sizeof before));
-    EXPECT_EQ(0u, brokenMasks.trackerMask);
+    EXPECT_EQ(0u, masks.trackerMask);
 }
 
 // Local number 0 is refused; one beyond the handler's slots, or a slot
@@ -212,7 +203,7 @@ TEST_F(StorageHookup, LocalNumbersWithoutARecordWriteNothing) {
     EXPECT_EQ("dev: ERROR: ID of TraData is zero.\n", capturedStdout([&] { EXPECT_FALSE(m.writePose(0, 1)); }));
     EXPECT_EQ("dev: ERROR: ID of ConData is zero.\n",
               capturedStdout([&] { EXPECT_FALSE(m.writeControllerData(0, 8, 16, noValuators, button1)); }));
-    for (uint32_t local : {3u, 32u, 33u, 4000000000u}) {
+    for (uint32_t local : {3u, 33u}) {
         EXPECT_EQ("dev: ERROR: TraData storage not found\n",
                   capturedStdout([&] { EXPECT_FALSE(m.writePose(local, 1)); }))
             << local;

@@ -21,7 +21,7 @@ namespace {
 // A module that records its update calls; its handlers are given by the test.
 class ProbeModule final : public CBaseMod {
 public:
-    ProbeModule(DeviceConfig* config, const CLogH* log) : CBaseMod(config, log) {}
+    using CBaseMod::CBaseMod;
     int init(InitInfo*) override { return 1; }
     bool start() override { return true; }
     int check() override { return 1; }
@@ -39,11 +39,8 @@ public:
 
 class Base : public testing::Test {
 protected:
-    void SetUp() override {
-        config.name = "tracker-1";
-        hostLog.debugThreshold = 10;  // only the handlers' debug lines (owner 3) show
-    }
-    DeviceConfig config{};
+    void SetUp() override { hostLog.debugThreshold = 10; }  // only the handlers' debug lines (owner 3) show
+    DeviceConfig config{0, "tracker-1", {}, 0};
     InitInfo info{};
     CLogH hostLog = test_support::quietLogger("HOST", 3);
     ProbeModule module{&config, &hostLog};
@@ -62,14 +59,12 @@ TEST_F(Base, LoggerIsTheHostsCopyOrNamedCBaseAndOwnedAsOne) {
     hostLog.enabled = 0;
     ProbeModule copied(&config, &hostLog);
     hostLog.setName("CHANGED");
+    const CLogH& c = *copied.logger;
     EXPECT_EQ((std::vector<int>{'H', 0, 0, 3, 9, 1}),
-              (std::vector<int>{copied.logger->name[0], copied.logger->showDate, copied.logger->enabled,
-                                copied.logger->debugLevel, copied.logger->debugThreshold, copied.logger->ownerId}));
+              (std::vector<int>{c.name[0], c.showDate, c.enabled, c.debugLevel, c.debugThreshold, c.ownerId}));
     ProbeModule own(&config, nullptr);
     EXPECT_STREQ("CBase", own.logger->name);
-    EXPECT_EQ(1, own.logger->ownerId);
-    EXPECT_TRUE(own.ownsLogger && own.inputConnector);
-    EXPECT_EQ(0, own.sendData(1, 2));
+    EXPECT_TRUE(own.logger->ownerId == 1 && own.ownsLogger && own.inputConnector && own.sendData(1, 2) == 0);
 }
 
 // A copy of every word; the name copied afresh (empty without one); a
@@ -82,11 +77,8 @@ TEST_F(Base, InitInfoIsCopiedAndReplacedWithItsHandlers) {
     EXPECT_EQ("", capturedStdout([&] { EXPECT_EQ(1u, module.setInitInfo(&info)); }));
     ASSERT_TRUE(module.modInfo);
     EXPECT_EQ(0, std::memcmp(&info, static_cast<InitInfo*>(module.modInfo.get()), sizeof info));
-    EXPECT_EQ(109u, module.lastInitWord);
-    EXPECT_EQ(nullptr, module.modInfo->updateMasks);
-    EXPECT_STREQ("tracker-1", module.deviceName.get());
-    EXPECT_NE(config.name, module.deviceName.get());
-    EXPECT_TRUE(module.inputConnector);
+    EXPECT_TRUE(module.lastInitWord == 109 && !module.modInfo->updateMasks && module.inputConnector);
+    EXPECT_TRUE(config.name != module.deviceName.get() && std::string("tracker-1") == module.deviceName.get());
 
     capturedStdout([&] { module.giveHandlers(true, true); });
     ModInfo* before = module.modInfo.get();

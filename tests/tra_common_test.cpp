@@ -1,5 +1,4 @@
-// CTraCommonH: its slots, its option lines with their units, checks and
-// messages, the per-tracker calibration and its report.
+// CTraCommonH: slots, option lines with units, checks and messages, calibration, report.
 #include "calib/tra_common.h"
 
 #include <gtest/gtest.h>
@@ -25,8 +24,7 @@ const char* const kNoEntry = CALIB_NO_ENTRY_PATH;
 const char* const kMissing = "/nonexistent-dir/libcalib_missing.so";
 constexpr float kInch = 0.083333336f, kMeter = 3.2808399f, kCentimetre = 0.0328084f;
 
-// As the module base leaves it before option reading: `slots` slots, the
-// first `outputs` at output positions 1.., a logger "TRA".
+// As the module base leaves it: `slots` slots, the first `outputs` at positions 1..
 std::unique_ptr<CTraCommonH> makeHandler(uint32_t slots = 4, bool inputConnector = false, uint32_t outputs = 4,
                                          int32_t debugLevel = 0, bool enabled = true) {
     CLogH log = test_support::quietLogger("TRA", debugLevel);
@@ -108,10 +106,7 @@ TEST(TraCommon, LoggerSlotsKeywordsAndTheirDefaults) {
     EXPECT_EQ(0u, handler->tracker(2)->order) << "new slots start from the defaults";
 }
 
-// Lengths in feet after their unit, the offset also in the transform, a
-// translation apart; a zero offset or axis counts as given, a zero
-// transmitter offset does not. (Unit words, id forms and the keywords' case
-// are the option line's.)
+// Lengths in feet after their unit; zero offsets and axes count as given, a zero transmitter offset not.
 TEST(TraCommon, WhatEachAcceptedLineStores) {
     auto h = makeHandler(10);
     ConfigLines lines{{"SENSOROFFSET", "1", "0", "0", "10", "cm"},
@@ -158,9 +153,7 @@ TEST(TraCommon, OffsetAndRotationInEitherOrder) {
     EXPECT_EQ(state(*a), state(*b));
 }
 
-// A second calibration line destroys the first library before it loads its
-// own; the arguments are the line's own. One that cannot load is still
-// taken; a name longer than 255 characters is not.
+// A second calibration line replaces the first library; one that cannot load is still taken.
 TEST(TraCommon, CalibrationLines) {
     auto h = makeHandler(4, false, 4, 3);
     ConfigLines lines{{"calibration", kAddOne, "room.cal", "-v", "3"}};
@@ -186,9 +179,7 @@ TEST(TraCommon, CalibrationLines) {
     EXPECT_EQ(longest, missing->calibLibraryName());
 }
 
-// On an output connector an order sets the positions (a repeated id keeps
-// its later one; ids beyond the outputs are not read) and the CAVE lines
-// are someone else's; on an input connector order lines fail.
+// An order sets the output positions; CAVE lines are an input connector's, order lines fail there.
 TEST(TraCommon, OrderAndCaveLines) {
     const std::pair<const char*, std::vector<uint32_t>> cases[] = {
         {"trackerorder 3 1", {2, 0, 1, 0}}, {"UnitOrder 2 2 99", {0, 2, 0, 0}}, {"order", {0, 0, 0, 0}}};
@@ -212,11 +203,8 @@ TEST(TraCommon, OrderAndCaveLines) {
     EXPECT_TRUE(input->caveCoordinates);
 }
 
-// Each faulty line alone, on line 12 of a handler that already holds a
-// calibration: the exact message, nothing stored, the line not consumed.
+// Each faulty line alone on line 12: the exact message, nothing stored, the line not consumed.
 TEST(TraCommon, EveryFailureMessageAndNothingStored) {
-    // Per keyword, a line for each failure it has: incomplete, too many,
-    // bad tracker id, bad unit, bad word, bad number.
     const char* const kinds[] = {"Incomplete option line", "Too many args",  "Invalid tracker ID",
                                  "Invalid unit",           "Invalid string", "Invalid arg"};
     const struct {
@@ -259,9 +247,7 @@ TEST(TraCommon, EveryFailureMessageAndNothingStored) {
     }
 }
 
-// After one failing line, later geometry lines are checked (id, count,
-// the numbers before unit and angle) and dropped; calibration, order and
-// CAVE lines still work. A count of lines beyond the record reads the 32.
+// After a failing line later geometry lines are only checked; calibration, order and CAVE lines still work.
 TEST(TraCommon, GeometryLinesAfterAnErrorAreDropped) {
     auto h = makeHandler(4, false, 2);
     ConfigLines lines{{"sensoroffset", "0", "1", "2", "3"},
@@ -294,9 +280,7 @@ TEST(TraCommon, GeometryLinesAfterAnErrorAreDropped) {
     EXPECT_TRUE(input->caveCoordinates);
 }
 
-// The record goes to order + base. Untouched slots pass bit-exact; any
-// geometry normalises the angles; the library corrects first; a library
-// that failed to load or lacks its entry point blocks every write.
+// Untouched slots pass bit-exact; geometry normalises the angles; a broken library blocks every write.
 TEST(TraCommon, CalibratePose) {
     auto h = makeHandler(4, false, 2);
     h->storageBase = 3;
@@ -330,12 +314,8 @@ TEST(TraCommon, CalibratePose) {
     }
 }
 
-// The CAVE line as asked; the order with the storage base; matrices as rows
-// of indices 4r + c (so an axis-angle matrix shows transposed), which
-// leave fixed notation with 3 decimals in force for the offsets after
-// them; slots without an output position are not shown. A disabled logger
-// drops the heads and labels; the values are the handler's own and show.
-// The text is the same in a comma-decimal locale.
+// Matrices as rows of indices 4r + c; slots without an output position not shown; a disabled logger
+// drops heads and labels. The text is the same in a comma-decimal locale.
 TEST(TraCommon, ReportText) {
     test_support::GermanLocale german;
     const std::string orderHeader = info("TRACKER ORDER         : <Real tra> -> <Output tra>");

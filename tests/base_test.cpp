@@ -18,7 +18,6 @@ using Calls = std::vector<std::string>;
 
 namespace {
 
-// A module that records its update calls; its handlers are given by the test.
 class ProbeModule final : public CBaseMod {
 public:
     using CBaseMod::CBaseMod;
@@ -67,9 +66,7 @@ TEST_F(Base, LoggerIsTheHostsCopyOrNamedCBaseAndOwnedAsOne) {
     EXPECT_TRUE(own.logger->ownerId == 1 && own.ownsLogger && own.inputConnector && own.sendData(1, 2) == 0);
 }
 
-// A copy of every word; the name copied afresh (empty without one); a
-// null record changes nothing; a new record releases the old one's
-// handlers, the tracker handler first, as does destruction.
+// A new record releases the old one's handlers, the tracker handler first, as does destruction.
 TEST_F(Base, InitInfoIsCopiedAndReplacedWithItsHandlers) {
     info.trackerStorage = reinterpret_cast<CDataStorage*>(0x1000);
     for (int i = 0; i < InitInfo::kOpaqueWords; ++i) info.words[i] = 100u + static_cast<uint32_t>(i);
@@ -97,9 +94,7 @@ TEST_F(Base, InitInfoIsCopiedAndReplacedWithItsHandlers) {
     EXPECT_EQ(kFarewells, out.substr(out.find("HOST: DEBUG: CTraCommonH: \"destructor\"")));
 }
 
-// Only the masks of the kinds the module has are cleared, controllers are
-// updated before trackers, and a failed update fails the cycle at once.
-// Before the init info nothing is touched.
+// Only the kinds the module has are cleared and updated, controllers first; a failure fails the cycle.
 TEST_F(Base, RecvDataRunsTheUpdatesOfTheKindsTheModuleHas) {
     const struct {
         bool trackers, controllers;

@@ -1,5 +1,4 @@
-// CConCommonH: controller maps, their option lines and messages, the mapping
-// into a record, the emulated tracker's steps and the report.
+// CConCommonH: controller maps, option lines and messages, mapping, tracker emulation, report.
 #include "calib/con_common.h"
 
 #include <gtest/gtest.h>
@@ -26,8 +25,7 @@ ConfigLines::Words words(const char* line) {
     return {std::istream_iterator<std::string>(in), {}};
 }
 
-// Controllers 1 and 2 with 8 valuators and 16 buttons, as the module base
-// declares them; the emulation clock is the test's.
+// Controllers 1 and 2 with 8 valuators and 16 buttons; the emulation clock is the test's.
 class ConCommon : public testing::Test {
 protected:
     void SetUp() override {
@@ -35,7 +33,6 @@ protected:
         ASSERT_TRUE(handler.setControllerDefaults(1, 1, 8, 16) && handler.setControllerDefaults(2, 2, 8, 16));
         handler.setClockSource(&readFakeClock);
     }
-    // One line, numbered 7: what it printed; its used flag says whether it was taken.
     std::string parseOne(const ConfigLines::Words& line, bool taken = true) {
         ConfigLines lines;
         lines.addAt(7, line);
@@ -54,8 +51,7 @@ protected:
 
 }  // namespace
 
-// Controllers outside 1..32 are refused (the defaults, own valuator and
-// button k to output k with the scale 1X, show in the report).
+// Controllers outside 1..32 are refused.
 TEST_F(ConCommon, DefaultsLoggerAndBounds) {
     EXPECT_FALSE(map(1).emulation || handler.setControllerDefaults(0, 1, 1, 1) ||
                  handler.setControllerDefaults(33, 1, 1, 1));
@@ -74,9 +70,7 @@ TEST_F(ConCommon, DefaultsLoggerAndBounds) {
               capturedStdout([&] { EXPECT_EQ(3, CConCommonH(&host).log().ownerId); }));
 }
 
-// Position p of an order list is output p; 0 leaves it empty; the largest
-// own number becomes the count; a list of none drops them all. Without the
-// limit to the counts an order may name up to 32.
+// Position p of an order list is output p; 0 leaves it empty; the largest own number becomes the count.
 TEST_F(ConCommon, OrderLines) {
     EXPECT_EQ("", parseOne({"ValuatorOrder", "1", "3", "0", "1"}) + parseOne({"BUTTONORDER", "2", "16", "0", "1"}) +
                       parseOne({"valuatororder", "0x2"}));
@@ -93,8 +87,7 @@ TEST_F(ConCommon, OrderLines) {
     EXPECT_EQ(kErr + "Invalid ID found in Order option at line 7.\n", parseOne({"buttonorder", "1", "33"}, false));
 }
 
-// A factor or four cubic coefficients (filled from the left), for the
-// valuators named or "all"; evaluated in double precision.
+// A factor or four cubic coefficients for the valuators named or "all", evaluated in double.
 TEST_F(ConCommon, ValuatorScales) {
     EXPECT_EQ("", parseOne({"valuatorscale", "1", "2", "ALL"}) +
                       parseOne({"ValuatorScale", "2", "[1,0,0,0]", "1", "3"}) +
@@ -114,9 +107,7 @@ TEST_F(ConCommon, ValuatorScales) {
     EXPECT_EQ(inDouble, handler.scaleValuator(1, 1, x));
 }
 
-// Own valuator (button) k goes to its output, scaled, up to the 32nd; the
-// device's arrays are read up to their lengths; a controller outside 1..32
-// has no map and leaves the record alone.
+// Own valuator (button) k goes to its output, scaled, up to the 32nd; no map leaves the record alone.
 TEST_F(ConCommon, MapToRecordUpToTheLastValuatorAndButton) {
     ASSERT_TRUE(handler.setControllerDefaults(3, 5, 40, 99));  // cut to the record's 32
     EXPECT_EQ(std::make_pair(32u, 32u), std::make_pair(map(3).numValuators, map(3).numButtons));
@@ -140,9 +131,7 @@ TEST_F(ConCommon, MapToRecordUpToTheLastValuatorAndButton) {
     EXPECT_EQ(std::make_pair(0.0f, 0), std::make_pair(record.getValuator(32), record.getButton(32)));
 }
 
-// Initial pose from a bracketed list (zero without "["), output valuators
-// for x, y, z, azimuth, elevation, roll, an optional reset button; the
-// emulated trackers are numbered after the module's own, in controller order.
+// Initial pose, valuators for x y z azim elev roll, a reset button; numbered after the module's own.
 TEST_F(ConCommon, EmulateTrackerLines) {
     EXPECT_EQ("", parseOne({"EmulateTracker", "2", "[0,0,0,0,0,0]", "1", "2", "0", "0", "0", "0"}) +
                       parseOne({"emulatetracker", "1", "[1.5,-2,3]", "0", "0", "0", "8", "0", "0", "16"}));
@@ -165,8 +154,7 @@ TEST_F(ConCommon, EmulateTrackerLines) {
         (std::vector<uint32_t>{map(1).emulation->trackerId, map(2).emulation->trackerId, map(5).emulation->trackerId}));
 }
 
-// Each faulty line alone, on line 7: the exact message, the line not
-// consumed, and the maps exactly as before.
+// Each faulty line alone on line 7: the exact message, the line not consumed, the maps as before.
 TEST_F(ConCommon, EveryFaultMessageAndNothingApplied) {
     const std::pair<const char*, std::string> cases[] = {
         {"buttonorder", "Incomplete option line found for Order at line 7."},
@@ -191,8 +179,7 @@ TEST_F(ConCommon, EveryFaultMessageAndNothingApplied) {
     }
 }
 
-// The order keywords of the module's own outputs are not this handler's;
-// a line in error does not stop the later ones.
+// The module's own order keywords are not this handler's; a line in error does not stop later ones.
 TEST_F(ConCommon, ForeignOrderKeywordsAndLaterLines) {
     ConfigLines lines{{"controllerorder", "2", "1"},
                       {"unitorder", "1"},
@@ -211,11 +198,8 @@ TEST_F(ConCommon, ForeignOrderKeywordsAndLaterLines) {
               }));
 }
 
-// Controller 1 emulates tracker 4 from (1, 2, 3, 350, 20, 30): x follows
-// output valuator 1, azimuth valuator 2, button 5 resets. Each write carries
-// the controller record's time words and the tracker's id; its time-stamp
-// block is never touched. The first write resets, later ones integrate the
-// rates over the time since the last, on the handler's clock.
+// Controller 1 emulates tracker 4: x from valuator 1, azimuth from 2, button 5 resets. A write carries the
+// controller's time words and the tracker's id, never touches the stamp; the first resets, later ones integrate.
 TEST_F(ConCommon, EmulationSteps) {
     parseOne({"emulatetracker", "1", "[1,2,3,350,20,30]", "1", "0", "0", "2", "0", "0", "5"});
     ASSERT_EQ(1u, handler.assignEmulatedIds(4));

@@ -1,5 +1,4 @@
-// The storage view and its inter-process mutex over real shared memory,
-// with forked readers and a writer killed inside the lock.
+// The storage view and its inter-process mutex over real shared memory, with forked processes.
 #include "framework/data_storage.h"
 
 #include <gtest/gtest.h>
@@ -29,8 +28,7 @@ std::string systemText(int code) {
     return platform::systemErrorText(code, text, sizeof text);
 }
 
-// The storage in memory that forked children share with the test, with two
-// hand-shake words behind it.
+// Shared with forked children, with two hand-shake words behind the storage.
 struct Shared {
     static constexpr size_t kSize = sizeof(test_support::SharedArea) + 8;
     void* memory = mmap(nullptr, kSize, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
@@ -57,8 +55,7 @@ protected:
 
 }  // namespace
 
-// Each count operation checks in a fixed order, only the first failing check
-// is reported, and a failed operation leaves the count as it was.
+// Only the first failing check is reported, and a failed operation leaves the count as it was.
 TEST_F(Storage, CountOperationsCheckInOrderAndLookUpsStopAtTheCount) {
     area.trackerCount = 3;
     area.controllerCount = 2;
@@ -98,8 +95,7 @@ TEST_F(Storage, CountOperationsCheckInOrderAndLookUpsStopAtTheCount) {
                               controllers.getNumTrackers()));
     EXPECT_EQ(nullptr, controllers.getTraData(1));
     EXPECT_EQ(nullptr, trackers.getConData(1));
-    // Records lie back to back; a look-up stops at the count and, whatever a
-    // hostile count word says, at the 32 records that exist.
+    // A look-up stops at the count and, whatever a hostile count word says, at the 32 records.
     area.trackerCount = 5;
     area.controllerCount = 2;
     EXPECT_EQ((std::vector<const void*>{&area.trackers[0], &area.trackers[4], nullptr, nullptr, &area.controllers[1],
@@ -114,8 +110,7 @@ TEST_F(Storage, CountOperationsCheckInOrderAndLookUpsStopAtTheCount) {
                                         controllers.getConData(0xFFFFFFFFu)}));
 }
 
-// The sequence word is odd exactly while the list is held; the holder may
-// lock again (as with the host's Windows mutexes) and unlocks once per lock.
+// The sequence word is odd exactly while the list is held; the holder may lock again (Windows mutexes).
 TEST_F(Storage, LockingMovesTheSequenceAndMayNest) {
     const auto othersCanLock = [&] {
         int code = -1;
@@ -137,7 +132,6 @@ TEST_F(Storage, LockingMovesTheSequenceAndMayNest) {
     CMutexH plain(&area.trackerMutex, &storage.hostLog);  // without a sequence word
     EXPECT_TRUE(plain.lock() && plain.unlock());
     EXPECT_EQ(2u, area.trackerSequence);
-    // Failures: no mutex (silent), no handle, not held (the system's text).
     CDataStorage noMutex(area.trackers, nullptr, &storage.hostLog, nullptr, &area.trackerCount);
     CMutexH noHandle(nullptr, &storage.hostLog);
     EXPECT_EQ(errorLine("CMutexH: Locking mutex: The mutex handle is empty.") +
@@ -152,8 +146,7 @@ TEST_F(Storage, LockingMovesTheSequenceAndMayNest) {
 
 namespace {
 
-// Every field of a record written for step k carries k, so a copy that
-// mixes two writes shows.
+// Every field written for step k carries k, so a copy that mixes two writes shows.
 void writeFieldByField(TraData& rec, uint32_t k) {
     rec.setTime(k, k);
     const auto v = static_cast<float>(k % 20000);
@@ -166,9 +159,8 @@ bool consistent(const TraData& rec) {
     writeFieldByField(whole, records::fromBE32(rec.seconds));
     return std::memcmp(&whole, &rec, sizeof rec) == 0;
 }
-// A child's exit code: 0 all copies whole, 1 a torn copy, 2 no copy made.
-// With the lock all four records are copied under it; without, while the
-// sequence word stays even and unchanged.
+// Exit code: 0 all copies whole, 1 a torn copy, 2 no copy made. Without the lock a copy counts only
+// while the sequence word stays even and unchanged.
 int readWhileWritten(test_support::SharedArea& area, uint32_t& writerDone, CMutexH* mutex) {
     uint32_t whole = 0;
     for (const uint64_t end = platform::monotonicMillis() + 60000;
@@ -220,8 +212,7 @@ TEST_F(Storage, AReaderInAnotherProcessNeverSeesATornRecord) {
     EXPECT_EQ(0u, area.trackerSequence % 2);
 }
 
-// The next writer gets the lock, hears of the dead owner and goes on; the
-// sequence stays odd while it holds the lock, and all is well after it.
+// The next writer hears of the dead owner and goes on; the sequence stays odd while it holds the lock.
 TEST_F(Storage, AHolderKilledInsideTheLockDoesNotBlockTheNextWriter) {
     const pid_t holder = fork();
     ASSERT_NE(-1, holder);

@@ -14,8 +14,7 @@
 using test_support::capturedStdout;
 using test_support::quietLogger;
 
-// The default head is "Dec 05 12:53:00 MESSAGE[thread id]: " in the C
-// locale; each flag leaves its part out.
+// The default head is "Dec 05 12:53:00 MESSAGE[thread id]: "; each flag leaves its part out.
 TEST(Logger, HeadFlagsEachOnTheirOwn) {
     const std::string thread = "\\[" + std::to_string(platform::currentThreadId()) + "\\]: ";
     const std::string date = "[A-Z][a-z]{2} [0-9]{2} ", time = "[0-9]{2}:[0-9]{2}:[0-9]{2} ";
@@ -48,8 +47,7 @@ TEST(Logger, NamesAreCutAndHostFieldsNeverOverread) {
               capturedStdout([&] { log.info("hi", true); }));
 }
 
-// Printf forms carry their own line end, cut at 255 characters; stream
-// forms add it on request; an open line is continued by the next head.
+// Printf forms carry their own line end, cut at 255 characters; stream forms add it on request.
 TEST(Logger, LineEndsBelongToTheCaller) {
     CLogH log = quietLogger("zelostrel", 1);
     const std::string half(200, 'y');

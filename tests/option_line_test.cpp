@@ -1,6 +1,4 @@
-// The option-line grammar that the framework's handlers share: numbers
-// read locale-free with where they stop, ids, lists, units, switches, the
-// line's arguments and the message line.
+// The option-line grammar that the handlers share.
 #include "calib/option_line.h"
 
 #include <gtest/gtest.h>
@@ -13,9 +11,7 @@
 
 using namespace optionline;
 
-// Decimal forms only: "inf", "nan" and hexadecimal read nothing (0 at the
-// start) or stop at the "x". (Every decimal text reads as strtod reads it:
-// number_text_test compares them over random texts.)
+// Decimal forms only: "inf", "nan" and hexadecimal read nothing or stop at the "x".
 TEST(OptionLine, DecimalsWithValueAndStop) {
     const struct {
         const char* text;
@@ -29,10 +25,7 @@ TEST(OptionLine, DecimalsWithValueAndStop) {
     }
 }
 
-// Invalid only when 0 is read from a text that starts with a letter, or
-// when the value does not fit a float (nothing is stored then); ids in
-// automatic base saturate so that every range check refuses them. (More
-// forms of both are in number_text_test's table.)
+// Invalid: 0 read from a text starting with a letter, or beyond float; ids saturate out of range.
 TEST(OptionLine, FloatArgumentsAndIds) {
     const std::tuple<const char*, bool, float> floats[] = {{"1e39", false, 99},
                                                            {"-x", true, 0},
@@ -101,8 +94,7 @@ TEST(OptionLine, ListsUnitsSwitchesAndArguments) {
               std::make_tuple(argCount(line), std::string(argText(line, 0)), keywordIs(line, "x")));
 }
 
-// The reason, the label and the line number (unsigned, whatever a hostile
-// record holds) follow the logger's head: a disabled logger drops only the head.
+// The line number is unsigned, whatever a hostile record holds; a disabled logger drops only the head.
 TEST(OptionLine, MessageLine) {
     CLogH log = test_support::quietLogger("CTraCommonH");
     EXPECT_EQ(

@@ -1,5 +1,4 @@
-// The record encoders byte by byte (the layouts themselves are static_asserts
-// in framework/records.h): what other programs read from shared memory.
+// The record encoders byte by byte: what other programs read from shared memory.
 #include "framework/records.h"
 
 #include <gtest/gtest.h>
@@ -17,8 +16,7 @@ uint32_t stored(uint32_t value) { return records::toBE32(value); }
 
 }  // namespace
 
-// trunc(v * scale) toward zero, the low 32 bits beyond the range, 0 when
-// the product does not fit 64 bits.
+// trunc(v * scale), the low 32 bits beyond the range, 0 when the product does not fit 64 bits.
 TEST(Records, FixedPointWordsAreBigEndianAndTruncated) {
     const struct {
         double value;
@@ -51,7 +49,6 @@ TEST(Records, TrackerFieldsIdAndClock) {
     TraData r{};
     EXPECT_TRUE(!r.setId(0) && !r.setId(33) && r.id == 0 && r.setId(32) && !r.setId(40));
     EXPECT_EQ(32u, wordAt(&r, 0));
-    // One reading: low 32 bits of the seconds, milliseconds * 1000, the stamp in host order.
     r.setClock(platform::ClockReading{0x180000009LL, 999, -60, 1});
     EXPECT_EQ((std::vector<uint32_t>{0x80000009u, 999000u}), test_support::wordsAt(&r, 8, 2));
     EXPECT_EQ(static_cast<int32_t>(0x80000009u), r.stamp.seconds);
@@ -65,7 +62,6 @@ TEST(Records, ControllerCountsValuatorsAndButtons) {
     ConData r;
     std::memset(&r, 0xAB, sizeof r);
     r.clear();
-    // Offsets and stamp are the writer's; the button-byte count is 4 in host order.
     EXPECT_EQ(std::vector<uint32_t>(7, 0), test_support::wordsAt(&r, 0, 7));
     EXPECT_EQ(std::make_tuple(0xABABABABu, 0xABABABABu, 4u),
               std::make_tuple(wordAt(&r, 28), wordAt(&r, 172), r.numButtonBytes));
@@ -88,8 +84,7 @@ TEST(Records, ControllerCountsValuatorsAndButtons) {
     EXPECT_EQ((std::vector<int>{0, 1, 0, 1, 1, 0}),
               (std::vector<int>{r.getButton(0), r.getButton(1), r.getButton(2), r.getButton(9), r.getButton(32),
                                 r.getButton(33)}));
-    // Beyond the counts nothing is read, whatever the bits; a hostile count
-    // word opens no slot beyond those that exist.
+    // Beyond the counts nothing is read; a hostile count word opens no slot beyond those that exist.
     r.setCounts(2, 8);
     EXPECT_TRUE(r.getValuator(3) == 0.0f && r.getButton(9) == 0);
     r.numValuators = stored(1000);

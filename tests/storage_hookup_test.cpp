@@ -1,5 +1,4 @@
-// The framework's storage hook-up against real shared storage: records behind
-// other modules' records, update masks, mapping, emulation, calibration.
+// The framework's storage hook-up against real shared storage.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -17,7 +16,6 @@ using namespace test_support;
 
 namespace {
 
-// The smallest module: the set-up sequence a device runs in its configure.
 class TestModule final : public CBaseMod {
 public:
     using CBaseMod::CBaseMod;
@@ -63,8 +61,7 @@ protected:
 
 }  // namespace
 
-// A missing storage or a full list fails the set-up; a module without
-// records makes no handler and writes nothing.
+// A missing storage or a full list fails the set-up; a module without records writes nothing.
 TEST_F(StorageHookup, SetUpFailuresAndAModuleWithoutRecords) {
     InitInfo info = storage.initInfo();
     info.controllerStorage = nullptr;
@@ -90,8 +87,7 @@ TEST_F(StorageHookup, SetUpFailuresAndAModuleWithoutRecords) {
     EXPECT_EQ(std::make_pair(0u, 0u), std::make_pair(masks.trackerMask, storage.area->trackerCount));
 }
 
-// Behind three earlier records the module's tracker 1 is record 4 with id 4,
-// built whole: reserved words 0, the time words and the stamp from one reading.
+// Behind three earlier records the module's tracker 1 is record 4 with id 4.
 TEST_F(StorageHookup, RecordsLandBehindEarlierModulesRecords) {
     storage.area->trackerCount = 3;
     TestModule& first = setUp(2, 1);
@@ -114,9 +110,7 @@ TEST_F(StorageHookup, RecordsLandBehindEarlierModulesRecords) {
     EXPECT_EQ(1u << 2, maskBits(masks.controllerMask));
 }
 
-// Valuator order 3, -, 1 and scale 2 on all; button order 2, 1, 3 with a
-// record of 2 buttons: output 3 is dropped. A state of 0 or below clears a
-// button, above 0 sets it; a tool has no valuators.
+// Valuator order 3, -, 1, scale 2; button order 2, 1, 3 into 2 buttons; a state above 0 sets a button.
 TEST_F(StorageHookup, ControllerRecordsAreMappedAndScaled) {
     lines.add({"valuatororder", "1", "3", "0", "1"})
         .add({"buttonorder", "1", "2", "1", "3"})
@@ -138,10 +132,8 @@ TEST_F(StorageHookup, ControllerRecordsAreMappedAndScaled) {
     EXPECT_EQ(0b11u, maskBits(masks.controllerMask));
 }
 
-// The emulated tracker follows the module's own (here behind one earlier
-// record): set up at its initial pose, then written with the controller:
-// its id, the controller record's time words, its bit. A repeated set-up
-// without controllers leaves no emulation over.
+// The emulated tracker follows the module's own, set up at its initial pose, then written with the
+// controller's time words; a repeated set-up without controllers leaves no emulation over.
 TEST_F(StorageHookup, TrackersEmulatedFromControllersFollowTheModulesOwn) {
     static double clockSeconds = 1700000000.0;
     storage.area->trackerCount = 1;
@@ -175,8 +167,7 @@ TEST_F(StorageHookup, TrackersEmulatedFromControllersFollowTheModulesOwn) {
                               emulationOnly.modInfo->traHandler->storageBase));
 }
 
-// A library that moves every tracker by one in x is applied first; one
-// without its entry point fails every write: nothing stored, no bit set.
+// A library is applied first; one without its entry point fails every write: nothing stored, no bit set.
 TEST_F(StorageHookup, CalibrationLibrariesAreAppliedOrStopTheWrite) {
     lines.add({"calibration", CALIB_ADD_ONE_PATH});
     ASSERT_TRUE(setUp(1, 0).writePose(1, 2.5f));
@@ -191,9 +182,7 @@ TEST_F(StorageHookup, CalibrationLibrariesAreAppliedOrStopTheWrite) {
     EXPECT_EQ(0u, masks.trackerMask);
 }
 
-// Local number 0 is refused; one beyond the handler's slots, or a slot
-// without an output position, must not land on another module's record.
-// With a debug logger every look-up is reported.
+// A local number without a slot or output position must not land on another module's record.
 TEST_F(StorageHookup, LocalNumbersWithoutARecordWriteNothing) {
     storage.area->trackerCount = storage.area->controllerCount = 3;
     log.debugLevel = 1;

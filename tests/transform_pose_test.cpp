@@ -1,5 +1,4 @@
-// The matrix builders and the tracker transform: hand-computed cases, then
-// random poses against an independent reference.
+// The matrix builders and the tracker transform against an independent reference.
 #include "calib/transform_pose.h"
 
 #include <gtest/gtest.h>
@@ -18,8 +17,7 @@ Matrix4 transformOf(const Matrix4& rotation, float x, float y, float z) {
     return matTransform(rotation, matTranslation(x, y, z));
 }
 
-// R = Ry(azimuth) Rx(elevation) Rz(roll) on column vectors, in double, built
-// from the three elementary rotations.
+// R = Ry(azimuth) Rx(elevation) Rz(roll) on column vectors, in double.
 using M3 = std::vector<std::vector<double>>;
 M3 product(const M3& a, const M3& b) {
     M3 r(3, std::vector<double>(3, 0.0));
@@ -43,8 +41,7 @@ M3 rotationOf(const Matrix4& m) {
 
 }  // namespace
 
-// Column-major: element (r, c) at 4c + r; nine values are the columns, as
-// given (not normalised); the offset holder keeps x, y, z in 3, 7, 11.
+// Column-major: element (r, c) at 4c + r; the offset holder keeps x, y, z in 3, 7, 11.
 TEST(MatrixBuilders, FixedForms) {
     EXPECT_EQ(std::vector<float>(16, 0.0f), elements(matZero()));
     EXPECT_EQ((std::vector<float>{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}), elements(matIdentity()));
@@ -56,8 +53,7 @@ TEST(MatrixBuilders, FixedForms) {
               elements(matTransform(matFromValues(q), matTranslation(1.5f, -2, 3))));
 }
 
-// A zero axis (also one whose squares vanish in float) gives the identity
-// with m[15] 0; an axis whose squares overflow float still gives its rotation.
+// A zero axis gives the identity with m[15] 0; an axis whose squares overflow float still rotates.
 TEST(MatrixBuilders, AxisAngleRotations) {
     const std::vector<float> zToY = {0, 1, 0, 0, -1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0},
                              unit = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0};
@@ -78,9 +74,7 @@ TEST(MatrixBuilders, AxisAngleRotations) {
     for (const auto& c : cases) expectNear(c.expected, matAxisAngle(c.axis[0], c.axis[1], c.axis[2], c.degrees), 2e-6f);
 }
 
-// A missing matrix changes nothing (no normalising either); a position
-// beyond float comes out infinite, not undefined. (Every other case is a
-// random pose of the next test.)
+// A missing matrix changes nothing; a position beyond float comes out infinite, not undefined.
 TEST(TransformPose, AMissingMatrixOrAPositionBeyondFloat) {
     const Matrix4 identity = matIdentity(), far = transformOf(identity, 3e38f, 0, 0);
     TrackerPose p{1, 2, 3, 270, 0, 0};
@@ -92,8 +86,7 @@ TEST(TransformPose, AMissingMatrixOrAPositionBeyondFloat) {
     EXPECT_TRUE(std::isinf(p.x));
 }
 
-// Over random poses and calibrations the orientation is Rt R Rs and the
-// position T(p) + R' s + t, with the angles in their ranges.
+// Orientation Rt R Rs and position T(p) + R' s + t, with the angles in their ranges.
 TEST(TransformPose, RandomPosesFollowTheCalibration) {
     std::mt19937 random(20240611u);
     std::uniform_real_distribution<float> angle(-400, 400), unit(-1, 1), length(-20, 20);

@@ -60,8 +60,7 @@ TEST_F(Storage, CountOperationsCheckInOrderAndLookUpsStopAtTheCount) {
     area.trackerCount = 3;
     area.controllerCount = 2;
     CLogH& log = storage.hostLog;
-    CDataStorage empty(nullptr, nullptr, &log, nullptr, nullptr),
-        both(area.trackers, area.controllers, &log, nullptr, &area.trackerCount);
+    CDataStorage empty(nullptr, nullptr, &log, nullptr, nullptr);
     CDataStorage trackersNoMutex(area.trackers, nullptr, &log, nullptr, &area.trackerCount);
     CDataStorage controllersNoMutex(nullptr, area.controllers, &log, nullptr, &area.controllerCount);
     const struct {
@@ -72,7 +71,6 @@ TEST_F(Storage, CountOperationsCheckInOrderAndLookUpsStopAtTheCount) {
     } cases[] = {
         {&empty, true, 33, "CDataStorage: The new number is too big."},
         {&controllers, true, 5, "Delete controller data list first."},
-        {&both, true, 0, "Delete controller data list first."},
         {&empty, true, 0, "CDataStorage: Data storage has not been created yet."},
         {&trackersNoMutex, true, 0, "CDataStorage: Mutex has not been set up yet."},
         {&trackers, true, 0, "CDataStorage: the number of data is zero."},

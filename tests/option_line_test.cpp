@@ -27,20 +27,14 @@ TEST(OptionLine, DecimalsWithValueAndStop) {
 
 // Invalid: 0 read from a text starting with a letter, or beyond float; ids saturate out of range.
 TEST(OptionLine, FloatArgumentsAndIds) {
-    const std::tuple<const char*, bool, float> floats[] = {{"1e39", false, 99},
-                                                           {"-x", true, 0},
-                                                           {" abc", true, 0},
-                                                           {"3.4028234e38", true, 3.4028234e38f},
-                                                           {"1e-50", true, 0}};
+    const std::tuple<const char*, bool, float> floats[] = {
+        {"1e39", false, 99}, {"-x", true, 0}, {"3.4028234e38", true, 3.4028234e38f}};
     for (const auto& [text, valid, expected] : floats) {
         float value = 99.0f;
         EXPECT_EQ(std::make_pair(valid, expected), std::make_pair(readFloatArg(text, value), value)) << text;
     }
-    const std::tuple<const char*, uint32_t, bool, size_t> ids[] = {{"12", 12, true, 2},
-                                                                   {"  +7z", 7, true, 4},
+    const std::tuple<const char*, uint32_t, bool, size_t> ids[] = {{"  +7z", 7, true, 4},
                                                                    {"0X1f!", 31, true, 4},
-                                                                   {"09", 0, true, 1},
-                                                                   {"3.9", 3, true, 1},
                                                                    {"-0", 0, true, 2},
                                                                    {"-1", UINT32_MAX, false, 2},
                                                                    {"4294967295", UINT32_MAX, true, 10},

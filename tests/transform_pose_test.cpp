@@ -9,7 +9,6 @@
 
 namespace {
 
-std::vector<float> elements(const Matrix4& m) { return std::vector<float>(m.m, m.m + 16); }
 void expectNear(const std::vector<float>& expected, const Matrix4& actual, float tolerance) {
     for (int i = 0; i < 16; ++i) EXPECT_NEAR(expected[i], actual.m[i], tolerance) << "index " << i;
 }
@@ -40,18 +39,6 @@ M3 rotationOf(const Matrix4& m) {
 }
 
 }  // namespace
-
-// Column-major: element (r, c) at 4c + r; the offset holder keeps x, y, z in 3, 7, 11.
-TEST(MatrixBuilders, FixedForms) {
-    EXPECT_EQ(std::vector<float>(16, 0.0f), elements(matZero()));
-    EXPECT_EQ((std::vector<float>{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}), elements(matIdentity()));
-    EXPECT_EQ((std::vector<float>{0, 0, 0, 1.5f, 0, 0, 0, -2, 0, 0, 0, 3, 0, 0, 0, 0}),
-              elements(matTranslation(1.5f, -2, 3)));
-    const float q[9] = {1, 2, 3, 4, 5, -6, 7, 8, 9};
-    EXPECT_EQ((std::vector<float>{1, 2, 3, 0, 4, 5, -6, 0, 7, 8, 9, 0, 0, 0, 0, 0}), elements(matFromValues(q)));
-    EXPECT_EQ((std::vector<float>{1, 2, 3, 0, 4, 5, -6, 0, 7, 8, 9, 0, 1.5f, -2, 3, 1}),
-              elements(matTransform(matFromValues(q), matTranslation(1.5f, -2, 3))));
-}
 
 // A zero axis gives the identity with m[15] 0; an axis whose squares overflow float still rotates.
 TEST(MatrixBuilders, AxisAngleRotations) {

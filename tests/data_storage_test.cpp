@@ -63,12 +63,7 @@ TEST_F(Storage, CountOperationsCheckInOrderAndLookUpsStopAtTheCount) {
     CDataStorage empty(nullptr, nullptr, &log, nullptr, nullptr);
     CDataStorage trackersNoMutex(area.trackers, nullptr, &log, nullptr, &area.trackerCount);
     CDataStorage controllersNoMutex(nullptr, area.controllers, &log, nullptr, &area.controllerCount);
-    const struct {
-        CDataStorage* storage;
-        bool trackerCount;
-        uint32_t n;
-        const char* message;
-    } cases[] = {
+    const std::tuple<CDataStorage*, bool, uint32_t, const char*> cases[] = {
         {&empty, true, 33, "CDataStorage: The new number is too big."},
         {&controllers, true, 5, "Delete controller data list first."},
         {&empty, true, 0, "CDataStorage: Data storage has not been created yet."},
@@ -80,9 +75,9 @@ TEST_F(Storage, CountOperationsCheckInOrderAndLookUpsStopAtTheCount) {
         {&controllersNoMutex, false, 0, "CDataStorage: Mutex has not been set up yet."},
         {&controllers, false, 0, "CDataStorage: the number of data is zero."},
     };
-    for (const auto& c : cases) {
-        EXPECT_EQ(errorLine(c.message), capturedStdout([&] {
-                      EXPECT_FALSE(c.trackerCount ? c.storage->setNumTrackers(c.n) : c.storage->setNumControllers(c.n));
+    for (const auto& [list, trackerCount, n, message] : cases) {
+        EXPECT_EQ(errorLine(message), capturedStdout([&, list = list, trackerCount = trackerCount, n = n] {
+                      EXPECT_FALSE(trackerCount ? list->setNumTrackers(n) : list->setNumControllers(n));
                   }));
     }
     EXPECT_EQ(std::make_pair(3u, 2u), std::make_pair(area.trackerCount, area.controllerCount));
@@ -91,8 +86,7 @@ TEST_F(Storage, CountOperationsCheckInOrderAndLookUpsStopAtTheCount) {
     EXPECT_EQ(std::make_tuple(32u, 7u, 0u, 0u),
               std::make_tuple(trackers.getNumTrackers(), controllers.getNumControllers(), trackers.getNumControllers(),
                               controllers.getNumTrackers()));
-    EXPECT_EQ(nullptr, controllers.getTraData(1));
-    EXPECT_EQ(nullptr, trackers.getConData(1));
+    EXPECT_TRUE(controllers.getTraData(1) == nullptr && trackers.getConData(1) == nullptr);
     // A look-up stops at the count and, whatever a hostile count word says, at the 32 records.
     area.trackerCount = 5;
     area.controllerCount = 2;

@@ -73,17 +73,15 @@ TEST(Logger, LineEndsBelongToTheCaller) {
 }
 
 TEST(Logger, DebugFilter) {
-    const struct {
-        int32_t level, threshold, owner;
-        bool writes;
-    } cases[] = {{0, 1, 0, false}, {3, 1, 7, true},  {3, 3, 7, true}, {3, 10, 7, false},
-                 {3, 10, 3, true}, {0, 0, 0, false}, {3, 4, 7, false}};
-    for (const auto& c : cases) {
-        CLogH log = quietLogger("T", c.level);
-        log.debugThreshold = c.threshold;
-        log.setOwnerId(c.owner);
-        EXPECT_EQ(c.writes, log.isDebugActive());
-        EXPECT_EQ(c.writes ? "T: DEBUG: d\n" : "", capturedStdout([&] { log.debug("d", true); }))
-            << c.level << " " << c.threshold << " " << c.owner;
+    const std::tuple<int32_t, int32_t, int32_t, bool> cases[] = {{0, 1, 0, false},  {3, 1, 7, true},  {3, 3, 7, true},
+                                                                 {3, 10, 7, false}, {3, 10, 3, true}, {0, 0, 0, false},
+                                                                 {3, 4, 7, false}};
+    for (const auto& [level, threshold, owner, writes] : cases) {
+        CLogH log = quietLogger("T", level);
+        log.debugThreshold = threshold;
+        log.setOwnerId(owner);
+        EXPECT_EQ(writes, log.isDebugActive());
+        EXPECT_EQ(writes ? "T: DEBUG: d\n" : "", capturedStdout([&] { log.debug("d", true); }))
+            << level << " " << threshold << " " << owner;
     }
 }

@@ -13,15 +13,12 @@ using namespace optionline;
 
 // Decimal forms only: "inf", "nan" and hexadecimal read nothing or stop at the "x".
 TEST(OptionLine, DecimalsWithValueAndStop) {
-    const struct {
-        const char* text;
-        double value;
-        size_t stop;
-    } cases[] = {{"  -2.25e1xyz", -22.5, 9}, {"inf", 0, 0}, {"nan", 0, 0}, {"0x10", 0, 1}};
-    for (const auto& c : cases) {
-        const DecimalRead read = readDecimal(c.text);
-        EXPECT_EQ(std::make_pair(c.value, c.stop), std::make_pair(read.value, static_cast<size_t>(read.end - c.text)))
-            << c.text;
+    const std::tuple<const char*, double, size_t> cases[] = {
+        {"  -2.25e1xyz", -22.5, 9}, {"inf", 0, 0}, {"nan", 0, 0}, {"0x10", 0, 1}};
+    for (const auto& [text, value, stop] : cases) {
+        const DecimalRead read = readDecimal(text);
+        EXPECT_EQ(std::make_pair(value, stop), std::make_pair(read.value, static_cast<size_t>(read.end - text)))
+            << text;
     }
 }
 

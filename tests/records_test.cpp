@@ -18,26 +18,22 @@ uint32_t stored(uint32_t value) { return records::toBE32(value); }
 
 // trunc(v * scale), the low 32 bits beyond the range, 0 when the product does not fit 64 bits.
 TEST(Records, FixedPointWordsAreBigEndianAndTruncated) {
-    const struct {
-        double value;
-        bool fix5;
-        uint32_t word;
-    } cases[] = {{1.5f, true, 150000},
-                 {-0.0000099f, true, 0},
-                 {0.0000199, true, 1},
-                 {-0.0000199, true, 0xFFFFFFFFu},
-                 {30000.0, true, 0xB2D05E00u},
-                 {21474.83648, true, 0x80000000u},
-                 {9.0e13, true, static_cast<uint32_t>(9000000000000000000ull)},
-                 {-9.0e13, true, static_cast<uint32_t>(-9000000000000000000ll)},
-                 {std::nan(""), true, 0},
-                 {-1.0e14, true, 0},
-                 {0.0015f, false, 1},
-                 {-2.5f, false, static_cast<uint32_t>(-2500)},
-                 {1.0e17, false, 0}};
-    for (const auto& c : cases) {
-        const uint32_t word = c.fix5 ? records::encodeFix5(c.value) : records::encodeFix3(c.value);
-        EXPECT_EQ(c.word, wordAt(&word, 0)) << c.value << (c.fix5 ? " FIX5" : " FIX3");
+    const std::tuple<double, bool, uint32_t> cases[] = {{1.5f, true, 150000},
+                                                        {-0.0000099f, true, 0},
+                                                        {0.0000199, true, 1},
+                                                        {-0.0000199, true, 0xFFFFFFFFu},
+                                                        {30000.0, true, 0xB2D05E00u},
+                                                        {21474.83648, true, 0x80000000u},
+                                                        {9.0e13, true, static_cast<uint32_t>(9000000000000000000ull)},
+                                                        {-9.0e13, true, static_cast<uint32_t>(-9000000000000000000ll)},
+                                                        {std::nan(""), true, 0},
+                                                        {-1.0e14, true, 0},
+                                                        {0.0015f, false, 1},
+                                                        {-2.5f, false, static_cast<uint32_t>(-2500)},
+                                                        {1.0e17, false, 0}};
+    for (const auto& [value, fix5, expected] : cases) {
+        const uint32_t word = fix5 ? records::encodeFix5(value) : records::encodeFix3(value);
+        EXPECT_EQ(expected, wordAt(&word, 0)) << value << (fix5 ? " FIX5" : " FIX3");
     }
     EXPECT_FLOAT_EQ(1.5f, records::decodeFix5(records::encodeFix5(1.5)));
     EXPECT_FLOAT_EQ(-12949.67296f, records::decodeFix5(stored(0xB2D05E00u)));  // a wrapped 30000
@@ -96,13 +92,11 @@ TEST(Records, ControllerCountsValuatorsAndButtons) {
 }
 
 TEST(Records, UpdateMaskBitsAreBigEndian) {
-    const struct {
-        uint32_t id, bits;
-    } cases[] = {{1, 0x01}, {8, 0x80}, {9, 0x0100}, {17, 0x010000}, {32, 0x80000000u}};
-    for (const auto& c : cases) {
+    for (const auto& [id, bits] :
+         {std::pair{1u, 0x01u}, {8u, 0x80u}, {9u, 0x0100u}, {17u, 0x010000u}, {32u, 0x80000000u}}) {
         uint32_t mask = 0;
-        EXPECT_TRUE(markUpdated(mask, c.id));
-        EXPECT_EQ(c.bits, test_support::maskBits(mask)) << c.id;
+        EXPECT_TRUE(markUpdated(mask, id));
+        EXPECT_EQ(bits, test_support::maskBits(mask)) << id;
     }
     uint32_t mask = stored(0x00F0000Fu);
     EXPECT_TRUE(markUpdated(mask, 32));

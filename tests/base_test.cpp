@@ -97,8 +97,7 @@ TEST_F(Base, InitInfoIsCopiedAndReplacedWithItsHandlers) {
 // Only the kinds the module has are cleared and updated, controllers first; a failure fails the cycle.
 TEST_F(Base, RecvDataRunsTheUpdatesOfTheKindsTheModuleHas) {
     const struct {
-        bool trackers, controllers;
-        int trackerResult, controllerResult;
+        int trackers, controllers, trackerResult, controllerResult;
         uint32_t trackerMask, controllerMask;
         int result;
         Calls calls;

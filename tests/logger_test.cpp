@@ -18,22 +18,18 @@ using test_support::quietLogger;
 TEST(Logger, HeadFlagsEachOnTheirOwn) {
     const std::string thread = "\\[" + std::to_string(platform::currentThreadId()) + "\\]: ";
     const std::string date = "[A-Z][a-z]{2} [0-9]{2} ", time = "[0-9]{2}:[0-9]{2}:[0-9]{2} ";
-    const struct {
-        uint8_t showDate, showTime, showThreadId;
-        std::string head;
-    } cases[] = {{1, 1, 1, date + time + "MESSAGE" + thread},
-                 {0, 0, 0, "MESSAGE: "},
-                 {1, 0, 0, date + "MESSAGE: "},
-                 {0, 1, 0, time + "MESSAGE: "},
-                 {0, 0, 1, "MESSAGE" + thread}};
-    for (const auto& c : cases) {
-        CLogH log;  // the first case keeps the defaults
-        if (&c != cases) log.showDate = c.showDate, log.showTime = c.showTime, log.showThreadId = c.showThreadId;
+    const std::tuple<uint8_t, uint8_t, uint8_t, std::string> cases[] = {{1, 1, 1, date + time + "MESSAGE" + thread},
+                                                                        {1, 0, 0, date + "MESSAGE: "},
+                                                                        {0, 1, 0, time + "MESSAGE: "},
+                                                                        {0, 0, 1, "MESSAGE" + thread}};
+    for (const auto& [showDate, showTime, showThreadId, head] : cases) {
+        CLogH log;  // all on by default
+        log.showDate &= showDate, log.showTime &= showTime, log.showThreadId &= showThreadId;
         const std::string line = capturedStdout([&] {
             log.error("boom", true);
             log.debug("off by default", true);
         });
-        EXPECT_TRUE(std::regex_match(line, std::regex(c.head + "ERROR: boom\n"))) << line;
+        EXPECT_TRUE(std::regex_match(line, std::regex(head + "ERROR: boom\n"))) << line;
     }
 }
 

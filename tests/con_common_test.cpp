@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <iterator>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -20,10 +18,7 @@ namespace {
 double fakeNow = 0.0;
 double readFakeClock() noexcept { return fakeNow; }
 const std::string kErr = "CON: ERROR: ", kInfo = "CON: INFO: ", kMore = kInfo + "                      :";
-ConfigLines::Words words(const char* line) {
-    std::istringstream in(line);
-    return {std::istream_iterator<std::string>(in), {}};
-}
+const auto words = ConfigLines::split;
 
 // Controllers 1 and 2 with 8 valuators and 16 buttons; the emulation clock is the test's.
 class ConCommon : public testing::Test {

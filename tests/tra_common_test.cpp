@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <iterator>
 #include <memory>
 #include <regex>
 #include <sstream>
@@ -36,10 +35,7 @@ std::unique_ptr<CTraCommonH> makeHandler(uint32_t slots = 4, bool inputConnector
     for (uint32_t i = 1; i <= outputs; ++i) handler->setTracker(i, i, nullptr, nullptr, nullptr);
     return handler;
 }
-ConfigLines::Words words(const std::string& line) {
-    std::istringstream in(line);
-    return {std::istream_iterator<std::string>(in), {}};
-}
+const auto words = ConfigLines::split;
 std::string parse(CTraCommonH& handler, ConfigLines& lines, bool expected = true) {
     return capturedStdout([&] { EXPECT_EQ(expected, handler.parseOptions(lines.config())); });
 }

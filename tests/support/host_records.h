@@ -1,8 +1,9 @@
 #pragma once
-// What a host hands a module: a quiet logger (lines "<name>: <LABEL>: <message>")
-// and one device's configuration record, owning its texts; lines numbered 1, 2, ...
+// What a host hands a module: a quiet logger and a device's configuration record, lines numbered 1, 2, ...
 #include <deque>
 #include <initializer_list>
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,10 @@ inline CLogH quietLogger(const char* name, int32_t debugLevel = 0) {
 class ConfigLines {
 public:
     using Words = std::vector<std::string>;  // keyword, then the arguments
+    static Words split(const std::string& line) {
+        std::istringstream in(line);
+        return {std::istream_iterator<std::string>(in), {}};
+    }
     ConfigLines(std::initializer_list<Words> lines = {}) {
         config_.name = "ostrel";
         for (const Words& words : lines) add(words);

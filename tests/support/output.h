@@ -1,6 +1,5 @@
 #pragma once
-// Everything the module prints goes to standard output: tests capture it and
-// compare it whole. A host may run in a comma-decimal locale.
+// The module prints to standard output: tests capture it and compare it whole.
 #include <gtest/gtest.h>
 
 #include <locale>
@@ -22,23 +21,16 @@ std::string capturedStderr(Run&& run) {
     return testing::internal::GetCapturedStderr();
 }
 
-// The process's C and C++ locales German for the object's life; `active`
-// is false where that locale is not installed.
+// The process's locales German for the object's life, where that locale is installed.
 struct GermanLocale {
     GermanLocale() {
         try {
             previous = std::locale::global(std::locale("de_DE.UTF-8"));
-            active = true;
         } catch (const std::runtime_error&) {
         }
     }
     ~GermanLocale() { std::locale::global(previous); }
     std::locale previous;
-    bool active = false;
 };
 
 }  // namespace test_support
-
-#define SKIP_WITHOUT_GERMAN_LOCALE(german) \
-    if (!(german).active)                  \
-    GTEST_SKIP() << "locale de_DE.UTF-8 is not installed (scripts/install-deps.sh generates it as root)"

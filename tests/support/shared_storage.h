@@ -1,7 +1,5 @@
 #pragma once
-// A host's storage as a module meets it (both lists, counts, sequence words and
-// inter-process mutexes in one area, shared where other processes read it),
-// through CDataStorage; and a record's big-endian words.
+// A host's storage as a module meets it, in one area that other processes may share; a record's big-endian words.
 #include <cstring>
 #include <memory>
 #include <stdexcept>
@@ -35,12 +33,7 @@ public:
     }
     SharedStorage(const SharedStorage&) = delete;
     SharedStorage& operator=(const SharedStorage&) = delete;
-    InitInfo initInfo() {
-        InitInfo info{};
-        info.trackerStorage = &trackerStorage;
-        info.controllerStorage = &controllerStorage;
-        return info;
-    }
+    InitInfo initInfo() { return InitInfo{&trackerStorage, &controllerStorage, {}}; }
     TraData& tracker(uint32_t id) { return area->trackers[id - 1]; }
     ConData& controller(uint32_t id) { return area->controllers[id - 1]; }
 
@@ -76,9 +69,8 @@ inline std::vector<uint32_t> wordsAt(const void* record, size_t offset, size_t c
     return words;
 }
 inline std::vector<int32_t> fixedWordsAt(const void* record, size_t offset, size_t count) {
-    std::vector<int32_t> values;
-    for (uint32_t word : wordsAt(record, offset, count)) values.push_back(static_cast<int32_t>(word));
-    return values;
+    const std::vector<uint32_t> words = wordsAt(record, offset, count);
+    return {words.begin(), words.end()};
 }
 inline uint32_t maskBits(uint32_t storedMask) { return wordAt(&storedMask, 0); }
 

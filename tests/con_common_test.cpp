@@ -176,12 +176,8 @@ TEST_F(ConCommon, EveryFaultMessageAndNothingApplied) {
 
 // The module's own order keywords are not this handler's; a line in error does not stop later ones.
 TEST_F(ConCommon, ForeignOrderKeywordsAndLaterLines) {
-    ConfigLines lines{{"controllerorder", "2", "1"},
-                      {"unitorder", "1"},
-                      {"Order"},
-                      {"sensoroffset", "1", "0", "0", "1"},
-                      {"buttonorder", "1", "2", "2"},
-                      {"buttonorder", "1", "2", "1"}};
+    ConfigLines lines(
+        "controllerorder 2 1; unitorder 1; Order; sensoroffset 1 0 0 1; buttonorder 1 2 2; buttonorder 1 2 1");
     EXPECT_EQ(kErr + "Same ID found more than once in Order option at line 5.\n",
               capturedStdout([&] { EXPECT_FALSE(handler.parseOptions(lines.config())); }));
     EXPECT_EQ((std::vector<int>{0, 0, 0, 0, 0, 1}), lines.used());
@@ -265,10 +261,8 @@ TEST_F(ConCommon, ReportText) {
     // One controller: no numbers; cancelling coefficients keep their signs.
     CConCommonH single(&log);
     ASSERT_TRUE(single.init(1, true) && single.setControllerDefaults(1, 1, 2, 32));
-    ConfigLines lines{{"valuatorscale", "1", "[1,-1,2,0]", "1"},
-                      {"valuatorscale", "1", "0", "2"},
-                      {"buttonorder", "1", "32"},
-                      {"emulatetracker", "1", "[0,0,0,0,0,0]", "0", "0", "0", "0", "0", "0"}};
+    ConfigLines lines(
+        "valuatorscale 1 [1,-1,2,0] 1; valuatorscale 1 0 2; buttonorder 1 32; emulatetracker 1 0 0 0 0 0 0 0");
     ASSERT_TRUE(single.parseOptions(lines.config()));
     single.assignEmulatedIds(1);
     EXPECT_EQ(kInfo + "CONTROLLER ORDER      : <Real con> -> <Output con>\n" + kMore + " 1->1\n" + kInfo +

@@ -89,9 +89,7 @@ TEST(TraCommon, LoggerSlotsKeywordsAndTheirDefaults) {
     EXPECT_EQ(4u, handler->trackerCount()) << "a count of 0 changes nothing";
     EXPECT_FALSE(handler->setTracker(0, 1, nullptr, nullptr, nullptr) ||
                  handler->setTracker(5, 1, nullptr, nullptr, nullptr));
-    ConfigLines set{{"sensoroffset", "2", "1", "2", "3"},
-                    {"sensorrotation", "2", "0", "1", "0", "90"},
-                    {"sensortranslation", "2", "4", "5", "6"}};
+    ConfigLines set("sensoroffset 2 1 2 3; sensorrotation 2 0 1 0 90; sensortranslation 2 4 5 6");
     parse(*handler, set);
     ASSERT_TRUE(handler->setTracker(2, 3, nullptr, nullptr, nullptr));  // a set-up again: back to the defaults
     const TrackerCalib* slot = handler->tracker(2);
@@ -105,14 +103,10 @@ TEST(TraCommon, LoggerSlotsKeywordsAndTheirDefaults) {
 // Lengths in feet after their unit; zero offsets and axes count as given, a zero transmitter offset not.
 TEST(TraCommon, WhatEachAcceptedLineStores) {
     auto h = makeHandler(10);
-    ConfigLines lines{{"SENSOROFFSET", "1", "0", "0", "10", "cm"},
-                      {"sensorOffset", "3", "1", "-2", "0.5", "METERS"},
-                      {"SensorTranslation", "6", "12", "0", "-24", "inches"},
-                      {"sensoroffset", "7", "0", "0", "0"},
-                      {"sensorrotation", "9", "0", "0", "0", "90"},
-                      {"SensorRotationMatrix", "0xa", "1", "0", "0", "0", "0", "1", "0", "-1", "0"},
-                      {"TRANSMITTERROTATIONMATRIX", "0", "0", "-1", "0", "1", "0", "1", "0", "0"},
-                      {"transmitterOffset", "0", "0", "0", "cm"}};
+    ConfigLines lines(
+        "SENSOROFFSET 1 0 0 10 cm; sensorOffset 3 1 -2 0.5 METERS; SensorTranslation 6 12 0 -24 inches; "
+        "sensoroffset 7 0 0 0; sensorrotation 9 0 0 0 90; SensorRotationMatrix 0xa 1 0 0 0 0 1 0 -1 0; "
+        "TRANSMITTERROTATIONMATRIX 0 0 -1 0 1 0 1 0 0; transmitterOffset 0 0 0 cm");
     EXPECT_EQ("", parse(*h, lines));
     EXPECT_EQ(std::vector<int>(8, 1), lines.used());
     const TrackerCalib &first = *h->tracker(1), &third = *h->tracker(3), &translated = *h->tracker(6);
@@ -134,14 +128,12 @@ TEST(TraCommon, WhatEachAcceptedLineStores) {
 TEST(TraCommon, OffsetAndRotationInEitherOrder) {
     const Matrix4 expected = matTransform(matAxisAngle(1, 0, 0, -45), matTranslation(1, -1, 0));
     auto a = makeHandler(), b = makeHandler();
-    ConfigLines first{{"transmitteroffset", "12", "-12", "0", "inches"},
-                      {"TransmitterRotation", "2", "0", "0", "-45"},
-                      {"sensoroffset", "2", "1", "-1", "0"},
-                      {"sensorrotation", "2", "1", "0", "0", "-45"}};
-    ConfigLines second{{"transmitterrotation", "1", "0", "0", "-45"},
-                       {"transmitteroffset", "1", "-1", "0"},
-                       {"sensorrotation", "2", "1", "0", "0", "-45"},
-                       {"sensoroffset", "2", "1", "-1", "0"}};
+    ConfigLines first(
+        "transmitteroffset 12 -12 0 inches; TransmitterRotation 2 0 0 -45; sensoroffset 2 1 -1 0; "
+        "sensorrotation 2 1 0 0 -45");
+    ConfigLines second(
+        "transmitterrotation 1 0 0 -45; transmitteroffset 1 -1 0; sensorrotation 2 1 0 0 -45; "
+        "sensoroffset 2 1 -1 0");
     EXPECT_EQ("", parse(*a, first) + parse(*b, second));
     EXPECT_TRUE(a->transmitterOffsetSet() && a->transmitterRotationSet());
     EXPECT_TRUE(sameMatrix(expected, a->transmitterTransform()) &&
@@ -189,7 +181,7 @@ TEST(TraCommon, OrderAndCaveLines) {
                                                  h->tracker(4)->order}));
     }
     auto input = makeHandler(4, true, 2);
-    ConfigLines lines{{"order", "2", "1"}, {"CAVECoordinates", "YES"}, {"cavecoord", "off"}};
+    ConfigLines lines("order 2 1; CAVECoordinates YES; cavecoord off");
     EXPECT_EQ(error("Can not change the order on input connector at line 1."), parse(*input, lines, false));
     EXPECT_EQ((std::vector<int>{0, 1, 1}), lines.used());
     EXPECT_EQ(1u, input->tracker(1)->order);
@@ -227,9 +219,7 @@ TEST(TraCommon, EveryFailureMessageAndNothingStored) {
             const std::string line = std::string(c.keyword) + " " + c.lines[kind];
             SCOPED_TRACE(line);
             auto h = makeHandler(4, line.rfind("cave", 0) == 0, 2);
-            ConfigLines setup{{"sensoroffset", "1", "1", "2", "3"},
-                              {"transmitterrotation", "1", "0", "0", "30"},
-                              {"sensortranslation", "2", "0", "1", "0"}};
+            ConfigLines setup("sensoroffset 1 1 2 3; transmitterrotation 1 0 0 30; sensortranslation 2 0 1 0");
             if (!h->inputConnector) setup.add({"order", "2", "1"});
             parse(*h, setup);
             const std::string before = state(*h);
@@ -246,16 +236,11 @@ TEST(TraCommon, EveryFailureMessageAndNothingStored) {
 // After a failing line later geometry lines are only checked; calibration, order and CAVE lines still work.
 TEST(TraCommon, GeometryLinesAfterAnErrorAreDropped) {
     auto h = makeHandler(4, false, 2);
-    ConfigLines lines{{"sensoroffset", "0", "1", "2", "3"},
-                      {"sensoroffset", "1", "1", "2", "3", "cm"},
-                      {"transmitteroffset", "1", "2", "3", "yards"},
-                      {"sensorrotation", "1", "0", "1", "0", "angle"},
-                      {"sensorrotationmatrix", "2", "1", "0", "0", "0", "1", "0", "0", "0", "1"},
-                      {"sensortranslation", "1", "x", "0", "0"},
-                      {"transmitterrotation", "0", "1"},
-                      {"calibration", kAddOne, "a1"},
-                      {"order", "2", "1"},
-                      {"transmitterrotationmatrix", "1", "2", "3", "4", "5", "6", "7", "8", "9"}};
+    ConfigLines lines(
+        "sensoroffset 0 1 2 3; sensoroffset 1 1 2 3 cm; transmitteroffset 1 2 3 yards; "
+        "sensorrotation 1 0 1 0 angle; sensorrotationmatrix 2 1 0 0 0 1 0 0 0 1; "
+        "sensortranslation 1 x 0 0; transmitterrotation 0 1; calibration " +
+        std::string(kAddOne) + " a1; order 2 1; transmitterrotationmatrix 1 2 3 4 5 6 7 8 9");
     lines.config()->numLines = 1000;
     EXPECT_EQ(error("Invalid tracker ID found for SensorOffset at line 1.") +
                   error("Invalid arg found for SensorTranslation at line 6.") +
@@ -271,7 +256,7 @@ TEST(TraCommon, GeometryLinesAfterAnErrorAreDropped) {
                   (std::vector<float>{p.x, p.y, p.z, p.azim, p.elev, p.roll}));
     }
     auto input = makeHandler(4, true, 2);
-    ConfigLines cave{{"sensoroffset", "9", "1", "2", "3"}, {"cavecoord", "on"}};
+    ConfigLines cave("sensoroffset 9 1 2 3; cavecoord on");
     parse(*input, cave, false);
     EXPECT_TRUE(input->caveCoordinates);
 }
@@ -293,7 +278,7 @@ TEST(TraCommon, CalibratePose) {
     EXPECT_FALSE(h->calibratePose(0, pose) || h->calibratePose(5, pose));
 
     auto turned = makeHandler();
-    ConfigLines library{{"calibration", kAddOne}, {"transmitterrotation", "0", "1", "0", "90"}};
+    ConfigLines library("calibration " + std::string(kAddOne) + "; transmitterrotation 0 1 0 90");
     parse(*turned, library);
     TrackerPose origin{0, 0, 0, 0, 0, 0};  // (1,0,0) after the library, turned to (0,0,-1)
     ASSERT_TRUE(turned->calibratePose(1, origin));
@@ -323,12 +308,10 @@ TEST(TraCommon, ReportText) {
     EXPECT_EQ(0u, report(*plain, true).find(info("CAVE COORDINATES      : Unused")));
     EXPECT_EQ(orderHeader + more(" 1->5 2->6"), report(*plain));
 
-    ConfigLines lines{{"transmitteroffset", "1.5", "-2", "0.25"},
-                      {"transmitterrotationmatrix", "1", "0", "0", "0", "0", "1", "0", "-1", "0"},
-                      {"sensoroffset", "2", "0", "0", "10", "cm"},
-                      {"sensorrotation", "2", "0", "0", "1", "90"},
-                      {"sensorrotation", "3", "0", "0", "1", "90"},
-                      {"calib", kAddOne, "room.cal", "fast"}};
+    ConfigLines lines(
+        "transmitteroffset 1.5 -2 0.25; transmitterrotationmatrix 1 0 0 0 0 1 0 -1 0; "
+        "sensoroffset 2 0 0 10 cm; sensorrotation 2 0 0 1 90; sensorrotation 3 0 0 1 90; calib " +
+        std::string(kAddOne) + " room.cal fast");
     const auto rows = [](const char* label, const std::string& tracker, const char* r0, const char* r1,
                          const char* r2) {
         return info(std::string(label) + tracker + " [0][0]:" + r0) + more(tracker + " [1][0]:" + r1) +

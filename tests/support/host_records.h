@@ -31,6 +31,11 @@ public:
         config_.name = "ostrel";
         for (const Words& words : lines) add(words);
     }
+    // Lines as a configuration file holds them, here separated by ';'.
+    explicit ConfigLines(const std::string& text) : ConfigLines() {
+        std::istringstream in(text);
+        for (std::string line; std::getline(in, line, ';');) add(split(line));
+    }
     ConfigLines(const ConfigLines&) = delete;
     ConfigLines& operator=(const ConfigLines&) = delete;
     ConfigLines& add(std::initializer_list<const char*> words) { return add(Words(words.begin(), words.end())); }

@@ -28,11 +28,11 @@ protected:
         ASSERT_TRUE(handler.setControllerDefaults(1, 1, 8, 16) && handler.setControllerDefaults(2, 2, 8, 16));
         handler.setClockSource(&readFakeClock);
     }
-    std::string parseOne(const ConfigLines::Words& line, bool taken = true) {
+    std::string parseOne(const std::string& line, bool taken = true) {
         ConfigLines lines;
-        lines.addAt(7, line);
+        lines.addAt(7, words(line));
         const std::string out = capturedStdout([&] { EXPECT_EQ(taken, handler.parseOptions(lines.config())); });
-        EXPECT_EQ(taken ? 1 : 0, lines.line(0).used) << line[0];
+        EXPECT_EQ(taken ? 1 : 0, lines.line(0).used) << line;
         return out;
     }
     std::string report() {
@@ -67,8 +67,7 @@ TEST_F(ConCommon, DefaultsLoggerAndBounds) {
 
 // Position p of an order list is output p; 0 leaves it empty; the largest own number becomes the count.
 TEST_F(ConCommon, OrderLines) {
-    EXPECT_EQ("", parseOne({"ValuatorOrder", "1", "3", "0", "1"}) + parseOne({"BUTTONORDER", "2", "16", "0", "1"}) +
-                      parseOne({"valuatororder", "0x2"}));
+    EXPECT_EQ("", parseOne("ValuatorOrder 1 3 0 1") + parseOne("BUTTONORDER 2 16 0 1") + parseOne("valuatororder 0x2"));
     const uint32_t valuators[32] = {3, 0, 1};
     EXPECT_EQ(0, std::memcmp(valuators, map(1).valuatorOrder, sizeof valuators));
     EXPECT_EQ(
@@ -77,23 +76,22 @@ TEST_F(ConCommon, OrderLines) {
                                map(2).buttonOrder[15], map(2).numValuators, map(2).valuatorOrder[0]}));
     ASSERT_TRUE(handler.init(32, false));
     ASSERT_TRUE(handler.setControllerDefaults(1, 1, 2, 2));
-    EXPECT_EQ("", parseOne({"buttonorder", "1", "32", "0"}));
+    EXPECT_EQ("", parseOne("buttonorder 1 32 0"));
     EXPECT_EQ(std::make_pair(32u, 1u), std::make_pair(map(1).numButtons, map(1).buttonOrder[31]));
-    EXPECT_EQ(kErr + "Invalid ID found in Order option at line 7.\n", parseOne({"buttonorder", "1", "33"}, false));
+    EXPECT_EQ(kErr + "Invalid ID found in Order option at line 7.\n", parseOne("buttonorder 1 33", false));
 }
 
 // A factor or four cubic coefficients for the valuators named or "all", evaluated in double.
 TEST_F(ConCommon, ValuatorScales) {
-    EXPECT_EQ("", parseOne({"valuatorscale", "1", "2", "ALL"}) +
-                      parseOne({"ValuatorScale", "2", "[1,0,0,0]", "1", "3"}) +
-                      parseOne({"valuatorscale", "2", "[0,2]", "2"}) + parseOne({"valuatorscale", "2", "0", "4"}));
+    EXPECT_EQ("", parseOne("valuatorscale 1 2 ALL") + parseOne("ValuatorScale 2 [1,0,0,0] 1 3") +
+                      parseOne("valuatorscale 2 [0,2] 2") + parseOne("valuatorscale 2 0 4"));
     EXPECT_EQ(2.0f, map(1).valuatorScale[31][2]);
     EXPECT_EQ((std::vector<float>{-3, 0.125f, -8, 8, 0, 0, 0, 0}),
               (std::vector<float>{handler.scaleValuator(1, 8, -1.5f), handler.scaleValuator(2, 1, 0.5f),
                                   handler.scaleValuator(2, 3, -2.0f), handler.scaleValuator(2, 2, -2.0f),
                                   handler.scaleValuator(2, 4, 5.0f), handler.scaleValuator(0, 1, 1.0f),
                                   handler.scaleValuator(33, 1, 1.0f), handler.scaleValuator(1, 33, 1.0f)}));
-    EXPECT_EQ("", parseOne({"valuatorscale", "1", "[0.5,0,2,-1]", "1"}));
+    EXPECT_EQ("", parseOne("valuatorscale 1 [0.5,0,2,-1] 1"));
     const float x = 1.1f;
     volatile float xf = x;
     const float inDouble = static_cast<float>(0.5 * double(x) * x * x + 2.0 * x - 1.0),
@@ -106,7 +104,7 @@ TEST_F(ConCommon, ValuatorScales) {
 TEST_F(ConCommon, MapToRecordUpToTheLastValuatorAndButton) {
     ASSERT_TRUE(handler.setControllerDefaults(3, 5, 40, 99));  // cut to the record's 32
     EXPECT_EQ(std::make_pair(32u, 32u), std::make_pair(map(3).numValuators, map(3).numButtons));
-    EXPECT_EQ("", parseOne({"valuatorscale", "3", "2", "32"}));
+    EXPECT_EQ("", parseOne("valuatorscale 3 2 32"));
     handler.controllerBase = 2;
     float valuators[32] = {0.5f};
     int32_t buttons[32] = {1};
@@ -128,20 +126,20 @@ TEST_F(ConCommon, MapToRecordUpToTheLastValuatorAndButton) {
 
 // Initial pose, valuators for x y z azim elev roll, a reset button; numbered after the module's own.
 TEST_F(ConCommon, EmulateTrackerLines) {
-    EXPECT_EQ("", parseOne({"EmulateTracker", "2", "[0,0,0,0,0,0]", "1", "2", "0", "0", "0", "0"}) +
-                      parseOne({"emulatetracker", "1", "[1.5,-2,3]", "0", "0", "0", "8", "0", "0", "16"}));
+    EXPECT_EQ("", parseOne("EmulateTracker 2 [0,0,0,0,0,0] 1 2 0 0 0 0") +
+                      parseOne("emulatetracker 1 [1.5,-2,3] 0 0 0 8 0 0 16"));
     const TrackerEmulation &e = *map(2).emulation, &f = *map(1).emulation;
     EXPECT_EQ((std::vector<uint32_t>{1, 2, 0, 0, 0, 0}), std::vector<uint32_t>(e.valuatorAssign, e.valuatorAssign + 6));
     EXPECT_EQ((std::vector<uint32_t>{0, 0, 0, 8, 0, 0}), std::vector<uint32_t>(f.valuatorAssign, f.valuatorAssign + 6));
     EXPECT_EQ(std::make_tuple(0u, 16u, 0u), std::make_tuple(e.resetButton, f.resetButton, e.trackerId))
         << "numbered later";
     EXPECT_EQ((std::vector<float>{1.5f, -2, 3, 0, 0, 0}), std::vector<float>(f.initPose, f.initPose + 6));
-    EXPECT_EQ("", parseOne({"emulatetracker", "1", "1,2,3", "0", "0", "0", "0", "0", "0"}));
+    EXPECT_EQ("", parseOne("emulatetracker 1 1,2,3 0 0 0 0 0 0"));
     EXPECT_EQ(std::make_pair(0.0f, 0u), std::make_pair(map(1).emulation->initPose[0], map(1).emulation->resetButton));
     // Controller 5 is not the module's: it has no valuators, so only 0 fits it.
     EXPECT_EQ(kErr + "Invalid valuator ID found for EmulateTracker option at line 7.\n",
-              parseOne({"emulatetracker", "5", "[0,0,0,0,0,0]", "1", "0", "0", "0", "0", "0"}, false));
-    EXPECT_EQ("", parseOne({"emulatetracker", "5", "[0,0,0,0,0,0]", "0", "0", "0", "0", "0", "0"}));
+              parseOne("emulatetracker 5 [0,0,0,0,0,0] 1 0 0 0 0 0", false));
+    EXPECT_EQ("", parseOne("emulatetracker 5 [0,0,0,0,0,0] 0 0 0 0 0 0"));
     EXPECT_EQ(0u, handler.assignEmulatedIds(0));
     EXPECT_EQ(3u, handler.assignEmulatedIds(3 + 1));
     EXPECT_EQ(
@@ -169,7 +167,7 @@ TEST_F(ConCommon, EveryFaultMessageAndNothingApplied) {
     };
     const std::string before = report();
     for (const auto& [line, message] : cases) {
-        EXPECT_EQ(kErr + message + "\n", parseOne(words(line), false)) << line;
+        EXPECT_EQ(kErr + message + "\n", parseOne(line, false)) << line;
         EXPECT_EQ(before, report());
     }
 }
@@ -192,7 +190,7 @@ TEST_F(ConCommon, ForeignOrderKeywordsAndLaterLines) {
 // Controller 1 emulates tracker 4: x from valuator 1, azimuth from 2, button 5 resets. A write carries the
 // controller's time words and the tracker's id, never touches the stamp; the first resets, later ones integrate.
 TEST_F(ConCommon, EmulationSteps) {
-    parseOne({"emulatetracker", "1", "[1,2,3,350,20,30]", "1", "0", "0", "2", "0", "0", "5"});
+    parseOne("emulatetracker 1 [1,2,3,350,20,30] 1 0 0 2 0 0 5");
     ASSERT_EQ(1u, handler.assignEmulatedIds(4));
     TraData tracker;
     std::memset(&tracker, 0xA5, sizeof tracker);
@@ -241,10 +239,9 @@ TEST_F(ConCommon, EmulationSteps) {
 TEST_F(ConCommon, ReportText) {
     test_support::GermanLocale german;
     handler.controllerBase = 2;
-    parseOne({"valuatorscale", "1", "[0.5,0,2,-1]", "2"});
-    parseOne({"valuatororder", "2", "2", "1"});
-    parseOne({"buttonorder", "2", "3", "0", "1"});
-    parseOne({"emulatetracker", "2", "[1,2.5,0,90,0,-45]", "1", "0", "2", "0", "0", "0", "3"});
+    for (const char* line : {"valuatorscale 1 [0.5,0,2,-1] 2", "valuatororder 2 2 1", "buttonorder 2 3 0 1",
+                             "emulatetracker 2 [1,2.5,0,90,0,-45] 1 0 2 0 0 0 3"})
+        parseOne(line);
     handler.assignEmulatedIds(4);
     EXPECT_EQ(
         kInfo + "CONTROLLER ORDER      : <Real con> -> <Output con>\n" + kMore + " 1->3 2->4\n" + kInfo +

@@ -4,34 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <regex>
 #include <string>
 
-#include "platform/thread.h"
 #include "tests/support/host_records.h"
 #include "tests/support/output.h"
 
 using test_support::capturedStdout;
 using test_support::quietLogger;
-
-// The default head is "Dec 05 12:53:00 MESSAGE[thread id]: "; each flag leaves its part out.
-TEST(Logger, HeadFlagsEachOnTheirOwn) {
-    const std::string thread = "\\[" + std::to_string(platform::currentThreadId()) + "\\]: ";
-    const std::string date = "[A-Z][a-z]{2} [0-9]{2} ", time = "[0-9]{2}:[0-9]{2}:[0-9]{2} ";
-    const std::tuple<uint8_t, uint8_t, uint8_t, std::string> cases[] = {{1, 1, 1, date + time + "MESSAGE" + thread},
-                                                                        {1, 0, 0, date + "MESSAGE: "},
-                                                                        {0, 1, 0, time + "MESSAGE: "},
-                                                                        {0, 0, 1, "MESSAGE" + thread}};
-    for (const auto& [showDate, showTime, showThreadId, head] : cases) {
-        CLogH log;  // all on by default
-        log.showDate &= showDate, log.showTime &= showTime, log.showThreadId &= showThreadId;
-        const std::string line = capturedStdout([&] {
-            log.error("boom", true);
-            log.debug("off by default", true);
-        });
-        EXPECT_TRUE(std::regex_match(line, std::regex(head + "ERROR: boom\n"))) << line;
-    }
-}
 
 TEST(Logger, NamesAreCutAndHostFieldsNeverOverread) {
     CLogH log = quietLogger("x");

@@ -147,7 +147,6 @@ TEST(TraCommon, CalibrationLines) {
     ConfigLines lines{{"calibration", kAddOne, "room.cal", "-v", "3"}};
     EXPECT_NE(std::string::npos, parse(*h, lines).find(std::string("CDynamicLibH: ") + kAddOne + " library loaded."));
     EXPECT_EQ(words("room.cal -v 3"), h->calibArgs());
-    EXPECT_STREQ("TRA", h->calibLibrary()->logger().name) << "the loader copies the handler's logger";
     ConfigLines replace{{"CALIB", kNoEntry}};
     const std::string out = parse(*h, replace);
     EXPECT_TRUE(h->calibLibrary()->isLoaded() && h->calibArgs().empty() && replace.used() == std::vector<int>{1});

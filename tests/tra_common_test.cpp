@@ -84,18 +84,17 @@ TEST(TraCommon, LoggerSlotsKeywordsAndTheirDefaults) {
                     "cavecoordinates"),
               keywords);
 
-    auto handler = makeHandler(4, false, 0);
+    auto handler = makeHandler(4, false, 0), fresh = makeHandler(4, false, 0);
     EXPECT_FALSE(handler->initTrackers(0));
     EXPECT_EQ(4u, handler->trackerCount()) << "a count of 0 changes nothing";
     EXPECT_FALSE(handler->setTracker(0, 1, nullptr, nullptr, nullptr) ||
                  handler->setTracker(5, 1, nullptr, nullptr, nullptr));
     ConfigLines set("sensoroffset 2 1 2 3; sensorrotation 2 0 1 0 90; sensortranslation 2 4 5 6");
     parse(*handler, set);
-    ASSERT_TRUE(handler->setTracker(2, 3, nullptr, nullptr, nullptr));  // a set-up again: back to the defaults
-    const TrackerCalib* slot = handler->tracker(2);
-    EXPECT_TRUE(slot->order == 3 && !slot->sensorOffsetSet && !slot->sensorRotationSet && !slot->sensorTranslationSet);
-    EXPECT_TRUE(sameMatrix(matIdentity(), slot->sensorTransform) && sameMatrix(matZero(), slot->sensorOffset) &&
-                slot->sensorTranslation[1] == 0.0f);
+    // A set-up again brings the slot back to the defaults.
+    ASSERT_TRUE(handler->setTracker(2, 3, nullptr, nullptr, nullptr) &&
+                fresh->setTracker(2, 3, nullptr, nullptr, nullptr));
+    EXPECT_EQ(state(*fresh), state(*handler));
     ASSERT_TRUE(handler->initTrackers(2));
     EXPECT_EQ(0u, handler->tracker(2)->order) << "new slots start from the defaults";
 }

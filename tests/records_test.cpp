@@ -48,8 +48,6 @@ TEST(Records, TrackerFieldsIdAndClock) {
     EXPECT_EQ(static_cast<int32_t>(0x80000009u), r.stamp.seconds);
     EXPECT_EQ((std::vector<int>{999, -60, 1, 0}),
               (std::vector<int>{r.stamp.milliseconds, r.stamp.minutesWest, r.stamp.daylightSaving, r.stamp.padding}));
-    r.setTime(7, 8000);
-    EXPECT_EQ((std::vector<uint32_t>{7, 8000}), test_support::wordsAt(&r, 8, 2));
 }
 
 TEST(Records, ControllerCountsValuatorsAndButtons) {

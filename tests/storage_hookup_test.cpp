@@ -181,19 +181,18 @@ TEST_F(StorageHookup, LocalNumbersWithoutARecordWriteNothing) {
     TestModule& m = setUp(2, 1);
     SharedArea before;
     std::memcpy(&before, storage.area, sizeof before);
-    EXPECT_EQ("dev: ERROR: ID of TraData is zero.\n", capturedStdout([&] { EXPECT_FALSE(m.writePose(0, 1)); }));
-    EXPECT_EQ("dev: ERROR: ID of ConData is zero.\n",
-              capturedStdout([&] { EXPECT_FALSE(m.writeControllerData(0, 8, 16, noValuators, button1)); }));
-    for (uint32_t local : {3u, 33u}) {
-        EXPECT_EQ("dev: ERROR: TraData storage not found\n",
-                  capturedStdout([&] { EXPECT_FALSE(m.writePose(local, 1)); }))
-            << local;
-        EXPECT_EQ("dev: ERROR: ConData storage not found\n",
-                  capturedStdout([&] { EXPECT_FALSE(m.writeControllerData(local - 1, 8, 16, noValuators, button1)); }));
-    }
+    const auto write = [&](uint32_t tracker, uint32_t controller) {
+        return capturedStdout([&] {
+            EXPECT_FALSE(m.writePose(tracker, 1) || m.writeControllerData(controller, 8, 16, noValuators, button1));
+        });
+    };
+    EXPECT_EQ("dev: ERROR: ID of TraData is zero.\ndev: ERROR: ID of ConData is zero.\n", write(0, 0));
+    for (uint32_t local : {3u, 33u})
+        EXPECT_EQ("dev: ERROR: TraData storage not found\ndev: ERROR: ConData storage not found\n",
+                  write(local, local - 1));
     EXPECT_EQ(0, std::memcmp(&before, storage.area, offsetof(SharedArea, trackerSequence)));
     EXPECT_EQ(0u, masks.trackerMask | masks.controllerMask);
-    EXPECT_EQ("dev: DEBUG: TraData storage found\n", capturedStdout([&] { EXPECT_TRUE(m.writePose(1, 1)); }));
-    EXPECT_EQ("dev: DEBUG: ConData storage found\n",
-              capturedStdout([&] { EXPECT_TRUE(m.writeControllerData(1, 8, 16, noValuators, button1)); }));
+    EXPECT_EQ("dev: DEBUG: TraData storage found\ndev: DEBUG: ConData storage found\n", capturedStdout([&] {
+                  EXPECT_TRUE(m.writePose(1, 1) && m.writeControllerData(1, 8, 16, noValuators, button1));
+              }));
 }

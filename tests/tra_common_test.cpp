@@ -18,9 +18,8 @@ using test_support::ConfigLines;
 
 namespace {
 
-const char* const kAddOne = CALIB_ADD_ONE_PATH;
-const char* const kNoEntry = CALIB_NO_ENTRY_PATH;
-const char* const kMissing = "/nonexistent-dir/libcalib_missing.so";
+const char *const kAddOne = CALIB_ADD_ONE_PATH, *const kNoEntry = CALIB_NO_ENTRY_PATH,
+                  *const kMissing = "/nonexistent-dir/libcalib_missing.so";
 constexpr float kInch = 0.083333336f, kMeter = 3.2808399f, kCentimetre = 0.0328084f;
 
 // As the module base leaves it: `slots` slots, the first `outputs` at positions 1..

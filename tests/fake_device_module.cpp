@@ -23,10 +23,9 @@ float valueOf(uint32_t cycle, uint32_t id) {
     return static_cast<float>(cycle % 10000) + static_cast<float>(id) / 100.0f;
 }
 
-class FakeDevice : public CBaseMod {
+class FakeDevice final : public CBaseMod {
 public:
     using CBaseMod::CBaseMod;
-    virtual ~FakeDevice() = default;
 
     int init(InitInfo* info) override {
         if (info == nullptr || info->trackerStorage == nullptr || info->controllerStorage == nullptr) return -1;
@@ -39,10 +38,8 @@ public:
         for (uint32_t i = 0; i < config->numLines; ++i) {
             ConfigLine& line = config->lines[i];
             for (const auto& [keyword, value] : numbers) {
-                if (std::strcmp(line.keyword, keyword) == 0) {
-                    *value = static_cast<uint32_t>(std::atoi(line.args[0]));
-                    line.used = 1;
-                }
+                if (std::strcmp(line.keyword, keyword) == 0) *value = static_cast<uint32_t>(std::atoi(line.args[0]));
+                line.used |= std::strcmp(line.keyword, keyword) == 0;
             }
             if (std::strcmp(line.keyword, "fail") == 0) {
                 logger->errorf("fake: refusing the configuration on line %d\n", line.lineNumber);
@@ -56,25 +53,34 @@ public:
                    ? 1
                    : -1;
     }
-    bool start() override {
-        platform::sleepMillis(startDelay_);
-        return true;
-    }
+    bool start() override { return platform::sleepMillis(startDelay_), true; }
     int check() override { return 1; }
-    bool stop() override {
-        platform::sleepMillis(stopDelay_);
-        return true;
-    }
+    bool stop() override { return platform::sleepMillis(stopDelay_), true; }
     bool printInfo() override { return true; }
     int recvData(UpdateMasks* masks, uint32_t) override {
-        if (rate_ != 0) platform::sleepMillis(1000 / rate_);
-        if (writes_ != 0 && cycle_ >= writes_) {
-            platform::sleepMillis(10);
-            return 1;
-        }
+        platform::sleepMillis(writes_ != 0 && cycle_ >= writes_ ? 10 : rate_ != 0 ? 1000 / rate_ : 0);
+        if (writes_ != 0 && cycle_ >= writes_) return 1;
         ++cycle_;
-        for (uint32_t t = 1; t <= trackers_; ++t) writeTracker(trackerBase_ + t, masks);
-        for (uint32_t c = 1; c <= controllers_; ++c) writeController(controllerBase_ + c, masks);
+        for (uint32_t t = 1; t <= trackers_; ++t) {
+            TraData record{};
+            record.setId(trackerBase_ + t);
+            record.setTime(cycle_, trackerBase_ + t);
+            for (bool (TraData::*set)(float) noexcept : {&TraData::setX, &TraData::setY, &TraData::setZ,
+                                                         &TraData::setAzim, &TraData::setElev, &TraData::setRoll}) {
+                (record.*set)(valueOf(cycle_, trackerBase_ + t));
+            }
+            write(trackerStorage_, record, &CDataStorage::getTraData, masks->trackerMask);
+        }
+        for (uint32_t c = 1; c <= controllers_; ++c) {
+            ConData record{};
+            record.clear();
+            record.setId(controllerBase_ + c);
+            record.setTime(cycle_, controllerBase_ + c);
+            record.setCounts(8, 16);
+            for (uint32_t k = 1; k <= 8; ++k) record.setValuator(k, valueOf(cycle_, controllerBase_ + c) / 10.0f);
+            for (uint32_t b = 1; b <= 16; ++b) record.setButton(b, ((cycle_ >> (b - 1)) & 1u) != 0);
+            write(controllerStorage_, record, &CDataStorage::getConData, masks->controllerMask);
+        }
         return 1;
     }
     int updateTrackers() override { return 1; }
@@ -89,37 +95,16 @@ private:
         storage->unlock();
         return ok;
     }
-    void writeTracker(uint32_t id, UpdateMasks* masks) {
-        TraData record{};
-        record.setId(id);
-        record.setTime(cycle_, id);
-        for (bool (TraData::*set)(float) noexcept : {&TraData::setX, &TraData::setY, &TraData::setZ, &TraData::setAzim,
-                                                     &TraData::setElev, &TraData::setRoll}) {
-            (record.*set)(valueOf(cycle_, id));
-        }
+    template <typename Record>
+    void write(CDataStorage* storage, Record record, Record* (CDataStorage::*slotOf)(uint32_t), uint32_t& mask) {
+        uint32_t id = records::fromBE32(record.id);
         record.stamp.seconds = static_cast<int32_t>(cycle_);
-        trackerStorage_->lock();
-        if (TraData* slot = trackerStorage_->getTraData(id)) {
+        storage->lock();
+        if (Record* slot = (storage->*slotOf)(id)) {
             *slot = record;
-            markUpdated(masks->trackerMask, id);
+            markUpdated(mask, id);
         }
-        trackerStorage_->unlock();
-    }
-    void writeController(uint32_t id, UpdateMasks* masks) {
-        ConData record{};
-        record.clear();
-        record.setId(id);
-        record.setTime(cycle_, id);
-        record.setCounts(8, 16);
-        for (uint32_t k = 1; k <= 8; ++k) record.setValuator(k, valueOf(cycle_, id) / 10.0f);
-        for (uint32_t b = 1; b <= 16; ++b) record.setButton(b, ((cycle_ >> (b - 1)) & 1u) != 0);
-        record.stamp.seconds = static_cast<int32_t>(cycle_);
-        controllerStorage_->lock();
-        if (ConData* slot = controllerStorage_->getConData(id)) {
-            *slot = record;
-            markUpdated(masks->controllerMask, id);
-        }
-        controllerStorage_->unlock();
+        storage->unlock();
     }
 
     CDataStorage *trackerStorage_ = nullptr, *controllerStorage_ = nullptr;

@@ -27,9 +27,8 @@ inline long long millisSince(Clock::time_point start) {
 
 inline bool waitFor(const std::function<bool()>& condition, int timeoutMillis) {
     for (Clock::time_point start = Clock::now(); !condition();
-         std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
+         std::this_thread::sleep_for(std::chrono::milliseconds(5)))
         if (millisSince(start) > timeoutMillis) return false;
-    }
     return true;
 }
 
@@ -79,9 +78,8 @@ private:
         bool removed = true;
         if (std::filesystem::is_directory(std::filesystem::symlink_status(path, error))) {
             for (std::filesystem::directory_iterator entry(path, error), end; !error && entry != end;
-                 entry.increment(error)) {
+                 entry.increment(error))
                 removed = removeTree(entry->path()) && removed;
-            }
         }
         return std::filesystem::remove(path, error) || (!error && removed);
     }
@@ -131,9 +129,8 @@ public:
     Child(const std::vector<std::string>& argv, const std::string& outputFolder,
           const std::vector<std::string>& environment = {}) {
         static std::atomic<int> counter{0};
-        std::string stem = outputFolder + "/child" + std::to_string(counter++);
-        outPath_ = stem + ".out";
-        errPath_ = stem + ".err";
+        outPath_ = outputFolder + "/child" + std::to_string(counter++) + ".out";
+        errPath_ = outPath_.substr(0, outPath_.size() - 3) + "err";
         platform::startChildProcess(argv, outPath_, errPath_, environment, process_);
         pid_ = process_.id;
     }

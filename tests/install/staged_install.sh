@@ -1,9 +1,6 @@
 #!/bin/sh
-# The installed tree as a user meets it: installs the build into a staging
-# folder (DESTDIR), runs the installed trackhost with the installed module
-# against the installed ostrelsim, and reads the storage with the installed
-# read_storage.py and with read_storage.c built against the installed header
-# through find_package, through pkg-config, and as C++.
+# The installed tree (DESTDIR) as a user meets it: the installed trackhost, module and ostrelsim
+# run; read_storage.py and read_storage.c (through find_package, pkg-config and as C++) read alike.
 #   staged_install.sh BUILD_DIR SOURCE_DIR      (exit 77: skipped)
 set -eu
 build=$1 source=$2
@@ -35,8 +32,7 @@ sed -e "s#^device cave $prefix/#device cave $root/#" -e "s#^storage .*#storage $
 python_reader="python3 $root/share/zelostrel/read_storage.py --storage $storage --controllers"
 tries=0
 until [ "$($python_reader 2>/dev/null | grep -c '^tracker .* time [1-9]')" = 4 ]; do
-  tries=$((tries + 1)) && [ $tries -lt 100 ] || fail "no records within 10 s: $(cat "$work/trackhost.log")"
-  sleep 0.1
+  tries=$((tries + 1)) && [ $tries -lt 100 ] && sleep 0.1 || fail "no records within 10 s: $(cat "$work/trackhost.log")"
 done
 # Without frames the records stay as they are, so every reader sees the same.
 kill $sim; wait $sim || sim=
@@ -58,8 +54,6 @@ done
 if command -v systemd-analyze > /dev/null; then
   sed "s#$prefix/#$root/#g" "$root/lib/systemd/system/trackhost@.service" > "$work/trackhost@.service"
   systemd-analyze verify "$work/trackhost@.service" || fail "systemd-analyze verify trackhost@.service"
-else
-  echo "systemd-analyze is not installed: the unit is not verified"
 fi
 kill -TERM $host && wait $host || fail "trackhost did not end cleanly: $(cat "$work/trackhost.log")"
 host=

@@ -11,7 +11,6 @@ if(NOT WIN32)  # signals, FIFOs and devices
   list(APPEND trackhost_test_sources trackhost_posix_test.cpp)
 endif()
 zelostrel_test(test_trackhost SOURCES ${trackhost_test_sources} DEPS trackhost_core)
-add_dependencies(test_trackhost trackhost fake_device_module not_a_device_module zelostrel)
+add_dependencies(test_trackhost trackhost fake_device_module not_a_device_module)
 target_compile_definitions(test_trackhost PRIVATE TRACKHOST_PROGRAM="$<TARGET_FILE:trackhost>"
-  FAKE_MODULE_LIBRARY="$<TARGET_FILE:fake_device_module>" NOT_A_MODULE_LIBRARY="$<TARGET_FILE:not_a_device_module>"
-  REAL_MODULE_LIBRARY="$<TARGET_FILE:zelostrel>")
+  FAKE_MODULE_LIBRARY="$<TARGET_FILE:fake_device_module>" NOT_A_MODULE_LIBRARY="$<TARGET_FILE:not_a_device_module>")

@@ -1,6 +1,5 @@
 #pragma once
-// The fixture of trackhost_test.cpp and trackhost_posix_test.cpp: hosts run as
-// children on configuration files of their own, refusals and clean ends.
+// The fixture of trackhost_test.cpp and trackhost_posix_test.cpp: hosts as children, refusals and clean ends.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -38,8 +37,7 @@ protected:
             },
             10000);
     }
-    // Runs a host that must refuse and returns its errors. What held the name
-    // before still holds it; otherwise nothing is left.
+    // A host that must refuse: its errors. What held the name before still holds it; otherwise nothing is left.
     std::string refusal(const std::string& config, bool nameWasTaken = false) {
         std::unique_ptr<Child> host = startHost(config);
         EXPECT_EQ(2, host->finish()) << host->output() << host->errors();
@@ -47,8 +45,7 @@ protected:
         EXPECT_FALSE(storageExists(storage + "~lock"));
         return host->errors();
     }
-    // A stop as a service manager or Ctrl-C asks it. (On Windows a reader that
-    // still maps the storage keeps it alive: tests detach theirs first.)
+    // A stop as Ctrl-C asks it. (On Windows a reader that maps the storage keeps it: tests detach first.)
     void terminate(Child& host) {
         host.requestStop();
         expectCleanEnd(host);

@@ -1,5 +1,5 @@
-// trackhost as a child process with real shared memory and real modules (the
-// stand-in of fake_device_module.cpp and the shipped one); its device runner in process.
+// trackhost as a child process with real shared memory and a real module (the
+// stand-in of fake_device_module.cpp); its device runner in process.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -71,7 +71,7 @@ TEST_F(Trackhost, DevicesTakeIdsInFileOrderAndReadersNeverSeeATornRecord) {
     }
     platform::unmapSharedMemory(view);
     struct Tally {
-        uint64_t copies = 0, torn = 0, changes = 0;
+        uint64_t torn = 0, changes = 0;
     } tallies[2];
     auto hammer = [&](Tally& tally) {
         StorageReader reader;
@@ -88,7 +88,6 @@ TEST_F(Trackhost, DevicesTakeIdsInFileOrderAndReadersNeverSeeATornRecord) {
             for (uint32_t i = 0; i < trackers.size(); ++i) tally.torn += fakeTrackerIsWhole(trackers[i], i + 1) ? 0 : 1;
             for (uint32_t i = 0; i < controllers.size(); ++i)
                 tally.torn += fakeControllerIsWhole(controllers[i], i + 1) ? 0 : 1;
-            tally.copies += trackers.size() + controllers.size();
             tally.changes += !trackers.empty() && trackers.back().x != lastX ? 1 : 0;
             lastX = trackers.empty() ? 0 : trackers.back().x;
         }
@@ -98,7 +97,6 @@ TEST_F(Trackhost, DevicesTakeIdsInFileOrderAndReadersNeverSeeATornRecord) {
     first.join();
     for (const Tally& tally : tallies) {
         EXPECT_EQ(0u, tally.torn);
-        EXPECT_GT(tally.copies, 10000u);
         EXPECT_GT(tally.changes, 20u);  // reads and writes overlapped
     }
     EXPECT_EQ(std::make_pair(0u, true),
@@ -166,7 +164,6 @@ TEST_F(Trackhost, OneHostPerStorageAndAKilledHostsStorageIsTakenOver) {
         ASSERT_NE(hosts[0]->running(), hosts[1]->running()) << hosts[0]->output() << hosts[1]->output();
         int winner = hosts[0]->running() ? 0 : 1;
         EXPECT_EQ(2, hosts[1 - winner]->exitCode());
-        EXPECT_NE(std::string::npos, hosts[1 - winner]->errors().find("is held by a running host"));
         EXPECT_NE(std::string::npos,
                   hosts[winner]->output().find("took over storage \"" + storage + "\" left behind by ended process " +
                                                std::to_string(first->pid())));
@@ -225,22 +222,6 @@ TEST_F(Trackhost, RefusesWhatItCannotRunNamingFileAndLine) {
         EXPECT_EQ(expected, refused.substr(0, expected.size())) << path;
         EXPECT_EQ(1, std::count(refused.begin(), refused.end(), '\n')) << refused;
     }
-}
-
-// A check loads every module but creates no device (no socket) and no storage, and names every fault.
-TEST_F(Trackhost, CheckLoadsEveryModuleButStartsNothing) {
-    std::string good = writeConfig("device cave " REAL_MODULE_LIBRARY "\n  port 5000\ndevice wand " + fake + "\n");
-    std::unique_ptr<Child> check = startHost(good, {"--check"});
-    EXPECT_EQ(0, check->finish());
-    EXPECT_EQ("trackhost: " + good + ": usable: storage \"" + storage + "\", 2 device(s)\n", check->output());
-    std::string bad = writeConfig("device a " NOT_A_MODULE_LIBRARY "\n  x \"open\ndevice b " + fake + "\n  fail\n");
-    check = startHost(bad, {"--check"});
-    EXPECT_EQ(1, check->finish());
-    EXPECT_EQ("trackhost: " + bad + ":3: missing closing double quote\ntrackhost: " + bad +
-                  ":2: device \"a\": \"" NOT_A_MODULE_LIBRARY
-                  "\" is not a device module: it does not export createDev and deleteDev\n",
-              check->errors());
-    EXPECT_FALSE(hosttest::storageExists(storage));
 }
 
 TEST_F(Trackhost, AFailedInitRefusesAndCleansUp) {

@@ -6,56 +6,30 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <thread>
 
 #include "platform/clock.h"
 #include "platform/dynamic_library.h"
-#include "tests/host_process_support.h"
 #include "tests/support/output.h"
 #include "tests/support/shared_storage.h"
 
-namespace {
-
 using test_support::capturedStdout;
 
-// Run as "<this program> --hold-mutex=NAME": takes the mutex and dies holding it.
-const bool kIsMutexHolder = [] {
-    const char* flag = std::strstr(GetCommandLineA(), "--hold-mutex=");
-    if (flag == nullptr) return false;
-    WaitForSingleObject(CreateMutexA(nullptr, FALSE, flag + std::strlen("--hold-mutex=")), INFINITE);
-    ExitProcess(0);
-}();
-
-}  // namespace
-
 // A host's mutex handle through CMutexH: its holder may lock again and unlocks
-// once per lock; an owner that ends holding it hands it over, "Owner died".
-class HostMutex : public testing::Test {
-protected:
-    void TearDown() override { CloseHandle(handle.native.handle); }
-    DWORD othersLook() {  // WAIT_TIMEOUT while somebody else holds it
+// once per lock; an owner that ends holding it (a killed host) hands it over, "Owner died".
+TEST(HostMutex, ASecondLockByTheHolderAndAnOwnerThatEndsHoldingIt) {
+    platform::SharedMutex handle{{CreateMutexA(nullptr, FALSE, nullptr)}};
+    CLogH log = test_support::quietLogger("HOST");
+    CMutexH mutex{&handle, &log};
+    const auto othersLook = [&] {  // WAIT_TIMEOUT while somebody else holds it
         DWORD result = 0;
         std::thread([&] {
             result = WaitForSingleObject(handle.native.handle, 0);
             if (result == WAIT_OBJECT_0) ReleaseMutex(handle.native.handle);
         }).join();
         return result;
-    }
-    void expectOwnerDiedThenHeld() {
-        EXPECT_EQ("HOST: ERROR: CMutexH: Locking mutex: Owner died\n",
-                  capturedStdout([&] { EXPECT_FALSE(mutex.lock()); }));
-        EXPECT_EQ(DWORD{WAIT_TIMEOUT}, othersLook()) << "the caller holds the lock";
-        EXPECT_TRUE(mutex.unlock());
-        EXPECT_EQ(DWORD{WAIT_OBJECT_0}, othersLook());
-    }
-    platform::SharedMutex handle{{CreateMutexA(nullptr, FALSE, nullptr)}};
-    CLogH log = test_support::quietLogger("HOST");
-    CMutexH mutex{&handle, &log};
-};
-
-TEST_F(HostMutex, ASecondLockByTheHolderAndAnOwnerThreadOrProcessThatEndsHoldingIt) {
+    };
     EXPECT_EQ("", capturedStdout([&] { EXPECT_TRUE(mutex.lock() && mutex.lock()); }));
     EXPECT_TRUE(mutex.unlock());
     EXPECT_EQ(DWORD{WAIT_TIMEOUT}, othersLook()) << "each lock needs its unlock";
@@ -63,15 +37,10 @@ TEST_F(HostMutex, ASecondLockByTheHolderAndAnOwnerThreadOrProcessThatEndsHolding
     EXPECT_EQ(DWORD{WAIT_OBJECT_0}, othersLook());
     EXPECT_NE("", capturedStdout([&] { EXPECT_FALSE(mutex.unlock()); })) << "not held";
     std::thread([&] { WaitForSingleObject(handle.native.handle, INFINITE); }).join();
-    expectOwnerDiedThenHeld();
-    const std::string name = "zelostrel-test-" + std::to_string(GetCurrentProcessId());
+    EXPECT_EQ("HOST: ERROR: CMutexH: Locking mutex: Owner died\n", capturedStdout([&] { EXPECT_FALSE(mutex.lock()); }));
+    EXPECT_EQ(DWORD{WAIT_TIMEOUT}, othersLook()) << "the caller holds the lock";
+    EXPECT_TRUE(mutex.unlock());
     CloseHandle(handle.native.handle);
-    handle.native.handle = CreateMutexA(nullptr, FALSE, name.c_str());
-    char program[MAX_PATH];
-    ASSERT_NE(0u, GetModuleFileNameA(nullptr, program, sizeof program));
-    hosttest::TempDir dir;
-    ASSERT_EQ(0, hosttest::Child({program, "--hold-mutex=" + name}, dir.path()).finish());
-    expectOwnerDiedThenHeld();
 }
 
 // The loader names the library and gives the system's text. The zone fields

@@ -1,6 +1,6 @@
 #pragma once
-// Real programs as child processes (output into files: a chatty child never
-// blocks on a full pipe), free loopback ports, storage names of their own.
+// Real programs as child processes (output into files: a chatty child never blocks on a full pipe),
+// free loopback ports, storage names of their own.
 #include <atomic>
 #include <chrono>
 #include <clocale>
@@ -32,8 +32,7 @@ inline bool waitFor(const std::function<bool()>& condition, int timeoutMillis) {
     return true;
 }
 
-// A German locale (a decimal comma) under this system's name for it; false
-// where none is installed. Children get it with LC_ALL=de_DE.UTF-8 (Wine too).
+// A German locale (a decimal comma) under this system's name for it; false where none is installed.
 inline bool useGermanLocale() {
     return std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr || std::setlocale(LC_ALL, "German_Germany.1252") != nullptr;
 }
@@ -49,7 +48,7 @@ inline std::string readFile(const std::string& path) {
     return text.str();
 }
 
-// A temporary folder, removed with its files (Windows removes a file only once a child's console let go).
+// A temporary folder, removed with its files (on Windows once a child's console let go of them).
 class TempDir {
 public:
     TempDir() {
@@ -71,8 +70,7 @@ public:
     }
 
 private:
-    // One pass over the tree; std::filesystem::remove_all is not used because
-    // under Wine it can retry a file whose deletion is pending for ever.
+    // One pass; under Wine std::filesystem::remove_all can retry a file whose deletion is pending for ever.
     static bool removeTree(const std::filesystem::path& path) {
         std::error_code error;
         bool removed = true;
@@ -122,8 +120,7 @@ inline int freeUdpPort() {
     return bound == 0 ? port : -1;
 }
 
-// A child process, killed and collected on destruction; `environment`
-// entries ("NAME=value") are added to the test's own.
+// A child process, killed and collected on destruction; `environment` ("NAME=value") adds to the test's own.
 class Child {
 public:
     Child(const std::vector<std::string>& argv, const std::string& outputFolder,
@@ -142,8 +139,7 @@ public:
 
     uint32_t pid() const { return pid_; }
     bool running() const { return process_.isRunning(); }
-    // On Windows the stop goes through the child's console, which another
-    // thread of the test may hold for a moment: a send that failed is retried.
+    // On Windows the stop goes through the child's console, which another thread may hold a moment: retried.
     bool requestStop() const {
         for (int attempt = 0; attempt < 5; ++attempt) {
             if (platform::requestChildStop(process_)) return true;

@@ -1,10 +1,8 @@
-// A stand-in device module for the host's and tools' tests. Lines it reads:
-// trackers N (2), controllers N (1), rate HZ (1000; 0 = flat out), writes N
-// (write in the first N cycles, then keep still), fail (init refuses),
-// initdelay/startdelay/stopdelay MS (a slow or silent controller).
-// Cycle k writes tracker t with time (k, t) and all six values valueOf(k, t);
-// controller c with time (k, c), 8 valuators valueOf(k, c) / 10 and buttons
-// the low 16 bits of k: a copy that mixes two writes shows unequal values.
+// A stand-in device module for the host's and tools' tests. Lines it reads: trackers N (2), controllers N (1),
+// rate HZ (1000; 0 = flat out), writes N (write in the first N cycles, then keep still), fail (init refuses),
+// initdelay/startdelay/stopdelay MS (a slow or silent controller). Cycle k writes tracker t with time (k, t) and
+// all six values valueOf(k, t); controller c with time (k, c), 8 valuators valueOf(k, c) / 10 and buttons the
+// low 16 bits of k: a copy that mixes two writes shows unequal values.
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -28,27 +26,22 @@ public:
     using CBaseMod::CBaseMod;
 
     int init(InitInfo* info) override {
-        if (info == nullptr || info->trackerStorage == nullptr || info->controllerStorage == nullptr) return -1;
         trackerStorage_ = info->trackerStorage;
         controllerStorage_ = info->controllerStorage;
-        const std::pair<const char*, uint32_t*> numbers[] = {
-            {"trackers", &trackers_},   {"controllers", &controllers_}, {"rate", &rate_},          {"writes", &writes_},
-            {"initdelay", &initDelay_}, {"startdelay", &startDelay_},   {"stopdelay", &stopDelay_}};
-        bool fail = false;
-        for (uint32_t i = 0; i < config->numLines; ++i) {
-            ConfigLine& line = config->lines[i];
+        const std::pair<const char*, uint32_t*> numbers[] = {{"trackers", &trackers_},   {"controllers", &controllers_},
+                                                             {"rate", &rate_},           {"writes", &writes_},
+                                                             {"initdelay", &initDelay_}, {"startdelay", &startDelay_},
+                                                             {"stopdelay", &stopDelay_}, {"fail", &failLine_}};
+        for (ConfigLine* line = config->lines; line != config->lines + config->numLines; ++line) {
             for (const auto& [keyword, value] : numbers) {
-                if (std::strcmp(line.keyword, keyword) == 0) *value = static_cast<uint32_t>(std::atoi(line.args[0]));
-                line.used |= std::strcmp(line.keyword, keyword) == 0;
-            }
-            if (std::strcmp(line.keyword, "fail") == 0) {
-                logger->errorf("fake: refusing the configuration on line %d\n", line.lineNumber);
-                line.used = 1;
-                fail = true;
+                if (std::strcmp(line->keyword, keyword) != 0) continue;
+                *value = line->argCount == 0 ? static_cast<uint32_t>(line->lineNumber) : std::atoi(line->args[0]);
+                line->used = 1;
             }
         }
+        if (failLine_ != 0) logger->errorf("fake: refusing the configuration on line %u\n", failLine_);
         platform::sleepMillis(initDelay_);
-        return !fail && registerRecords(trackerStorage_, trackers_, trackerBase_, true) &&
+        return failLine_ == 0 && registerRecords(trackerStorage_, trackers_, trackerBase_, true) &&
                        registerRecords(controllerStorage_, controllers_, controllerBase_, false)
                    ? 1
                    : -1;
@@ -88,10 +81,9 @@ public:
 
 private:
     static bool registerRecords(CDataStorage* storage, uint32_t own, uint32_t& base, bool trackers) {
-        if (own == 0) return true;
         storage->lock();
         base = trackers ? storage->getNumTrackers() : storage->getNumControllers();
-        bool ok = trackers ? storage->setNumTrackers(base + own) : storage->setNumControllers(base + own);
+        bool ok = own == 0 || (trackers ? storage->setNumTrackers(base + own) : storage->setNumControllers(base + own));
         storage->unlock();
         return ok;
     }
@@ -109,7 +101,7 @@ private:
 
     CDataStorage *trackerStorage_ = nullptr, *controllerStorage_ = nullptr;
     uint32_t trackers_ = 2, controllers_ = 1, rate_ = 1000, writes_ = 0, trackerBase_ = 0, controllerBase_ = 0,
-             cycle_ = 0, initDelay_ = 0, startDelay_ = 0, stopDelay_ = 0;
+             cycle_ = 0, initDelay_ = 0, startDelay_ = 0, stopDelay_ = 0, failLine_ = 0;
 };
 
 }  // namespace

@@ -1,5 +1,5 @@
-// The Windows layer for real: a host's mutex handles, the loader's text, the
-// clock's zone fields. (Winsock runs in the module's and the host's tests under Wine.)
+// The Windows layer for real: a host's mutex handles and the loader's text. (Winsock
+// runs in the module's and the host's tests under Wine.)
 #include <winsock2.h>
 #include <windows.h>
 
@@ -8,7 +8,6 @@
 #include <string>
 #include <thread>
 
-#include "platform/clock.h"
 #include "platform/dynamic_library.h"
 #include "tests/support/output.h"
 #include "tests/support/shared_storage.h"
@@ -42,10 +41,8 @@ TEST(HostMutex, ASecondLockByTheHolderAndAnOwnerThatEndsHoldingIt) {
     CloseHandle(handle.native.handle);
 }
 
-// The loader names the library and gives the system's text. The zone fields
-// are the system's (run with a Unix-style TZ, which Wine's zone follows and the
-// C run-time would misread as UTC).
-TEST(WindowsSystem, LoaderTextAndClockZone) {
+// The loader names the library and gives the system's text.
+TEST(WindowsSystem, LoaderNamesTheLibraryAndGivesTheSystemsText) {
     platform::LibraryHandle library;
     char reason[512], text[256] = {};
     EXPECT_FALSE(platform::openLibrary("no-such-calibration.dll", library, reason, sizeof reason));
@@ -54,11 +51,4 @@ TEST(WindowsSystem, LoaderTextAndClockZone) {
     std::string system(text);
     system.erase(system.find_last_not_of("\r\n ") + 1);
     EXPECT_EQ("no-such-calibration.dll: " + system, std::string(reason));
-
-    TIME_ZONE_INFORMATION zone{};
-    const DWORD zoneState = GetTimeZoneInformation(&zone);
-    const platform::ClockReading reading = platform::readClock();
-    EXPECT_EQ(zone.Bias + zone.StandardBias, reading.minutesWest);
-    EXPECT_EQ(zoneState == TIME_ZONE_ID_DAYLIGHT ? 1 : 0, reading.daylightSaving);
-    EXPECT_NEAR(static_cast<double>(time(nullptr)), static_cast<double>(reading.seconds), 2.0);
 }

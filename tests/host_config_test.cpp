@@ -47,43 +47,18 @@ std::string deviceWithLines(int count, int arguments = 1) {
 
 }  // namespace
 
-TEST(HostConfigWords, BlanksTabsQuotesAndComments) {
-    using Words = std::vector<std::string>;
-    const struct {
-        const char* line;
-        Words words;
-        const char* error;
-    } cases[] = {
-        {"  port\t 5000  ", {"port", "5000"}, ""},
-        {"name \"two words\" x", {"name", "two words", "x"}, ""},
-        {"a \"\" b", {"a", "", "b"}, ""},
-        {"a \"#not a comment\"", {"a", "#not a comment"}, ""},
-        {"a b# comment \"unclosed", {"a", "b"}, ""},
-        {"\"q\"# comment", {"q"}, ""},
-        {"   # only a comment", {}, ""},
-        {"valuatorscale 1 [0.5,0,2,-1] all", {"valuatorscale", "1", "[0.5,0,2,-1]", "all"}, ""},  // brackets are plain
-        {"name \"open", {}, "missing closing double quote"},
-        {"name \"ab\"cd", {}, "a closing double quote must end the word"},
-        {"name ab\"cd\"", {}, "a double quote may only start a word"},
-    };
-    for (const auto& c : cases) {
-        Words words{"left over"};
-        std::string error;
-        EXPECT_EQ(*c.error == '\0', hostconfig::splitWords(c.line, words, error)) << c.line;
-        EXPECT_EQ(std::make_pair(c.words, std::string(c.error)), std::make_pair(words, error)) << c.line;
-    }
-}
-
 TEST(HostConfig, SectionsLinesNumbersAndLibraryFolders) {
     EXPECT_EQ(
         "lab_1@2\n"
         "4 wall libs/my module.so -> /etc/track/libs/my module.so\n  5 port|5000\n  6 quoted keyword|a b|c\n"
-        "  8 sensoroffset|1|0|0|10|cm\n9 floor /opt/floor.so -> /opt/floor.so\n  10 CAVECoordinates|yes\n",
-        described("# lab set-up\nstorage lab_1   # the name readers attach to\n\n"
-                  "device wall \"libs/my module.so\"\r\n  port 5000\n\t\"quoted keyword\" \"a b\" c#comment\n"
-                  "   # a comment inside the section\n  sensoroffset 1 0 0 10 cm\n"
-                  "device floor /opt/floor.so\n  CAVECoordinates yes\n",
-                  "/etc/track"));
+        "  8 sensoroffset|1|0|0|10|cm\n  9 a||#not a comment|q\n10 floor /opt/floor.so -> /opt/floor.so\n"
+        "  11 CAVECoordinates|yes\n",
+        described(
+            "# lab set-up\nstorage lab_1   # the name readers attach to\n\n"
+            "device wall \"libs/my module.so\"\r\n  port 5000\n\t\"quoted keyword\" \"a b\" c#comment\n"
+            "   # a comment inside the section\n  sensoroffset 1 0 0 10 cm\n a  \"\" \"#not a comment\"\t\"q\"# \"x\n"
+            "device floor /opt/floor.so\n  CAVECoordinates yes\n",
+            "/etc/track"));
     // Never a bare library name (the loader would search the system's
     // folders); a byte order mark (editors on Windows) is not part of a word.
     EXPECT_EQ("trackhost@0\n1 a lib.so -> ./lib.so\n2 b ../b.so -> ./../b.so\n",
@@ -109,6 +84,8 @@ TEST(HostConfig, EveryRefusalNamesItsLineAndAllAreReportedAtOnce) {
         {"device \"\" b.so\n", "1: \"device\" takes a name and a library\n"},
         {"device a a.so\ndevice a b.so\n", "2: device name \"a\" already used on line 1\n"},
         {"device a a.so\nname \"open\n", "2: missing closing double quote\n"},
+        {"device a a.so\nname \"ab\"cd\n", "2: a closing double quote must end the word\n"},
+        {"device a a.so\nname ab\"cd\"\n", "2: a double quote may only start a word\n"},
         {"", "0: no device configured (add a line \"device NAME LIBRARY\")\n"},
         {std::string("device a a.so\nport 1\0\n", 22),
          "2: the line holds a NUL character\n"},  // a binary file by mistake

@@ -41,10 +41,11 @@ TEST(Exports, AHostsSessionThroughTheLibrarysExportsAndVirtualTable) {
     {
         HostSide s;
         SocketHandle* controller = nullptr;
-        uint16_t controllerPort = 0;
-        ASSERT_EQ(0, udpOpen(controller, controllerPort, 0));
-        s.lines.add({"port", std::to_string(s.dataPort)}).add({"remote", "127.0.0.1", std::to_string(controllerPort)});
-        s.lines.add({"gripwands", "1"});
+        uint16_t port = 0;
+        ASSERT_EQ(0, udpOpen(controller, port, 0));
+        s.lines.add({"port", std::to_string(s.dataPort)})
+            .add({"remote", "127.0.0.1", std::to_string(port)})
+            .add({"gripwands", "1"});
         CBaseMod* created = create(s.lines.config(), &s.log);
         ASSERT_NE(nullptr, created);
         HostDevice& device = *reinterpret_cast<HostDevice*>(static_cast<CBase*>(created));
@@ -61,12 +62,11 @@ TEST(Exports, AHostsSessionThroughTheLibrarysExportsAndVirtualTable) {
         EXPECT_TRUE(device.stop());
         EXPECT_EQ(std::string("ostrel 10 0", 12), command());
         EXPECT_EQ(0u, capturedStdout([&] { EXPECT_TRUE(device.printInfo()); }).find("TRK: INFO: DEVICE NAME"));
-        const std::string frame =
-            "fr 1\n6d 1 [0 1.0][304.8 0 0][1 0 0 0 1 0 0 0 1]\n"
-            "6df2 1 1 [0 1.0 16 2][304.8 0 0][1 0 0 0 1 0 0 0 1][0x5 0.5 -0.25]\n";
         UpdateMasks masks{};
         for (int call = 0; call < 3; ++call) {  // recvData, then the two updates, each on a frame of its own
-            s.send(frame);
+            s.send(
+                "fr 1\n6d 1 [0 1.0][304.8 0 0][1 0 0 0 1 0 0 0 1]\n6df2 1 1 [0 1.0 16 2][304.8 0 0][1 0 0 0 1 0 0 0 "
+                "1][5 0.5 -0.25]\n");
             EXPECT_EQ(1, call == 0   ? device.recvData(&masks, 0)
                          : call == 1 ? device.updateTrackers()
                                      : device.updateControllers());

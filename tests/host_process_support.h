@@ -48,14 +48,16 @@ inline std::string readFile(const std::string& path) {
     return text.str();
 }
 
+// A name of its own, for a storage or a folder.
+inline std::string uniqueStorageName(const std::string& tag) {
+    static std::atomic<int> counter{0};
+    return "zt-" + tag + "-" + std::to_string(platform::currentProcessId()) + "-" + std::to_string(counter++);
+}
+
 // A temporary folder, removed with its files (on Windows once a child's console let go of them).
 class TempDir {
 public:
-    TempDir() {
-        static std::atomic<int> counter{0};
-        path_ = (std::filesystem::temp_directory_path() /
-                 ("trackhost-test-" + std::to_string(platform::currentProcessId()) + "-" + std::to_string(counter++)))
-                    .string();
+    TempDir() : path_((std::filesystem::temp_directory_path() / uniqueStorageName("dir")).string()) {
         std::filesystem::create_directories(path_);
     }
     ~TempDir() {
@@ -91,11 +93,6 @@ constexpr char kKnownFrame[] =
     "fr 7\n"
     "6d 2 [0 1.000][304.8 609.6 -914.4][1 0 0 0 1 0 0 0 1] [1 1.000][152.4 0 3048][0 0 -1 0 1 0 1 0 0]\n"
     "6df2 1 1 [0 1.000 8 2][0 1524 0][1 0 0 0 1 0 0 0 1][5 0.5 -0.25]\n";
-
-inline std::string uniqueStorageName(const std::string& tag) {
-    static std::atomic<int> counter{0};
-    return "zt-" + tag + "-" + std::to_string(platform::currentProcessId()) + "-" + std::to_string(counter++);
-}
 
 inline bool storageExists(const std::string& name) {
     platform::SharedMemory view;

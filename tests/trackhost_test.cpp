@@ -195,8 +195,8 @@ TEST_F(Trackhost, RefusesWhatItCannotRunNamingFileAndLine) {
     }
 }
 
+// The first device is set up, the second refuses: both are deleted.
 TEST_F(Trackhost, AFailedInitRefusesAndCleansUp) {
-    // The first device is set up, the second refuses: both are deleted.
     std::string path =
         writeConfig("device good " + fake + "\n  trackers 1\ndevice bad " + fake + "\n  trackers 1\n  fail\n");
     std::unique_ptr<Child> host = startHost(path);
@@ -205,7 +205,6 @@ TEST_F(Trackhost, AFailedInitRefusesAndCleansUp) {
         "trackhost: " + path + ":4: device \"bad\": the module refused its configuration (see its messages above)\n",
         host->errors());
     EXPECT_NE(std::string::npos, host->output().find("fake: refusing the configuration on line 6\n")) << host->output();
-    EXPECT_NE(std::string::npos, host->output().find("device \"good\"")) << host->output();
 }
 
 namespace {
@@ -257,30 +256,28 @@ TEST(DeviceRunner, SaysOnceWhenCyclesFailOrTrackerRecordsStopAndWhenTheyResume) 
 // A device slow to configure, start or stop (a controller that never answers)
 // before a healthy one, which it must not hold up.
 TEST_F(Trackhost, AStopEndsWithinTheGracePeriodWhateverADeviceDoes) {
-    for (const char* phase : {"initdelay", "startdelay", "stopdelay"}) {
+    for (const std::string phase : {"initdelay", "startdelay", "stopdelay"}) {
         SCOPED_TRACE(phase);
         std::unique_ptr<Child> host = startHost(writeConfig("device slow " + fake + "\n  trackers 1\n  " + phase +
                                                             " 60000\ndevice good " + fake + "\n  trackers 1\n"),
                                                 {"--grace", "1"});
         StorageReader reader;
-        const bool inInit = std::string(phase) == "initdelay";
-        ASSERT_TRUE(hosttest::waitFor(
-            [&] {
-                return inInit ? host->output().find("ready") != std::string::npos
-                              : reader.attach(storage) == AttachOutcome::Attached &&
-                                    reader.readCounters().trackers[1] > 10;
-            },
-            10000))
-            << host->output();
+        auto inTheSlowPhase = [&] {  // set up, or running with the healthy device writing
+            return phase == "initdelay"
+                       ? host->output().find("ready") != std::string::npos
+                       : reader.attach(storage) == AttachOutcome::Attached && reader.readCounters().trackers[1] > 10;
+        };
+        ASSERT_TRUE(hosttest::waitFor(inTheSlowPhase, 10000)) << host->output();
         std::this_thread::sleep_for(std::chrono::milliseconds(200));  // well inside the slow phase
         reader.detach();
         hosttest::Clock::time_point asked = hosttest::Clock::now();
         EXPECT_TRUE(host->requestStop());
         expectCleanEnd(*host, 1);
         EXPECT_LT(hosttest::millisSince(asked), 1000 + 1000);
-        EXPECT_NE(std::string::npos,
-                  host->output().find(std::string("ERROR: device \"slow\" ") +
-                                      (inInit ? "did not finish its set-up" : "did not stop") + " within 1 s\n"))
+        EXPECT_NE(
+            std::string::npos,
+            host->output().find("ERROR: device \"slow\" did not " +
+                                std::string(phase == "initdelay" ? "finish its set-up" : "stop") + " within 1 s\n"))
             << host->output();
     }
 }

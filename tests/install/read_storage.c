@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <zelostrel/storage.h>
 
@@ -12,13 +11,12 @@ int main(int argc, char** argv) {
     char path[256];
     snprintf(path, sizeof path, "/dev/shm/%s", name);
     int fd = open(path, O_RDONLY);
-    struct stat facts;
-    void* map = fd < 0 || fstat(fd, &facts) != 0 || facts.st_size < 64 ? MAP_FAILED
-                : mmap(NULL, (size_t)facts.st_size, PROT_READ, MAP_SHARED, fd, 0);
+    off_t size = fd < 0 ? -1 : lseek(fd, 0, SEEK_END);
+    void* map = size < 64 ? MAP_FAILED : mmap(NULL, (size_t)size, PROT_READ, MAP_SHARED, fd, 0);
     zelostrel_tracker trackers[ZELOSTREL_CAPACITY];
     zelostrel_controller controllers[ZELOSTREL_CAPACITY];
     uint32_t t = 0, c = 0;
-    if (map == MAP_FAILED || zelostrel_storage_check(map, (size_t)facts.st_size) != ZELOSTREL_STORAGE_OK ||
+    if (map == MAP_FAILED || zelostrel_storage_check(map, (size_t)size) != ZELOSTREL_STORAGE_OK ||
         !zelostrel_copy_trackers(map, trackers, &t, 100000) || !zelostrel_copy_controllers(map, controllers, &c, 100000)) {
         fprintf(stderr, "cannot read storage %s\n", name);
         return 1;

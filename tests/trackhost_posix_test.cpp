@@ -9,8 +9,7 @@
 
 #include "tests/trackhost_fixture.h"
 
-using hosttest::Child;
-using hosttest::Trackhost;
+using namespace hosttest;
 
 TEST_F(Trackhost, EveryStopSignalEndsTheHostCleanly) {
     std::string config = writeConfig("device a " + fake + "\n");
@@ -38,6 +37,6 @@ TEST_F(Trackhost, FifosAndDevicesAreRefusedNotWaitedOn) {
     };
     for (const auto& [path, message] : cases) {
         EXPECT_EQ("trackhost: " + path + message, refusal(path, path == config)) << path;
-        hosttest::removeStorage(storage);
+        removeStorage(storage);
     }
 }

@@ -13,10 +13,7 @@
 #include "tests/support/host_records.h"
 #include "tests/trackhost_fixture.h"
 
-using hosttest::Child;
-using hosttest::Trackhost;
-using storage::AttachOutcome;
-using storage::StorageReader;
+using namespace hosttest;
 
 namespace {
 
@@ -63,40 +60,34 @@ TEST_F(Trackhost, DevicesTakeIdsInFileOrderAndReadersNeverSeeATornRecord) {
                                                   {28, 8},   {32, 448}, {36, 2240}, {48, host->pid()}, {52, 64},
                                                   {56, 320}, {60, 8128}};
     for (const auto& [offset, value] : header) EXPECT_EQ(value, wordAt(offset)) << "offset " << offset;
-    for (uint32_t i = 0; i < 32; ++i) {
-        EXPECT_EQ(records::toBE32(i + 1), wordAt(448 + 56 * i)) << "every record carries its id, written or not";
-        EXPECT_EQ(records::toBE32(i + 1), wordAt(2240 + 184 * i));
-    }
+    for (uint32_t i = 0; i < 32; ++i)  // every record carries its id, written or not
+        EXPECT_EQ(std::make_pair(records::toBE32(i + 1), records::toBE32(i + 1)),
+                  std::make_pair(wordAt(448 + 56 * i), wordAt(2240 + 184 * i)));
     platform::unmapSharedMemory(view);
-    struct Tally {
-        uint64_t torn = 0, changes = 0;
-    } tallies[2];
-    auto hammer = [&](Tally& tally) {
+    uint64_t torn[2] = {}, changes[2] = {};
+    auto hammer = [&](int k) {
         StorageReader reader;
-        if (reader.attach(storage) != AttachOutcome::Attached) return void(tally.torn = ~0ull);
+        if (reader.attach(storage) != AttachOutcome::Attached) return void(torn[k] = ~0ull);
         std::vector<TraData> trackers;
         std::vector<ConData> controllers;
         uint32_t lastX = 0;
-        hosttest::Clock::time_point start = hosttest::Clock::now();
-        for (uint64_t round = 1; hosttest::millisSince(start) < 1500; ++round) {
+        Clock::time_point start = Clock::now();
+        for (uint64_t round = 1; millisSince(start) < 1500; ++round) {
             if (round % 16 == 0) std::this_thread::yield();  // two spinning readers must not starve the host
-            tally.torn +=
-                reader.copyTrackers(trackers, 1000000) && reader.copyControllers(controllers, 1000000) ? 0 : 1;
-            tally.torn += trackers.size() == 16 && controllers.size() == 8 ? 0 : 1;
-            for (uint32_t i = 0; i < trackers.size(); ++i) tally.torn += fakeTrackerIsWhole(trackers[i], i + 1) ? 0 : 1;
+            torn[k] += reader.copyTrackers(trackers, 1000000) && reader.copyControllers(controllers, 1000000) ? 0 : 1;
+            torn[k] += trackers.size() == 16 && controllers.size() == 8 ? 0 : 1;
+            for (uint32_t i = 0; i < trackers.size(); ++i) torn[k] += fakeTrackerIsWhole(trackers[i], i + 1) ? 0 : 1;
             for (uint32_t i = 0; i < controllers.size(); ++i)
-                tally.torn += fakeControllerIsWhole(controllers[i], i + 1) ? 0 : 1;
-            tally.changes += !trackers.empty() && trackers.back().x != lastX ? 1 : 0;
+                torn[k] += fakeControllerIsWhole(controllers[i], i + 1) ? 0 : 1;
+            changes[k] += !trackers.empty() && trackers.back().x != lastX ? 1 : 0;
             lastX = trackers.empty() ? 0 : trackers.back().x;
         }
     };
-    std::thread first([&] { hammer(tallies[0]); });
-    hammer(tallies[1]);
+    std::thread first([&] { hammer(0); });
+    hammer(1);
     first.join();
-    for (const Tally& tally : tallies) {
-        EXPECT_EQ(0u, tally.torn);
-        EXPECT_GT(tally.changes, 20u);  // reads and writes overlapped
-    }
+    EXPECT_EQ(std::make_pair(uint64_t{0}, uint64_t{0}), std::make_pair(torn[0], torn[1]));
+    EXPECT_TRUE(changes[0] > 20 && changes[1] > 20) << "reads and writes overlapped";
     EXPECT_EQ(std::make_pair(0u, true),
               std::make_pair(ready.readCounters().trackers[16], ready.readCounters().controllers[7] > 5))
         << "tracker 17 is no module's; the second device writes its controllers";
@@ -108,9 +99,8 @@ TEST_F(Trackhost, DevicesTakeIdsInFileOrderAndReadersNeverSeeATornRecord) {
     for (const std::string& line : {"device \"first\" (" + fake + "): trackers 1-8, controllers 1-4\n",
                                     "device \"second\" (" + fake + "): trackers 9-16, controllers 5-8\n",
                                     std::string("device \"first\": line 6 (\"colour\") was not read by the module; "
-                                                "is it spelt right?\n")}) {
+                                                "is it spelt right?\n")})
         EXPECT_NE(std::string::npos, log.find(line)) << log;
-    }
     EXPECT_EQ(log.find("was not read"), log.rfind("was not read")) << "only that line";
 }
 
@@ -127,7 +117,7 @@ TEST_F(Trackhost, OneHostPerStorageAndAKilledHostsStorageIsTakenOver) {
               refusal(config, true));
     EXPECT_EQ(0, std::memcmp(foreign.address, "not ours", 8));
     platform::unmapSharedMemory(foreign);
-    hosttest::removeStorage(storage);
+    removeStorage(storage);
 
     std::unique_ptr<Child> first = startHost(config);
     StorageReader reader;
@@ -138,20 +128,20 @@ TEST_F(Trackhost, OneHostPerStorageAndAKilledHostsStorageIsTakenOver) {
                   std::to_string(first->pid()) + ")\n",
               second->errors());
     EXPECT_TRUE(first->running() && reader.hostAlive()) << "the first host is untouched";
-    hosttest::Clock::time_point start = hosttest::Clock::now();
-    for (int round = 0; round < 20 && hosttest::millisSince(start) < 30000; ++round) {
+    Clock::time_point start = Clock::now();
+    for (int round = 0; round < 20 && millisSince(start) < 30000; ++round) {
         SCOPED_TRACE(round);
         ASSERT_TRUE(first->said("running"));
         first->kill();
         ASSERT_TRUE(first->waitExit(5000));
-        ASSERT_TRUE(hosttest::storageExists(storage)) << "a killed host cannot clean up";
+        ASSERT_TRUE(storageExists(storage)) << "a killed host cannot clean up";
         StorageReader late;
         EXPECT_EQ(AttachOutcome::NoHost, late.attach(storage)) << "readers see that its host is gone";
         std::unique_ptr<Child> hosts[] = {startHost(config), startHost(config)};
         auto decided = [](Child& host) {
             return host.output().find("running") != std::string::npos || host.waitExit(0);
         };
-        ASSERT_TRUE(hosttest::waitFor([&] { return decided(*hosts[0]) && decided(*hosts[1]); }, 10000));
+        ASSERT_TRUE(waitFor([&] { return decided(*hosts[0]) && decided(*hosts[1]); }, 10000));
         ASSERT_NE(hosts[0]->running(), hosts[1]->running()) << hosts[0]->output() << hosts[1]->output();
         int winner = hosts[0]->running() ? 0 : 1;
         EXPECT_EQ(2, hosts[1 - winner]->exitCode());
@@ -166,7 +156,7 @@ TEST_F(Trackhost, OneHostPerStorageAndAKilledHostsStorageIsTakenOver) {
 
 // Refused at once, naming file and line, on one line. (Each parse error's own text is host_config_test's.)
 TEST_F(Trackhost, RefusesWhatItCannotRunNamingFileAndLine) {
-    std::string module = hosttest::readFile(fake);
+    std::string module = readFile(fake);
     std::string half = dir.write("half.so", module.substr(0, module.size() / 2));  // a copy that has not finished
     const std::string missing = dir.path() + "/missing-module.so",
                       cannotRead = ": cannot read the configuration file: ";
@@ -267,13 +257,13 @@ TEST_F(Trackhost, AStopEndsWithinTheGracePeriodWhateverADeviceDoes) {
                        ? host->output().find("ready") != std::string::npos
                        : reader.attach(storage) == AttachOutcome::Attached && reader.readCounters().trackers[1] > 10;
         };
-        ASSERT_TRUE(hosttest::waitFor(inTheSlowPhase, 10000)) << host->output();
+        ASSERT_TRUE(waitFor(inTheSlowPhase, 10000)) << host->output();
         std::this_thread::sleep_for(std::chrono::milliseconds(200));  // well inside the slow phase
         reader.detach();
-        hosttest::Clock::time_point asked = hosttest::Clock::now();
+        Clock::time_point asked = Clock::now();
         EXPECT_TRUE(host->requestStop());
         expectCleanEnd(*host, 1);
-        EXPECT_LT(hosttest::millisSince(asked), 1000 + 1000);
+        EXPECT_LT(millisSince(asked), 1000 + 1000);
         EXPECT_NE(
             std::string::npos,
             host->output().find("ERROR: device \"slow\" did not " +

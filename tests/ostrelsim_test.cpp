@@ -1,5 +1,4 @@
-// ostrelsim: its pure parts directly, and the program as a child process over
-// loopback sockets, read back with the project's parser and tracking client.
+// ostrelsim: its pure parts, and the program as a child process over loopback, read with our parser and client.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -82,32 +81,28 @@ void expectScene(const OstrelParser& parser, const SceneCounts& scene) {
               (std::vector<int>{parser.bodyCount(), parser.gripwandCount(), parser.measurementToolCount(),
                                 parser.inertialCount(), parser.markerCount()}));
     for (int i = 0; i < parser.bodyCount(); ++i) EXPECT_EQ(i, parser.body(i)->id);
-    for (int i = 0; i < parser.gripwandCount(); ++i) {
+    for (int i = 0; i < parser.gripwandCount(); ++i)
         EXPECT_EQ(std::make_pair(8, 2),
                   std::make_pair(parser.gripwand(i)->buttonCount, parser.gripwand(i)->joystickCount));
-    }
 }
 
 }  // namespace
 
 TEST(OstrelsimOptions, DefaultsAndEveryOptionOfEveryMode) {
+    const auto fields = [](const Options& o) {
+        return std::vector<double>{double(o.to.port),    o.rateHz,          double(o.bodies),
+                                   double(o.wands),      double(o.tools),   double(o.inertial),
+                                   double(o.markers),    double(o.format),  o.seconds,
+                                   double(o.controller), double(o.tcpPort), double(o.udpPort)};
+    };
     const Options d = parse({"--to", "localhost:5000"}).options;
-    EXPECT_EQ(Mode::Send, d.mode);
     EXPECT_EQ("localhost", d.to.host);
-    EXPECT_EQ((std::vector<double>{5000, 60, 3, 1, 0, 0, 0, 2, 0, 0}),
-              (std::vector<double>{double(d.to.port), d.rateHz, double(d.bodies), double(d.wands), double(d.tools),
-                                   double(d.inertial), double(d.markers), double(d.format), d.seconds,
-                                   double(d.controller)}));
-    ParseResult send = parse(
-        {"send", "--to=10.0.0.2:7000", "--rate",     "100.5",     "--bodies", "5",        "--wands=2", "--tools",
-         "3",    "--inertial",         "4",          "--markers", "6",        "--format", "1",         "--seconds",
-         "2.5",  "--controller",       "--tcp-port", "0"});
+    EXPECT_EQ((std::vector<double>{5000, 60, 3, 1, 0, 0, 0, 2, 0, 0, 50105, 50105}), fields(d));
+    ParseResult send =
+        parse({"send", "--to=10.0.0.2:7000", "--rate=100.5", "--bodies=5", "--wands=2", "--tools=3", "--inertial=4",
+               "--markers=6", "--format=1", "--seconds=2.5", "--controller", "--tcp-port=0"});
     ASSERT_TRUE(send.ok) << send.error;
-    const Options& o = send.options;
-    EXPECT_EQ((std::vector<double>{100.5, 5, 2, 3, 4, 6, 1, 2.5, 1, 0, 0}),
-              (std::vector<double>{o.rateHz, double(o.bodies), double(o.wands), double(o.tools), double(o.inertial),
-                                   double(o.markers), double(o.format), o.seconds, double(o.controller),
-                                   double(o.tcpPort), double(o.udpPort)}))
+    EXPECT_EQ((std::vector<double>{7000, 100.5, 5, 2, 3, 4, 6, 1, 2.5, 1, 0, 0}), fields(send.options))
         << "the UDP port follows the TCP port";
     ParseResult ports = parse({"--to", "h:1", "--controller", "--udp-port", "6000"});
     EXPECT_EQ(std::make_pair(50105, 6000), std::make_pair(int(ports.options.tcpPort), int(ports.options.udpPort)));
@@ -210,16 +205,13 @@ TEST(OstrelsimFrameWriter, OlderButtonWordFoldsTheJoystick) {
 TEST(OstrelsimMotion, TheSceneMovesLikeARealOne) {
     double rot[9];
     rotationFromAngles(0.3, -0.4, 1.1, rot);
-    // As the host reads them, with R(r, c) at rot[3c + r]: azimuth
-    // atan2(R02, R22), elevation -asin(R12), roll atan2(R10, R11).
+    // As the host reads R(r, c) at rot[3c + r]: azimuth atan2(R02, R22), elevation -asin(R12), roll atan2(R10, R11).
     EXPECT_NEAR(0.3, std::atan2(rot[6], rot[8]), 1e-12);
     EXPECT_NEAR(-0.4, -std::asin(rot[7]), 1e-12);
     EXPECT_NEAR(1.1, std::atan2(rot[1], rot[4]), 1e-12);
-    const std::pair<ObjectKind, Pose (*)(int, double) noexcept> kinds[] = {{ObjectKind::Body, bodyPose},
-                                                                           {ObjectKind::Wand, wandPose},
-                                                                           {ObjectKind::Tool, toolPose},
-                                                                           {ObjectKind::Inertial, inertialPose}};
-    for (const auto& [kind, pose] : kinds) {
+    Pose (*const poses[])(int, double) noexcept = {bodyPose, wandPose, toolPose, inertialPose};  // in ObjectKind order
+    for (const auto& pose : poses) {
+        const auto kind = static_cast<ObjectKind>(&pose - poses);
         for (int i = 0; i < 4; ++i) {
             SCOPED_TRACE("kind " + std::to_string(int(kind)) + " index " + std::to_string(i));
             int dropouts = 0, outSteps = 0;
@@ -280,9 +272,8 @@ TEST(OstrelsimFrames, BothFormatsParseWithTheAskedCountsThroughDropoutsAndTheLar
                 EXPECT_EQ(droppedOut(ObjectKind::Wand, i, t), parser.gripwand(i)->quality < 0);
                 for (int b = 0; b < 4; ++b) buttonFrames += parser.gripwand(i)->buttons[b];
             }
-            for (int i = 0; i < scene.inertial; ++i) {  // 1: blind, drifting; 2: seen
+            for (int i = 0; i < scene.inertial; ++i)  // 1: blind, drifting; 2: seen
                 EXPECT_EQ(droppedOut(ObjectKind::Inertial, i, t) ? 1 : 2, parser.inertial(i)->state);
-            }
         }
         EXPECT_GT(buttonFrames, 0) << "format " << format;
     }
@@ -350,8 +341,7 @@ TEST(OstrelsimCommands, KnownCommandsTheirEffectAndTheirSplitting) {
                                         "LONG:" + std::string(200, 'x'), "ostrel 31"}),
               cut)
         << "the stream recovers after a long command";
-    EXPECT_EQ("a?b", printableCommand(std::string_view("a\x01"
-                                                       "b")));
+    EXPECT_EQ("a?b", printableCommand("a\1b"));
 }
 
 TEST(OstrelsimRecording, LayoutIsHeaderThenTimedLengthPrefixedRecordsAndDamageIsNamed) {
@@ -362,23 +352,19 @@ TEST(OstrelsimRecording, LayoutIsHeaderThenTimedLengthPrefixedRecordsAndDamageIs
     ASSERT_TRUE(writer.append(0x0102030405060708ull, "ab", 2));
     ASSERT_TRUE(writer.append(0x0102030405060709ull, "", 0));
     ASSERT_TRUE(writer.close());
-    const unsigned char expected[] = {'Z', 'O', 'R', 'E', 'C', 'O', 'R', 'D', 1,   0, 0, 0, 0, 0, 0, 0, 8, 7, 6, 5, 4,
-                                      3,   2,   1,   2,   0,   0,   0,   'a', 'b', 9, 7, 6, 5, 4, 3, 2, 1, 0, 0, 0, 0};
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(expected), sizeof expected),
+    EXPECT_EQ(std::string("ZORECORD\1\0\0\0\0\0\0\0\x08\7\6\5\4\3\2\1\2\0\0\0ab\x09\7\6\5\4\3\2\1\0\0\0\0", 42),
               hosttest::readFile(dir.path() + "/layout.rec"));
     // Foreign and damaged files are named.
     const std::string magic(reinterpret_cast<const char*>(kRecordingMagic), 8), missing = dir.path() + "/missing.rec";
     const std::pair<std::string, std::string> refused[] = {
-        {dir.write("frames.rec", "fr 1\nts 2.0\n6dcal 0\n"), dir.path() + "/frames.rec is not an ostrelsim recording"},
-        {dir.write("short.rec", "ZOREC"), dir.path() + "/short.rec ends inside its header: it holds no datagrams"},
-        {dir.write("cut.rec", magic + std::string("\x01\0", 2)),
-         dir.path() + "/cut.rec ends inside its header: it holds no datagrams"},
-        {dir.write("newer.rec", magic + std::string("\x02\0\0\0\0\0\0\0", 8)),
-         dir.path() + "/newer.rec is a recording of a newer, unknown version"},
-        {missing, "cannot open " + missing + ": No such file or directory"},
+        {dir.write("frames.rec", "fr 1\nts 2.0\n6dcal 0\n"), " is not an ostrelsim recording"},
+        {dir.write("short.rec", "ZOREC"), " ends inside its header: it holds no datagrams"},
+        {dir.write("cut.rec", magic + std::string("\x01\0", 2)), " ends inside its header: it holds no datagrams"},
+        {dir.write("newer.rec", magic + "\x02" + std::string(7, '\0')), " is a recording of a newer, unknown version"},
     };
     RecordingReader reader;
-    for (const auto& [path, message] : refused) EXPECT_TRUE(!reader.open(path, error) && error == message) << error;
+    for (const auto& [file, says] : refused) EXPECT_TRUE(!reader.open(file, error) && error == file + says) << error;
+    EXPECT_TRUE(!reader.open(missing, error) && error == "cannot open " + missing + ": No such file or directory");
     const std::string tooLong("\0\0\0\0\0\0\0\0\xFF\xFF\xFF\x7F", 12);
     ASSERT_TRUE(reader.open(dir.write("damaged.rec", magic + std::string("\x01\0\0\0\0\0\0\0", 8) + tooLong), error));
     RecordHead head{};
@@ -401,8 +387,7 @@ TEST_F(OstrelsimProgram, BadArgumentsAndTakenPortsAreNamed) {
     uint16_t tcpPort = 0;
     ASSERT_EQ(0, platform::tcpListen(listener, kLoopback, tcpPort));
     const std::string udpPort = std::to_string(udp.port()), tcp = std::to_string(tcpPort);
-    // Status 2 for a bad command line, 1 for a port in use; the errors whole,
-    // or only their start where that does not end the line.
+    // Status 2 for a bad command line, 1 for a port in use; the errors whole, or their start where not ending in "\n".
     const std::pair<std::vector<std::string>, std::string> cases[] = {
         {{"--bodies", "2"}, "ostrelsim: send needs --to HOST:PORT\nusage: ostrelsim"},
         {{"--to", "no-such-host.invalid:9", "--seconds", "1"},
@@ -450,8 +435,7 @@ TEST_F(OstrelsimProgram, SendsTheAskedSceneAtTheAskedRateForTheAskedTime) {
     EXPECT_NE(std::string::npos, simulator->output().find("sent 300 frames in 3.")) << "the time asked for";
 }
 
-// Sends refused by the system (a broadcast address, without the right to
-// broadcast): the first failure is reported, then only every thousandth.
+// Sends refused by the system (broadcast without the right to): the first failure is reported, then every thousandth.
 TEST_F(OstrelsimProgram, RepeatedSendFailuresAreReportedSparingly) {
     auto simulator = start({"--to", "127.255.255.255:9", "--rate", "1000", "--seconds", "1.5"});
     EXPECT_EQ(0, simulator->finish());
@@ -476,7 +460,6 @@ TEST_F(OstrelsimProgram, ControllerGatesTheFramesOverTcpAndUdp) {
         EXPECT_FALSE(client.receiveFrame()) << "no frames before the start command";
         ASSERT_TRUE(client.startTracking());
         ASSERT_TRUE(client.receiveFrame());
-        EXPECT_EQ(2, client.bodyCount());
         ASSERT_TRUE(client.stopTracking());
         for (int underWay = 0; underWay < 5 && client.receiveFrame();) ++underWay;
         EXPECT_FALSE(client.receiveFrame()) << "frames stop after the stop command";

@@ -1,5 +1,4 @@
-// trackhost as a child process with real shared memory and a real module (the
-// stand-in of fake_device_module.cpp); its device runner in process.
+// trackhost as a child process with real shared memory and a real module (fake_device_module.cpp); its device runner.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -38,9 +37,8 @@ bool fakeControllerIsWhole(const ConData& r, uint32_t id) {
 
 }  // namespace
 
-// Two devices writing flat out, in file order in the documented layout; two
-// readers in another process: no copy may ever mix two writes, and the host
-// keeps writing while they read.
+// Two devices writing flat out, in file order in the documented layout; two readers in another process: no copy may
+// ever mix two writes, and the host keeps writing while they read.
 TEST_F(Trackhost, DevicesTakeIdsInFileOrderAndReadersNeverSeeATornRecord) {
     const std::string device = "\n  trackers 8\n  controllers 4\n  rate 0\n";
     std::unique_ptr<Child> host =
@@ -104,8 +102,7 @@ TEST_F(Trackhost, DevicesTakeIdsInFileOrderAndReadersNeverSeeATornRecord) {
     EXPECT_EQ(log.find("was not read"), log.rfind("was not read")) << "only that line";
 }
 
-// A second host on a storage is refused, a foreign object under its name left
-// alone; a killed host's storage is taken over by exactly one of two new hosts.
+// A second host on a storage is refused, a foreign object left alone; one of two new hosts takes a killed host's over.
 TEST_F(Trackhost, OneHostPerStorageAndAKilledHostsStorageIsTakenOver) {
     std::string config = writeConfig("device a " + fake + "\n");
     platform::SharedMemory foreign;
@@ -243,8 +240,7 @@ TEST(DeviceRunner, SaysOnceWhenCyclesFailOrTrackerRecordsStopAndWhenTheyResume) 
     EXPECT_GT(counters.trackers[0], 5u);  // counted (Windows sleeps at least a timer tick)
 }
 
-// A device slow to configure, start or stop (a controller that never answers)
-// before a healthy one, which it must not hold up.
+// A device slow to configure, start or stop (a controller that never answers) must not hold up the healthy one next.
 TEST_F(Trackhost, AStopEndsWithinTheGracePeriodWhateverADeviceDoes) {
     for (const std::string phase : {"initdelay", "startdelay", "stopdelay"}) {
         SCOPED_TRACE(phase);
@@ -264,10 +260,8 @@ TEST_F(Trackhost, AStopEndsWithinTheGracePeriodWhateverADeviceDoes) {
         EXPECT_TRUE(host->requestStop());
         expectCleanEnd(*host, 1);
         EXPECT_LT(millisSince(asked), 1000 + 1000);
-        EXPECT_NE(
-            std::string::npos,
-            host->output().find("ERROR: device \"slow\" did not " +
-                                std::string(phase == "initdelay" ? "finish its set-up" : "stop") + " within 1 s\n"))
+        const std::string late = phase == "initdelay" ? "finish its set-up" : "stop";
+        EXPECT_NE(std::string::npos, host->output().find("ERROR: device \"slow\" did not " + late + " within 1 s\n"))
             << host->output();
     }
 }

@@ -14,9 +14,8 @@ using hostconfig::parseHostConfig;
 
 namespace {
 
-// A parse as text: the storage and its line, each device with its line, name,
-// library as written and as resolved, each of its lines as "number
-// keyword|arg|arg"; then every error as "number: message".
+// A parse as text: the storage and its line, each device with its line, name, library as written and as resolved, each
+// of its lines as "number keyword|arg|arg"; then every error as "number: message".
 std::string described(std::string_view text, std::string_view folder = "", bool errorsOnly = false) {
     hostconfig::ParseResult result = parseHostConfig(text, folder);
     if (errorsOnly) result.config.devices.clear();
@@ -36,12 +35,9 @@ std::string described(std::string_view text, std::string_view folder = "", bool 
 }
 
 std::string deviceWithLines(int count, int arguments = 1) {
-    std::string text = "device wall lib.so\n";
-    for (int i = 0; i < count; ++i) {
-        text += "line" + std::to_string(i);
-        for (int a = 0; a < arguments; ++a) text += " v" + std::to_string(a);
-        text += "\n";
-    }
+    std::string line = "line0", text = "device wall lib.so\n";
+    for (int a = 0; a < arguments; ++a) line += " v" + std::to_string(a);
+    for (int i = 0; i < count; ++i) text += line + "\n";
     return text;
 }
 
@@ -64,7 +60,6 @@ TEST(HostConfig, SectionsLinesNumbersAndLibraryFolders) {
     EXPECT_EQ("trackhost@0\n1 a lib.so -> ./lib.so\n2 b ../b.so -> ./../b.so\n",
               described("device a lib.so\ndevice b ../b.so\n"));
     EXPECT_EQ("trackhost@0\n1 a lib.so -> conf/lib.so\n", described("device a lib.so\n", "conf/"));
-    EXPECT_EQ("trackhost@0\n1 a lib.so -> /lib.so\n", described("device a lib.so\n", "/"));
     EXPECT_EQ("lab@1\n2 a a.so -> ./a.so\n", described("\xEF\xBB\xBFstorage lab\ndevice a a.so\n"));
 }
 

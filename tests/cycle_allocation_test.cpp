@@ -14,8 +14,7 @@ using namespace test_support;
 
 namespace {
 
-// Every kind of source the device reads, with tables that shrink and grow
-// again from frame to frame.
+// Every kind of source the device reads, with tables that shrink and grow again from frame to frame.
 std::string frame(int cycle) {
     char text[1024];
     const int wands = 1 + cycle % 2;
@@ -73,8 +72,7 @@ TEST(CycleAllocation, AFullCycleAllocatesNothingAfterTheFirst) {
     EXPECT_EQ(0b111u, maskBits(rig.masks.controllerMask));
 }
 
-// Without memory a configuration text or a controller map is refused as a
-// failure, not thrown out of the module.
+// Without memory a configuration text or a controller map is refused as a failure, not thrown out of the module.
 TEST(CycleAllocation, WithoutMemoryTheModuleFailsAndNeverThrows) {
     ConfigLines lines{{"remote", "a-controller-name-longer-than-any-inline-text.example"}};
     device_config::DeviceFields fields;

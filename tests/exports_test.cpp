@@ -1,6 +1,5 @@
-// The shipped library as a host loads it: its two exports by name, a session
-// only through the virtual table in the host's order, frames on loopback into
-// shared storage. Linux and Windows.
+// The shipped library as a host loads it: its two exports by name, a session only through the virtual table in the
+// host's order, frames on loopback into shared storage. Linux and Windows.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -11,9 +10,8 @@
 
 using namespace test_support;
 
-// The device as a host's header declares it, in the host's table order (the
-// destructor, last, only through deleteDev). Not in an unnamed namespace, or
-// the compiler would bind the calls to these pure declarations.
+// The device as a host's header declares it, in the host's table order (the destructor, last, only through deleteDev).
+// Not in an unnamed namespace, or the compiler would bind the calls to these pure declarations.
 class HostDevice {
 public:
     virtual int init(InitInfo* info) = 0;

@@ -39,9 +39,8 @@ std::vector<unsigned char> peHead(uint32_t sizeOfHeaders, std::vector<std::pair<
     };
     b[0] = 'M', b[1] = 'Z', b[pe] = 'P', b[pe + 1] = 'E';
     put(0x3C, pe), put(pe + 6, static_cast<uint32_t>(sections.size())), put(pe + 20, 0xF0), put(pe + 84, sizeOfHeaders);
-    for (size_t i = 0; i < sections.size(); ++i) {
+    for (size_t i = 0; i < sections.size(); ++i)
         put(table + 40 * i + 20, sections[i].first), put(table + 40 * i + 16, sections[i].second);
-    }
     return b;
 }
 

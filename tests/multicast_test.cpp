@@ -79,8 +79,7 @@ TEST(MulticastDevice, CombinesWithRemoteAndAFailedJoinSaysWhy) {
 
 constexpr char kGroup[] = "239.255.77.5";
 
-// trackhost processes with the shipped module on one group and port; they
-// and their storages go when the test ends.
+// trackhost processes with the shipped module on one group and port; they and their storages go when the test ends.
 class MulticastHosts : public testing::Test {
 protected:
     ~MulticastHosts() override {
@@ -95,8 +94,7 @@ protected:
                                           kGroup + " 127.0.0.1\n");
         hosts.push_back(std::make_unique<Child>(std::vector<std::string>{TRACKHOST_PROGRAM, config}, dir.path()));
     }
-    // Host i's four tracker poses, once its storage is up; each host stamps
-    // the records with its own clock.
+    // Host i's four tracker poses, once its storage is up; each host stamps the records with its own clock.
     std::vector<uint32_t> poses(size_t i) {
         std::vector<TraData> records;
         StorageReader reader;

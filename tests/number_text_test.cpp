@@ -75,9 +75,8 @@ TEST(NumberText, EachReadersRuleOverOneTable) {
     std::setlocale(LC_ALL, previous.c_str());
 }
 
-// Numbers of every form and what ends them: a frame field reads what strtod
-// and strtol (base 0, clamped to 32 bits) read, bit for bit and to the same
-// stop; the option lines' decimal reader agrees on the decimal ones.
+// Numbers of every form and what ends them: a frame field reads what strtod and strtol (base 0, clamped to 32 bits)
+// read, bit for bit and to the same stop; the option lines' decimal reader agrees on the decimal ones.
 TEST(NumberText, FrameReadersReadWhatTheCLibraryReads) {
     std::vector<std::string> texts = {"0.1" + std::string(5000, '0') + "1", std::string(800, '7') + ".5e-400"};
     std::istringstream listed(

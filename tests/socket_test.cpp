@@ -39,9 +39,8 @@ TEST(TcpSocket, SendingToAVanishedPeerFailsWithoutASignal) {
     ASSERT_EQ(0, tcpConnect(handle, kAddress, listener.port, 1000000));
     platform::closeServerSocket(listener.acceptOne(1000000));
     int32_t result = 0;
-    for (int i = 0; i < 50 && result == 0; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
+    for (int i = 0; i < 50 && result == 0; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(5)))
         result = tcpSend(handle, "x", 1, 100000);
-    }
     EXPECT_EQ(-3, result);
     tcpClose(handle);
 }

@@ -36,9 +36,8 @@ bool same(const TraData& a, const TraData& b) { return std::memcmp(&a, &b, sizeo
 
 }  // namespace
 
-// Gripwands are local trackers and controllers 1.., then the tools, then the
-// standard bodies (trackers only); 32 trackers at most. "buffersize" counts
-// only with "remote" (a host alone: TCP to port 50105, see the remote test).
+// Gripwands are local trackers and controllers 1.., then the tools, then the standard bodies (trackers only); 32
+// trackers at most. "buffersize" counts only with "remote" (a host alone: TCP to port 50105, see the remote test).
 TEST(ZelostrelConfig, LocalNumberingLimitsAndTheClient) {
     DeviceRig over, rig;
     EXPECT_EQ(-1, over.configure({{"standardbodies", "32"}, {"gripwands", "1"}}));
@@ -83,9 +82,8 @@ TEST(ZelostrelConfig, AClientThatCannotReceive) {
               capturedStdout([&] { EXPECT_FALSE(holder.device->start() || holder.device->stop()); }));
 }
 
-// A tracker is written (bit, id, clock, x) or stays byte for byte. Quality 0
-// is tracked, -1 and NaN are not; ids beyond the configured counts land
-// nowhere; inertial bodies stand in only while no body is known, not with state 0.
+// A tracker is written (bit, id, clock, x) or stays byte for byte. Quality 0 is tracked, -1 and NaN are not; ids beyond
+// the configured counts land nowhere; inertial bodies stand in only while no body is known, not with state 0.
 TEST(ZelostrelCycle, WhatAFrameWritesIntoWhichRecord) {
     const std::string bodies = "fr 7\n6d 3 [0 0.0]" + at(304.8) + body(1, -1.0, 304.8) + body(2, 1.0, 304.8),
                       inertials = "6d 0\n6di 2 " + inertial(0, 0, 304.8) + inertial(1, 1, 914.4),
@@ -151,9 +149,8 @@ TEST(ZelostrelCycle, WhatAFrameWritesIntoWhichRecord) {
     }
 }
 
-// The controller on port 50105 of a loopback address of its own: an "ok"
-// start, then deleting the device closes the connection without a stop;
-// error answers fail start and stop with the controller's words.
+// The controller on port 50105 of a loopback address of its own: an "ok" start, then deleting the device closes the
+// connection without a stop; error answers fail start and stop with the controller's words.
 TEST(ZelostrelRemote, TcpStartAndStopWithTheControllersAnswers) {
     std::mt19937 random(std::random_device{}());
     for (const bool fails : {false, true}) {

@@ -14,12 +14,6 @@ std::string capturedStdout(Run&& run) {
     run();
     return testing::internal::GetCapturedStdout();
 }
-template <class Run>
-std::string capturedStderr(Run&& run) {
-    testing::internal::CaptureStderr();
-    run();
-    return testing::internal::GetCapturedStderr();
-}
 
 // The process's locales German for the object's life, where that locale is installed.
 struct GermanLocale {

@@ -42,9 +42,8 @@ private:
     // Like the host's, record i carries id i.
     static SharedArea* prepared(void* memory) {
         auto* area = static_cast<SharedArea*>(std::memset(memory, 0, sizeof(SharedArea)));
-        if (!platform::createSharedMutex(area->trackerMutex) || !platform::createSharedMutex(area->controllerMutex)) {
+        if (!platform::createSharedMutex(area->trackerMutex) || !platform::createSharedMutex(area->controllerMutex))
             throw std::runtime_error("shared mutex set-up failed");
-        }
         for (uint32_t i = 0; i < CDataStorage::kMaxRecords; ++i)
             area->trackers[i].setId(i + 1), area->controllers[i].setId(i + 1);
         return area;

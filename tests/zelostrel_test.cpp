@@ -3,13 +3,17 @@
 #include "device/zelostrel.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
+#include <fstream>
 #include <random>
 
 #include "calib/con_common.h"
 #include "calib/tra_common.h"
+#include "device/device_config.h"
 #include "link/ostrel_sdk.h"
 #include "tests/support/device_rig.h"
 #include "tests/support/loopback.h"
@@ -35,6 +39,31 @@ std::string inertial(int id, int state, double x) { return head(id, state, " 0")
 bool same(const TraData& a, const TraData& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 }  // namespace
+
+// Every faulty or unknown line is reported before init fails; nothing is set up; every line that passed is marked.
+TEST(ZelostrelConfig, FaultyLinesAreAllReportedWithTheirNumbers) {
+    DeviceRig rig;
+    EXPECT_EQ(
+        -1, rig.configure({{"gripwands", "17"}, {"Port", "1"}, {"port", "65535"}, {"ValuatorScale", "1", "2", "all"}}));
+    EXPECT_EQ(
+        "TRK: ERROR: Invalid Number of Gripwands on Line 2.\n"
+        "TRK: INFO: zelostrel: Unknown keyword \"Port\" on Line 3.\n",
+        rig.initOutput);
+    EXPECT_EQ((std::vector<int>{1, 0, 1, 1, 1}), rig.lines.used());
+    EXPECT_EQ(std::make_pair(uint16_t{65535}, 0u), std::make_pair(rig.device->dataPort, rig.device->numGripwands));
+    EXPECT_FALSE(rig.device->modInfo->traHandler || rig.device->modInfo->conHandler || rig.device->client);
+    EXPECT_EQ(0u, rig.storage.area->trackerCount);
+}
+
+// The user's document names every keyword that one of the readers knows.
+TEST(ZelostrelConfig, TheDocumentNamesEveryKeyword) {
+    std::ifstream file(DEVICE_DOC);
+    const std::string doc((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    ASSERT_FALSE(doc.empty()) << DEVICE_DOC;
+    for (auto keywordAt : {&device_config::deviceKeyword, &CTraCommonH::optionKeyword, &CConCommonH::optionKeyword})
+        for (size_t i = 0; const char* keyword = keywordAt(i); ++i)
+            EXPECT_NE(std::string::npos, doc.find("`" + std::string(keyword) + "`")) << keyword;
+}
 
 // Gripwands are local trackers and controllers 1.., then the tools, then the standard bodies (trackers only); 32
 // trackers at most. "buffersize" counts only with "remote" (a host alone: TCP to port 50105, see the remote test).
@@ -147,6 +176,29 @@ TEST(ZelostrelCycle, WhatAFrameWritesIntoWhichRecord) {
                   std::make_tuple(buttons, maskBits(rig.masks.controllerMask), rig.cycleOutput))
             << c.frame;
     }
+}
+
+// The time-stamp block carries the zone's own standard offset and the system's daylight-saving flag, whatever the size
+// of the zone's shift (at any date one of these half-hour zones keeps daylight-saving time).
+TEST(ZelostrelCycle, TimeStampsCarryTheZonesOwnStandardOffset) {
+    if (access("/usr/share/zoneinfo/Australia/Lord_Howe", R_OK) != 0) GTEST_SKIP() << "tzdata is not installed";
+    DeviceRig rig;
+    ASSERT_EQ(1, rig.configure({{"gripwands", "1"}}));
+    const char* saved = std::getenv("TZ");
+    const std::string before = saved != nullptr ? saved : "";
+    for (const auto& [zone, minutesWest] : {std::pair("Australia/Lord_Howe", -630), std::pair("America/St_Johns", 210),
+                                            std::pair("Asia/Kathmandu", -345)}) {
+        setenv("TZ", zone, 1);
+        tzset();
+        ASSERT_EQ(1, rig.cycle("fr 1\n"));  // the controller record is written in every cycle
+        const std::time_t now = std::time(nullptr);
+        const TimeStampBlock& stamp = rig.storage.controller(1).stamp;
+        EXPECT_EQ(std::pair(minutesWest, std::localtime(&now)->tm_isdst > 0 ? 1 : 0),
+                  std::pair(int{stamp.minutesWest}, int{stamp.daylightSaving}))
+            << zone;
+    }
+    saved != nullptr ? setenv("TZ", before.c_str(), 1) : unsetenv("TZ");
+    tzset();
 }
 
 // The controller on port 50105 of a loopback address of its own: an "ok" start, then deleting the device closes the

@@ -2,6 +2,7 @@
 #include "link/ostrel_sdk.h"
 
 #include <gtest/gtest.h>
+#include <netdb.h>
 
 #include <cerrno>
 #include <cstring>
@@ -33,8 +34,14 @@ TEST(ClientConstruction, WhatKeepsItFromOpening) {
     EXPECT_TRUE(clientOf("", 0, RemoteKind::None, 1000000, 1000000, 2)->hasDataSocket() && !tiny->hasDataSocket());
     EXPECT_STREQ("Receive buffer of 1 bytes: too small", tiny->failureReason());
     auto unresolved = clientOf("no-such-host.invalid", 5000, RemoteKind::Udp);
-    EXPECT_TRUE(unresolved->hasDataSocket() && unresolved->serverAddress() == 0 && !unresolved->startTracking());
-    EXPECT_EQ(0u, std::string(unresolved->failureReason()).rfind("Controller host \"no-such-host.invalid\": ", 0));
+    EXPECT_TRUE(unresolved->hasDataSocket() && unresolved->serverAddress() == 0 && !unresolved->startTracking() &&
+                unresolved->lastCommandError() == NetError::Network);
+    addrinfo hints{}, *found = nullptr;
+    hints.ai_family = AF_INET;
+    const int lookup = getaddrinfo("no-such-host.invalid", nullptr, &hints, &found);
+    if (found != nullptr) freeaddrinfo(found);
+    EXPECT_EQ("Controller host \"no-such-host.invalid\": " + std::string(gai_strerror(lookup)),
+              unresolved->failureReason());
 }
 
 // The newest queued frame is parsed; a frame may be 32766 bytes long. A
@@ -132,6 +139,8 @@ TEST(ClientTcp, AClosedOrRefusedConnection) {
     EXPECT_EQ(OstrelSDK::kNoConnection, client->sendTcpCommand("ostrel2 tracking stop"));
     EXPECT_EQ(std::make_tuple(NetError::Network, false, RemoteKind::Tcp),
               std::make_tuple(client->lastCommandError(), client->startTracking(), client->remoteKind()));
-    auto refused = clientOf("127.0.0.1", loopback::closedPort(), RemoteKind::Tcp);
+    const uint16_t closed = loopback::closedPort();
+    auto refused = clientOf("127.0.0.1", closed, RemoteKind::Tcp);
     EXPECT_EQ(std::make_pair(RemoteKind::Tcp, false), std::make_pair(refused->remoteKind(), refused->startTracking()));
+    EXPECT_EQ(controllerAt(closed) + ": " + std::strerror(ECONNREFUSED), refused->failureReason());
 }

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <pthread.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -31,6 +32,11 @@ struct Shared {
     ~Shared() { munmap(memory, kSize); }
     uint32_t& flag(int i) {
         return reinterpret_cast<uint32_t*>(static_cast<char*>(memory) + sizeof(test_support::SharedArea))[i];
+    }
+    void waitFor(int i) {  // for ten seconds at most
+        for (const uint64_t end = platform::monotonicMillis() + 10000;
+             platform::atomicLoad(flag(i)) == 0 && platform::monotonicMillis() < end;)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
 };
 
@@ -170,9 +176,7 @@ TEST_F(Storage, AReaderInAnotherProcessNeverSeesATornRecord) {
         platform::atomicStore(shared.flag(1), 1);
         _exit(readWhileWritten(area, shared.flag(0), childMutex));
     }
-    for (const uint64_t end = platform::monotonicMillis() + 10000;
-         platform::atomicLoad(shared.flag(1)) == 0 && platform::monotonicMillis() < end;)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    shared.waitFor(1);
     for (uint32_t k = 1; k <= 40000; ++k) {
         ASSERT_TRUE(trackers.lock());
         writeFieldByField(*trackers.getTraData(1 + k % 4), k);
@@ -180,5 +184,28 @@ TEST_F(Storage, AReaderInAnotherProcessNeverSeesATornRecord) {
     }
     platform::atomicStore(shared.flag(0), 1);
     EXPECT_EQ(0, exitCodeOf(child)) << "1: torn record under the lock, 2: no copy made";
+    EXPECT_EQ(0u, area.trackerSequence % 2);
+}
+
+// The next writer hears of the dead owner and goes on; the sequence stays odd while it holds the lock.
+TEST_F(Storage, AHolderKilledInsideTheLockDoesNotBlockTheNextWriter) {
+    const pid_t holder = fork();
+    ASSERT_NE(-1, holder);
+    if (holder == 0) {
+        CMutexH childMutex(&area.trackerMutex, &storage.hostLog, &area.trackerSequence);
+        childMutex.lock();
+        area.trackers[0].setX(1.0f);  // half-way through a write
+        platform::atomicStore(shared.flag(1), 1);
+        for (;;) pause();
+    }
+    shared.waitFor(1);
+    ASSERT_EQ(0, kill(holder, SIGKILL));
+    ASSERT_EQ(-1, exitCodeOf(holder));
+    EXPECT_EQ(1u, area.trackerSequence) << "the dead holder left it odd";
+    char text[256];
+    EXPECT_EQ(errorLine(std::string("CMutexH: Locking mutex: ") + platform::systemErrorText(EOWNERDEAD, text, 256)),
+              capturedStdout([&] { EXPECT_FALSE(trackers.lock()); }));
+    EXPECT_EQ(1u, area.trackerSequence % 2);
+    EXPECT_EQ("", capturedStdout([&] { EXPECT_TRUE(trackers.unlock() && trackers.lock() && trackers.unlock()); }));
     EXPECT_EQ(0u, area.trackerSequence % 2);
 }

@@ -79,6 +79,18 @@ class ReadStorage(unittest.TestCase):
         self.assertEqual(0, result.returncode, result.stderr)
         self.assertEqual(3, len(json.loads(result.stdout)["trackers"]))
 
+    def test_a_block_not_owned_by_its_hosts_user_is_named(self):  # its header names a live process of another user
+        root = os.getuid() == 0
+        pid = os.getpid() if root else 1
+        self.run_reader(data=block(host_pid=pid))
+        if root:
+            os.chown(self.path, 65534, -1)
+        result = self.run_reader()
+        self.assertEqual((0, 'read_storage: warning: storage "%s" belongs to user %s, but its host process %d runs as '
+                          "user root; someone else may have made it\n"
+                          % (self.name, read_storage.user_name(65534 if root else os.getuid()), pid)),
+                         (result.returncode, result.stderr))
+
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)

@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -100,6 +101,10 @@ TEST_F(Trackhost, DevicesTakeIdsInFileOrderAndReadersNeverSeeATornRecord) {
                                                 "is it spelt right?\n")})
         EXPECT_NE(std::string::npos, log.find(line)) << log;
     EXPECT_EQ(log.find("was not read"), log.rfind("was not read")) << "only that line";
+}
+
+TEST_F(Trackhost, SecondsBelowAMillisecondStillEndTheRun) {
+    expectCleanEnd(*startHost(writeConfig("device a " + fake + "\n  rate 0\n"), {"--seconds", "0.0004"}));
 }
 
 // A second host on a storage is refused, a foreign object left alone; one of two new hosts takes a killed host's over.
@@ -264,4 +269,48 @@ TEST_F(Trackhost, AStopEndsWithinTheGracePeriodWhateverADeviceDoes) {
         EXPECT_NE(std::string::npos, host->output().find("ERROR: device \"slow\" did not " + late + " within 1 s\n"))
             << host->output();
     }
+}
+
+// The example with every option runs as it stands but for this build's module, a free port and the simulator's UDP
+// command port: no error, no unread line, frames once the module started the measurement. Once they stop, every cycle
+// waits the module's data time-out (1 s), and a stop ends it within that.
+TEST_F(Trackhost, TheExampleWithEveryOptionRunsAndStopsWithinTheDataTimeOut) {
+    int port = freeUdpPort();
+    Child simulator({OSTRELSIM_PROGRAM, "--to", "127.0.0.1:" + std::to_string(port), "--controller", "--tcp-port", "0",
+                     "--udp-port", "0", "--bodies", "4", "--wands", "2", "--tools", "1"},
+                    dir.path());
+    int commandPort = simulator.numberAfter("UDP port ");
+    ASSERT_GT(commandPort, 0) << simulator.output() << simulator.errors();
+    std::istringstream in(readFile(EXAMPLES_FOLDER "/all-options.conf"));
+    std::string config;
+    for (std::string line; std::getline(in, line); config += line + "\n") {
+        std::istringstream words(line.substr(0, line.find('#')));
+        std::string keyword, name, commandPortGiven;
+        words >> keyword >> name >> commandPortGiven;
+        if (keyword == "storage") line = "storage " + storage;
+        if (keyword == "device") line = "device " + name + " " REAL_MODULE_LIBRARY;
+        if (keyword == "port") line = "  port " + std::to_string(port);
+        if (keyword == "remote") line = "  remote " + name + " " + std::to_string(commandPort);
+        EXPECT_TRUE(keyword != "remote" || !commandPortGiven.empty()) << line;  // TCP commands would go to port 50105
+    }
+    ASSERT_NE(std::string::npos, config.find("remote"));
+    std::unique_ptr<Child> host = startHost(dir.write("all-options.conf", config));
+    StorageReader reader;
+    ASSERT_TRUE(attachWhenReady(reader, *host, 4)) << host->output() << host->errors();
+    ASSERT_TRUE(waitFor([&] { return reader.readCounters().trackers[1] > 10; }, 10000))
+        << host->output() << simulator.output();
+    reader.detach();
+    for (const char* absent : {"ERROR", "was not read"})
+        EXPECT_EQ(std::string::npos, host->output().find(absent)) << host->output();
+    simulator.requestStop();
+    ASSERT_TRUE(simulator.waitExit(5000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    Clock::time_point asked = Clock::now();
+    host->requestStop();
+    expectCleanEnd(*host);
+    EXPECT_LT(millisSince(asked), 1000 + 1000);
+    EXPECT_EQ("", host->errors());
+    for (const std::string& line : {std::string("trackers 1-8, controllers 1-3\n"),
+                                    std::string("INFO: stop requested\n"), "storage \"" + storage + "\" removed\n"})
+        EXPECT_NE(std::string::npos, host->output().find(line)) << host->output();
 }

@@ -51,6 +51,10 @@ for reader in "$work/by-cmake/read_storage_c" "$work/by-pkg-config" "$work/as-cx
   diff "$work/python.txt" "$work/c.txt" || fail "$reader disagrees with read_storage.py"
 done
 
+if command -v systemd-analyze > /dev/null; then
+  sed "s#$prefix/#$root/#g" "$root/lib/systemd/system/trackhost@.service" > "$work/trackhost@.service"
+  systemd-analyze verify "$work/trackhost@.service" || fail "systemd-analyze verify trackhost@.service"
+fi
 kill -TERM $host && wait $host || fail "trackhost did not end cleanly: $(cat "$work/trackhost.log")"
 host=
 [ ! -e "/dev/shm/$storage" ] || fail "the storage is left behind"

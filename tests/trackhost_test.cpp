@@ -6,6 +6,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "framework/records.h"
@@ -184,6 +185,26 @@ TEST_F(Trackhost, RefusesWhatItCannotRunNamingFileAndLine) {
         std::string refused = refusal(path);
         EXPECT_EQ(expected, refused.substr(0, expected.size())) << path;
         EXPECT_EQ(1, std::count(refused.begin(), refused.end(), '\n')) << refused;
+    }
+}
+
+// A check loads every module but sets up no device (the stand-in's "fail" would refuse a start; no socket opens) and
+// creates no storage; it names every fault, not only the first.
+TEST_F(Trackhost, CheckLoadsEveryModuleButStartsNothing) {
+    const std::string head = "trackhost: " + writeConfig("");
+    const std::tuple<std::string, int, std::string, std::string> cases[] = {
+        {"device a " + fake + "\n  fail\ndevice b " + fake + "\n", 0,
+         head + ": usable: storage \"" + storage + "\", 2 device(s)\n", ""},
+        {"device a " NOT_A_MODULE_LIBRARY "\n  x \"open\ndevice b " + fake + "\n", 1, "",
+         head + ":3: missing closing double quote\n" + head +
+             ":2: device \"a\": \"" NOT_A_MODULE_LIBRARY "\" is not a device module: it does not export createDev "
+             "and deleteDev\n"},
+    };
+    for (const auto& [body, status, output, errors] : cases) {
+        std::unique_ptr<Child> check = startHost(writeConfig(body), {"--check"});
+        const int code = check->finish();
+        EXPECT_EQ(std::make_tuple(status, output, errors, false),
+                  std::make_tuple(code, check->output(), check->errors(), storageExists(storage)));
     }
 }
 

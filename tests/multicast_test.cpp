@@ -1,8 +1,11 @@
-// Frames on a multicast group joined on a chosen interface: the "multicast"
-// keyword, a join that fails, and real hosts fed by ostrelsim over loopback.
+// Frames on a multicast group joined on a chosen interface: the "multicast" keyword, a join that fails, real hosts fed
+// by ostrelsim over loopback, and hosts in network namespaces that join on the bridge's interface or not.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -79,20 +82,22 @@ TEST(MulticastDevice, CombinesWithRemoteAndAFailedJoinSaysWhy) {
 
 constexpr char kGroup[] = "239.255.77.5";
 
-// trackhost processes with the shipped module on one group and port; they and their storages go when the test ends.
+// trackhost processes with the shipped module on one group and port, each maybe run elsewhere (`prefix`: in a network
+// namespace); they and their storages go when the test ends.
 class MulticastHosts : public testing::Test {
 protected:
     ~MulticastHosts() override {
         hosts.clear();
         for (const std::string& name : storages) hosttest::removeStorage(name);
     }
-    void startHost() {
+    void startHost(const std::string& interfaceAddress = "127.0.0.1", const std::string& prefix = "") {
         const std::string name = storages.emplace_back(hosttest::uniqueStorageName("mc"));
         const std::string config =
             dir.write(name + ".conf", "storage " + name + "\ndevice cave " REAL_MODULE_LIBRARY "\n  port " +
                                           std::to_string(port) + "\n  standardbodies 3\n  gripwands 1\n  multicast " +
-                                          kGroup + " 127.0.0.1\n");
-        hosts.push_back(std::make_unique<Child>(std::vector<std::string>{TRACKHOST_PROGRAM, config}, dir.path()));
+                                          kGroup + " " + interfaceAddress + "\n");
+        hosts.push_back(std::make_unique<Child>(
+            std::vector<std::string>{"/bin/sh", "-c", "exec " + prefix + TRACKHOST_PROGRAM " " + config}, dir.path()));
     }
     // Host i's four tracker poses, once its storage is up; each host stamps the records with its own clock.
     std::vector<uint32_t> poses(size_t i) {
@@ -127,6 +132,44 @@ TEST_F(MulticastHosts, TwoHostsOnOneMachineWriteTheSamePoses) {
     ASSERT_EQ(0, sender.finish()) << sender.errors();
     // Once their cycles ran, the last frame sent is the newest in both.
     EXPECT_TRUE(hosttest::waitFor([&] { return poses(0) == poses(1) && poses(0) != before; }, 3000));
+}
+
+bool run(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
+
+// Network namespaces named after this process; they go, with all in them, when the test ends, failed or not.
+struct Namespaces {
+    const std::string prefix = "zt" + std::to_string(getpid());
+    std::string in(const std::string& name) const { return "ip netns exec " + prefix + name + " "; }
+    ~Namespaces() { run("for name in br tx rx1 rx2; do ip netns del " + prefix + "$name; done"); }
+};
+
+// A bridge (in a namespace of its own) links a sender and two receivers on 10.77.0.0/24. The hosts that join on the
+// bridge's interface receive; one beside them that joins on its loopback interface does not.
+TEST_F(MulticastHosts, OnlyHostsJoinedOnTheInterfaceTheFramesComeInReceive) {
+    Namespaces ns;
+    if (geteuid() != 0 || !run("ip netns add " + ns.prefix + "br"))
+        GTEST_SKIP() << "network namespaces cannot be made here (needs root and ip)";
+    const std::string ip = "; ip -n " + ns.prefix;
+    std::string wiring = "set -e" + ip + "br link add name bridge0 type bridge" + ip + "br link set dev bridge0 up";
+    for (const auto& [name, address] :
+         {std::pair<std::string, std::string>{"tx", "10.77.0.1"}, {"rx1", "10.77.0.2"}, {"rx2", "10.77.0.3"}}) {
+        wiring += "; ip netns add " + ns.prefix + name + "; ip link add name veth0 netns " + ns.prefix + name +
+                  " type veth peer name to" + name + " netns " + ns.prefix + "br" + ip + "br link set dev to" + name +
+                  " master bridge0 up" + ip + name + " addr add " + address + "/24 dev veth0" + ip + name +
+                  " link set dev veth0 up" + ip + name + " link set dev lo up";
+    }
+    ASSERT_TRUE(run(wiring)) << "the namespaces cannot be wired up";
+    startHost("10.77.0.2", ns.in("rx1"));
+    startHost("10.77.0.3", ns.in("rx2"));
+    startHost("127.0.0.1", ns.in("rx2"));
+    const std::vector<uint32_t> before[] = {poses(0), poses(1), poses(2)};
+    Child sender({"/bin/sh", "-c",
+                  "exec " + ns.in("tx") + OSTRELSIM_PROGRAM " --to " + kGroup + ":" + std::to_string(port) +
+                      " --interface 10.77.0.1 --rate 100"},
+                 dir.path());
+    EXPECT_TRUE(hosttest::waitFor([&] { return poses(0) != before[0] && poses(1) != before[1]; }, 5000))
+        << sender.output() << sender.errors();
+    EXPECT_FALSE(hosttest::waitFor([&] { return poses(2) != before[2]; }, 500)) << "joined on loopback, yet received";
 }
 
 }  // namespace

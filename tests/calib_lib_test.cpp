@@ -44,8 +44,8 @@ TEST(CalibLib, TheLoadersLifeAndItsLogger) {
               std::make_pair(std::string(CCalibH(kAddOne.c_str()).logger().name), CCalibH("").logger().ownerId));
 }
 
-// The fixed failure text (its "Can not load" line is tra_common_test's), the
-// system's reason only at debug level; a second load keeps the first library.
+// The fixed failure text ("Can not load" is tra_common_test's), the system's reason at debug level; a second load keeps
+// the first library.
 TEST(CalibLib, LoadFailuresAndASecondLoad) {
     CLogH log = test_support::quietLogger("T");
     std::unique_ptr<CCalibH> empty;
@@ -66,8 +66,7 @@ TEST(CalibLib, LoadFailuresAndASecondLoad) {
     EXPECT_EQ(0u, capturedStdout([&] { silent.load(kMissing.c_str()); }).find(kMissing + "\nSystem reason: "));
 }
 
-// calib_evaluate corrects the six values in place; a missing one is looked
-// up once, remembered, and forgotten with the library.
+// calib_evaluate corrects the six values in place; a missing one is looked up once, remembered, forgotten on unload.
 TEST(CalibLib, EvaluateAndTheLookUpCache) {
     CLogH log = test_support::quietLogger("T", 3);
     std::unique_ptr<CCalibH> calib;
@@ -88,8 +87,7 @@ TEST(CalibLib, EvaluateAndTheLookUpCache) {
         EXPECT_EQ(size_t(i == 1), lookUps(capturedStdout([&] { EXPECT_TRUE(calib->evaluate(pose)); })));
     EXPECT_EQ((std::vector<float>{2.5f, 2, 3, 90, -10, 45}),
               (std::vector<float>{pose.x, pose.y, pose.z, pose.azim, pose.elev, pose.roll}));
-    // Slots are the caller's: a slot grows the cache, its result is kept
-    // whatever name is asked later, and a wild slot is refused.
+    // Slots are the caller's: a slot grows the cache, keeps its result whatever name comes later; wild ones fail.
     CDynamicLibH::ProcAddress first = nullptr;
     EXPECT_EQ(1u, lookUps(capturedStdout([&] { first = calib->getProcAddrCached("calib_evaluate", 5); })));
     EXPECT_EQ(std::make_pair(true, 6u), std::make_pair(first != nullptr, calib->cachedSlots()));

@@ -44,8 +44,7 @@ TEST(ClientConstruction, WhatKeepsItFromOpening) {
               unresolved->failureReason());
 }
 
-// The newest queued frame is parsed; a frame may be 32766 bytes long. A
-// failing line is a parse error: the lines before it stay, endFrame is skipped.
+// The newest queued frame (up to 32766 bytes) is parsed; a failing line is a parse error, the lines before it stay.
 TEST(ClientFrames, NewestFrameTimeOutsAndFaultyDatagrams) {
     auto client = clientOf("", 0, RemoteKind::None, 1000000, 30000);
     const uint16_t port = client->dataPort();
@@ -115,8 +114,7 @@ TEST(ClientTcp, CommandsAnswersAndTheirCodes) {
     EXPECT_EQ(NetError::Network, client->lastCommandError());
 }
 
-// No answer in time is a time-out; its late answer is dropped before the
-// next command goes out, so it is not taken for that command's answer.
+// No answer in time is a time-out; its late answer is dropped before the next command, not taken for that one's.
 TEST(ClientTcp, TimeOutsAndLateAnswers) {
     loopback::FakeController controller({answer("ostrel2 ok", 0, 300), answer("ostrel2 err 5 \"refused\"")});
     auto client = clientOf("127.0.0.1", controller.port(), RemoteKind::Tcp, 100000);
@@ -130,8 +128,7 @@ TEST(ClientTcp, TimeOutsAndLateAnswers) {
     EXPECT_EQ(5, client->lastRemoteErrorCode());
 }
 
-// A connection the controller closes is dropped for good (no reconnection,
-// no fallback to UDP); one refused, asked for by TCP, stays TCP.
+// A connection the controller closes is dropped for good (no reconnection, no UDP); a refused TCP one stays TCP.
 TEST(ClientTcp, AClosedOrRefusedConnection) {
     loopback::FakeController controller({loopback::Reply{"", 0, 0, true}});
     auto client = clientOf("127.0.0.1", controller.port(), RemoteKind::Tcp);

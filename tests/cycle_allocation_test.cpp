@@ -1,5 +1,4 @@
-// The measurement cycle allocates nothing once its tables have grown, counted
-// with a replaced operator new over real cycles; without memory it fails, never throws.
+// The cycle allocates nothing once its tables have grown (a replaced operator new counts); out of memory it fails.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -47,8 +46,7 @@ TEST(CycleAllocation, AFullCycleAllocatesNothingAfterTheFirst) {
                                 {"buttonorder", "1", "2", "1"},
                                 {"emulatetracker", "1", "[0,0,0,0,0,0]", "1", "2", "0", "0", "0", "0"}}));
     EXPECT_EQ(std::vector<int>(11, 1), rig.lines.used()) << "every option took effect";
-    std::string frames[4];
-    for (int i = 0; i < 4; ++i) frames[i] = frame(i + 1);
+    const std::string frames[] = {frame(1), frame(2), frame(3), frame(4)};
     for (int i = 0; i < 4; ++i) ASSERT_EQ(1, rig.cycle(frames[i])) << "the first cycles grow the tables";
     long counted = 0;
     {

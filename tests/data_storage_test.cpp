@@ -67,11 +67,10 @@ TEST_F(Storage, CountOperationsCheckInOrderAndLookUpsStopAtTheCount) {
         {&trackers, false, 5, "CDataStorage: Delete tracker data list first."},
         {&empty, false, 0, "CDataStorage: Datt Storage has not been created yet."},
     };
-    for (const auto& [list, trackerCount, n, message] : cases) {
+    for (const auto& [list, trackerCount, n, message] : cases)
         EXPECT_EQ(errorLine(message), capturedStdout([&, list = list, trackerCount = trackerCount, n = n] {
                       EXPECT_FALSE(trackerCount ? list->setNumTrackers(n) : list->setNumControllers(n));
                   }));
-    }
     EXPECT_EQ(std::make_pair(3u, 2u), std::make_pair(area.trackerCount, area.controllerCount));
     EXPECT_EQ("",
               capturedStdout([&] { EXPECT_TRUE(trackers.setNumTrackers(32) && controllers.setNumControllers(7)); }));

@@ -78,8 +78,7 @@ TEST(DeviceConfig, EachKeywordsValuesAndMessages) {
     }
 }
 
-// Every faulty line is reported; later lines override earlier ones; a
-// hostile record (too many lines, null texts) is read safely.
+// Every faulty line is reported; later lines override earlier ones; a hostile record (many lines, null texts) is safe.
 TEST(DeviceConfig, SeveralLinesAndHostileRecords) {
     test_support::ConfigLines lines{{"port", "80"},
                                     {"sensoroffset", "1", "0", "0", "1"},

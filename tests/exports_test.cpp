@@ -1,5 +1,4 @@
-// The shipped library as a host loads it: its two exports by name, a session only through the virtual table in the
-// host's order, frames on loopback into shared storage. Linux and Windows.
+// The shipped library as a host loads it: exports by name, a session through the virtual table, frames into storage.
 #include <gtest/gtest.h>
 
 #include <string>

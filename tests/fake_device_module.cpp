@@ -1,8 +1,7 @@
-// A stand-in device module for the host's and tools' tests. Lines it reads: trackers N (2), controllers N (1),
-// rate HZ (1000; 0 = flat out), writes N (write in the first N cycles, then keep still), fail (init refuses),
-// initdelay/startdelay/stopdelay MS (a slow or silent controller). Cycle k writes tracker t with time (k, t) and
-// all six values valueOf(k, t); controller c with time (k, c), 8 valuators valueOf(k, c) / 10 and buttons the
-// low 16 bits of k: a copy that mixes two writes shows unequal values.
+// A stand-in device module for the host's and tools' tests. Lines: trackers N (2), controllers N (1), rate HZ (1000;
+// 0 = flat out), writes N (write in the first N cycles, then keep still), fail (init refuses), initdelay/startdelay/
+// stopdelay MS (a slow or silent controller). Cycle k writes tracker t with time (k, t) and six values valueOf(k, t),
+// controller c with time (k, c), 8 valuators valueOf(k, c) / 10, buttons k's low 16 bits: mixed writes show.
 #include <cstdlib>
 #include <cstring>
 #include <new>

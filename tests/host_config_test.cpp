@@ -55,8 +55,7 @@ TEST(HostConfig, SectionsLinesNumbersAndLibraryFolders) {
             "   # a comment inside the section\n  sensoroffset 1 0 0 10 cm\n a  \"\" \"#not a comment\"\t\"q\"# \"x\n"
             "device floor /opt/floor.so\n  CAVECoordinates yes\n",
             "/etc/track"));
-    // Never a bare library name (the loader would search the system's
-    // folders); a byte order mark (editors on Windows) is not part of a word.
+    // Never a bare library name (the loader would search the system's folders); a byte order mark is not a word's.
     EXPECT_EQ("trackhost@0\n1 a lib.so -> ./lib.so\n2 b ../b.so -> ./../b.so\n",
               described("device a lib.so\ndevice b ../b.so\n"));
     EXPECT_EQ("trackhost@0\n1 a lib.so -> conf/lib.so\n", described("device a lib.so\n", "conf/"));

@@ -1,6 +1,5 @@
 #pragma once
-// Real programs as child processes (output into files: a chatty child never blocks on a full pipe),
-// free loopback ports, storage names of their own.
+// Child processes (output into files: a chatty child never blocks on a full pipe), free ports, names of their own.
 #include <atomic>
 #include <chrono>
 #include <clocale>
@@ -76,19 +75,17 @@ private:
     static bool removeTree(const std::filesystem::path& path) {
         std::error_code error;
         bool removed = true;
-        if (std::filesystem::is_directory(std::filesystem::symlink_status(path, error))) {
+        if (std::filesystem::is_directory(std::filesystem::symlink_status(path, error)))
             for (std::filesystem::directory_iterator entry(path, error), end; !error && entry != end;
                  entry.increment(error))
                 removed = removeTree(entry->path()) && removed;
-        }
         return std::filesystem::remove(path, error) || (!error && removed);
     }
 
     std::string path_;
 };
 
-// Two bodies and a Gripwand at round feet and degrees (body 1 turned 90 degrees
-// about y); the wand's buttons 1 and 3 pressed, its joystick at (0.5, -0.25).
+// Two bodies and a Gripwand at round feet and degrees (body 1 turned about y); buttons 1, 3, joystick (0.5, -0.25).
 constexpr char kKnownFrame[] =
     "fr 7\n"
     "6d 2 [0 1.000][304.8 609.6 -914.4][1 0 0 0 1 0 0 0 1] [1 1.000][152.4 0 3048][0 0 -1 0 1 0 1 0 0]\n"

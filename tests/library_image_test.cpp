@@ -44,11 +44,14 @@ std::vector<unsigned char> peHead(uint32_t sizeOfHeaders, std::vector<std::pair<
     return b;
 }
 
+std::vector<unsigned char> with(std::vector<unsigned char> head, size_t at, unsigned char value) {
+    head[at] = value;
+    return head;
+}
+
 }  // namespace
 
 TEST(LibraryImage, NeedsTheEndOfEverySegmentAndHeaderTable) {
-    std::vector<unsigned char> farHeaders = elfHead(true, false, {{0, 100}}, 0, 0);
-    farHeaders[32] = 0, farHeaders[33] = 0x10;  // program headers at 4096, beyond the head
     const struct {
         std::vector<unsigned char> head;
         bool recognised;
@@ -58,34 +61,24 @@ TEST(LibraryImage, NeedsTheEndOfEverySegmentAndHeaderTable) {
         {elfHead(true, false, {{0, 4000}}, 20000, 30), true, 20000 + 30 * 64},
         {elfHead(false, false, {{0, 100}, {4096, 1000}}, 0, 0), true, 5096},
         {elfHead(false, true, {{0, 100}, {4096, 1000}}, 0, 0), true, 5096},
-        {elfHead(true, false, {{~0ull - 5, 100}}, 0, 0), true, ~0ull},  // no wrap-around
-        {farHeaders, true, 4096 + 56},
-        {{0x7F, 'E', 'L', 'F', 2, 1, 0}, true, 64},  // cut inside the file header
+        {elfHead(true, false, {{~0ull - 5, 100}}, 0, 0), true, ~0ull},                // no wrap-around
+        {with(elfHead(true, false, {{0, 100}}, 0, 0), 33, 0x10), true, 0x1040 + 56},  // program headers beyond the head
+        {{0x7F, 'E', 'L', 'F', 2, 1, 0}, true, 64},                                   // cut inside the file header
         {{0x7F, 'E', 'L', 'F', 3, 1, 0, 0}, false, 0},
         {{0x7F, 'E'}, false, 0},
         {peHead(0x400, {{0x400, 0x1000}, {0x1400, 0x200}}), true, 0x1600},
         {peHead(0x400, {{0x400, 0x1000}, {0, 0}}), true, 0x1400},  // a section with no bytes in the file
         {peHead(0x1000, {}), true, 0x1000},
-        {[] {
-             auto b = peHead(0x400, {{0x400, 0x100}, {0x2000, 0x1000}});
-             b[0x80 + 6] = 1;  // one section declared: the bytes after its entry are no section
-             return b;
-         }(),
-         true, 0x500},
-        {{'M', 'Z', 0x90, 0, 3, 0, 0, 0}, true, 64},  // cut inside the DOS header
-        {[] {
-             auto b = peHead(0x400, {});
-             b[0x80] = 'X';
-             return b;
-         }(),
-         false, 0},  // a DOS program
+        // One section declared: the bytes after its entry are no section.
+        {with(peHead(0x400, {{0x400, 0x100}, {0x2000, 0x1000}}), 0x80 + 6, 1), true, 0x500},
+        {{'M', 'Z', 0x90, 0, 3, 0, 0, 0}, true, 64},     // cut inside the DOS header
+        {with(peHead(0x400, {}), 0x80, 'X'), false, 0},  // a DOS program
     };
     for (const auto& c : cases) {
         const platform::LibraryImageCheck check = platform::checkLibraryImage(c.head.data(), c.head.size());
         EXPECT_EQ(std::make_pair(c.recognised, c.needed), std::make_pair(check.recognised, check.neededBytes))
             << &c - cases;
     }
-    std::vector<unsigned char> dos = peHead(0x400, {});
-    dos[0x3D] = 0x10;  // the PE header at 0x1080, beyond the head: counted with its extent only
-    EXPECT_EQ(0x1080u + 24u, platform::checkLibraryImage(dos.data(), 64).neededBytes);
+    // The PE header at 0x1080, beyond the head: counted with its extent only.
+    EXPECT_EQ(0x1080u + 24u, platform::checkLibraryImage(with(peHead(0x400, {}), 0x3D, 0x10).data(), 64).neededBytes);
 }

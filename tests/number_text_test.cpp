@@ -1,5 +1,4 @@
-// The shared number scanner under its three readers: the frame fields, the
-// option lines and the device keywords, each with its own rule on top.
+// The shared number scanner under its three readers (frame fields, option lines, device keywords), each with its rule.
 #include "platform/number_text.h"
 
 #include <gtest/gtest.h>
@@ -25,8 +24,7 @@ namespace {
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr long kNone = -1;  // the reader finds no number
 
-// One text through every reader: frame value and stop, option argument
-// (valid, value) and tracker id, device keyword number.
+// One text through every reader: frame value and stop, option argument (valid, value), tracker id, keyword number.
 using Row = std::tuple<const char*, int32_t, long, double, long, bool, float, uint32_t, int32_t>;
 
 const Row kRows[] = {
@@ -53,8 +51,7 @@ const Row kRows[] = {
 
 long stop(const char* text, const char* end) { return end == nullptr ? kNone : end - text; }
 
-// Each reader's rule over the same texts, in the "C" locale and in one
-// that writes "1,5" (when installed): numbers read the same in both.
+// Each reader's rule over the same texts, in the "C" locale and in a "1,5" one (when installed): both read the same.
 TEST(NumberText, EachReadersRuleOverOneTable) {
     const std::string previous = std::setlocale(LC_ALL, nullptr);
     for (const char* locale : {"C", "de_DE.UTF-8"}) {
@@ -104,8 +101,7 @@ TEST(NumberText, FrameReadersReadWhatTheCLibraryReads) {
         const long expectedInt = std::strtol(c, &libraryStop, 0);
         int32_t integer = 0;
         ours = frametext::readInt(c, integer);
-        // Windows' strtol reads nothing of a "0x" without hexadecimal digits,
-        // where the C standard (and this reader) takes the 0.
+        // Windows' strtol reads nothing of a "0x" without hex digits, where the C standard (and this reader) takes 0.
         if (libraryStop == c && ours != nullptr && (*ours == 'x' || *ours == 'X')) continue;
         EXPECT_EQ(libraryStop == c ? nullptr : libraryStop, ours) << '"' << text << '"';
         EXPECT_EQ(ours == nullptr ? 0 : std::clamp<long>(expectedInt, INT32_MIN, INT32_MAX), integer) << text;

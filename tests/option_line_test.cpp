@@ -66,7 +66,6 @@ TEST(OptionLine, ListsUnitsSwitchesAndArguments) {
 }
 
 // The line number is unsigned, whatever a hostile record holds; a disabled logger drops only the head.
-// (The messages themselves are the handlers'.)
 TEST(OptionLine, MessageLine) {
     CLogH log = test_support::quietLogger("CTraCommonH");
     log.enabled = 0;

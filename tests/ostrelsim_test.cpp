@@ -86,6 +86,16 @@ void expectScene(const OstrelParser& parser, const SceneCounts& scene) {
                   std::make_pair(parser.gripwand(i)->buttonCount, parser.gripwand(i)->joystickCount));
 }
 
+using Datagrams = std::vector<std::pair<uint64_t, std::string>>;  // arrival times and bytes
+std::string recording(const TempDir& dir, const std::string& name, const Datagrams& datagrams) {
+    RecordingWriter writer;
+    std::string error, path = dir.path() + "/" + name;
+    EXPECT_TRUE(writer.create(path, error)) << error;
+    for (const auto& [nanos, bytes] : datagrams) EXPECT_TRUE(writer.append(nanos, bytes.data(), bytes.size()));
+    EXPECT_TRUE(writer.close());
+    return path;
+}
+
 }  // namespace
 
 TEST(OstrelsimOptions, DefaultsAndEveryOptionOfEveryMode) {
@@ -200,8 +210,7 @@ TEST(OstrelsimFrameWriter, OlderButtonWordFoldsTheJoystick) {
         EXPECT_EQ(c.word, olderWandButtonWord(c.buttons, c.joystick)) << c.joystick[0] << " " << c.joystick[1];
 }
 
-// Rotations read back as the angles given; every kind moves smoothly and drops out briefly every few seconds, never
-// two of a kind at once; buttons and joystick are all used.
+// Angles read back; each kind moves smoothly, drops out briefly every few seconds, never two at once; all buttons used.
 TEST(OstrelsimMotion, TheSceneMovesLikeARealOne) {
     double rot[9];
     rotationFromAngles(0.3, -0.4, 1.1, rot);
@@ -346,15 +355,11 @@ TEST(OstrelsimCommands, KnownCommandsTheirEffectAndTheirSplitting) {
 
 TEST(OstrelsimRecording, LayoutIsHeaderThenTimedLengthPrefixedRecordsAndDamageIsNamed) {
     TempDir dir;
-    RecordingWriter writer;
-    std::string error;
-    ASSERT_TRUE(writer.create(dir.path() + "/layout.rec", error)) << error;
-    ASSERT_TRUE(writer.append(0x0102030405060708ull, "ab", 2));
-    ASSERT_TRUE(writer.append(0x0102030405060709ull, "", 0));
-    ASSERT_TRUE(writer.close());
-    EXPECT_EQ(std::string("ZORECORD\1\0\0\0\0\0\0\0\x08\7\6\5\4\3\2\1\2\0\0\0ab\x09\7\6\5\4\3\2\1\0\0\0\0", 42),
-              hosttest::readFile(dir.path() + "/layout.rec"));
+    EXPECT_EQ(
+        std::string("ZORECORD\1\0\0\0\0\0\0\0\x08\7\6\5\4\3\2\1\2\0\0\0ab\x09\7\6\5\4\3\2\1\0\0\0\0", 42),
+        hosttest::readFile(recording(dir, "layout.rec", {{0x0102030405060708ull, "ab"}, {0x0102030405060709ull, ""}})));
     // Foreign and damaged files are named.
+    std::string error;
     const std::string magic(reinterpret_cast<const char*>(kRecordingMagic), 8), missing = dir.path() + "/missing.rec";
     const std::pair<std::string, std::string> refused[] = {
         {dir.write("frames.rec", "fr 1\nts 2.0\n6dcal 0\n"), " is not an ostrelsim recording"},
@@ -446,8 +451,7 @@ TEST_F(OstrelsimProgram, RepeatedSendFailuresAreReportedSparingly) {
         << simulator->errors() << simulator->output();
 }
 
-// The simulator as the controller on ports the system chose (the UDP command port takes the TCP port's number),
-// driven by the tracking client over TCP, then over UDP, then by hand over TCP.
+// The simulator as controller on ports the system chose (UDP takes the TCP number): the client over TCP, UDP, by hand.
 TEST_F(OstrelsimProgram, ControllerGatesTheFramesOverTcpAndUdp) {
     const int dataPort = hosttest::freeUdpPort();
     auto simulator = start({"--to", loopbackTo(dataPort), "--rate", "50", "--bodies", "2", "--controller", "--tcp-port",
@@ -532,14 +536,9 @@ TEST_F(OstrelsimProgram, RecordThenReplayGivesTheSameDatagramsAndPacing) {
 }
 
 TEST_F(OstrelsimProgram, InfoTellsWhatARecordingHolds) {
-    std::string path = dir.path() + "/info.rec";
-    RecordingWriter writer;
-    std::string error;
-    ASSERT_TRUE(writer.create(path, error)) << error;
-    const std::pair<uint64_t, std::string> records[] = {
-        {1000000000, "fr 1\n6d 0\n\x01\xff\n"}, {1020000000, "fr 2\n"}, {1520000000, ""}, {1540000000, "fr 4\n"}};
-    for (const auto& [nanos, text] : records) ASSERT_TRUE(writer.append(nanos, text.data(), text.size()));
-    ASSERT_TRUE(writer.close());
+    const std::string path = recording(
+        dir, "info.rec",
+        {{1000000000, "fr 1\n6d 0\n\x01\xff\n"}, {1020000000, "fr 2\n"}, {1520000000, ""}, {1540000000, "fr 4\n"}});
     std::ofstream(path, std::ios::binary | std::ios::app).write("\x05\0\0", 3);  // a recorder killed mid-record
     auto info = start({"info", path});
     EXPECT_EQ(0, info->finish());
@@ -556,11 +555,8 @@ TEST_F(OstrelsimProgram, InfoTellsWhatARecordingHolds) {
 
 // Five datagrams at one time: one pass a second, never a flood; a recording without any is named.
 TEST_F(OstrelsimProgram, ReplayLoopsWithoutFloodingAndAnEmptyRecordingIsNamed) {
-    RecordingWriter writer;
-    std::string error, path = dir.path() + "/loop.rec", empty = dir.path() + "/empty.rec";
-    ASSERT_TRUE(writer.create(path, error));
-    for (int i = 0; i < 5; ++i) writer.append(0, "a", 1);
-    ASSERT_TRUE(writer.close() && writer.create(empty, error) && writer.close());
+    const std::string path = recording(dir, "loop.rec", Datagrams(5, {0, "a"})),
+                      empty = recording(dir, "empty.rec", {});
     Receiver receiver;
     auto replay = start({"replay", path, "--to", receiver.address(), "--loop", "--seconds", "1"});
     const size_t got = receiver.collect(0.5, 5.0).size();

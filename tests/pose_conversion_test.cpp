@@ -7,8 +7,7 @@
 
 using namespace pose_conversion;
 
-// The poles take the near-zero branch (azimuth from the first row, roll 0);
-// exactly epsilon is not near zero; a hair past 1 is clamped, not NaN.
+// Poles take the near-zero branch (azimuth from row 1, roll 0); epsilon is not near zero; a hair past 1 is clamped.
 TEST(PoseConversion, ExactMatrices) {
     const double eps = kZeroBand, c30 = 0.86602540378443865;
     const struct {

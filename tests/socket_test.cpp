@@ -13,14 +13,7 @@
 #include "platform/thread.h"
 #include "tests/support/loopback.h"
 
-namespace {
-
 using loopback::kAddress;
-long openDescriptors() {
-    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), std::filesystem::directory_iterator());
-}
-
-}  // namespace
 
 // 127.0.0.1 is no multicast group: joining it fails with its fixed text.
 TEST(UdpSocket, AFailedJoinSaysSo) {
@@ -46,6 +39,10 @@ TEST(TcpSocket, SendingToAVanishedPeerFailsWithoutASignal) {
 }
 
 TEST(TcpSocket, RefusedConnectsLeaveNoSocket) {
+    const auto openDescriptors = [] {
+        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                             std::filesystem::directory_iterator());
+    };
     SocketHandle* handle = nullptr;
     const long descriptors = openDescriptors();
     for (int i = 0; i < 20; ++i) EXPECT_EQ(-3, tcpConnect(handle, kAddress, loopback::closedPort(), 100000));

@@ -3,7 +3,6 @@
 
 #include <cstring>
 #include <memory>
-#include <string>
 #include <vector>
 
 #include "calib/con_common.h"
@@ -26,14 +25,14 @@ public:
     bool printInfo() override { return true; }
     int updateTrackers() override { return 1; }
     int updateControllers() override { return 1; }
-    bool setUp(InitInfo info, uint32_t trackers, uint32_t controllers, uint32_t valuators = 8, uint32_t buttons = 16) {
+    bool setUp(InitInfo info, uint32_t trackers, uint32_t controllers) {
         if (setInitInfo(&info) == 0) return false;
         maxTrackers = maxControllers = 32;
         numTrackers = trackers;
         numControllers = controllers;
         if (!createHandlers()) return false;
         for (uint32_t t = 1; t <= trackers; ++t) registerTracker(t, t);
-        for (uint32_t c = 1; c <= controllers; ++c) registerController(c, c, valuators, buttons);
+        for (uint32_t c = 1; c <= controllers; ++c) registerController(c, c, 8, 16);
         return buildStorageLists();
     }
     bool writePose(uint32_t local, float x, float y = 0, float z = 0, float azim = 0, float elev = 0, float roll = 0) {
@@ -44,9 +43,9 @@ public:
 
 class StorageHookup : public testing::Test {
 protected:
-    TestModule& setUp(uint32_t trackers, uint32_t controllers, uint32_t valuators = 8, uint32_t buttons = 16) {
+    TestModule& setUp(uint32_t trackers, uint32_t controllers) {
         modules.push_back(std::make_unique<TestModule>(lines.config(), &log));
-        EXPECT_TRUE(modules.back()->setUp(storage.initInfo(), trackers, controllers, valuators, buttons));
+        EXPECT_TRUE(modules.back()->setUp(storage.initInfo(), trackers, controllers));
         modules.back()->modInfo->updateMasks = &masks;
         return *modules.back();
     }
@@ -127,8 +126,7 @@ TEST_F(StorageHookup, ControllerRecordsAreMappedAndScaled) {
     EXPECT_EQ(0b11u, maskBits(masks.controllerMask));
 }
 
-// The emulated tracker follows the module's own, set up at its initial pose, then written with the
-// controller's time words; a repeated set-up without controllers leaves no emulation over.
+// An emulated tracker follows the module's own, starts at its initial pose; a set-up without controllers drops it.
 TEST_F(StorageHookup, TrackersEmulatedFromControllersFollowTheModulesOwn) {
     storage.area->trackerCount = 1;
     lines.add({"emulatetracker", "2", "[1,2,3,10,20,30]", "1", "2", "0", "0", "0", "0", "3"});

@@ -284,8 +284,7 @@ TEST(TraCommon, CalibratePose) {
     }
 }
 
-// Matrices as rows of indices 4r + c; slots without an output position not shown; a disabled logger
-// drops heads and labels. The text is the same in a comma-decimal locale.
+// Matrices as rows of indices 4r + c; unplaced slots not shown; a disabled logger drops heads, labels; any locale.
 TEST(TraCommon, ReportText) {
     test_support::GermanLocale german;
     const std::string orderHeader = info("TRACKER ORDER         : <Real tra> -> <Output tra>");

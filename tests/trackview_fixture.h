@@ -1,6 +1,5 @@
 #pragma once
-// The fixture of trackview_test.cpp and the POSIX-only trackview_posix_test.cpp:
-// a host whose stand-in module wrote known records and keeps still.
+// The fixture of trackview_test.cpp and trackview_posix_test.cpp: a host whose stand-in module wrote and keeps still.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -33,11 +32,9 @@ protected:
         removeStorage(storage);  // a killed host cannot
     }
     // A host running `device` (lines of the stand-in module) on the storage.
-    void startHost(const std::string& device, std::vector<std::string> options = {},
-                   const std::vector<std::string>& environment = {}) {
-        options.insert(options.begin(), TRACKHOST_PROGRAM);
-        options.push_back(dir.write("host.conf", "storage " + storage + "\ndevice d " + device));
-        host = std::make_unique<Child>(options, dir.path(), environment);
+    void startHost(const std::string& device, const std::vector<std::string>& environment = {}) {
+        const std::string config = dir.write("host.conf", "storage " + storage + "\ndevice d " + device);
+        host = std::make_unique<Child>(std::vector<std::string>{TRACKHOST_PROGRAM, config}, dir.path(), environment);
     }
     // One whose stand-in module writes 5 cycles and then keeps still.
     void startStillHost() {

@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <memory>
 #include <string>
 
 #include "tests/trackview_fixture.h"

@@ -10,13 +10,6 @@
 
 namespace {
 
-void expectNear(const std::vector<float>& expected, const Matrix4& actual, float tolerance) {
-    for (int i = 0; i < 16; ++i) EXPECT_NEAR(expected[i], actual.m[i], tolerance) << "index " << i;
-}
-Matrix4 transformOf(const Matrix4& rotation, float x, float y, float z) {
-    return matTransform(rotation, matTranslation(x, y, z));
-}
-
 // R = Ry(azimuth) Rx(elevation) Rz(roll) on column vectors, in double.
 using M3 = std::vector<std::vector<double>>;
 M3 product(const M3& a, const M3& b) {
@@ -53,8 +46,10 @@ TEST(MatrixBuilders, AxisAngleRotations) {
         {{1e-30f, 0, 0}, 45, unit},
         {{0, 0, 2}, 30, {0.8660254f, 0.5f, 0, 0, -0.5f, 0.8660254f, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0}},
     };
-    for (const auto& [axis, degrees, expected] : cases)
-        expectNear(expected, matAxisAngle(axis[0], axis[1], axis[2], degrees), 2e-6f);
+    for (const auto& [axis, degrees, expected] : cases) {
+        const Matrix4 rotation = matAxisAngle(axis[0], axis[1], axis[2], degrees);
+        for (int i = 0; i < 16; ++i) EXPECT_NEAR(expected[i], rotation.m[i], 2e-6f) << "index " << i;
+    }
 }
 
 // Orientation Rt R Rs and position T(p) + R' s + t, with the angles in their ranges.
@@ -65,9 +60,9 @@ TEST(TransformPose, RandomPosesFollowTheCalibration) {
     for (int n = 0; n < 4000; ++n) {
         const Matrix4 rt = n % 5 == 0 ? matFromValues({0, 0, -1, 0, 1, 0, 1, 0, 0})
                                       : matAxisAngle(unit(random), unit(random), unit(random), angle(random));
-        const Matrix4 transmitter = transformOf(rt, length(random), length(random), length(random));
-        const Matrix4 sensor = transformOf(matAxisAngle(unit(random), unit(random), unit(random), angle(random)),
-                                           length(random), length(random), length(random));
+        const Matrix4 transmitter = matTransform(rt, matTranslation(length(random), length(random), length(random)));
+        const Matrix4 sensor = matTransform(matAxisAngle(unit(random), unit(random), unit(random), angle(random)),
+                                            matTranslation(length(random), length(random), length(random)));
         const float translation[3] = {length(random), length(random), length(random)};
         const TrackerPose in{length(random), length(random), length(random),
                              angle(random),  angle(random),  angle(random)};

@@ -1,5 +1,4 @@
-// The device end to end: init, frames on loopback into real shared storage,
-// the printout, and remote control against a fake controller.
+// The device end to end: init, frames on loopback into shared storage, the printout, remote control of a fake one.
 #include "device/zelostrel.h"
 
 #include <gtest/gtest.h>
@@ -85,8 +84,7 @@ TEST(ZelostrelConfig, LocalNumberingLimitsAndTheClient) {
               std::make_pair(rig.device->client->remoteKind(), rig.device->client->bufferSize()));
 }
 
-// A taken data port fails init with the system's reason; the client stays
-// without a data socket, and a cycle reports and writes nothing.
+// A taken data port fails init with the system's reason; with no data socket a cycle reports and writes nothing.
 TEST(ZelostrelConfig, AClientThatCannotReceive) {
     DeviceRig holder, rig;
     ASSERT_EQ(1, holder.configure({{"gripwands", "1"}}));

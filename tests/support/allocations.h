@@ -1,6 +1,5 @@
 #pragma once
-// A program linking allocations.cpp counts its allocations while an
-// AllocationCount lives; inside throwsWithoutMemory they fail.
+// Linking allocations.cpp counts allocations while an AllocationCount lives; inside throwsWithoutMemory they fail.
 #include <functional>
 
 namespace test_support {

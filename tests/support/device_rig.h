@@ -12,8 +12,7 @@ namespace test_support {
 constexpr uint32_t kLoopback = 0x7f000001;
 constexpr const char* kIdentity = "[1 0 0 0 1 0 0 0 1]";
 
-// The host's side of a device: shared storage, logger, configuration lines, and a
-// sender of frames to a data port free right now (the system's pick, released).
+// The host's side of a device: storage, logger, configuration lines, a sender to a data port the system found free.
 class HostSide {
 public:
     HostSide() {

@@ -46,8 +46,7 @@ inline bool sendDatagram(uint16_t port, const std::string& bytes) {
     return sent;
 }
 
-// After a command: send the bytes (those before pauseAt, then after pauseMs
-// the rest), or close. Reply{"bytes"} has no terminating NUL, answer() has.
+// After a command: the bytes (pausing pauseMs at pauseAt), or close. Reply{"x"} has no terminating NUL, answer() has.
 struct Reply {
     std::string bytes;
     size_t pauseAt = 0;

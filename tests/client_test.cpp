@@ -71,8 +71,7 @@ TEST(ClientFrames, NewestFrameTimeOutsAndFaultyDatagrams) {
               std::make_tuple(client->timestamp(), client->bodyCount(), client->body(0)->quality));
 }
 
-// A controller that answers the connect is commanded by TCP, each command with its NUL; the UDP forms of start and stop
-// go in their TCP forms, other "ostrel " commands are dropped.
+// A controller that answers the connect gets TCP commands with a NUL; UDP start/stop go as TCP, other UDP ones drop.
 TEST(ClientTcp, CommandsAnswersAndTheirCodes) {
     const std::string stale = "stale";  // where the result hands no text back
     using E = NetError;                 // an "ok" or error answer leaves the command error as it was

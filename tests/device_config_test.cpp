@@ -31,8 +31,7 @@ std::string describe(const DeviceFields& f) {
 
 }  // namespace
 
-// One line each, on line 3, into default fields: its message or none, and the fields afterwards (bodies, wands, tools,
-// port, remote, host, remote port, buffer, debug). A rejected count or port is not taken over.
+// One line each, on line 3, into default fields: its message or none, then the fields; a rejected value is not taken.
 TEST(DeviceConfig, EachKeywordsValuesAndMessages) {
     const std::string ports = "Invalid Port Number on Line 3.\n",
                       arguments = "Invalid Number of Arguments on Line 3.\n";

@@ -1,6 +1,5 @@
-"""read_storage.py against crafted blocks and special files in /dev/shm:
-every fault is one line on standard error and status 1, never a traceback
-or a hang."""
+"""read_storage.py against crafted blocks and special files in /dev/shm: every fault is one line on standard error
+and status 1, never a traceback or a hang."""
 import json
 import os
 import subprocess

@@ -57,8 +57,7 @@ inline Reply answer(const std::string& text, size_t pauseAt = 0, int pauseMs = 0
     return {text + std::string(1, '\0'), pauseAt, pauseMs};
 }
 
-// Accepts one connection; records each command (up to its NUL, exact bytes) and plays the next scripted reply; then
-// holds the connection until the peer closes it or the controller is destroyed.
+// Accepts one connection, records each command (bytes up to its NUL), plays the next reply; holds on till one closes.
 class FakeController {
 public:
     explicit FakeController(std::vector<Reply> script, uint32_t address = kAddress, uint16_t port = 0)

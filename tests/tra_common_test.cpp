@@ -94,6 +94,8 @@ TEST(TraCommon, LoggerSlotsKeywordsAndTheirDefaults) {
     // A set-up again brings the slot back to the defaults.
     ASSERT_TRUE(handler->setTracker(2, 3, nullptr, nullptr, nullptr) &&
                 fresh->setTracker(2, 3, nullptr, nullptr, nullptr));
+    ConfigLines later("sensoroffset 2 0 0 1"), again("sensoroffset 2 0 0 1");  // finds no old translation
+    parse(*handler, later), parse(*fresh, again);
     EXPECT_EQ(state(*fresh), state(*handler));
     ASSERT_TRUE(handler->initTrackers(2));
     EXPECT_EQ(0u, handler->tracker(2)->order) << "new slots start from the defaults";

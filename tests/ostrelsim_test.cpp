@@ -114,8 +114,9 @@ TEST(OstrelsimOptions, DefaultsAndEveryOptionOfEveryMode) {
     ASSERT_TRUE(send.ok) << send.error;
     EXPECT_EQ((std::vector<double>{7000, 100.5, 5, 2, 3, 4, 6, 1, 2.5, 1, 0, 0}), fields(send.options))
         << "the UDP port follows the TCP port";
-    ParseResult ports = parse({"--to", "h:1", "--controller", "--udp-port", "6000"});
-    EXPECT_EQ(std::make_pair(50105, 6000), std::make_pair(int(ports.options.tcpPort), int(ports.options.udpPort)));
+    ParseResult ports = parse({"--to", "h:1", "--controller", "--udp-port", "6000", "--rate", "0.001"});  // the least
+    EXPECT_EQ(std::make_tuple(50105, 6000, 0.001),
+              std::make_tuple(int(ports.options.tcpPort), int(ports.options.udpPort), ports.options.rateHz));
 }
 
 TEST(OstrelsimOptions, RefusalsNameTheProblem) {

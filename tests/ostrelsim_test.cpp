@@ -487,6 +487,9 @@ TEST_F(OstrelsimProgram, ControllerGatesTheFramesOverTcpAndUdp) {
         "ostrel2 ok" + nul + "ostrel2 err 1 \"unknown command\"" + nul + "ostrel2 err 2 \"command too long\"" + nul,
         got);
     tcpClose(connection);
+    ASSERT_TRUE(loopback::sendDatagram(static_cast<uint16_t>(tcpPort), std::string(201, 'y')));  // fits the buffer
+    EXPECT_TRUE(simulator->said("UDP command \"" + std::string(60, 'y') + "...\" from 127.0.0.1: too long, ignored\n"))
+        << simulator->output();
     simulator->requestStop();
     EXPECT_EQ(0, simulator->finish());
 }

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/thread.h"
 #include "tests/support/loopback.h"
@@ -61,4 +62,11 @@ TEST(Thread, ASleepOfOneSecondEndsOnTime) {
     for (int i = 0; i < 500 && !*done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_TRUE(*done);
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(990));
+}
+
+// No name, or one that does not resolve, is no address: nothing may be sent to 0.0.0.0 or 0.0.0.1.
+TEST(Resolve, ANameItsAddressNoNameNone) {
+    EXPECT_EQ((std::vector<uint32_t>{kAddress, 0, 0, 0}),
+              (std::vector<uint32_t>{resolveHost("127.0.0.1"), resolveHost(""), resolveHost(nullptr),
+                                     resolveHost("no-such-host.invalid")}));
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <regex>
 #include <string>
 
 #include "tests/support/host_records.h"
@@ -45,6 +46,16 @@ TEST(Logger, LineEndsBelongToTheCaller) {
                   log.info("a", true), log.error("b", true), log.debug("c", true);
                   log.infof("%s\n", "d"), log.errorf("%s\n", "e");
               }));
+}
+
+// The head's stamp, local date ("%b %d") and time ("%X"), comes before the name.
+TEST(Logger, HeadStampsDateAndTime) {
+    CLogH log = quietLogger("x");
+    log.showDate = log.showTime = 1;
+    const std::string line = capturedStdout([&] { log.info("hi", true); });
+    EXPECT_TRUE(
+        std::regex_match(line, std::regex("[A-Z][a-z]{2} [ 0-9][0-9] [0-9]{2}:[0-9]{2}:[0-9]{2} x: INFO: hi\n")))
+        << line;
 }
 
 TEST(Logger, DebugFilter) {

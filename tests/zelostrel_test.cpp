@@ -67,7 +67,8 @@ TEST(ZelostrelConfig, TheDocumentNamesEveryKeyword) {
 // Gripwands are local trackers and controllers 1.., then the tools, then the standard bodies (trackers only); 32
 // trackers at most. "buffersize" counts only with "remote" (a host alone: TCP to port 50105, see the remote test).
 TEST(ZelostrelConfig, LocalNumberingLimitsAndTheClient) {
-    DeviceRig over, rig;
+    DeviceRig full, over, rig;
+    EXPECT_EQ(1, full.configure({{"standardbodies", "31"}, {"gripwands", "1"}})) << full.initOutput;
     EXPECT_EQ(-1, over.configure({{"standardbodies", "32"}, {"gripwands", "1"}}));
     EXPECT_EQ("TRK: ERROR: Invalid Number of Trackers (Standard Bodies + ...).\n", over.initOutput);
     EXPECT_FALSE(over.device->modInfo->traHandler);

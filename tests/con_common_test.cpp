@@ -52,6 +52,7 @@ TEST_F(ConCommon, DefaultsLoggerAndBounds) {
                  handler.setControllerDefaults(33, 1, 1, 1));
     EXPECT_FALSE(handler.init(0, false));
     EXPECT_EQ(32u, handler.mapCount());
+    EXPECT_TRUE(handler.controllerMap(32) != nullptr && handler.controllerMap(33) == nullptr);
     std::string keywords;
     for (size_t i = 0; i < 20 && CConCommonH::optionKeyword(i) != nullptr; ++i)
         keywords += CConCommonH::optionKeyword(i) + std::string(" ");

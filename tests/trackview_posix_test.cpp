@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <vector>
 
 #include "tests/trackview_fixture.h"
 
@@ -33,6 +34,26 @@ TEST_F(Trackview, AStoppedViewerNeverHoldsUpTheHost) {
     host->requestStop();
     ASSERT_TRUE(host->waitExit(2000));
     EXPECT_EQ(0, host->exitCode());
+}
+
+// On a terminal the table is rewritten in place, each line clearing its old tail, within the window's size.
+TEST_F(Trackview, OnATerminalTheTableIsRewrittenInPlaceWithinTheWindow) {
+    if (access("/usr/bin/script", X_OK) != 0) GTEST_SKIP() << "no /usr/bin/script to give trackview a terminal";
+    startStillHost();
+    const std::string command = "stty rows 6 cols 50; exec timeout -s INT 1 " TRACKVIEW_PROGRAM " --storage " + storage;
+    hosttest::Child view({"/usr/bin/script", "-qec", command, "/dev/null"}, dir.path());
+    ASSERT_TRUE(view.waitExit(10000));
+    const std::string out = view.output();
+    const size_t first = out.find("\x1b[H"), second = out.find("\x1b[H", first + 1);
+    ASSERT_NE(std::string::npos, second) << out;
+    const std::string frame = out.substr(first + 3, second - first - 3);
+    std::vector<std::string> lines;
+    for (size_t start = 0, end; (end = frame.find("\r\n", start)) != std::string::npos; start = end + 2)
+        lines.push_back(frame.substr(start, end - start));
+    EXPECT_EQ("\x1b[J", frame.substr(frame.rfind('\n') + 1));
+    EXPECT_TRUE(lines.size() >= 3 && lines.size() <= 6) << frame;
+    for (const std::string& line : lines)
+        EXPECT_TRUE(line.size() <= 53 && line.size() >= 3 && line.compare(line.size() - 3, 3, "\x1b[K") == 0) << line;
 }
 
 TEST_F(Trackview, WarnsWhenTheStorageIsNotTheHostUsersOwn) {

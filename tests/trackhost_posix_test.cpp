@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <thread>
 
 #include "tests/trackhost_fixture.h"
@@ -13,10 +14,15 @@ using namespace hosttest;
 
 TEST_F(Trackhost, EveryStopSignalEndsTheHostCleanlyAndABrokenOutputNone) {
     std::string config = writeConfig("device a " + fake + "\n");
+    std::error_code error;
     for (int signal : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM}) {
         SCOPED_TRACE(signal);
         std::unique_ptr<Child> host = startHost(config);
         ASSERT_TRUE(host->said("running")) << host->errors();
+        int lockDescriptors = 0;  // one holds the lock; none is left from checking that its name leads to it
+        for (const auto& fd : std::filesystem::directory_iterator("/proc/" + std::to_string(host->pid()) + "/fd"))
+            lockDescriptors += std::filesystem::read_symlink(fd.path(), error).filename() == storage + "~lock";
+        EXPECT_EQ(1, lockDescriptors);
         kill(static_cast<pid_t>(host->pid()), SIGPIPE);  // what writing to a reader that went away raises: ignored
         kill(static_cast<pid_t>(host->pid()), signal);
         expectCleanEnd(*host);

@@ -230,6 +230,7 @@ TEST(OstrelsimMotion, TheSceneMovesLikeARealOne) {
                 const double step =
                     std::hypot(next.loc[0] - now.loc[0], next.loc[1] - now.loc[1], next.loc[2] - now.loc[2]);
                 ASSERT_LT(step, 15.0) << "jumps at " << t << " s (1.5 m/s is smooth)";
+                for (double at : now.loc) ASSERT_LT(std::fabs(at), 3000.0) << "leaves the room at " << t;
                 for (int e = 0; e < 9; ++e) {  // smooth, and columns e / 3 and e % 3 orthonormal
                     const double *a = now.rot + e / 3 * 3, *b = now.rot + e % 3 * 3;
                     ASSERT_LT(std::fabs(next.rot[e] - now.rot[e]), 0.02) << t;

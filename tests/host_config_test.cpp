@@ -3,12 +3,12 @@
 
 #include <gtest/gtest.h>
 
-#include <clocale>
 #include <string>
 
 #include "host/device_config_record.h"
 #include "host/host_options.h"
 #include "tests/host_process_support.h"
+#include "tests/support/output.h"
 
 using hostconfig::parseHostConfig;
 
@@ -119,12 +119,10 @@ TEST(DeviceConfigRecord, CarriesNamesLineNumbersAndArgumentsOnItsOwn) {
 TEST(HostOptions, ReadsEveryOptionInEveryLocaleAndRefusesWhatItCannotUse) {
     const char* argv[] = {"trackhost", "lab.conf",  "--debug", "3",       "--cycles",
                           "250",       "--seconds", "1.5",     "--grace", "0.5"};  // a value last of all
-    bool german = hosttest::useGermanLocale();  // the host adopts the user's before it reads these
+    const test_support::GermanLocale german;  // the host adopts the user's before it reads these
     host::HostOptions options;
     std::string error;
-    bool ok = host::parseHostOptions(10, argv, options, error);
-    std::setlocale(LC_ALL, "C");
-    ASSERT_TRUE(ok) << error << (german ? " (in a German locale)" : "");
+    ASSERT_TRUE(host::parseHostOptions(10, argv, options, error)) << error << (german.installed ? " (in German)" : "");
     EXPECT_EQ("lab.conf", options.configPath);
     EXPECT_EQ((std::vector<double>{3, 250, 1.5, 0.5, 0}),
               (std::vector<double>{double(options.debugLevel), double(options.cycles), options.seconds,

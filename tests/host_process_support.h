@@ -2,7 +2,6 @@
 // Child processes (output into files: a chatty child never blocks on a full pipe), free ports, names of their own.
 #include <atomic>
 #include <chrono>
-#include <clocale>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -29,16 +28,6 @@ inline bool waitFor(const std::function<bool()>& condition, int timeoutMillis) {
          std::this_thread::sleep_for(std::chrono::milliseconds(5)))
         if (millisSince(start) > timeoutMillis) return false;
     return true;
-}
-
-// A German locale (a decimal comma) under this system's name for it; false where none is installed.
-inline bool useGermanLocale() {
-    return std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr || std::setlocale(LC_ALL, "German_Germany.1252") != nullptr;
-}
-inline bool germanLocaleInstalled() {
-    bool installed = useGermanLocale();
-    std::setlocale(LC_ALL, "C");
-    return installed;
 }
 
 inline std::string readFile(const std::string& path) {

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <clocale>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -17,6 +16,7 @@
 #include "platform/clock.h"
 #include "platform/server_socket.h"
 #include "tests/host_process_support.h"
+#include "tests/support/output.h"
 #include "tests/support/loopback.h"
 #include "tools/ostrelsim/command_protocol.h"
 #include "tools/ostrelsim/frame_composer.h"
@@ -154,7 +154,7 @@ TEST(OstrelsimOptions, RefusalsNameTheProblem) {
 
 TEST(OstrelsimFrameWriter, EveryLineKindByteForByteInEveryLocale) {
     const Pose identity0{{0, 0, 0}, {1, 0, 0, 0, 1, 0, 0, 0, 1}};
-    const bool german = hosttest::useGermanLocale();  // the same text in a comma-decimal locale
+    const test_support::GermanLocale german;  // the same text in a comma-decimal locale
     FrameWriter writer;
     writer.frameCounter(4294967295u);
     writer.timestamp(12.5);
@@ -184,7 +184,6 @@ TEST(OstrelsimFrameWriter, EveryLineKindByteForByteInEveryLocale) {
     writer.marker(MarkerEntry{1, 1.0, {1, 2, 3}});
     writer.marker(MarkerEntry{2, 1.0, {-0.0001, 0, 0}});
     writer.endLine();
-    std::setlocale(LC_ALL, "C");
     const std::string identity = "[1.000000 0.000000 0.000000 0.000000 1.000000 0.000000 0.000000 0.000000 1.000000]";
     const std::string zeros = "[0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 0.000000]";
     const std::string origin = "[0.000 0.000 0.000]";
@@ -196,7 +195,7 @@ TEST(OstrelsimFrameWriter, EveryLineKindByteForByteInEveryLocale) {
                   "[5][0.010000 0.010000 0.010000 0.000000 0.000000 0.000000]\n" + "6di 1 [0 1 2.500]" + origin +
                   identity + "\n" + "3d 2 [1 1.000][1.000 2.000 3.000] [2 1.000]" + origin + "\n",
               writer.text());
-    if (!german) GTEST_SKIP() << "no German locale is installed";
+    if (!german.installed) GTEST_SKIP() << "no German locale is installed";
 }
 
 TEST(OstrelsimFrameWriter, OlderButtonWordFoldsTheJoystick) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/shared_memory.h"
+#include "tests/support/output.h"
 #include "tests/trackview_fixture.h"
 #include "tools/ostrelsim/recording_format.h"
 #include "tools/trackview/rate_meter.h"
@@ -22,7 +23,7 @@ TEST_F(Trackview, OnceGivesTheRecordsValuesInEveryLocale) {
     std::unique_ptr<Child> json = run({"--storage", storage, "--once", "--json"}, {"LC_ALL=C"});
     ASSERT_EQ(0, json->exitCode()) << json->errors();
     EXPECT_EQ(hosttest::kStillSnapshotJson, json->output());
-    if (!hosttest::germanLocaleInstalled()) GTEST_SKIP() << "no German locale is installed";
+    if (!test_support::GermanLocale().installed) GTEST_SKIP() << "no German locale is installed";
     EXPECT_EQ(hosttest::kStillSnapshotJson,
               run({"--storage", storage, "--once", "--json"}, {"LC_ALL=de_DE.UTF-8"})->output());
     std::string table = run({"--storage", storage, "--once"}, {"LC_ALL=de_DE.UTF-8"})->output();
@@ -65,7 +66,7 @@ TEST_F(Trackview, TheWholeChainShowsTheFramesLiveAndEndsWithTheHost) {
     ASSERT_TRUE(writer.close());
     const std::string port = std::to_string(hosttest::freeUdpPort());
     std::vector<std::string> german;
-    if (hosttest::germanLocaleInstalled()) german.push_back("LC_ALL=de_DE.UTF-8");
+    if (test_support::GermanLocale().installed) german.push_back("LC_ALL=de_DE.UTF-8");
     startHost(REAL_MODULE_LIBRARY "\n  port " + port + "\n  standardbodies 2\n  gripwands 1\n", german);
     ASSERT_TRUE(host->said("running")) << host->output() << host->errors();
     Child simulator({OSTRELSIM_PROGRAM, "replay", recording, "--to", "127.0.0.1:" + port, "--loop"}, dir.path());

@@ -2,6 +2,7 @@
 // The module prints to standard output: tests capture it and compare it whole.
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <locale>
 #include <stdexcept>
 #include <string>
@@ -15,16 +16,24 @@ std::string capturedStdout(Run&& run) {
     return testing::internal::GetCapturedStdout();
 }
 
-// The process's locales German for the object's life, where that locale is installed.
+// German (a decimal comma) as the process's C and C++ locales for the object's life, under either system's name
+// for it; `installed` is false where there is none.
 struct GermanLocale {
     GermanLocale() {
-        try {
-            previous = std::locale::global(std::locale("de_DE.UTF-8"));
-        } catch (const std::runtime_error&) {
+        for (const char* name : {"de_DE.UTF-8", "German_Germany.1252"}) {
+            try {
+                std::locale::global(std::locale(name));
+            } catch (const std::runtime_error&) {  // MinGW's C++ library knows only "C": the C locale then
+            }
+            if ((installed = std::setlocale(LC_ALL, name) != nullptr)) break;
         }
     }
-    ~GermanLocale() { std::locale::global(previous); }
+    ~GermanLocale() {
+        std::locale::global(previous);
+        std::setlocale(LC_ALL, "C");
+    }
     std::locale previous;
+    bool installed = false;
 };
 
 }  // namespace test_support

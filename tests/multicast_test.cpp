@@ -61,7 +61,7 @@ TEST(MulticastKeyword, AddressesAndMessages) {
 // that no interface has fails with the system's reason.
 TEST(MulticastDevice, CombinesWithRemoteAndAFailedJoinSaysWhy) {
     test_support::DeviceRig rig;
-    ASSERT_EQ(1, rig.configureQuietly({{"multicast", "239.255.77.4", "127.0.0.1"}, {"remote", "127.0.0.1", "50105"}}))
+    ASSERT_EQ(1, rig.configure({{"multicast", "239.255.77.4", "127.0.0.1"}, {"remote", "127.0.0.1", "50105"}}))
         << rig.initOutput;
     EXPECT_NE(std::string::npos, rig.initOutput.find("INFO: Ostrel MULTICAST      : 239.255.77.4 127.0.0.1\n"));
     EXPECT_EQ(RemoteKind::Udp, rig.device->client->remoteKind());
@@ -70,7 +70,7 @@ TEST(MulticastDevice, CombinesWithRemoteAndAFailedJoinSaysWhy) {
 
     test_support::DeviceRig failing;
     testing::internal::CaptureStderr();
-    EXPECT_EQ(-1, failing.configureQuietly({{"multicast", "239.255.77.4", "203.0.113.254"}}));
+    EXPECT_EQ(-1, failing.configure({{"multicast", "239.255.77.4", "203.0.113.254"}}));
     EXPECT_EQ("setsockopt() failed2: " + std::string(std::strerror(ENODEV)) + "\n",
               testing::internal::GetCapturedStderr());
     const std::string reason =

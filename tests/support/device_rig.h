@@ -51,7 +51,6 @@ public:
         initOutput = capturedStdout([&] { result = device->init(&info); });
         return result;
     }
-    int configureQuietly(std::initializer_list<ConfigLines::Words> words) { return configure(words); }
     // One host cycle, with a frame sent first unless null; its output is kept.
     int cycle(const char* frame = nullptr) {
         if (frame != nullptr) send(frame);

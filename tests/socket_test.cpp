@@ -37,6 +37,15 @@ TEST(TcpSocket, SendingToAVanishedPeerFailsWithoutASignal) {
         result = tcpSend(handle, "x", 1, 100000);
     EXPECT_EQ(-3, result);
     tcpClose(handle);
+    // And the other way: the listener's side hears of it at once, not at its time-out.
+    ASSERT_EQ(0, tcpConnect(handle, kAddress, listener.port, 1000000));
+    platform::ServerSocket* accepted = listener.acceptOne(1000000);
+    tcpClose(handle);
+    result = 0;
+    for (int i = 0; i < 50 && result == 0; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(5)))
+        result = platform::streamSend(accepted, "x", 1, 2000000);
+    EXPECT_EQ(platform::kServerIoFailed, result);
+    platform::closeServerSocket(accepted);
 }
 
 TEST(TcpSocket, RefusedConnectsLeaveNoSocket) {
